@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Assembles an installation directory from a build: program files are always
+# brought up to date; data files are written only when missing, so an existing
+# installation keeps its data.
+#   scripts/assemble.sh BUILD_DIR INSTALL_DIR
+set -euo pipefail
+build=$1
+dest=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+mkdir -p "$dest"
+
+# Program files.
+for f in "$build"/resources/ZariReva.rcc; do
+    [ -f "$f" ] && cp -f "$f" "$dest/"
+done
+
+# Data files, never overwritten.
+if [ -d "$here/install/files" ]; then
+    (cd "$here/install/files" && find . -type f) | while read -r f; do
+        [ -e "$dest/$f" ] || { mkdir -p "$dest/$(dirname "$f")"; cp "$here/install/files/$f" "$dest/$f"; }
+    done
+fi
+exit 0

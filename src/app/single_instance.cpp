@@ -1,0 +1,51 @@
+#include "app/single_instance.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QRegularExpression>
+
+#include <unistd.h>
+
+namespace app {
+
+SingleInstance::SingleInstance(const QString& programName, QObject* parent) : QObject(parent) {
+    QString base = programName;
+    base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
+    name_ = QStringLiteral("%1-%2").arg(base).arg(getuid());
+}
+
+SingleInstance::~SingleInstance() {
+    if (server_) server_->close();
+}
+
+bool SingleInstance::anotherIsRunning() {
+    {
+        QLocalSocket probe;
+        probe.connectToServer(name_);
+        if (probe.waitForConnected(500)) {
+            probe.write("show\n");
+            probe.flush();
+            probe.waitForBytesWritten(500);
+            probe.disconnectFromServer();
+            return true;
+        }
+    }
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(name_)) {
+        // Nobody answered, so whatever holds the name is a leftover.
+        QLocalServer::removeServer(name_);
+        server_->listen(name_);
+    }
+    connect(server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* s = server_->nextPendingConnection()) {
+            connect(s, &QLocalSocket::readyRead, this, [this, s] {
+                if (s->readAll().startsWith("show")) emit showRequested();
+            });
+            connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
+        }
+    });
+    return false;
+}
+
+}  // namespace app

@@ -1,0 +1,89 @@
+#include "toolkit/msgbox.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextStream>
+#include <QTimer>
+
+namespace tk {
+
+namespace {
+
+MsgBoxObserver& observer() {
+    static MsgBoxObserver obs;
+    return obs;
+}
+
+QMessageBox::Icon iconFor(BoxKind kind) {
+    switch (kind) {
+        case BoxKind::Info: return QMessageBox::Information;
+        case BoxKind::Stop: return QMessageBox::Critical;
+        case BoxKind::Question: return QMessageBox::Question;
+        case BoxKind::Alert: return QMessageBox::Warning;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// A program started by a test with VDR_MSGLOG set appends every box to that
+// file ("title|text" on one line, line breaks as "\n") and answers it from
+// VDR_MSGANSWERS (button numbers separated by commas, used in order; a box
+// with one button needs none). This lets tests drive the real executable.
+int answerFromEnvironment(const BoxShown& box) {
+    const QString logPath = qEnvironmentVariable("VDR_MSGLOG");
+    if (logPath.isEmpty()) return -1;
+    QFile log(logPath);
+    if (log.open(QIODevice::Append | QIODevice::Text)) {
+        QTextStream out(&log);
+        QString text = box.text;
+        text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        out << box.title << '|' << text << '\n';
+    }
+    static int next = 0;
+    const QStringList answers = qEnvironmentVariable("VDR_MSGANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (next < answers.size()) return answers.at(next++).toInt();
+    return box.buttons.size() <= 1 ? 1 : 0;
+}
+
+}  // namespace
+
+void setMsgBoxObserver(MsgBoxObserver obs) { observer() = std::move(obs); }
+
+int showBox(BoxKind kind, const QString& title, const QString& text, const QStringList& buttons,
+            QWidget* owner, int defaultButton) {
+    BoxShown shown{kind, title, text, buttons.isEmpty() ? QStringList{QStringLiteral("&Aceptar")} : buttons};
+    if (observer()) {
+        int answer = observer()(shown);
+        if (answer >= 0) return answer;
+    }
+    int env = answerFromEnvironment(shown);
+    if (env >= 0) return env;
+
+    QMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton, owner);
+    QList<QAbstractButton*> made;
+    for (const QString& caption : shown.buttons) made.append(box.addButton(caption, QMessageBox::AcceptRole));
+    if (defaultButton >= 1 && defaultButton <= made.size())
+        box.setDefaultButton(qobject_cast<QPushButton*>(made.at(defaultButton - 1)));
+    // With several buttons the close button of the frame answers 0; with one, it
+    // is the same as pressing it.
+    if (made.size() == 1) box.setEscapeButton(made.first());
+    box.exec();
+    const int index = static_cast<int>(made.indexOf(box.clickedButton()));
+    return index < 0 ? 0 : index + 1;
+}
+
+void msgInfo(const QString& text, const QString& title, QWidget* owner) {
+    showBox(BoxKind::Info, title, text, {}, owner);
+}
+
+void msgStop(const QString& text, const QString& title, QWidget* owner) {
+    showBox(BoxKind::Stop, title, text, {}, owner);
+}
+
+bool msgYesNo(const QString& text, const QString& title, const QString& yes, const QString& no,
+              QWidget* owner) {
+    return showBox(BoxKind::Question, title, text, {yes, no}, owner) == 1;
+}
+
+}  // namespace tk
