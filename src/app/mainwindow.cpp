@@ -24,8 +24,8 @@ void MainWindow::bringToFront() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     QApplication::beep();
     const bool yes = tk::msgYesNo(QStringLiteral("Desea terminar su sesión ?"),
-                                  QStringLiteral("Seleccione su opción"), QStringLiteral("   &Si   "),
-                                  QStringLiteral("   &No   "), this);
+                                  QStringLiteral("Seleccione su opción"),
+                                  QStringLiteral("   &Si   "), QStringLiteral("   &No   "), this);
     if (yes)
         event->accept();
     else

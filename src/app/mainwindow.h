@@ -12,17 +12,17 @@ inline const char* const kMainTitle = "Control de Gestión Area Comercial Valdro
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(QWidget* parent = nullptr);
     QMdiArea* mdiArea() const { return mdi_; }
 
     // Brings the window to the front, restoring it when minimised.
     void bringToFront();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     QMdiArea* mdi_;
 };
 

@@ -13,7 +13,7 @@ namespace app {
 
 class SingleInstance : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit SingleInstance(const QString& programName, QObject* parent = nullptr);
     ~SingleInstance() override;
 
@@ -21,10 +21,10 @@ public:
     bool anotherIsRunning();
     QString serverName() const { return name_; }
 
-signals:
+  signals:
     void showRequested();
 
-private:
+  private:
     QString name_;
     QLocalServer* server_ = nullptr;
 };

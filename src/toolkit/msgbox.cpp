@@ -18,10 +18,14 @@ MsgBoxObserver& observer() {
 
 QMessageBox::Icon iconFor(BoxKind kind) {
     switch (kind) {
-        case BoxKind::Info: return QMessageBox::Information;
-        case BoxKind::Stop: return QMessageBox::Critical;
-        case BoxKind::Question: return QMessageBox::Question;
-        case BoxKind::Alert: return QMessageBox::Warning;
+        case BoxKind::Info:
+            return QMessageBox::Information;
+        case BoxKind::Stop:
+            return QMessageBox::Critical;
+        case BoxKind::Question:
+            return QMessageBox::Question;
+        case BoxKind::Alert:
+            return QMessageBox::Warning;
     }
     return QMessageBox::NoIcon;
 }
@@ -41,18 +45,22 @@ int answerFromEnvironment(const BoxShown& box) {
         out << box.title << '|' << text << '\n';
     }
     static int next = 0;
-    const QStringList answers = qEnvironmentVariable("VDR_MSGANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList answers =
+        qEnvironmentVariable("VDR_MSGANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (next < answers.size()) return answers.at(next++).toInt();
     return box.buttons.size() <= 1 ? 1 : 0;
 }
 
 }  // namespace
 
-void setMsgBoxObserver(MsgBoxObserver obs) { observer() = std::move(obs); }
+void setMsgBoxObserver(MsgBoxObserver obs) {
+    observer() = std::move(obs);
+}
 
 int showBox(BoxKind kind, const QString& title, const QString& text, const QStringList& buttons,
             QWidget* owner, int defaultButton) {
-    BoxShown shown{kind, title, text, buttons.isEmpty() ? QStringList{QStringLiteral("&Aceptar")} : buttons};
+    BoxShown shown{kind, title, text,
+                   buttons.isEmpty() ? QStringList{QStringLiteral("&Aceptar")} : buttons};
     if (observer()) {
         int answer = observer()(shown);
         if (answer >= 0) return answer;
@@ -62,7 +70,8 @@ int showBox(BoxKind kind, const QString& title, const QString& text, const QStri
 
     QMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton, owner);
     QList<QAbstractButton*> made;
-    for (const QString& caption : shown.buttons) made.append(box.addButton(caption, QMessageBox::AcceptRole));
+    for (const QString& caption : shown.buttons)
+        made.append(box.addButton(caption, QMessageBox::AcceptRole));
     if (defaultButton >= 1 && defaultButton <= made.size())
         box.setDefaultButton(qobject_cast<QPushButton*>(made.at(defaultButton - 1)));
     // With several buttons the close button of the frame answers 0; with one, it

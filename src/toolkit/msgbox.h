@@ -33,7 +33,8 @@ int showBox(BoxKind kind, const QString& title, const QString& text, const QStri
 void msgInfo(const QString& text, const QString& title = QString(), QWidget* owner = nullptr);
 void msgStop(const QString& text, const QString& title = QString(), QWidget* owner = nullptr);
 // Yes/no question with the given captions; true only for the first button.
-bool msgYesNo(const QString& text, const QString& title, const QString& yes = QStringLiteral("  &Si  "),
+bool msgYesNo(const QString& text, const QString& title,
+              const QString& yes = QStringLiteral("  &Si  "),
               const QString& no = QStringLiteral("  &No  "), QWidget* owner = nullptr);
 
 }  // namespace tk

@@ -31,5 +31,6 @@ struct Registrar {
 
 #define VDRTOOL_CONCAT2(a, b) a##b
 #define VDRTOOL_CONCAT(a, b) VDRTOOL_CONCAT2(a, b)
-#define VDRTOOL_COMMAND(name, usage, summary, fn) \
-    static const ::vdrtool::Registrar VDRTOOL_CONCAT(vdrtoolReg_, __LINE__)({name, usage, summary, fn})
+#define VDRTOOL_COMMAND(name, usage, summary, fn)                 \
+    static const ::vdrtool::Registrar VDRTOOL_CONCAT(vdrtoolReg_, \
+                                                     __LINE__)({name, usage, summary, fn})

@@ -16,7 +16,9 @@ static std::vector<Command>& registry() {
     return list;
 }
 
-void registerCommand(const Command& cmd) { registry().push_back(cmd); }
+void registerCommand(const Command& cmd) {
+    registry().push_back(cmd);
+}
 
 const std::vector<Command>& commands() {
     auto& list = registry();
@@ -60,7 +62,8 @@ int main(int argc, char** argv) {
         if (name == c.name) {
             Args args(argv + 2, argv + argc);
             if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-                std::cout << "Uso: vdrtool " << c.name << " " << c.usage << "\n" << c.summary << "\n";
+                std::cout << "Uso: vdrtool " << c.name << " " << c.usage << "\n"
+                          << c.summary << "\n";
                 return 0;
             }
             try {

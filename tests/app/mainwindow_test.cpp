@@ -1,0 +1,102 @@
+// The main window's frame: title, the exit question answered inside its modal
+// loop, and coming to the front when a second copy asks.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "app/mainwindow.h"
+#include "app/single_instance.h"
+
+namespace {
+
+int argc = 1;
+char arg0[] = "test_app";
+char* argv[] = {arg0, nullptr};
+
+QApplication& qapp() {
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Presses the button whose caption is `caption` in the next message box that
+// opens, and records its text and title.
+struct BoxAnswerer {
+    explicit BoxAnswerer(QString c) : caption(std::move(c)) {}
+    QString caption;
+    QString seenText, seenTitle;
+    QStringList seenButtons;
+    void arm() {
+        QTimer::singleShot(50, [this] { tryAnswer(); });
+    }
+    void tryAnswer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            QTimer::singleShot(20, [this] { tryAnswer(); });
+            return;
+        }
+        seenText = box->text();
+        seenTitle = box->windowTitle();
+        for (QAbstractButton* b : box->buttons()) seenButtons << b->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == caption) {
+                b->click();
+                return;
+            }
+        box->reject();  // closing the question without a button
+    }
+};
+
+TEST(MainWindow, TitleAndExitQuestion) {
+    qapp();
+    app::MainWindow w;
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Control de Gestión Area Comercial Valdrosa"));
+    w.show();
+
+    BoxAnswerer no{QStringLiteral("   &No   ")};
+    no.arm();
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(no.seenText, QStringLiteral("Desea terminar su sesión ?"));
+    EXPECT_EQ(no.seenTitle, QStringLiteral("Seleccione su opción"));
+    EXPECT_EQ(no.seenButtons,
+              (QStringList{QStringLiteral("   &Si   "), QStringLiteral("   &No   ")}));
+
+    BoxAnswerer closeBox{QStringLiteral("(none)")};
+    closeBox.arm();
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+
+    BoxAnswerer yes{QStringLiteral("   &Si   ")};
+    yes.arm();
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(MainWindow, BringToFrontRestoresMinimised) {
+    qapp();
+    app::MainWindow w;
+    w.showMinimized();
+    QApplication::processEvents();
+    w.bringToFront();
+    QApplication::processEvents();
+    EXPECT_FALSE(w.windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST(SingleInstance, SecondCopyAsksFirstToShow) {
+    qapp();
+    const QString name = QStringLiteral("vdr-test-%1").arg(QCoreApplication::applicationPid());
+    app::SingleInstance first(name);
+    ASSERT_FALSE(first.anotherIsRunning());
+    QSignalSpy spy(&first, &app::SingleInstance::showRequested);
+    app::SingleInstance second(name);
+    EXPECT_TRUE(second.anotherIsRunning());
+    EXPECT_TRUE(spy.wait(3000));
+    EXPECT_EQ(spy.count(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// Runs a real program of the build in a folder of its own, with the
+// environment a test chooses, and reads what it printed.
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+namespace testsupport {
+
+inline QString binary(const char* name) {
+    return QStringLiteral(VDR_BINARY_DIR "/bin/") + QString::fromLatin1(name);
+}
+
+// Environment for a program under test: offscreen platform, message boxes
+// logged to `msgLog` and answered from `answers`.
+inline QProcessEnvironment programEnvironment(const QString& msgLog, const QString& answers = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("VDR_MSGLOG"), msgLog);
+    if (!answers.isEmpty()) env.insert(QStringLiteral("VDR_MSGANSWERS"), answers);
+    return env;
+}
+
+}  // namespace testsupport
