@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScreen>
 
 #include "app/mainwindow.h"
 #include "app/single_instance.h"
@@ -42,6 +43,8 @@ int INICIO(int argc, char** argv) {
 
     MainWindow window;
     QObject::connect(&single, &SingleInstance::showRequested, &window, &MainWindow::bringToFront);
+    // Without a window manager "maximised" means nothing; cover the screen anyway.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
     window.showMaximized();
     return QApplication::exec();
 }
