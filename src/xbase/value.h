@@ -1,0 +1,137 @@
+// The dynamic values of the expression language.
+//
+// A Value is one of the xBase types, told by its type letter:
+//   C character (bytes in Windows-1252), N numeric, D date, L logical,
+//   M memo (a character value that came from a memo field), U nil,
+//   A array, B code block, O object.
+// Numbers carry the display width and decimals that xBase gives them, so STR()
+// and TRANSFORM() print what users of such programs expect. Arrays, blocks and
+// objects are shared by reference: copying a Value copies the reference.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xb {
+
+class Value;
+class Array;
+class Block;
+class Object;
+class Args;
+
+using ArrayPtr = std::shared_ptr<Array>;
+using BlockPtr = std::shared_ptr<Block>;
+using ObjectPtr = std::shared_ptr<Object>;
+
+class Value {
+  public:
+    Value() = default;  // nil
+
+    static Value nil() { return Value(); }
+    static Value str(std::string bytes);
+    static Value str(std::string_view bytes) { return str(std::string(bytes)); }
+    static Value str(const char* bytes) { return str(std::string(bytes)); }
+    static Value memo(std::string bytes);
+    // A number with the width and decimals it is displayed with (width counts
+    // the sign, the integer digits, the point and the decimals).
+    static Value num(double v, int width, int decimals);
+    // A number with default display: integral values take width 10 and no
+    // decimals; others keep the decimals they need (up to SET DECIMALS-like 2
+    // minimum when a fraction is present) with 10 integer positions.
+    static Value num(double v);
+    // An integer count or position (width 10, no decimals).
+    static Value integer(int64_t v) { return num(static_cast<double>(v), 10, 0); }
+    static Value date(int32_t julianDay);  // 0 = the empty date
+    static Value logical(bool b);
+    static Value array(ArrayPtr a);
+    static Value newArray(size_t n = 0);
+    static Value block(BlockPtr b);
+    static Value object(ObjectPtr o);
+
+    char type() const { return static_cast<char>(type_); }
+    bool isNil() const { return type_ == T::Nil; }
+    bool isString() const { return type_ == T::Char || type_ == T::Memo; }  // C or M
+    bool isNum() const { return type_ == T::Num; }
+    bool isDate() const { return type_ == T::Date; }
+    bool isLogical() const { return type_ == T::Logical; }
+    bool isArray() const { return type_ == T::Array; }
+    bool isBlock() const { return type_ == T::Block; }
+    bool isObject() const { return type_ == T::Object; }
+
+    // Bytes of a C or M value; empty for every other type.
+    const std::string& asString() const;
+    std::string& mutableString();  // only for C/M values
+    double asNumber() const { return type_ == T::Num ? num_ : 0.0; }
+    int numWidth() const { return width_; }
+    int numDecimals() const { return dec_; }
+    int32_t asDate() const { return type_ == T::Date ? date_ : 0; }
+    bool asLogical() const { return type_ == T::Logical && logic_; }
+    const ArrayPtr& asArray() const;    // nullptr unless A
+    const BlockPtr& asBlock() const;    // nullptr unless B
+    const ObjectPtr& asObject() const;  // nullptr unless O
+
+    // The value as plain text, as ? or QOUT would show it: numbers through
+    // their width and decimals, dates in the session format, logicals .T./.F.,
+    // nil as NIL, arrays/blocks/objects as "{...}", "{||...}", the class name.
+    std::string toText() const;
+    // EMPTY(): blank text, 0, empty date, .F., nil, empty array.
+    bool isEmpty() const;
+
+  private:
+    enum class T : char {
+        Nil = 'U',
+        Char = 'C',
+        Num = 'N',
+        Date = 'D',
+        Logical = 'L',
+        Memo = 'M',
+        Array = 'A',
+        Block = 'B',
+        Object = 'O'
+    };
+    T type_ = T::Nil;
+    bool logic_ = false;
+    int16_t width_ = 0;
+    int16_t dec_ = 0;
+    int32_t date_ = 0;
+    double num_ = 0.0;
+    std::string str_;
+    std::shared_ptr<void> ref_;  // Array, Block or Object
+};
+
+// An array of the language: elements numbered from 1 in the language, from 0
+// here. Grows and shrinks; every access from the language is bounds-checked.
+class Array {
+  public:
+    std::vector<Value> items;
+};
+
+// Objects of classes written in C++. A class answers the messages it knows;
+// an unknown message makes send()/assign() return false and the caller raises
+// error 1004 (reading or calling) or 1005 (assigning) naming class and message.
+class Object {
+  public:
+    virtual ~Object() = default;
+    virtual std::string className() const = 0;
+    // `message` comes upper-cased and trimmed. Returns false when unknown.
+    virtual bool send(std::string_view message, Args& args, Value& result) = 0;
+    // The assignment form obj:message := value. Returns false when unknown.
+    virtual bool assign(std::string_view message, const Value& value) = 0;
+};
+
+// Default decimals of a division and of numbers that need a fraction.
+inline constexpr int kDefaultDecimals = 2;
+
+// STR()-style rendering: right-aligned in `width`, rounded to `decimals`;
+// asterisks when the integer part does not fit.
+std::string formatNumber(double v, int width, int decimals);
+
+// Structural equality used by tests and ASCAN (== semantics for scalars,
+// identity for arrays/blocks/objects).
+bool exactEquals(const Value& a, const Value& b);
+
+}  // namespace xb
