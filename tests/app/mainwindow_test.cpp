@@ -4,8 +4,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMdiArea>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app/mainwindow.h"
@@ -97,6 +99,43 @@ TEST(SingleInstance, SecondCopyAsksFirstToShow) {
     EXPECT_TRUE(second.anotherIsRunning());
     EXPECT_TRUE(spy.wait(3000));
     EXPECT_EQ(spy.count(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The emblem is painted with its centre 60 pixels above and 10 pixels left of
+// the centre of the frame's client area, before and after a resize.
+TEST(MainWindow, EmblemStaysAboveAndLeftOfCentre) {
+    qapp();
+    app::MainWindow w;
+    QPixmap emblem(20, 20);
+    emblem.fill(Qt::red);
+    QPixmap tile(8, 8);
+    tile.fill(Qt::blue);
+    w.setPictures(tile, emblem);
+    for (QSize size : {QSize(900, 700), QSize(500, 420)}) {
+        w.resize(size);
+        w.show();
+        QApplication::processEvents();
+        QWidget* vp = w.mdiArea()->viewport();
+        const QImage img = vp->grab().toImage();
+        const QPoint centre(vp->width() / 2 - 10, vp->height() / 2 - 60);
+        EXPECT_EQ(img.pixelColor(centre), QColor(Qt::red)) << size.width();
+        EXPECT_EQ(img.pixelColor(centre + QPoint(12, 0)), QColor(Qt::blue)) << size.width();
+        EXPECT_EQ(img.pixelColor(centre + QPoint(0, 12)), QColor(Qt::blue)) << size.width();
+        EXPECT_EQ(img.pixelColor(centre - QPoint(11, 11)), QColor(Qt::blue)) << size.width();
+    }
+}
+
+TEST(MainWindow, StatusBarFallsBackToDefaultText) {
+    qapp();
+    app::MainWindow w;
+    EXPECT_EQ(w.statusBar()->currentMessage(), QStringLiteral("Seleccione su opción"));
+    w.statusBar()->showMessage(QStringLiteral("Calculadora"));
+    w.statusBar()->clearMessage();
+    EXPECT_EQ(w.statusBar()->currentMessage(), QStringLiteral("Seleccione su opción"));
 }
 
 }  // namespace
