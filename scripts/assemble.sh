@@ -10,8 +10,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 mkdir -p "$dest"
 
 # Program files.
-for f in "$build"/resources/ZariReva.rcc; do
-    [ -f "$f" ] && cp -f "$f" "$dest/"
+for f in "$build"/resources/ZariReva.rcc "$here"/install/help/*; do
+    if [ -f "$f" ]; then cp -f "$f" "$dest/"; fi
 done
 
 # Data files, never overwritten.
