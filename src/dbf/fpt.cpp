@@ -1,0 +1,201 @@
+#include "dbf/fpt.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "dbf/error.h"
+#include "dbf/io.h"
+#include "dbf/locks.h"
+
+namespace dbf {
+
+namespace {
+
+// Memos beyond this size are taken as damage rather than data.
+constexpr uint64_t kMaxMemo = 256ull * 1024 * 1024;
+
+[[noreturn]] void damaged(const std::string& path, const std::string& what) {
+    throw DbfError(kErrCorruption, "El fichero de memos está dañado: " + what + ".", path);
+}
+
+}  // namespace
+
+void MemoFile::create(const std::string& path, uint32_t blockSize) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw DbfError(kErrCreate,
+                       "No se puede crear el fichero de memos: " + io::osText(errno) + ".", path,
+                       errno);
+    unsigned char h[kHeaderSize] = {};
+    io::putBe32(h, (kHeaderSize + blockSize - 1) / blockSize);
+    io::putBe16(h + 6, static_cast<uint16_t>(blockSize));
+    bool ok = io::writeAt(fd, h, sizeof h, 0);
+    int err = errno;
+    ::close(fd);
+    if (!ok)
+        throw DbfError(kErrWrite,
+                       "No se puede escribir el fichero de memos: " + io::osText(err) + ".", path,
+                       err);
+}
+
+MemoFile::MemoFile(const std::string& path, bool readOnly, bool exclusive)
+    : path_(path), readOnly_(readOnly), exclusive_(exclusive) {
+    fd_ = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    if (fd_ < 0)
+        throw DbfError(kErrOpen,
+                       "No se puede abrir el fichero de memos: " + io::osText(errno) + ".", path,
+                       errno);
+    try {
+        readHeader();
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
+}
+
+MemoFile::~MemoFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void MemoFile::readHeader() {
+    unsigned char h[8];
+    if (io::readAt(fd_, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h))
+        damaged(path_, "la cabecera está incompleta");
+    uint32_t bs = io::be16(h + 6);
+    // FoxPro writes block sizes from 1 (then counted in bytes) to many KB.
+    if (bs == 0) damaged(path_, "el tamaño de bloque es cero");
+    blockSize_ = bs;
+}
+
+uint32_t MemoFile::nextFree() const {
+    unsigned char h[4];
+    if (io::readAt(fd_, h, 4, 0) != 4) damaged(path_, "la cabecera está incompleta");
+    return io::be32(h);
+}
+
+uint64_t MemoFile::fileSize() const {
+    return io::fileSize(fd_);
+}
+
+uint32_t MemoFile::blocksFor(uint64_t dataLength) const {
+    return static_cast<uint32_t>((dataLength + 8 + blockSize_ - 1) / blockSize_);
+}
+
+std::string MemoFile::read(uint32_t block) const {
+    if (block == 0) return {};
+    uint64_t off = uint64_t(block) * blockSize_;
+    uint64_t size = fileSize();
+    if (off < kHeaderSize)
+        damaged(path_,
+                "un memo apunta dentro de la cabecera (bloque " + std::to_string(block) + ")");
+    if (off + 8 > size)
+        damaged(path_, "un memo apunta fuera del fichero (bloque " + std::to_string(block) + ")");
+    unsigned char h[8];
+    if (io::readAt(fd_, h, 8, off) != 8)
+        damaged(path_, "no se puede leer el bloque " + std::to_string(block));
+    uint64_t len = io::be32(h + 4);
+    if (len > kMaxMemo || off + 8 + len > size)
+        damaged(path_,
+                "la longitud del memo del bloque " + std::to_string(block) + " sale del fichero");
+    std::string out(len, '\0');
+    if (len && io::readAt(fd_, out.data(), len, off + 8) != static_cast<ssize_t>(len))
+        damaged(path_, "no se puede leer el bloque " + std::to_string(block));
+    return out;
+}
+
+std::string MemoFile::checkBlock(uint32_t block) const {
+    if (block == 0) return {};
+    uint64_t off = uint64_t(block) * blockSize_;
+    uint64_t size = fileSize();
+    if (off < kHeaderSize) return "apunta dentro de la cabecera";
+    if (off + 8 > size) return "apunta fuera del fichero";
+    unsigned char h[8];
+    if (io::readAt(fd_, h, 8, off) != 8) return "no se puede leer";
+    uint64_t len = io::be32(h + 4);
+    if (off + 8 + len > size) return "su longitud sale del fichero";
+    uint32_t next = nextFree();
+    if (uint64_t(block) + blocksFor(len) > next)
+        return "ocupa bloques más allá del siguiente bloque libre";
+    return {};
+}
+
+void MemoFile::writeNextFree(uint32_t next) {
+    unsigned char h[4];
+    io::putBe32(h, next);
+    if (!io::writeAt(fd_, h, 4, 0))
+        throw DbfError(kErrWrite,
+                       "No se puede escribir el fichero de memos: " + io::osText(errno) + ".",
+                       path_, errno);
+}
+
+uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
+    if (readOnly_)
+        throw DbfError(kErrReadonly, "El fichero de memos está abierto solo para lectura.", path_);
+    if (data.empty()) return 0;
+    if (data.size() > kMaxMemo)
+        throw DbfError(kErrDataWidth, "El texto es demasiado largo para un memo.", path_);
+    std::vector<unsigned char> img(size_t(blocksFor(data.size())) * blockSize_, 0);
+    io::putBe32(img.data(), 1);
+    io::putBe32(img.data() + 4, static_cast<uint32_t>(data.size()));
+    std::memcpy(img.data() + 8, data.data(), data.size());
+
+    // Rewriting in place when the text fits the blocks it already has.
+    if (oldBlock != 0) {
+        uint64_t off = uint64_t(oldBlock) * blockSize_;
+        unsigned char h[8];
+        if (off >= kHeaderSize && off + 8 <= fileSize() && io::readAt(fd_, h, 8, off) == 8) {
+            uint32_t oldLen = io::be32(h + 4);
+            if (oldLen <= kMaxMemo && blocksFor(oldLen) >= blocksFor(data.size())) {
+                if (!io::writeAt(fd_, img.data(), 8 + data.size(), off))
+                    throw DbfError(kErrWrite,
+                                   "No se puede escribir el memo: " + io::osText(errno) + ".",
+                                   path_, errno);
+                return oldBlock;
+            }
+        }
+    }
+
+    // New blocks at the end: the header's next free block is taken and moved on
+    // under its lock, so that two writers never share blocks.
+    bool locked = false;
+    if (!exclusive_) {
+        locked = locks::waitLock(fd_, locks::kHeaderByte, 1, locks::Kind::Write);
+        if (!locked)
+            throw DbfError(kErrLock, "No se puede bloquear el fichero de memos.", path_, errno);
+    }
+    struct Unlock {
+        int fd;
+        bool on;
+        ~Unlock() {
+            if (on) locks::unlock(fd, locks::kHeaderByte, 1);
+        }
+    } guard{fd_, locked};
+    uint32_t block = nextFree();
+    uint32_t first = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    if (block < first) block = first;
+    uint32_t count = blocksFor(data.size());
+    if (uint64_t(block) + count > 0xFFFFFFFFull / blockSize_)
+        throw DbfError(kErrWrite, "El fichero de memos está lleno.", path_);
+    // Data first, header last: a crash in between only leaves unused blocks.
+    if (!io::writeAt(fd_, img.data(), img.size(), uint64_t(block) * blockSize_))
+        throw DbfError(kErrWrite, "No se puede escribir el memo: " + io::osText(errno) + ".", path_,
+                       errno);
+    writeNextFree(block + count);
+    return block;
+}
+
+void MemoFile::clear() {
+    if (readOnly_)
+        throw DbfError(kErrReadonly, "El fichero de memos está abierto solo para lectura.", path_);
+    uint32_t first = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    if (::ftruncate(fd_, static_cast<off_t>(uint64_t(first) * blockSize_)) != 0)
+        throw DbfError(kErrWrite,
+                       "No se puede vaciar el fichero de memos: " + io::osText(errno) + ".", path_,
+                       errno);
+    writeNextFree(first);
+}
+
+}  // namespace dbf

@@ -1,0 +1,62 @@
+// The FPT memo file beside a table: 512-byte header (next free block, block
+// size, big-endian) and memos in whole consecutive blocks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dbf {
+
+class MemoFile {
+  public:
+    static constexpr uint32_t kHeaderSize = 512;
+    static constexpr uint32_t kDefaultBlockSize = 64;
+
+    // Writes an empty memo file (replacing any file of that name).
+    static void create(const std::string& path, uint32_t blockSize = kDefaultBlockSize);
+
+    // Opens an existing memo file; throws DbfError naming it when it is missing,
+    // unreadable or its header is damaged. `exclusive` spares the allocation lock.
+    MemoFile(const std::string& path, bool readOnly, bool exclusive);
+    ~MemoFile();
+    MemoFile(const MemoFile&) = delete;
+    MemoFile& operator=(const MemoFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    uint32_t blockSize() const { return blockSize_; }
+
+    // The memo stored at `block` (0 = none, empty text). A block or length that
+    // points outside the file is a DbfError naming the file.
+    std::string read(uint32_t block) const;
+
+    // Stores `data` and answers its block (0 for an empty text). A text that fits
+    // in the blocks of `oldBlock` keeps them; otherwise new blocks are taken at
+    // the end, under the memo file's header lock when the table is shared.
+    uint32_t write(uint32_t oldBlock, std::string_view data);
+
+    // Next free block as the header says now.
+    uint32_t nextFree() const;
+    uint64_t fileSize() const;
+
+    // Back to an empty memo file (zap).
+    void clear();
+
+    // Checks one memo pointer for `vdrtool check`; empty string when sound,
+    // else what is wrong.
+    std::string checkBlock(uint32_t block) const;
+
+  private:
+    uint32_t blocksFor(uint64_t dataLength) const;
+    void readHeader();
+    void writeNextFree(uint32_t next);
+
+    std::string path_;
+    int fd_ = -1;
+    bool readOnly_;
+    bool exclusive_;
+    uint32_t blockSize_ = kDefaultBlockSize;
+};
+
+}  // namespace dbf

@@ -1,0 +1,103 @@
+#include "dbf/paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <vector>
+
+namespace dbf {
+
+namespace {
+
+bool exists(const std::string& p) {
+    struct stat st;
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// The entry of `dir` whose name matches `name` without regard to case.
+std::optional<std::string> matchInDir(const std::string& dir, std::string_view name) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return std::nullopt;
+    std::optional<std::string> found;
+    while (dirent* e = ::readdir(d)) {
+        if (equalNoCase(e->d_name, name)) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+}  // namespace
+
+std::string normalizeSeparators(std::string_view path) {
+    std::string s(path);
+    for (char& c : s)
+        if (c == '\\') c = '/';
+    return s;
+}
+
+std::string resolvePath(std::string_view path) {
+    std::string p = normalizeSeparators(path);
+    if (p.empty()) return p;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= p.size()) {
+        size_t slash = p.find('/', start);
+        if (slash == std::string::npos) slash = p.size();
+        parts.push_back(p.substr(start, slash - start));
+        start = slash + 1;
+    }
+    std::string out = p[0] == '/' ? "/" : "";
+    bool missing = false;  // once a folder is missing, nothing below it can be matched
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        if (part.empty()) continue;  // leading, doubled or trailing slash
+        std::string candidate = out.empty() || out.back() == '/' ? out + part : out + "/" + part;
+        if (!missing && part != "." && part != ".." && !exists(candidate)) {
+            std::string dir = out.empty() ? "." : out;
+            if (auto m = matchInDir(dir, part)) {
+                candidate = out.empty() || out.back() == '/' ? out + *m : out + "/" + *m;
+            } else {
+                missing = true;
+            }
+        }
+        out = candidate;
+    }
+    return out;
+}
+
+std::optional<std::string> findExisting(std::string_view path) {
+    std::string r = resolvePath(path);
+    if (!r.empty() && exists(r)) return r;
+    return std::nullopt;
+}
+
+std::string withExtension(std::string_view path, std::string_view ext) {
+    std::string p = normalizeSeparators(path);
+    size_t slash = p.rfind('/');
+    size_t dot = p.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) p.erase(dot);
+    p += ext;
+    return resolvePath(p);
+}
+
+std::string baseName(std::string_view path) {
+    std::string p = normalizeSeparators(path);
+    size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+}  // namespace dbf

@@ -1,0 +1,31 @@
+// File names as the program and its installations write them: backslashes as
+// separators and any case, on file systems that are case-sensitive.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dbf {
+
+// Turns backslashes into slashes.
+std::string normalizeSeparators(std::string_view path);
+
+// Maps a path to the file system: each component is matched against the
+// existing entries of its folder, exactly first, then without regard to case.
+// Components that do not exist are kept as written (so the result also names a
+// file about to be created, inside folders found whatever their case).
+std::string resolvePath(std::string_view path);
+
+// The resolved path when such a file or folder exists, else nothing.
+std::optional<std::string> findExisting(std::string_view path);
+
+// The path with its extension replaced (the extension of the last component,
+// dot included; added when there is none). The case of an existing file with
+// that name wins, e.g. "calls.dbf" + ".fpt" finds "calls.FPT".
+std::string withExtension(std::string_view path, std::string_view ext);
+
+// Last component without folder.
+std::string baseName(std::string_view path);
+
+}  // namespace dbf
