@@ -1,0 +1,711 @@
+#include "toolkit/dialog.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QUiLoader>
+
+#include "toolkit/resources.h"
+#include "toolkit/text.h"
+
+namespace tk {
+
+namespace {
+
+std::function<void(const QString&)>& statusSink() {
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
+
+QList<QPointer<Dialog>>& registry() {
+    static QList<QPointer<Dialog>> list;
+    return list;
+}
+
+// The template's root is the Dialog itself, so that the widgets the loader
+// makes live in the object the program holds.
+class Loader : public QUiLoader {
+  public:
+    explicit Loader(QWidget* root) : root_(root) {}
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
+        if (root_ != nullptr && parent == nullptr && className == QLatin1String("QDialog")) {
+            QWidget* r = root_;
+            root_ = nullptr;
+            r->setObjectName(name);
+            return r;
+        }
+        return QUiLoader::createWidget(className, parent, name);
+    }
+
+  private:
+    QWidget* root_;
+};
+
+QWidget* loadTemplate(const QString& name, QWidget* root, QWidget* parent) {
+    const QString path = ResourceLibrary::templatePath(name);
+    if (path.isEmpty())
+        throw ResourceError(
+            QStringLiteral("plantilla"), name,
+            QStringLiteral("No existe la plantilla de diálogo \"%1\" en la biblioteca de recursos")
+                .arg(name));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw ResourceError(
+            QStringLiteral("plantilla"), name,
+            QStringLiteral("No se pudo leer la plantilla de diálogo \"%1\"").arg(name));
+    Loader loader(root);
+    QWidget* w = loader.load(&f, parent);
+    if (w == nullptr)
+        throw ResourceError(QStringLiteral("plantilla"), name,
+                            QStringLiteral("La plantilla de diálogo \"%1\" está dañada: %2")
+                                .arg(name, loader.errorString()));
+    return w;
+}
+
+const char* kStyle =
+    "QLineEdit:focus { background-color: rgb(225,255,200); }"
+    "QFrame[box=\"white\"] { border: 1px solid white; }"
+    "QFrame[box=\"black\"] { border: 1px solid black; }"
+    "QFrame[box=\"grey\"] { border: 1px solid rgb(0,128,0); background-color: rgb(192,192,192); }"
+    "QFrame[box=\"yellow\"] { border: 1px solid rgb(120,120,120); background-color: "
+    "rgb(255,255,152); }";
+
+void paintBrush(QWidget* w, const QColor& c) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, c);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+// Status-bar message and pressed bitmap of a button.
+class ButtonLook : public QObject {
+  public:
+    ButtonLook(QPushButton* b, const QString& normal, const QString& pressed,
+               const QString& message)
+        : QObject(b), b_(b), message_(message) {
+        if (!normal.isEmpty()) {
+            normal_ = QIcon(bitmap(normal));
+            pressed_ = pressed.isEmpty() ? normal_ : QIcon(bitmap(pressed));
+            b->setIcon(normal_);
+            b->setIconSize(QSize(24, 24));
+            connect(b, &QPushButton::pressed, this, [this] { b_->setIcon(pressed_); });
+            connect(b, &QPushButton::released, this, [this] { b_->setIcon(normal_); });
+        }
+        b->installEventFilter(this);
+    }
+    void setMessage(const QString& m) { message_ = m; }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Enter && !message_.isEmpty()) showStatus(message_);
+        return false;
+    }
+
+  private:
+    QPushButton* b_;
+    QIcon normal_, pressed_;
+    QString message_;
+};
+
+void applyButtonLook(QPushButton* b, const QString& bitmaps, const QString& message) {
+    for (ButtonLook* old : b->findChildren<ButtonLook*>(QString(), Qt::FindDirectChildrenOnly)) {
+        b->removeEventFilter(old);
+        delete old;
+    }
+    const QStringList names = bitmaps.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    new ButtonLook(b, names.value(0), names.value(1), message);
+}
+
+void focusNext(QWidget* from, bool backward = false) {
+    QWidget* w = from;
+    for (int guard = 0; guard < 1000; ++guard) {
+        w = backward ? w->previousInFocusChain() : w->nextInFocusChain();
+        if (w == nullptr || w == from) return;
+        if (w->window() == from->window() && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+            w->isVisibleTo(from->window())) {
+            w->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void setStatusSink(std::function<void(const QString&)> sink) {
+    statusSink() = std::move(sink);
+}
+void showStatus(const QString& text) {
+    if (statusSink()) statusSink()(text);
+}
+
+QString controlKind(const QWidget* w) {
+    if (w == nullptr || !w->property("ctlId").isValid()) return {};
+    const QString cls = QString::fromLatin1(w->metaObject()->className());
+    if (qobject_cast<const QLineEdit*>(w)) return QStringLiteral("entry");
+    if (qobject_cast<const QPushButton*>(w)) return QStringLiteral("button");
+    if (qobject_cast<const QTableView*>(w)) return QStringLiteral("grid");
+    if (qobject_cast<const QComboBox*>(w)) return QStringLiteral("combo");
+    if (qobject_cast<const QCheckBox*>(w)) return QStringLiteral("check");
+    if (qobject_cast<const QRadioButton*>(w)) return QStringLiteral("radio");
+    if (qobject_cast<const QPlainTextEdit*>(w)) return QStringLiteral("memo");
+    if (qobject_cast<const QTabWidget*>(w)) return QStringLiteral("folder");
+    if (qobject_cast<const QCalendarWidget*>(w)) return QStringLiteral("month");
+    if (qobject_cast<const QLabel*>(w)) {
+        if (w->property("bitmap").isValid()) return QStringLiteral("bitmap");
+        if (w->property("icon").isValid()) return QStringLiteral("icon");
+        return QStringLiteral("text");
+    }
+    if (cls == QLatin1String("QFrame")) return QStringLiteral("frame");
+    return QStringLiteral("other");
+}
+
+// ---------------------------------------------------------------- Form
+
+Form::Form(QWidget* root) : root_(root) {
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const QVariant id = w->property("ctlId");
+        if (!id.isValid()) continue;
+        byId_.insert(id.toInt(), w);
+        const QString kind = controlKind(w);
+        if (kind == QLatin1String("bitmap")) {
+            auto* l = static_cast<QLabel*>(w);
+            l->setPixmap(bitmap(w->property("bitmap").toString()));
+        } else if (kind == QLatin1String("icon")) {
+            auto* l = static_cast<QLabel*>(w);
+            l->setPixmap(iconPixmap(w->property("icon").toString(), 32));
+        } else if (kind == QLatin1String("button")) {
+            auto* b = static_cast<QPushButton*>(w);
+            applyButtonLook(b, w->property("bitmaps").toString(), b->toolTip());
+        } else if (kind == QLatin1String("entry")) {
+            const int chars = w->property("chars").toInt();
+            if (chars > 0) {
+                const int cw = w->fontMetrics().horizontalAdvance(QLatin1Char('W'));
+                w->setMinimumWidth(cw * std::min(chars, 40) + 12);
+            }
+        }
+    }
+}
+
+QWidget* Form::find(int id) const {
+    return byId_.value(id);
+}
+
+QWidget* Form::control(int id) const {
+    QWidget* w = find(id);
+    if (w == nullptr)
+        throw ResourceError(QStringLiteral("control"), QString::number(id),
+                            QStringLiteral("La plantilla \"%1\" no tiene el control %2")
+                                .arg(root_->objectName())
+                                .arg(id));
+    return w;
+}
+
+EntryField* Form::bindEntry(int id, EntryBinding binding) {
+    auto* edit = qobject_cast<QLineEdit*>(control(id));
+    if (edit == nullptr)
+        throw ResourceError(QStringLiteral("control"), QString::number(id),
+                            QStringLiteral("El control %1 de \"%2\" no es un campo de entrada")
+                                .arg(id)
+                                .arg(root_->objectName()));
+    delete entries_.value(id);
+    auto* f = new EntryField(edit, std::move(binding));
+    entries_.insert(id, f);
+    refreshers_.push_back([f] { f->refresh(); });
+    return f;
+}
+
+EntryField* Form::entry(int id) const {
+    return entries_.value(id);
+}
+
+QPushButton* Form::bindButton(int id, const ButtonSpec& spec) {
+    auto* b = qobject_cast<QPushButton*>(control(id));
+    if (b == nullptr) return nullptr;
+    if (spec.caption == QLatin1String("-"))
+        b->setText(QString());
+    else if (!spec.caption.isEmpty())
+        b->setText(spec.caption);
+    if (!spec.tooltip.isEmpty()) b->setToolTip(spec.tooltip);
+    const QString bitmaps =
+        spec.bitmaps.isEmpty() ? b->property("bitmaps").toString() : spec.bitmaps;
+    applyButtonLook(b, bitmaps, spec.message.isEmpty() ? b->toolTip() : spec.message);
+    if (spec.action) {
+        QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
+        auto action = spec.action;
+        QObject::connect(b, &QPushButton::clicked, b, [action] { action(); });
+    }
+    return b;
+}
+
+QComboBox* Form::bindCombo(int id, const QStringList& items, std::function<int()> get,
+                           std::function<void(int)> set, std::function<void(int)> onChange) {
+    auto* c = qobject_cast<QComboBox*>(control(id));
+    if (c == nullptr) return nullptr;
+    if (!items.isEmpty()) {
+        c->clear();
+        c->addItems(items);
+    }
+    auto refresh = [c, get] {
+        if (!get) return;
+        const QSignalBlocker block(c);
+        c->setCurrentIndex(get() - 1);
+    };
+    refresh();
+    refreshers_.push_back(refresh);
+    QObject::connect(c, &QComboBox::currentIndexChanged, c, [set, onChange](int index) {
+        if (set) set(index + 1);
+        if (onChange) onChange(index + 1);
+    });
+    return c;
+}
+
+void Form::bindCheck(int id, std::function<bool()> get, std::function<void(bool)> set,
+                     std::function<void(bool)> onToggle) {
+    auto* c = qobject_cast<QCheckBox*>(control(id));
+    if (c == nullptr) return;
+    auto refresh = [c, get] {
+        if (!get) return;
+        const QSignalBlocker block(c);
+        c->setChecked(get());
+    };
+    refresh();
+    refreshers_.push_back(refresh);
+    QObject::connect(c, &QCheckBox::toggled, c, [set, onToggle](bool on) {
+        if (set) set(on);
+        if (onToggle) onToggle(on);
+    });
+}
+
+void Form::bindRadios(const QList<int>& ids, std::function<int()> get,
+                      std::function<void(int)> set) {
+    QList<QRadioButton*> items;
+    for (int id : ids)
+        if (auto* r = qobject_cast<QRadioButton*>(control(id))) items << r;
+    // Radio buttons of one group must be able to show "none chosen".
+    for (QRadioButton* r : items) r->setAutoExclusive(false);
+    auto refresh = [items, get] {
+        if (!get) return;
+        const int chosen = get();
+        for (int i = 0; i < items.size(); ++i) {
+            const QSignalBlocker block(items[i]);
+            items[i]->setChecked(i + 1 == chosen);
+        }
+    };
+    refresh();
+    refreshers_.push_back(refresh);
+    for (int i = 0; i < items.size(); ++i) {
+        QObject::connect(items[i], &QRadioButton::clicked, items[i], [items, i, set] {
+            for (int k = 0; k < items.size(); ++k) {
+                const QSignalBlocker block(items[k]);
+                items[k]->setChecked(k == i);
+            }
+            if (set) set(i + 1);
+        });
+    }
+}
+
+void Form::bindMemo(int id, std::function<xb::Value()> get,
+                    std::function<void(const xb::Value&)> set, bool readOnly) {
+    auto* m = qobject_cast<QPlainTextEdit*>(control(id));
+    if (m == nullptr) return;
+    m->setReadOnly(readOnly);
+    auto refresh = [m, get] {
+        if (!get) return;
+        const QSignalBlocker block(m);
+        m->setPlainText(
+            fromAnsi(get().asString()).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        m->moveCursor(QTextCursor::Start);
+    };
+    refresh();
+    refreshers_.push_back(refresh);
+    if (set)
+        QObject::connect(m, &QPlainTextEdit::textChanged, m, [m, set] {
+            set(xb::Value::memo(
+                toAnsi(m->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")))));
+        });
+}
+
+void Form::setText(int id, const QString& text) {
+    QWidget* w = control(id);
+    if (auto* l = qobject_cast<QLabel*>(w))
+        l->setText(text);
+    else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        b->setText(text);
+    else if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setText(text);
+}
+
+void Form::setColors(int id, const QColor& fg, const QColor& bg) {
+    QWidget* w = control(id);
+    if (EntryField* f = entries_.value(id)) {
+        f->setColors(fg, bg);
+        return;
+    }
+    QPalette pal = w->palette();
+    if (fg.isValid()) {
+        pal.setColor(QPalette::WindowText, fg);
+        pal.setColor(QPalette::Text, fg);
+        pal.setColor(QPalette::ButtonText, fg);
+    }
+    if (bg.isValid()) {
+        pal.setColor(QPalette::Window, bg);
+        pal.setColor(QPalette::Base, bg);
+        pal.setColor(QPalette::Button, bg);
+        w->setAutoFillBackground(true);
+    }
+    w->setPalette(pal);
+}
+
+void Form::setEnabled(int id, bool on) {
+    control(id)->setEnabled(on);
+}
+
+void Form::makeTextsTransparent() {
+    for (QLabel* l : root_->findChildren<QLabel*>()) {
+        if (controlKind(l) == QLatin1String("bitmap") || controlKind(l) == QLatin1String("icon"))
+            continue;
+        l->setAutoFillBackground(false);
+        l->setAttribute(Qt::WA_TranslucentBackground);
+    }
+}
+
+void Form::refresh() {
+    for (auto& r : refreshers_) r();
+}
+
+void Form::commit() {
+    for (EntryField* f : entries_) f->leave();
+}
+
+// ---------------------------------------------------------------- Dialog
+
+Dialog::Dialog(const QString& templateName, QWidget* owner) : QDialog(owner), name_(templateName) {
+    loadTemplate(templateName, this, owner);
+    setObjectName(templateName);
+    setStyleSheet(QString::fromLatin1(kStyle));
+    paintBrush(this, kDialogBrush);
+    form_ = std::make_unique<Form>(this);
+    for (int id : form_->ids())
+        if (auto* folder = qobject_cast<QTabWidget*>(form_->find(id))) loadPages(folder);
+    registry().append(this);
+}
+
+Dialog::~Dialog() {
+    registry().removeAll(this);
+}
+
+void Dialog::loadPages(QTabWidget* folder) {
+    const int id = folder->property("ctlId").toInt();
+    const QStringList names =
+        folder->property("pages").toString().split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    auto& forms = pages_[id];
+    for (const QString& n : names) {
+        QWidget* page = loadTemplate(n, nullptr, nullptr);
+        page->setObjectName(n);
+        paintBrush(page, kDialogBrush);
+        folder->addTab(page, page->windowTitle());
+        forms.push_back(std::make_unique<Form>(page));
+    }
+}
+
+Form& Dialog::page(int folderId, int n) {
+    auto it = pages_.find(folderId);
+    if (it == pages_.end() || n < 1 || n > static_cast<int>(it->second.size()))
+        throw ResourceError(QStringLiteral("control"), QString::number(folderId),
+                            QStringLiteral("La carpeta %1 de \"%2\" no tiene la página %3")
+                                .arg(folderId)
+                                .arg(name_)
+                                .arg(n));
+    return *it->second[static_cast<size_t>(n - 1)];
+}
+
+int Dialog::pageCount(int folderId) {
+    auto it = pages_.find(folderId);
+    return it == pages_.end() ? 0 : static_cast<int>(it->second.size());
+}
+
+void Dialog::setPageEnabled(int folderId, int n, bool on) {
+    auto* folder = qobject_cast<QTabWidget*>(form_->control(folderId));
+    if (folder == nullptr || n < 1 || n > folder->count()) return;
+    folder->setTabEnabled(n - 1, on);
+}
+
+void Dialog::setBrush(const QColor& c) {
+    paintBrush(this, c);
+    for (auto& [id, forms] : pages_)
+        for (auto& f : forms) paintBrush(f->root(), c);
+}
+
+void Dialog::centre() {
+    adjustSize();
+    QRect area;
+    if (QWidget* o = parentWidget(); o != nullptr && o->isVisible())
+        area = o->window()->frameGeometry();
+    else if (QScreen* s = screen())
+        area = s->availableGeometry();
+    if (area.isValid()) move(area.center() - rect().center());
+}
+
+int Dialog::run() {
+    centre();
+    return exec();
+}
+
+void Dialog::showModeless() {
+    centre();
+    show();
+}
+
+bool Dialog::end(int result) {
+    if (closeRule_ && !closeRule_()) return false;
+    closingChecked_ = true;
+    QDialog::done(result);
+    closingChecked_ = false;
+    return true;
+}
+
+void Dialog::refresh() {
+    form_->refresh();
+    for (auto& [id, forms] : pages_)
+        for (auto& f : forms) f->refresh();
+}
+
+QList<Dialog*> Dialog::openDialogs() {
+    QList<Dialog*> out;
+    for (const QPointer<Dialog>& d : registry())
+        if (d && d->isVisible()) out << d.data();
+    return out;
+}
+
+void Dialog::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (!initDone_) {
+        initDone_ = true;
+        if (onInit_) QTimer::singleShot(0, this, [this] { onInit_(); });
+    }
+}
+
+void Dialog::closeEvent(QCloseEvent* e) {
+    if (!closingChecked_ && closeRule_ && !closeRule_()) {
+        e->ignore();
+        return;
+    }
+    closingChecked_ = true;
+    QDialog::closeEvent(e);
+    closingChecked_ = false;
+}
+
+void Dialog::reject() {
+    done(0);
+}
+
+void Dialog::done(int r) {
+    if (!closingChecked_ && closeRule_ && !closeRule_()) return;
+    QDialog::done(r);
+}
+
+// ---------------------------------------------------------------- EntryField
+
+EntryField::EntryField(QLineEdit* edit, EntryBinding binding)
+    : QObject(edit), edit_(edit), b_(std::move(binding)) {
+    edit_->installEventFilter(this);
+    edit_->setContextMenuPolicy(Qt::NoContextMenu);
+    edit_->setAttribute(Qt::WA_InputMethodEnabled, false);
+    const Picture pic = Picture::parse(b_.picture);
+    if (pic.scroll > 0) {
+        const int cw = edit_->fontMetrics().horizontalAdvance(QLatin1Char('W'));
+        edit_->setMinimumWidth(cw * std::min(pic.scroll, 40) + 12);
+    }
+    if (b_.readOnly) edit_->setReadOnly(true);
+    restyle();
+    refresh();
+}
+
+xb::Value EntryField::value() const {
+    if (editing_) return buf_.value();
+    return b_.get ? b_.get() : xb::Value::nil();
+}
+
+void EntryField::refresh() {
+    if (!editing_) {
+        buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture),
+                   b_.dateFormat);
+        show();
+    }
+    if (b_.when) edit_->setEnabled(b_.when());
+}
+
+void EntryField::setReadOnly(bool ro) {
+    b_.readOnly = ro;
+    edit_->setReadOnly(ro);
+    restyle();
+}
+
+void EntryField::setColors(const QColor& fg, const QColor& bg) {
+    fg_ = fg;
+    bg_ = bg;
+    restyle();
+}
+
+void EntryField::restyle() {
+    QString css;
+    QColor bg = bg_.isValid() ? bg_ : (b_.readOnly ? kReadOnlyGrey : QColor());
+    if (fg_.isValid()) css += QStringLiteral("color: %1;").arg(fg_.name());
+    if (bg.isValid()) css += QStringLiteral("background-color: %1;").arg(bg.name());
+    if (css.isEmpty()) {
+        edit_->setStyleSheet(QString());
+        return;
+    }
+    QString focused =
+        b_.readOnly
+            ? QString()
+            : QStringLiteral("QLineEdit:focus { background-color: %1; }").arg(kFocusedEntry.name());
+    edit_->setStyleSheet(QStringLiteral("QLineEdit { %1 } ").arg(css) + focused);
+}
+
+void EntryField::show() {
+    const QSignalBlocker block(edit_);
+    edit_->setText(fromAnsi(buf_.text()));
+    edit_->setCursorPosition(editing_ ? buf_.cursor() : 0);
+}
+
+bool EntryField::leave() {
+    if (!editing_) return true;
+    if (validating_) return false;
+    bool ok = true;
+    const xb::Value v = buf_.value(&ok);
+    if (!ok) {
+        QApplication::beep();
+        return false;
+    }
+    if (b_.set) b_.set(v);
+    validating_ = true;
+    const bool accepted = !b_.valid || b_.valid();
+    validating_ = false;
+    if (!accepted) {
+        if (!edit_->hasFocus())
+            QTimer::singleShot(0, edit_, [e = edit_] { e->setFocus(Qt::OtherFocusReason); });
+        return false;
+    }
+    editing_ = false;
+    refresh();
+    emit left();
+    return true;
+}
+
+bool EntryField::eventFilter(QObject*, QEvent* e) {
+    switch (e->type()) {
+        case QEvent::FocusIn:
+            if (!editing_ && !b_.readOnly) {
+                buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture),
+                           b_.dateFormat);
+                editing_ = true;
+                show();
+            }
+            return false;
+        case QEvent::FocusOut: {
+            auto* fe = static_cast<QFocusEvent*>(e);
+            if (editing_ && !validating_ && fe->reason() != Qt::PopupFocusReason &&
+                fe->reason() != Qt::ActiveWindowFocusReason) {
+                if (!leave())
+                    QTimer::singleShot(0, edit_,
+                                       [ed = edit_] { ed->setFocus(Qt::OtherFocusReason); });
+            }
+            return false;
+        }
+        case QEvent::MouseButtonRelease:
+            if (editing_) {
+                buf_.setCursor(edit_->cursorPosition());
+                buf_.noteKey();
+                show();
+            }
+            return false;
+        case QEvent::MouseButtonDblClick:
+            return editing_;
+        case QEvent::KeyPress: {
+            if (b_.readOnly) return false;
+            auto* k = static_cast<QKeyEvent*>(e);
+            if (!editing_) return false;
+            const int key = k->key();
+            const bool shift = k->modifiers() & Qt::ShiftModifier;
+            switch (key) {
+                case Qt::Key_Tab:
+                case Qt::Key_Backtab:
+                    return !leave();  // accepted: Qt moves the focus itself
+                case Qt::Key_Return:
+                case Qt::Key_Enter:
+                case Qt::Key_Down:
+                case Qt::Key_Up:
+                    if (leave()) focusNext(edit_, key == Qt::Key_Up);
+                    return true;
+                case Qt::Key_Left:
+                    buf_.left();
+                    break;
+                case Qt::Key_Right:
+                    buf_.right();
+                    break;
+                case Qt::Key_Home:
+                    buf_.home();
+                    break;
+                case Qt::Key_End:
+                    buf_.end();
+                    break;
+                case Qt::Key_Backspace:
+                    buf_.backspace();
+                    break;
+                case Qt::Key_Delete:
+                    buf_.del();
+                    break;
+                case Qt::Key_Insert:
+                    buf_.toggleInsert();
+                    break;
+                case Qt::Key_Escape:
+                    return false;
+                default: {
+                    if (k->matches(QKeySequence::Copy) || k->matches(QKeySequence::SelectAll))
+                        return false;
+                    QString typed = k->text();
+                    if (k->matches(QKeySequence::Paste))
+                        typed = QGuiApplication::clipboard()->text().remove(QLatin1Char('\n'));
+                    if (typed.isEmpty() ||
+                        (!k->matches(QKeySequence::Paste) &&
+                         (k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))))
+                        return true;
+                    bool moved = false;
+                    for (char c : toAnsi(typed)) {
+                        if (!buf_.typeChar(c)) QApplication::beep();
+                        if (buf_.full() && !b_.confirm) {
+                            show();
+                            if (leave()) focusNext(edit_);
+                            moved = true;
+                            break;
+                        }
+                    }
+                    if (moved) return true;
+                    break;
+                }
+            }
+            (void)shift;
+            show();
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace tk

@@ -1,0 +1,98 @@
+// The editing rules of an entry field with a picture, key by key, without any
+// widget: what a typed key does to the text, where the cursor goes, and which
+// value the text stands for. EntryField puts a QLineEdit in front of it.
+//
+// Pictures are the xBase ones: an optional function part ("@" and letters up
+// to a blank: "!" upper case, "K" the first typed key clears the field, "Sn"
+// n characters visible) and an optional template ("99-99-9999", "99:99",
+// "9,999,999.99", "!!!", ...). Template characters 9 # A N X ! L Y are
+// positions the user types into; any other character is a literal shown in
+// place and skipped by the cursor.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xbase/value.h"
+
+namespace tk {
+
+struct Picture {
+    bool upper = false;            // @!
+    bool clearOnFirstKey = false;  // @K
+    int scroll = 0;                // @Sn: visible characters (0 = the whole field)
+    std::string mask;              // the template, possibly empty
+
+    static Picture parse(std::string_view text);
+};
+
+// Upper case of a Windows-1252 byte (accented letters included).
+char upperAnsi(char c);
+
+// A number laid out in a numeric template, as TRANSFORM shows it: integer
+// digits right-aligned with the template's thousands separators, decimals
+// rounded; asterisks when it does not fit.
+std::string formatNumberMask(double v, std::string_view mask);
+
+class EntryBuffer {
+  public:
+    // Starts editing `value` (C, M, N, D or L) under `picture`. Dates use
+    // `dateFormat` ("dd-mm-yyyy") both to show and to read the text.
+    void start(const xb::Value& value, const Picture& picture,
+               std::string_view dateFormat = "dd-mm-yyyy", int epoch = 1940);
+
+    const std::string& text() const { return buf_; }  // Windows-1252 bytes
+    int cursor() const { return cursor_; }
+    char type() const { return type_; }
+    const Picture& picture() const { return pic_; }
+    bool insertMode() const { return insert_; }
+    void toggleInsert() { insert_ = !insert_; }
+    bool changed() const { return changed_; }
+    // True right after a typed key filled the last position of the field.
+    bool full() const { return full_; }
+
+    // A typed character (Windows-1252 byte). Returns false when the position
+    // does not take it (the field is unchanged then).
+    bool typeChar(char c);
+    void left();
+    void right();
+    void home();
+    void end();
+    void backspace();
+    void del();
+    // Puts the cursor at the editable position nearest to `pos`.
+    void setCursor(int pos);
+    // Any key other than a typed character or a cursor key: the first typed
+    // key no longer clears the field.
+    void noteKey() { firstKey_ = false; }
+
+    // The value the text stands for. `ok` is false for text that is no valid
+    // value of the type (an impossible date); the value is then the original.
+    xb::Value value(bool* ok = nullptr) const;
+    // The text a value shows with this picture (the field at rest).
+    std::string render(const xb::Value& v) const;
+
+  private:
+    bool editable(int pos) const;
+    int nextEditable(int from) const;  // first editable >= from, or size
+    int prevEditable(int from) const;  // last editable <= from, or -1
+    bool accepts(int pos, char& c) const;
+    void clearAll();
+    void numberPoint();
+
+    char type_ = 'C';
+    Picture pic_;
+    std::string mask_;  // one template character per position of the text
+    std::string buf_;
+    std::string dateFormat_;
+    int epoch_ = 1940;
+    xb::Value original_;
+    int cursor_ = 0;
+    bool insert_ = false;
+    bool firstKey_ = true;
+    bool changed_ = false;
+    bool full_ = false;
+};
+
+}  // namespace tk

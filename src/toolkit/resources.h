@@ -1,0 +1,56 @@
+// The resource library: the binary bundle "ZariReva.rcc" that holds the dialog
+// templates, the button bitmaps and the icons. The program registers it once
+// at start-up and releases it at exit; every dialog and button finds its
+// pictures here by name. Names are matched without regard to case, because
+// the program's own code spells some of them differently ("MOdif1").
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+
+namespace tk {
+
+// A template, bitmap or icon the library does not hold, or a library that
+// cannot be registered. Raised where the dialog or button is created; the
+// program's error handler decides what happens next.
+class ResourceError : public std::runtime_error {
+  public:
+    ResourceError(const QString& kind, const QString& name, const QString& text);
+    QString kind;  // "plantilla", "bitmap", "icono", "biblioteca"
+    QString name;
+    QString text;  // the message in Spanish
+};
+
+class ResourceLibrary {
+  public:
+    // Registers the bundle at `path`. Returns false (and leaves nothing
+    // registered) when the file is missing or not a resource bundle. A library
+    // already loaded is released first.
+    static bool load(const QString& path);
+    // Same, but a failure raises a ResourceError naming the file.
+    static void require(const QString& path);
+    static void unload();
+    static bool isLoaded();
+    static QString path();
+
+    // Resource paths (":/dialogs/X.ui") of the named items; empty when absent.
+    static QString templatePath(const QString& name);
+    static QString bitmapPath(const QString& name);
+    static QString iconPath(const QString& name);
+    // Names of every template (without extension), as stored.
+    static QStringList templateNames();
+    static QStringList bitmapNames();
+    static QStringList iconNames();
+};
+
+// The named bitmap, drawn at its natural size (or `size` when given).
+// Raises ResourceError when the library lacks it.
+QPixmap bitmap(const QString& name, QSize size = QSize());
+// The named icon; raises ResourceError when the library lacks it.
+QIcon icon(const QString& name);
+QPixmap iconPixmap(const QString& name, int side = 32);
+
+}  // namespace tk
