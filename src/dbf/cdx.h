@@ -1,0 +1,248 @@
+// Compact compound index files (".cdx" bags): a directory of tags and, for
+// each tag, a B+tree of (key, record number) with compressed leaves, in the
+// layout FoxPro and Visual FoxPro write, so that other programs keep reading
+// our bags and we keep reading theirs.
+//
+// A bag opened shared is read under a shared lock and changed under an
+// exclusive lock of the index file; every writer bumps the change counter in
+// the file's first header, and a reader that finds the counter moved drops all
+// pages it had cached. A bag opened exclusively caches freely and writes its
+// changed pages back on flush() and on close.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "dbf/cdxkey.h"
+
+namespace dbf {
+
+class CdxBag;
+
+inline constexpr uint32_t kCdxPage = 512;
+inline constexpr uint32_t kCdxNone = 0xFFFFFFFFu;
+inline constexpr size_t kCdxMaxKey = 240;
+
+// Tag options (header byte 14).
+inline constexpr uint8_t kCdxUnique = 0x01;
+inline constexpr uint8_t kCdxHasFor = 0x08;
+inline constexpr uint8_t kCdxCompact = 0x20;
+inline constexpr uint8_t kCdxCompound = 0x40;
+
+// One (key, record) of a tag, with where it was found so that stepping on
+// from it costs nothing while the bag is unchanged.
+struct CdxPos {
+    bool valid = false;
+    std::string key;
+    uint32_t recno = 0;
+    uint32_t leaf = 0;   // node offset
+    uint32_t index = 0;  // entry in the node
+    uint64_t stamp = 0;  // bag generation at which leaf/index were taken
+};
+
+struct CdxTagInfo {
+    std::string name;     // upper case, as in the directory
+    uint32_t header = 0;  // offset of the tag's header
+    uint16_t keyLength = 0;
+    uint8_t options = 0;
+    bool descending = false;
+    std::string keyExpr;
+    std::string forExpr;
+    bool unique() const { return options & kCdxUnique; }
+};
+
+// A decoded node: keys of keyLength bytes one after another.
+struct CdxNode {
+    uint32_t offset = 0;
+    uint16_t attr = 0;  // 1 root, 2 leaf
+    uint32_t left = kCdxNone;
+    uint32_t right = kCdxNone;
+    std::string keys;
+    std::vector<uint32_t> recnos;
+    std::vector<uint32_t> children;  // interior nodes only
+    bool leaf() const { return attr & 2; }
+    size_t size() const { return recnos.size(); }
+};
+
+class CdxTag {
+  public:
+    const CdxTagInfo& info() const { return info_; }
+    const std::string& name() const { return info_.name; }
+    uint16_t keyLength() const { return info_.keyLength; }
+    bool unique() const { return info_.unique(); }
+    cdxkey::Type keyType() const { return type_; }
+    // Sets the kind of key (decides the pad byte of compressed keys). The
+    // bag guesses it when opened; the order layer sets it from the key
+    // expression's value.
+    void setKeyType(cdxkey::Type t);
+    CdxBag& bag() const { return *bag_; }
+
+    // A key of the right length for this tag from a value already encoded.
+    std::string normalize(std::string_view key) const;
+
+    // Moving. A position whose bag changed since it was taken is found again
+    // by its key and record (or the next one after it when it went away).
+    CdxPos first();
+    CdxPos last();
+    CdxPos next(const CdxPos& p);
+    CdxPos prev(const CdxPos& p);
+    // First entry whose key, cut to the length of `prefix`, is >= prefix.
+    CdxPos seekFirst(std::string_view prefix);
+    // Last entry whose key, cut to the length of `prefix`, is <= prefix.
+    CdxPos seekLast(std::string_view prefix);
+    // The entry (key, recno) exactly, or the first one after it.
+    CdxPos seekEntry(std::string_view key, uint32_t recno);
+    bool contains(std::string_view key, uint32_t recno);
+
+    // Maintenance. insert() answers false when a unique tag already holds
+    // the key (it keeps the first record) or the entry is already there.
+    bool insert(std::string_view key, uint32_t recno);
+    bool remove(std::string_view key, uint32_t recno);
+
+    // Every entry in order; the callback answers false to stop.
+    void walk(const std::function<bool(std::string_view key, uint32_t recno)>& fn);
+    uint64_t count();
+
+    // The tree's own structure: order, levels, neighbour links, parent keys,
+    // node bounds. Each fault is one Spanish line.
+    std::vector<std::string> checkStructure();
+
+  private:
+    friend class CdxBag;
+    CdxTag(CdxBag* bag, CdxTagInfo info) : bag_(bag), info_(std::move(info)) {}
+    struct PathStep {
+        uint32_t node;
+        size_t index;
+    };
+    uint32_t root();
+    int cmpEntry(const CdxNode& n, size_t i, std::string_view key, uint32_t recno) const;
+    int cmpPrefix(const CdxNode& n, size_t i, std::string_view prefix) const;
+    CdxPos at(const CdxNode& n, size_t i);
+    CdxPos firstFrom(uint32_t node, bool last);
+    CdxPos stepFrom(const CdxNode& leaf, size_t i, int dir);
+    CdxPos locate(const CdxPos& p);
+    void descend(std::string_view key, uint32_t recno, std::vector<PathStep>& path);
+    void replaceInParent(std::vector<PathStep>& path, size_t level, std::vector<CdxNode>& nodes);
+
+    CdxBag* bag_;
+    CdxTagInfo info_;
+    cdxkey::Type type_ = cdxkey::Type::Character;
+    char pad_ = ' ';
+    uint32_t root_ = 0;
+    uint64_t rootStamp_ = ~uint64_t{0};
+};
+
+class CdxBag {
+  public:
+    ~CdxBag();
+    CdxBag(const CdxBag&) = delete;
+    CdxBag& operator=(const CdxBag&) = delete;
+
+    // Opens an existing bag; throws DbfError (file in use: oscode 32).
+    static std::unique_ptr<CdxBag> open(const std::string& path, bool exclusive, bool readOnly);
+    // Creates (or truncates to) an empty bag.
+    static std::unique_ptr<CdxBag> create(const std::string& path, bool exclusive);
+
+    const std::string& path() const { return path_; }
+    bool exclusive() const { return exclusive_; }
+    bool readOnly() const { return readOnly_; }
+
+    // Tags in order of creation (which is the order of their headers in the
+    // file); the directory itself is sorted by name.
+    std::vector<CdxTag*> tags();
+    CdxTag* tag(std::string_view name);  // case-insensitive; nullptr when absent
+
+    // Builds a tag in one pass from its entries (sorted here by key and
+    // record; a unique tag keeps the first record of each key). A tag of the
+    // same name is replaced and keeps its order number.
+    CdxTag* buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
+                     cdxkey::Type type, uint16_t keyLength,
+                     std::vector<std::pair<std::string, uint32_t>> entries);
+    // Takes a tag out of the bag and frees its pages.
+    void removeTag(std::string_view name);
+
+    void flush();
+    uint32_t changeCounter();  // as last seen on disk
+    uint64_t generation() const { return generation_; }
+    uint64_t epoch() const { return epoch_; }
+
+    // Guards for the critical sections: reads take the shared lock, changes
+    // the exclusive one (both wait; they are held only for one operation).
+    // Nested guards are cheap.
+    class ReadGuard {
+      public:
+        explicit ReadGuard(CdxBag& b);
+        ~ReadGuard();
+        ReadGuard(const ReadGuard&) = delete;
+        ReadGuard& operator=(const ReadGuard&) = delete;
+
+      private:
+        CdxBag& b_;
+    };
+    class WriteGuard {
+      public:
+        explicit WriteGuard(CdxBag& b);
+        ~WriteGuard();
+        WriteGuard(const WriteGuard&) = delete;
+        WriteGuard& operator=(const WriteGuard&) = delete;
+
+      private:
+        CdxBag& b_;
+    };
+
+    // Page layer (used by the tags).
+    const CdxNode& node(uint32_t offset, const CdxTag& owner);
+    void putNode(CdxNode n, const CdxTag& owner);  // encodes; throws when it does not fit
+    bool fits(const CdxNode& n, const CdxTag& owner) const;
+    uint32_t allocNode();
+    void freeNode(uint32_t offset);
+    void writeTagHeader(const CdxTagInfo& info, uint32_t root);
+    uint32_t readRoot(uint32_t header);
+    [[noreturn]] void corrupt(const std::string& what) const;
+
+  private:
+    friend class CdxTag;
+    CdxBag() = default;
+    void readExact(void* buf, size_t n, uint64_t off) const;
+    void readPage(uint32_t off, uint8_t* page) const;
+    void writeRaw(const void* buf, size_t n, uint64_t off);
+    void refresh();  // drops caches when the counter moved
+    void loadDirectory();
+    void beginRead();
+    void endRead();
+    void beginWrite();
+    void endWrite();
+    void writeBack();
+    void dropCache();
+    uint32_t allocHeader();
+    std::vector<uint32_t> collectTree(CdxTag& t);
+    bool decode(const uint8_t* page, uint32_t off, const CdxTag& owner, CdxNode& out) const;
+    bool encode(const CdxNode& n, const CdxTag& owner, uint8_t* page) const;
+
+    std::string path_;
+    int fd_ = -1;
+    bool exclusive_ = false;
+    bool readOnly_ = false;
+    uint32_t counter_ = 0;
+    uint32_t freeHead_ = 0;
+    uint64_t fileEnd_ = 0;
+    uint64_t generation_ = 1;
+    int readDepth_ = 0;
+    int writeDepth_ = 0;
+    bool headerDirty_ = false;
+    bool dirLoaded_ = false;
+    std::unique_ptr<CdxTag> directory_;
+    std::vector<std::unique_ptr<CdxTag>> tags_;
+    std::unordered_map<uint32_t, CdxNode> cache_;
+    std::map<uint32_t, std::array<uint8_t, kCdxPage>> dirty_;  // encoded, not yet written
+    uint64_t epoch_ = 1;  // moves when the cache is dropped for another user's change
+};
+
+}  // namespace dbf

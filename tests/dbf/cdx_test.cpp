@@ -1,0 +1,493 @@
+// The compound index file layer: keys, reading Visual FoxPro's bags, writing
+// bags that an independent reader (index_dump of libdbd-xbase-perl) reads back,
+// tree maintenance against a model, and sharing between two opens.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "dbf/cdx.h"
+#include "dbf/error.h"
+
+namespace fs = std::filesystem;
+using namespace dbf;
+
+namespace {
+
+std::string runCapture(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+bool haveIndexDump() {
+    return std::system("command -v index_dump >/dev/null 2>&1") == 0;
+}
+
+// index_dump's lines: "<key> <recno>", the key possibly with blanks inside.
+std::vector<std::pair<std::string, uint32_t>> indexDump(const std::string& file,
+                                                        const std::string& tag,
+                                                        const std::string& type) {
+    std::string cmd = "index_dump --type=" + type + " '" + file + "' " + tag + " 2>/dev/null";
+    std::istringstream in(runCapture(cmd));
+    std::vector<std::pair<std::string, uint32_t>> r;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto sp = line.rfind(' ');
+        if (sp == std::string::npos) continue;
+        std::string key = line.substr(0, sp);
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        r.emplace_back(key, static_cast<uint32_t>(std::stoul(line.substr(sp + 1))));
+    }
+    return r;
+}
+
+std::string rtrim(std::string_view s) {
+    std::string r(s);
+    while (!r.empty() && r.back() == ' ') r.pop_back();
+    return r;
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        char tmpl[] = "/tmp/cdxtestXXXXXX";
+        path_ = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::vector<std::string> vfpBags() {
+    std::vector<std::string> r;
+    for (const char* sub : {"contacts", "expenses"})
+        for (auto& e : fs::directory_iterator(std::string(VDR_SHARED_DIR) + "/testdata/vfp/" + sub))
+            if (e.path().extension() == ".CDX") r.push_back(e.path().string());
+    std::sort(r.begin(), r.end());
+    return r;
+}
+
+std::vector<std::pair<std::string, uint32_t>> walkAll(CdxTag* t) {
+    std::vector<std::pair<std::string, uint32_t>> r;
+    t->walk([&](std::string_view k, uint32_t rec) {
+        r.emplace_back(std::string(k), rec);
+        return true;
+    });
+    return r;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+TEST(CdxKey, NumbersOrderAsBytes) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> d(-1e9, 1e9);
+    std::vector<double> v{0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1e300, -1e300, 2451545, 1e-300};
+    for (int i = 0; i < 2000; ++i) v.push_back(std::round(d(rng) * 100) / 100);
+    for (double a : v) {
+        EXPECT_EQ(cdxkey::toNumber(cdxkey::fromNumber(a)), a == 0 ? 0.0 : a);
+        for (double b : {v[0], v[3], v[7], v[42], v[1000]}) {
+            int want = a < b ? -1 : a > b ? 1 : 0;
+            int got = cdxkey::fromNumber(a).compare(cdxkey::fromNumber(b));
+            got = got < 0 ? -1 : got > 0 ? 1 : 0;
+            EXPECT_EQ(got, want) << a << " vs " << b;
+        }
+    }
+}
+
+TEST(CdxKey, IntegersOrderAsBytesAndRoundTrip) {
+    std::vector<int32_t> v{INT32_MIN, -70000, -1, 0, 1, 255, 256, 65536, INT32_MAX};
+    for (size_t i = 0; i < v.size(); ++i) {
+        EXPECT_EQ(cdxkey::toInteger(cdxkey::fromInteger(v[i])), v[i]);
+        if (i) {
+            EXPECT_LT(cdxkey::fromInteger(v[i - 1]), cdxkey::fromInteger(v[i]));
+        }
+    }
+    // The bytes VFP wrote for CALL_ID = 1.
+    EXPECT_EQ(cdxkey::fromInteger(1), std::string("\x80\x00\x00\x01", 4));
+}
+
+TEST(CdxKey, DatesDisplayAsDigits) {
+    EXPECT_EQ(cdxkey::display(cdxkey::fromDate(2451545), cdxkey::Type::Date), "20000101");
+    EXPECT_EQ(cdxkey::display(cdxkey::fromText("AB", 5), cdxkey::Type::Character), "AB");
+}
+
+// ---------------------------------------------------------------------------
+TEST(CdxVfp, EveryTagWalksAsIndexDumpReadsIt) {
+    if (!haveIndexDump()) GTEST_SKIP() << "index_dump (libdbd-xbase-perl) no instalado";
+    auto bags = vfpBags();
+    ASSERT_GE(bags.size(), 8u);
+    int tagsSeen = 0;
+    for (const auto& path : bags) {
+        SCOPED_TRACE(path);
+        auto bag = CdxBag::open(path, false, true);
+        auto tags = bag->tags();
+        ASSERT_FALSE(tags.empty());
+        for (CdxTag* t : tags) {
+            SCOPED_TRACE(t->name());
+            ++tagsSeen;
+            EXPECT_TRUE(t->checkStructure().empty());
+            bool character = t->keyType() == cdxkey::Type::Character;
+            auto mine = walkAll(t);
+            auto theirs = indexDump(path, t->name(), character ? "char" : "num");
+            ASSERT_EQ(mine.size(), theirs.size());
+            for (size_t i = 0; i < mine.size(); ++i) {
+                EXPECT_EQ(mine[i].second, theirs[i].second) << "entry " << i;
+                if (character) {
+                    EXPECT_EQ(rtrim(mine[i].first), theirs[i].first);
+                } else if (t->keyType() == cdxkey::Type::Integer) {
+                    EXPECT_EQ(std::to_string(cdxkey::toInteger(mine[i].first)), theirs[i].first);
+                } else {
+                    EXPECT_NEAR(cdxkey::toNumber(mine[i].first), std::stod(theirs[i].first), 1.0);
+                }
+            }
+            // Every key is found again by an exact seek.
+            for (auto& [k, rec] : mine) {
+                CdxPos p = t->seekFirst(k);
+                ASSERT_TRUE(p.valid);
+                EXPECT_EQ(p.key, k);
+                EXPECT_TRUE(t->contains(k, rec));
+            }
+        }
+    }
+    EXPECT_EQ(tagsSeen, 18);  // the tags the README lists
+}
+
+TEST(CdxVfp, TagsKeepCreationOrderAndExpressions) {
+    auto bag =
+        CdxBag::open(std::string(VDR_SHARED_DIR) + "/testdata/vfp/contacts/calls.CDX", false, true);
+    auto tags = bag->tags();
+    ASSERT_EQ(tags.size(), 2u);
+    EXPECT_EQ(tags[0]->name(), "CALL_ID");
+    EXPECT_EQ(tags[0]->info().keyExpr, "call_id");
+    EXPECT_EQ(tags[0]->keyType(), cdxkey::Type::Integer);
+    EXPECT_EQ(tags[1]->name(), "CONTACT_ID");
+    EXPECT_EQ(tags[0]->count(), 16u);
+    // Soft seek of a missing key stops on the next greater one.
+    CdxPos p = tags[0]->seekFirst(cdxkey::fromInteger(0));
+    ASSERT_TRUE(p.valid);
+    EXPECT_EQ(cdxkey::toInteger(p.key), 1);
+    EXPECT_FALSE(tags[0]->seekFirst(cdxkey::fromInteger(17)).valid);
+    // Backwards from the end.
+    CdxPos q = tags[0]->last();
+    int n = 0;
+    while (q.valid) {
+        ++n;
+        q = tags[0]->prev(q);
+    }
+    EXPECT_EQ(n, 16);
+
+    auto emp = CdxBag::open(std::string(VDR_SHARED_DIR) + "/testdata/vfp/expenses/employees.CDX",
+                            false, true);
+    std::vector<std::string> names;
+    for (CdxTag* t : emp->tags()) names.push_back(t->name());
+    EXPECT_EQ(names.size(), 5u);
+    EXPECT_NE(std::find(names.begin(), names.end(), "LASTNAME"), names.end());
+    CdxTag* ln = emp->tag("lastname");
+    ASSERT_NE(ln, nullptr);
+    CdxPos d = ln->seekFirst("Dav");
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(rtrim(d.key), "Davolio");
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+
+using Model = std::set<std::pair<std::string, uint32_t>>;
+
+std::string randomName(std::mt19937& rng, size_t len) {
+    static const char a[] = "ABCDEFGHIJ KLMN";
+    std::string s;
+    size_t n = 1 + rng() % len;
+    for (size_t i = 0; i < n; ++i) s += a[rng() % (sizeof a - 1)];
+    return cdxkey::fromText(s, len);
+}
+
+void expectSame(CdxTag* t, const Model& m) {
+    auto w = walkAll(t);
+    ASSERT_EQ(w.size(), m.size());
+    size_t i = 0;
+    for (auto& e : m) {
+        ASSERT_EQ(w[i], e) << "entry " << i;
+        ++i;
+    }
+    auto faults = t->checkStructure();
+    EXPECT_TRUE(faults.empty()) << (faults.empty() ? "" : faults[0]);
+}
+
+}  // namespace
+
+TEST(CdxWrite, BuildInsertDeleteFollowAModel) {
+    TempDir dir;
+    std::string path = dir.file("prueba.cdx");
+    std::mt19937 rng(11);
+    Model model;
+    std::vector<std::pair<std::string, uint32_t>> entries;
+    for (uint32_t r = 1; r <= 3000; ++r) {
+        auto k = randomName(rng, 12);
+        entries.emplace_back(k, r);
+        model.emplace(k, r);
+    }
+    {
+        auto bag = CdxBag::create(path, true);
+        CdxTag* t = bag->buildTag("Nombre", "NOMBRE", "!Deleted()", false, cdxkey::Type::Character,
+                                  12, entries);
+        expectSame(t, model);
+        // Random inserts and deletes, enough to split and empty many nodes.
+        uint32_t next = 3001;
+        for (int i = 0; i < 6000; ++i) {
+            if (rng() % 2 && !model.empty()) {
+                auto it = model.begin();
+                std::advance(it, rng() % model.size());
+                auto e = *it;
+                ASSERT_TRUE(t->remove(e.first, e.second));
+                model.erase(it);
+            } else {
+                auto k = randomName(rng, 12);
+                ASSERT_TRUE(t->insert(k, next));
+                model.emplace(k, next++);
+            }
+        }
+        expectSame(t, model);
+        EXPECT_FALSE(t->remove("NO ESTA     ", 1));
+    }
+    // Written back on close and read again from the file.
+    auto bag = CdxBag::open(path, false, false);
+    CdxTag* t = bag->tag("NOMBRE");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->info().forExpr, "!Deleted()");
+    expectSame(t, model);
+    if (haveIndexDump()) {
+        auto theirs = indexDump(path, "NOMBRE", "char");
+        ASSERT_EQ(theirs.size(), model.size());
+        size_t i = 0;
+        for (auto& e : model) {
+            EXPECT_EQ(theirs[i].first, rtrim(e.first));
+            EXPECT_EQ(theirs[i].second, e.second);
+            ++i;
+        }
+    }
+}
+
+TEST(CdxWrite, EmptyingATreeAndRefillingReusesFreedPages) {
+    TempDir dir;
+    std::string path = dir.file("vacia.cdx");
+    auto bag = CdxBag::create(path, false);
+    CdxTag* t = bag->buildTag("COD", "CODIGO", "", false, cdxkey::Type::Character, 8, {});
+    for (uint32_t r = 1; r <= 2000; ++r)
+        ASSERT_TRUE(t->insert(cdxkey::fromText(std::to_string(r * 7919 % 2003), 8), r));
+    auto size1 = fs::file_size(path);
+    for (uint32_t r = 1; r <= 2000; ++r)
+        ASSERT_TRUE(t->remove(cdxkey::fromText(std::to_string(r * 7919 % 2003), 8), r));
+    EXPECT_EQ(t->count(), 0u);
+    EXPECT_FALSE(t->first().valid);
+    EXPECT_TRUE(t->checkStructure().empty());
+    for (uint32_t r = 1; r <= 2000; ++r)
+        ASSERT_TRUE(t->insert(cdxkey::fromText(std::to_string(r), 8), r));
+    EXPECT_LE(fs::file_size(path), size1 + 4 * kCdxPage);
+    EXPECT_TRUE(t->checkStructure().empty());
+    EXPECT_EQ(t->count(), 2000u);
+}
+
+TEST(CdxWrite, NumericAndDateKeysReadByIndexDump) {
+    TempDir dir;
+    std::string path = dir.file("num.cdx");
+    std::vector<std::pair<std::string, uint32_t>> e;
+    std::mt19937 rng(3);
+    std::multimap<double, uint32_t> model;
+    for (uint32_t r = 1; r <= 1500; ++r) {
+        double v = static_cast<double>(static_cast<int>(rng() % 200001) - 100000) / 100;
+        e.emplace_back(cdxkey::fromNumber(v), r);
+        model.emplace(v, r);
+    }
+    {
+        auto bag = CdxBag::create(path, true);
+        bag->buildTag("PRECIO", "PRECIO", "", false, cdxkey::Type::Numeric, 8, e);
+        CdxTag* d = bag->buildTag("FECHA", "FEC_CREA", "", false, cdxkey::Type::Date, 8, {});
+        for (uint32_t r = 1; r <= 300; ++r)
+            d->insert(cdxkey::fromDate(2451545 + (r * 37) % 400), r);
+    }
+    auto bag = CdxBag::open(path, false, true);
+    CdxTag* t = bag->tag("PRECIO");
+    ASSERT_NE(t, nullptr);
+    t->setKeyType(cdxkey::Type::Numeric);
+    auto w = walkAll(t);
+    ASSERT_EQ(w.size(), model.size());
+    // Equal numbers list by record number, as in the model (multimap keeps insertion order).
+    size_t i = 0;
+    for (auto& [v, r] : model) {
+        EXPECT_EQ(cdxkey::toNumber(w[i].first), v);
+        EXPECT_EQ(w[i].second, r);
+        ++i;
+    }
+    if (haveIndexDump()) {
+        auto theirs = indexDump(path, "PRECIO", "num");
+        ASSERT_EQ(theirs.size(), w.size());
+        for (size_t j = 0; j < w.size(); ++j) {
+            EXPECT_EQ(theirs[j].second, w[j].second);
+            EXPECT_NEAR(std::stod(theirs[j].first), cdxkey::toNumber(w[j].first), 0.006);
+        }
+        auto dates = indexDump(path, "FECHA", "num");
+        EXPECT_EQ(dates.size(), 300u);
+    }
+    CdxTag* f = bag->tag("FECHA");
+    f->setKeyType(cdxkey::Type::Date);
+    CdxPos p = f->seekFirst(cdxkey::fromDate(2451545 + 10));
+    ASSERT_TRUE(p.valid);
+    EXPECT_GE(cdxkey::toNumber(p.key), 2451545 + 10);
+    EXPECT_TRUE(f->checkStructure().empty());
+}
+
+TEST(CdxWrite, TagOrderFollowsCreationAndReplacementKeepsIt) {
+    TempDir dir;
+    std::string path = dir.file("orden.cdx");
+    {
+        auto bag = CdxBag::create(path, false);
+        for (const char* n : {"Nombre", "CodVend", "Archivo", "Zeta"})
+            bag->buildTag(n, n, "!Deleted()", false, cdxkey::Type::Character, 10,
+                          {{"X", 1}, {"A", 2}});
+        // Replacing CodVend: same place, new expression and content.
+        bag->buildTag("CODVEND", "CODVEND+CODPROSP", "!Deleted()", true, cdxkey::Type::Character,
+                      16, {{"B", 3}, {"B", 1}, {"A", 2}});
+    }
+    auto bag = CdxBag::open(path, false, false);
+    auto tags = bag->tags();
+    ASSERT_EQ(tags.size(), 4u);
+    EXPECT_EQ(tags[0]->name(), "NOMBRE");
+    EXPECT_EQ(tags[1]->name(), "CODVEND");
+    EXPECT_EQ(tags[2]->name(), "ARCHIVO");
+    EXPECT_EQ(tags[3]->name(), "ZETA");
+    EXPECT_EQ(tags[1]->info().keyExpr, "CODVEND+CODPROSP");
+    EXPECT_TRUE(tags[1]->unique());
+    EXPECT_EQ(tags[1]->keyLength(), 16);
+    // Unique: the first record of key "B" stays.
+    auto w = walkAll(tags[1]);
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[1].second, 1u);
+    EXPECT_FALSE(tags[1]->insert("B", 9));
+    bag->removeTag("archivo");
+    tags = bag->tags();
+    ASSERT_EQ(tags.size(), 3u);
+    EXPECT_EQ(tags[2]->name(), "ZETA");
+    EXPECT_EQ(bag->tag("ARCHIVO"), nullptr);
+    if (haveIndexDump()) {
+        EXPECT_EQ(indexDump(path, "ZETA", "char").size(), 2u);
+    }
+}
+
+TEST(CdxWrite, WideKeysSplitSafely) {
+    TempDir dir;
+    auto bag = CdxBag::create(dir.file("ancha.cdx"), true);
+    CdxTag* t = bag->buildTag("ANCHA", "DETALLE", "", false, cdxkey::Type::Character, 240, {});
+    std::mt19937 rng(5);
+    Model m;
+    for (uint32_t r = 1; r <= 400; ++r) {
+        std::string k;
+        for (int i = 0; i < 240; ++i) k += static_cast<char>('a' + rng() % 26);
+        ASSERT_TRUE(t->insert(k, r));
+        m.emplace(k, r);
+    }
+    expectSame(t, m);
+}
+
+// ---------------------------------------------------------------------------
+TEST(CdxShare, AnotherOpenSeesChangesAtItsNextOperation) {
+    TempDir dir;
+    std::string path = dir.file("compartida.cdx");
+    auto a = CdxBag::create(path, false);
+    CdxTag* ta = a->buildTag("COD", "CODIGO", "", false, cdxkey::Type::Character, 8,
+                             {{"AAA", 1}, {"CCC", 2}});
+    auto b = CdxBag::open(path, false, false);
+    CdxTag* tb = b->tag("COD");
+    ASSERT_NE(tb, nullptr);
+    CdxPos pb = tb->first();
+    ASSERT_TRUE(pb.valid);
+    EXPECT_EQ(rtrim(pb.key), "AAA");
+    uint32_t c0 = b->changeCounter();
+    ASSERT_TRUE(ta->insert("BBB", 3));
+    // b's position is stale now: stepping on finds the new key between.
+    CdxPos nb = tb->next(pb);
+    ASSERT_TRUE(nb.valid);
+    EXPECT_EQ(rtrim(nb.key), "BBB");
+    EXPECT_NE(b->changeCounter(), c0);
+    ASSERT_TRUE(tb->remove("AAA", 1));
+    EXPECT_EQ(rtrim(ta->first().key), "BBB");
+    // Many changes by one open, all seen by the other.
+    for (uint32_t r = 10; r < 1500; ++r) ASSERT_TRUE(ta->insert(std::to_string(r), r));
+    EXPECT_EQ(tb->count(), 1492u);
+    EXPECT_TRUE(tb->checkStructure().empty());
+    // A new tag made by one open appears in the other's list.
+    a->buildTag("OTRA", "X", "", false, cdxkey::Type::Character, 4, {{"Z", 1}});
+    EXPECT_NE(b->tag("OTRA"), nullptr);
+    EXPECT_EQ(b->tags().size(), 2u);
+}
+
+TEST(CdxShare, ExclusiveUseIsRefusedWhileOpen) {
+    TempDir dir;
+    std::string path = dir.file("excl.cdx");
+    auto a = CdxBag::create(path, false);
+    try {
+        auto b = CdxBag::open(path, true, false);
+        FAIL() << "exclusive open succeeded";
+    } catch (const DbfError& e) {
+        EXPECT_TRUE(e.sharingViolation());
+    }
+    a.reset();
+    auto b = CdxBag::open(path, true, false);
+    EXPECT_THROW(CdxBag::open(path, false, false), DbfError);
+}
+
+TEST(CdxDamage, BrokenFilesAreErrorsNotCrashes) {
+    TempDir dir;
+    std::string path = dir.file("rota.cdx");
+    {
+        auto bag = CdxBag::create(path, true);
+        std::vector<std::pair<std::string, uint32_t>> e;
+        for (uint32_t r = 1; r <= 500; ++r) e.emplace_back(std::to_string(r * 13), r);
+        bag->buildTag("N", "N", "", false, cdxkey::Type::Character, 6, e);
+    }
+    auto original = fs::file_size(path);
+    std::mt19937 rng(9);
+    int errors = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::string p2 = dir.file("r" + std::to_string(round) + ".cdx");
+        fs::copy_file(path, p2);
+        {
+            FILE* f = fopen(p2.c_str(), "r+b");
+            for (int k = 0; k < 8; ++k) {
+                fseek(f, static_cast<long>(1024 + rng() % (original - 1024)), SEEK_SET);
+                fputc(static_cast<int>(rng() % 256), f);
+            }
+            fclose(f);
+        }
+        try {
+            auto bag = CdxBag::open(p2, false, false);
+            for (CdxTag* t : bag->tags()) {
+                t->count();
+                t->seekFirst("13");
+                t->checkStructure();
+                t->insert("777", 999);
+            }
+        } catch (const DbfError& e) {
+            ++errors;
+            EXPECT_FALSE(std::string(e.what()).empty());
+        }
+        fs::remove(p2);
+    }
+    SUCCEED() << errors << " rounds reported damage";
+}
