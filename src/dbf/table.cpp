@@ -63,10 +63,14 @@ std::string memoNameFor(const std::string& tablePath) {
     std::string p = normalizeSeparators(tablePath);
     size_t slash = p.rfind('/');
     size_t dot = p.rfind('.');
+    // "calls.dbf" pairs with "calls.fpt"; any other extension ("ContEmpr.Ini",
+    // "TEMP_.DBF") with "FPT", as FoxPro names them.
     bool lower = false;
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+        dot + 1 < p.size()) {
+        lower = true;
         for (size_t i = dot + 1; i < p.size(); ++i)
-            if (std::islower(static_cast<unsigned char>(p[i]))) lower = true;
+            if (!std::islower(static_cast<unsigned char>(p[i]))) lower = false;
     }
     return withExtension(p, lower ? ".fpt" : ".FPT");
 }

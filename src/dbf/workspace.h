@@ -36,7 +36,9 @@ class Workspace : public xb::FieldAccess {
     int current() const { return current_; }
     WorkArea* area(int n) const;
     WorkArea* area(std::string_view alias) const;
-    WorkArea* currentArea() const { return area(current_); }
+    WorkArea* selected() const {
+        return area(current_);
+    }  // the current area's WorkArea, or nullptr
     int freeArea() const;
     bool used(std::string_view alias) const { return area(alias) != nullptr; }
     std::vector<int> openAreas() const;
