@@ -111,6 +111,19 @@ Error makeError(int genCode, int subCode, std::string description, std::string o
 Value raiseArgError(int subCode, std::string_view operation, std::vector<Value> operands,
                     std::string description = "Error de argumento");
 
+// While one is alive, raise() breaks at once without asking the handler: the
+// type query uses it to try an expression quietly.
+class QuietErrors {
+  public:
+    QuietErrors();
+    ~QuietErrors();
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+  private:
+    bool old_;
+};
+
 // The handler that writes Error::message() to standard error and breaks.
 HandlerAnswer defaultErrorHandler(Error& e);
 

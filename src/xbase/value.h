@@ -70,9 +70,19 @@ class Value {
     int numDecimals() const { return dec_; }
     int32_t asDate() const { return type_ == T::Date ? date_ : 0; }
     bool asLogical() const { return type_ == T::Logical && logic_; }
-    const ArrayPtr& asArray() const;    // nullptr unless A
-    const BlockPtr& asBlock() const;    // nullptr unless B
-    const ObjectPtr& asObject() const;  // nullptr unless O
+    ArrayPtr asArray() const;    // nullptr unless A
+    BlockPtr asBlock() const;    // nullptr unless B
+    ObjectPtr asObject() const;  // nullptr unless O
+    // Borrowed pointers (no reference counting) for hot paths.
+    Array* arrayPtr() const {
+        return type_ == T::Array ? static_cast<Array*>(ref_.get()) : nullptr;
+    }
+    Block* blockPtr() const {
+        return type_ == T::Block ? static_cast<Block*>(ref_.get()) : nullptr;
+    }
+    Object* objectPtr() const {
+        return type_ == T::Object ? static_cast<Object*>(ref_.get()) : nullptr;
+    }
 
     // The value as plain text, as ? or QOUT would show it: numbers through
     // their width and decimals, dates in the session format, logicals .T./.F.,

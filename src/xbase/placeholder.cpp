@@ -1,4 +1,0 @@
-// Placeholder so that the library has a source until its first module lands.
-namespace vdr_xbase_placeholder {
-int unused() { return 0; }
-}  // namespace vdr_xbase_placeholder
