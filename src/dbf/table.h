@@ -17,10 +17,7 @@
 
 #include "dbf/error.h"
 #include "dbf/observer.h"
-
-namespace xb {
-class Value;
-}
+#include "xbase/value.h"
 
 namespace dbf {
 
