@@ -1,0 +1,284 @@
+#include "toolkit/browse.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <climits>
+
+#include "toolkit/entrymask.h"
+#include "toolkit/text.h"
+#include "xbase/date.h"
+
+namespace tk {
+
+// ---------------------------------------------------------------- model
+
+BrowseModel::BrowseModel(RowSource* source, std::vector<BrowseColumn> columns, QObject* parent)
+    : QAbstractTableModel(parent), source_(source), columns_(std::move(columns)) {
+    rows_ = static_cast<int>(std::clamp<int64_t>(source_->keyCount(), 0, INT_MAX));
+    ++reads_;
+}
+
+int BrowseModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+int BrowseModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+void BrowseModel::reload() {
+    beginResetModel();
+    cache_.clear();
+    rows_ = static_cast<int>(std::clamp<int64_t>(source_->keyCount(), 0, INT_MAX));
+    ++reads_;
+    endResetModel();
+}
+
+QString BrowseModel::cellText(const xb::Value& v, const BrowseColumn& c) const {
+    const Picture pic = Picture::parse(c.picture);
+    switch (v.type()) {
+        case 'N':
+            if (!pic.mask.empty())
+                return QString::fromLatin1(formatNumberMask(v.asNumber(), pic.mask));
+            return QString::fromStdString(
+                xb::formatNumber(v.asNumber(), v.numWidth(), v.numDecimals()));
+        case 'D':
+            return v.asDate() == 0
+                       ? QString()
+                       : QString::fromStdString(xb::formatDate(v.asDate(), "dd-mm-yyyy"));
+        case 'L':
+            return v.asLogical() ? QStringLiteral("S") : QStringLiteral("N");
+        case 'C':
+        case 'M': {
+            std::string s = v.asString();
+            if (pic.upper)
+                for (char& ch : s) ch = upperAnsi(ch);
+            return fromAnsi(s);
+        }
+        default:
+            return {};
+    }
+}
+
+const std::vector<QString>* BrowseModel::row(int r) const {
+    auto it = cache_.find(r);
+    if (it != cache_.end()) return &it->second;
+    // Read the page that starts at this row, then go back to where the
+    // table was: drawing never moves the record pointer.
+    if (cache_.size() > 4 * kPage) cache_.clear();
+    const uint32_t saved = source_->recNo();
+    ++reads_;
+    if (source_->goKeyNo(r + 1)) {
+        for (int i = 0; i < kPage && r + i < rows_; ++i) {
+            std::vector<QString> cells;
+            cells.reserve(columns_.size());
+            for (const BrowseColumn& c : columns_)
+                cells.push_back(c.value ? cellText(c.value(), c) : QString());
+            cache_.emplace(r + i, std::move(cells));
+            ++reads_;
+            if (!source_->skip()) break;
+        }
+    }
+    source_->goRecord(saved);
+    ++reads_;
+    it = cache_.find(r);
+    if (it == cache_.end()) it = cache_.emplace(r, std::vector<QString>(columns_.size())).first;
+    return &it->second;
+}
+
+QVariant BrowseModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) return {};
+    const BrowseColumn& c = columns_[static_cast<size_t>(index.column())];
+    if (role == Qt::DisplayRole) {
+        const std::vector<QString>* cells = row(index.row());
+        return cells->at(static_cast<size_t>(index.column()));
+    }
+    if (role == Qt::TextAlignmentRole) {
+        if (c.align) return QVariant::fromValue(c.align | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::AlignVCenter | Qt::AlignLeft);
+    }
+    return {};
+}
+
+QVariant BrowseModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (o != Qt::Horizontal || section < 0 || section >= static_cast<int>(columns_.size()))
+        return {};
+    const BrowseColumn& c = columns_[static_cast<size_t>(section)];
+    if (role == Qt::DisplayRole) return c.header;
+    if (role == Qt::TextAlignmentRole && c.align)
+        return QVariant::fromValue(c.align | Qt::AlignVCenter);
+    return {};
+}
+
+// ---------------------------------------------------------------- header
+
+BrowseHeader::BrowseHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setSectionsClickable(false);
+    setHighlightSections(false);
+}
+
+void BrowseHeader::paintSection(QPainter* p, const QRect& rect, int logical) const {
+    auto* m = qobject_cast<BrowseModel*>(model());
+    bool isOrder = false;
+    Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
+    if (m != nullptr && logical < static_cast<int>(m->columns().size())) {
+        const BrowseColumn& c = m->columns()[static_cast<size_t>(logical)];
+        isOrder = c.keyOfOrder != 0 && c.keyOfOrder == m->source()->order();
+        if (c.align) align = c.align | Qt::AlignVCenter;
+    }
+    p->save();
+    p->fillRect(rect, isOrder ? orderColour : kHeaderBg);
+    p->setPen(QColor(255, 255, 255, 90));
+    p->drawLine(rect.topRight(), rect.bottomRight());
+    p->setPen(Qt::white);
+    QFont f = font();
+    f.setBold(true);
+    p->setFont(f);
+    p->drawText(rect.adjusted(4, 0, -4, 0), static_cast<int>(align),
+                model() ? model()->headerData(logical, Qt::Horizontal).toString() : QString());
+    p->restore();
+}
+
+// ---------------------------------------------------------------- browse
+
+Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> columns)
+    : QObject(view), view_(view), source_(source) {
+    for (BrowseColumn& c : columns)
+        if (!c.align && c.value) {
+            const xb::Value probe = c.value();
+            c.align = probe.type() == 'N' ? Qt::AlignRight : Qt::AlignLeft;
+        }
+    model_ = new BrowseModel(source, std::move(columns), view);
+    header_ = new BrowseHeader(view);
+    view_->setHorizontalHeader(header_);
+    view_->setModel(model_);
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setTabKeyNavigation(false);
+    view_->setWordWrap(false);
+    view_->verticalHeader()->hide();
+    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
+    view_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    header_->setStretchLastSection(false);
+    header_->setMinimumHeight(view_->fontMetrics().height() + 8);
+    const auto& cols = model_->columns();
+    for (size_t i = 0; i < cols.size(); ++i) {
+        int w = cols[i].width;
+        if (w <= 0) {
+            const int chars =
+                std::max<int>(static_cast<int>(cols[i].header.size()),
+                              std::max<int>(static_cast<int>(cols[i].picture.size()), 10));
+            w = view_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * chars + 12;
+        }
+        view_->setColumnWidth(static_cast<int>(i), w);
+    }
+    setRowColours(Qt::black, kBrowseBg);
+    view_->installEventFilter(this);
+    view_->viewport()->installEventFilter(this);
+    connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& now, const QModelIndex&) {
+                if (syncing_ || !now.isValid()) return;
+                source_->goKeyNo(now.row() + 1);
+                if (onRowChange_) onRowChange_();
+                emit rowChanged();
+            });
+    connect(view_, &QTableView::doubleClicked, this, [this](const QModelIndex&) {
+        if (onActivate_) onActivate_();
+        emit activated();
+    });
+    connect(&autoRefresh_, &QTimer::timeout, this, [this] {
+        const uint64_t stamp = source_->changeStamp();
+        const int64_t count = source_->keyCount();
+        if (stamp != lastStamp_ || count != lastCount_) refresh();
+    });
+    syncToRecord();
+}
+
+void Browse::setRowColours(const QColor& fg, const QColor& bg) {
+    QPalette pal = view_->palette();
+    pal.setColor(QPalette::Base, bg);
+    pal.setColor(QPalette::AlternateBase, bg);
+    pal.setColor(QPalette::Text, fg);
+    pal.setColor(QPalette::Highlight, kFocusedRowBg);
+    pal.setColor(QPalette::HighlightedText, Qt::black);
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, kFocusedRowBg);
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
+    view_->setPalette(pal);
+}
+
+void Browse::setFrozen(int columns) {
+    // Frozen columns stay in view: when every column is frozen there is
+    // nothing to scroll sideways.
+    if (columns >= model_->columnCount())
+        view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (int i = 0; i < columns && i < model_->columnCount(); ++i)
+        header_->setSectionResizeMode(i, QHeaderView::Fixed);
+}
+
+void Browse::setRowExtra(int pixels) {
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6 + pixels);
+}
+
+void Browse::setHeaderExtra(int pixels) {
+    header_->setMinimumHeight(view_->fontMetrics().height() + 8 + pixels);
+}
+
+void Browse::applyHeaderColours() {
+    header_->viewport()->update();
+}
+
+int Browse::currentRow() const {
+    return view_->currentIndex().isValid() ? view_->currentIndex().row() : -1;
+}
+
+void Browse::syncToRecord() {
+    const int64_t k = source_->keyNo();
+    lastStamp_ = source_->changeStamp();
+    lastCount_ = source_->keyCount();
+    if (model_->rowCount() == 0) return;
+    const int row =
+        static_cast<int>(std::clamp<int64_t>(k > 0 ? k - 1 : 0, 0, model_->rowCount() - 1));
+    syncing_ = true;
+    const QModelIndex idx = model_->index(row, std::max(view_->currentIndex().column(), 0));
+    view_->selectionModel()->setCurrentIndex(
+        idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view_->scrollTo(idx);
+    syncing_ = false;
+    // Off the end (no current key): the grid shows the last row and the
+    // record pointer follows it.
+    if (k <= 0) source_->goKeyNo(row + 1);
+}
+
+void Browse::refresh() {
+    const uint32_t rec = source_->recNo();
+    model_->reload();
+    source_->goRecord(rec);
+    syncToRecord();
+    applyHeaderColours();
+}
+
+void Browse::setAutoRefresh(int ms) {
+    if (ms <= 0) {
+        autoRefresh_.stop();
+        return;
+    }
+    autoRefresh_.start(ms);
+}
+
+bool Browse::eventFilter(QObject* o, QEvent* e) {
+    if (o == view_ && e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            if (onActivate_) onActivate_();
+            emit activated();
+            return true;
+        }
+        if (onKey_ && onKey_(k->key())) return true;
+    }
+    return false;
+}
+
+}  // namespace tk
