@@ -1,0 +1,1034 @@
+#include "dbf/order.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <set>
+
+#include "dbf/error.h"
+#include "dbf/paths.h"
+#include "dbf/table.h"
+#include "dbf/workspace.h"
+#include "xbase/error.h"
+#include "xbase/runtime.h"
+
+namespace dbf {
+
+namespace {
+
+std::string upperAscii(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+std::string trimmed(std::string_view s) {
+    size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+    return std::string(s.substr(a, b - a));
+}
+
+std::string noSpaces(std::string_view s) {
+    std::string r;
+    for (char c : s)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            r += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+bool isIdent(std::string_view s) {
+    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+    for (char c : s)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+    return true;
+}
+
+// Evaluates with the area current, as keys and conditions expect.
+template <class F>
+auto inArea(WorkArea& wa, F&& fn) {
+    Workspace& ws = workspace();
+    if (ws.area(wa.number()) == &wa) return ws.withArea(wa.number(), fn);
+    return fn();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// KeyMaker
+
+void KeyMaker::prepare(WorkArea& wa, const std::string& keyText, const std::string& forText) {
+    Table& t = wa.table();
+    computable_ = false;
+    nativeKey_ = false;
+    terms_.clear();
+    forKind_ = 0;
+    keyExpr_ = xb::Expr();
+    forExpr_ = xb::Expr();
+    std::string f = noSpaces(forText);
+    if (f.empty()) {
+        forKind_ = 0;
+    } else if (f == "!DELETED()" || f == ".NOT.DELETED()" || f == "NOTDELETED()") {
+        forKind_ = 1;
+    } else {
+        forKind_ = 2;
+    }
+    // Native keys: FIELD, FIELD+FIELD..., DTOS(FIELD).
+    std::vector<std::string> parts;
+    {
+        std::string cur;
+        int depth = 0;
+        for (char c : keyText) {
+            if (c == '(') ++depth;
+            if (c == ')') --depth;
+            if (c == '+' && depth == 0) {
+                parts.push_back(trimmed(cur));
+                cur.clear();
+            } else {
+                cur += c;
+            }
+        }
+        parts.push_back(trimmed(cur));
+    }
+    bool native = !parts.empty();
+    uint16_t len = 0;
+    for (const std::string& p : parts) {
+        std::string u = noSpaces(p);
+        bool dtos = false;
+        std::string name = u;
+        if (u.size() > 6 && u.compare(0, 5, "DTOS(") == 0 && u.back() == ')') {
+            dtos = true;
+            name = u.substr(5, u.size() - 6);
+        }
+        if (name.compare(0, 7, "FIELD->") == 0) name = name.substr(7);
+        if (!isIdent(name)) {
+            native = false;
+            break;
+        }
+        int fi = t.fieldIndex(name);
+        if (fi < 0) {
+            native = false;
+            break;
+        }
+        const Field& fd = t.fields()[static_cast<size_t>(fi)];
+        if (dtos && fd.type != 'D') {
+            native = false;
+            break;
+        }
+        if (!dtos && fd.type != 'C' && parts.size() > 1) {
+            native = false;
+            break;
+        }
+        if (!dtos && fd.type != 'C') {
+            if (fd.type == 'N' || fd.type == 'F' || fd.type == 'Y' || fd.type == 'B')
+                fieldType_ = 'N', type_ = cdxkey::Type::Numeric, len = 8;
+            else if (fd.type == 'I')
+                fieldType_ = 'I', type_ = cdxkey::Type::Integer, len = 4;
+            else if (fd.type == 'D' || fd.type == 'T')
+                fieldType_ = 'D', type_ = cdxkey::Type::Date, len = 8;
+            else if (fd.type == 'L')
+                fieldType_ = 'L', type_ = cdxkey::Type::Logical, len = 1;
+            else {
+                native = false;
+                break;
+            }
+        } else {
+            fieldType_ = 'C';
+            type_ = cdxkey::Type::Character;
+            len = static_cast<uint16_t>(len + (dtos ? 8 : fd.len));
+        }
+        terms_.push_back({fi, dtos});
+    }
+    if (native && len > 0 && len <= kCdxMaxKey) {
+        nativeKey_ = true;
+        length_ = len;
+    } else {
+        nativeKey_ = false;
+        terms_.clear();
+        // Through the compiler: the type query tells names the table lacks
+        // without raising anything.
+        std::string ty = inArea(wa, [&] { return xb::typeOfText(keyText); });
+        if (ty.empty() || (ty[0] == 'U' && ty != "UI")) return;
+        try {
+            keyExpr_ = xb::compile(keyText);
+            xb::Value v = inArea(wa, [&] { return keyExpr_.eval(); });
+            switch (v.type()) {
+                case 'C':
+                case 'M':
+                    type_ = cdxkey::Type::Character;
+                    length_ =
+                        static_cast<uint16_t>(std::min<size_t>(v.asString().size(), kCdxMaxKey));
+                    if (length_ == 0) return;
+                    break;
+                case 'N':
+                    type_ = cdxkey::Type::Numeric;
+                    length_ = 8;
+                    break;
+                case 'D':
+                    type_ = cdxkey::Type::Date;
+                    length_ = 8;
+                    break;
+                case 'L':
+                    type_ = cdxkey::Type::Logical;
+                    length_ = 1;
+                    break;
+                default:
+                    return;
+            }
+        } catch (const xb::Break&) {
+            return;
+        }
+    }
+    if (forKind_ == 2) {
+        std::string ty = inArea(wa, [&] { return xb::typeOfText(forText); });
+        if (ty.empty() || (ty[0] == 'U' && ty != "UI")) return;
+        try {
+            forExpr_ = xb::compile(forText);
+        } catch (const xb::Break&) {
+            return;
+        }
+    }
+    computable_ = true;
+}
+
+xb::Value KeyMaker::evalKey(WorkArea& wa) const {
+    return inArea(wa, [&] { return keyExpr_.eval(); });
+}
+
+bool KeyMaker::evalFor(WorkArea& wa) const {
+    switch (forKind_) {
+        case 0:
+            return true;
+        case 1:
+            return !wa.table().deleted();
+        default: {
+            xb::Value v = inArea(wa, [&] { return forExpr_.eval(); });
+            return v.isLogical() && v.asLogical();
+        }
+    }
+}
+
+std::string KeyMaker::encode(const xb::Value& v, bool pad) const {
+    switch (type_) {
+        case cdxkey::Type::Character: {
+            std::string s = v.isString() ? v.asString() : std::string();
+            if (pad) return cdxkey::fromText(s, length_);
+            return s.substr(0, length_);
+        }
+        case cdxkey::Type::Integer:
+            return cdxkey::fromInteger(static_cast<int32_t>(v.asNumber()));
+        case cdxkey::Type::Date:
+            return cdxkey::fromDate(v.isDate() ? v.asDate() : static_cast<int32_t>(v.asNumber()));
+        case cdxkey::Type::Logical:
+            return cdxkey::fromLogical(v.asLogical());
+        default:
+            return cdxkey::fromNumber(v.isDate() ? v.asDate() : v.asNumber());
+    }
+}
+
+std::optional<std::string> KeyMaker::key(WorkArea& wa, bool ignoreFor) const {
+    if (!computable_) return std::nullopt;
+    Table& t = wa.table();
+    if (t.atPhantom()) return std::nullopt;
+    if (!ignoreFor && !evalFor(wa)) return std::nullopt;
+    if (nativeKey_) {
+        if (fieldType_ == 'C') {
+            std::string k;
+            k.reserve(length_);
+            for (const Term& term : terms_) k.append(t.raw(term.field));
+            k.resize(length_, ' ');
+            return k;
+        }
+        int f = terms_[0].field;
+        switch (fieldType_) {
+            case 'N':
+                return cdxkey::fromNumber(t.getNumber(f));
+            case 'I':
+                return cdxkey::fromInteger(static_cast<int32_t>(t.getNumber(f)));
+            case 'D':
+                return cdxkey::fromDate(t.getDate(f));
+            default:
+                return cdxkey::fromLogical(t.getLogical(f));
+        }
+    }
+    return encode(evalKey(wa), true);
+}
+
+// ---------------------------------------------------------------------------
+// The controlling order as the work area sees it
+
+class Orders::Nav : public OrderNav {
+  public:
+    explicit Nav(Orders* o) : o_(o) {}
+    uint32_t first() override {
+        OrderTag* ot = o_->cur();
+        if (!ot) return 0;
+        o_->last_ = o_->scopedFirst(*ot);
+        return o_->last_.valid ? o_->last_.recno : 0;
+    }
+    uint32_t last() override {
+        OrderTag* ot = o_->cur();
+        if (!ot) return 0;
+        o_->last_ = o_->scopedLast(*ot);
+        return o_->last_.valid ? o_->last_.recno : 0;
+    }
+    uint32_t next(uint32_t recno) override {
+        OrderTag* ot = o_->cur();
+        if (!ot) return 0;
+        CdxPos p = o_->positionOf(*ot, recno);
+        o_->last_ = p.valid && p.recno == recno ? o_->scopedNext(*ot, p) : p;
+        if (o_->last_.valid && !o_->inScope(*ot, o_->last_.key)) o_->last_ = {};
+        return o_->last_.valid ? o_->last_.recno : 0;
+    }
+    uint32_t prev(uint32_t recno) override {
+        OrderTag* ot = o_->cur();
+        if (!ot) return 0;
+        CdxPos p = o_->positionOf(*ot, recno);
+        o_->last_ = p.valid ? o_->scopedPrev(*ot, p) : o_->scopedLast(*ot);
+        return o_->last_.valid ? o_->last_.recno : 0;
+    }
+
+  private:
+    Orders* o_;
+};
+
+// ---------------------------------------------------------------------------
+// Orders
+
+Orders::Orders(WorkArea& wa) : wa_(&wa) {
+    wa.table().addObserver(this);
+}
+
+Orders::~Orders() {
+    if (!closed_) {
+        wa_->table().removeObserver(this);
+        if (wa_->order() == nav_.get()) wa_->setOrder(nullptr);
+    }
+}
+
+void Orders::attachNav() {
+    if (current_ > 0) {
+        if (!nav_) nav_ = std::make_shared<Nav>(this);
+        wa_->setOrder(nav_);
+    } else {
+        wa_->setOrder(nullptr);
+    }
+    last_ = {};
+}
+
+Orders::OrderTag* Orders::cur() {
+    if (current_ < 1 || current_ > static_cast<int>(tags_.size())) return nullptr;
+    return &tags_[static_cast<size_t>(current_ - 1)];
+}
+
+void Orders::loadTags() {
+    // Keep the scopes of tags that stay.
+    std::map<std::pair<CdxBag*, std::string>,
+             std::pair<std::optional<std::string>, std::optional<std::string>>>
+        scopes;
+    for (auto& ot : tags_) scopes[{ot.bag, ot.tag->name()}] = {ot.top, ot.bottom};
+    std::string curName = current_ > 0 && cur() ? cur()->tag->name() : std::string();
+    CdxBag* curBag = current_ > 0 && cur() ? cur()->bag : nullptr;
+    tags_.clear();
+    int newCurrent = 0;
+    for (auto& b : bags_) {
+        for (CdxTag* t : b->tags()) {
+            OrderTag ot;
+            ot.bag = b.get();
+            ot.tag = t;
+            ot.maker.prepare(*wa_, t->info().keyExpr, t->info().forExpr);
+            if (ot.maker.computable()) {
+                t->setKeyType(ot.maker.type());
+                if (ot.maker.length() != t->keyLength()) {
+                    // The expression's width differs from the stored keys (the
+                    // table's structure changed): read it as stored.
+                    ot.maker.adopt(ot.maker.type(), t->keyLength());
+                }
+            } else {
+                ot.maker.adopt(t->keyType(), t->keyLength());
+            }
+            auto it = scopes.find({b.get(), t->name()});
+            if (it != scopes.end()) {
+                ot.top = it->second.first;
+                ot.bottom = it->second.second;
+            }
+            tags_.push_back(std::move(ot));
+            if (b.get() == curBag && t->name() == curName)
+                newCurrent = static_cast<int>(tags_.size());
+        }
+    }
+    current_ = newCurrent;
+}
+
+void Orders::addBag(const std::string& path) {
+    std::string resolved = resolvePath(path);
+    if (auto f = findExisting(path)) resolved = *f;
+    for (auto& b : bags_)
+        if (b->path() == resolved) return;
+    if (bags_.size() >= kMaxBags)
+        throw DbfError(kErrBound, "No se pueden abrir más de seis índices con una tabla.", path);
+    Table& t = wa_->table();
+    auto bag = CdxBag::open(path, t.exclusive(), t.readOnly());
+    bool none = current_ == 0;
+    bags_.push_back(std::move(bag));
+    loadTags();
+    if (none) {
+        // Order 1 of the bag just opened.
+        size_t before = 0;
+        for (size_t i = 0; i + 1 < bags_.size(); ++i) before += bags_[i]->tags().size();
+        current_ = before < tags_.size() ? static_cast<int>(before + 1) : 0;
+    }
+    attachNav();
+}
+
+void Orders::clearBags() {
+    for (auto& b : bags_) b->flush();
+    tags_.clear();
+    bags_.clear();
+    current_ = 0;
+    before_.clear();
+    attachNav();
+}
+
+void Orders::setOrder(int n) {
+    if (n < 0 || n > static_cast<int>(tags_.size())) return;
+    current_ = n;
+    attachNav();
+}
+
+bool Orders::setOrder(std::string_view tag) {
+    int n = orderOf(tag);
+    if (n == 0) return false;
+    setOrder(n);
+    return true;
+}
+
+int Orders::orderOf(std::string_view tag) const {
+    std::string u = upperAscii(trimmed(tag));
+    for (size_t i = 0; i < tags_.size(); ++i)
+        if (tags_[i].tag->name() == u) return static_cast<int>(i + 1);
+    return 0;
+}
+
+CdxTag* Orders::tag(int n) const {
+    if (n == 0) n = current_;
+    if (n < 1 || n > static_cast<int>(tags_.size())) return nullptr;
+    return tags_[static_cast<size_t>(n - 1)].tag;
+}
+
+std::string Orders::orderName(int n) const {
+    CdxTag* t = tag(n);
+    return t ? t->name() : std::string();
+}
+std::string Orders::orderKey(int n) const {
+    CdxTag* t = tag(n);
+    return t ? t->info().keyExpr : std::string();
+}
+std::string Orders::orderFor(int n) const {
+    CdxTag* t = tag(n);
+    return t ? t->info().forExpr : std::string();
+}
+std::string Orders::orderBag(int n) const {
+    CdxTag* t = tag(n);
+    return t ? t->bag().path() : std::string();
+}
+bool Orders::orderUnique(int n) const {
+    CdxTag* t = tag(n);
+    return t && t->unique();
+}
+
+void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
+                       const std::string& keyExpr, const std::string& forExpr, bool unique) {
+    Table& t = wa_->table();
+    t.flush();
+    uint32_t keep = t.atPhantom() ? 0 : t.recno();
+    std::vector<std::pair<std::string, uint32_t>> entries;
+    uint32_t n = t.recCount();
+    entries.reserve(n);
+    for (uint32_t r = 1; r <= n; ++r) {
+        t.read(r);
+        if (auto k = km.key(*wa_)) entries.emplace_back(std::move(*k), r);
+    }
+    bag.buildTag(tagName, keyExpr, forExpr, unique, km.type(), km.length(), std::move(entries));
+    if (keep)
+        t.read(keep);
+    else
+        t.read(0);
+}
+
+void Orders::createTag(const std::string& bagPath, const std::string& tagName,
+                       const std::string& keyExpr, const std::string& forExpr, bool unique) {
+    Table& t = wa_->table();
+    if (t.readOnly())
+        throw DbfError(kErrReadonly,
+                       "La tabla está abierta solo para lectura: no se puede indexar.", t.path());
+    KeyMaker km;
+    km.prepare(*wa_, keyExpr, forExpr);
+    if (!km.computable())
+        throw DbfError(kErrDataType, "La expresión de la clave no se puede calcular: " + keyExpr,
+                       bagPath);
+    std::string resolved = resolvePath(bagPath);
+    if (auto f = findExisting(bagPath)) resolved = *f;
+    CdxBag* bag = nullptr;
+    for (auto& b : bags_)
+        if (b->path() == resolved) bag = b.get();
+    if (!bag) {
+        if (bags_.size() >= kMaxBags)
+            throw DbfError(kErrBound, "No se pueden abrir más de seis índices con una tabla.",
+                           bagPath);
+        std::unique_ptr<CdxBag> nb = findExisting(bagPath)
+                                         ? CdxBag::open(resolved, t.exclusive(), false)
+                                         : CdxBag::create(resolved, t.exclusive());
+        bags_.push_back(std::move(nb));
+        bag = bags_.back().get();
+    }
+    buildInto(*bag, tagName, km, keyExpr, forExpr, unique);
+    loadTags();
+    std::string u = upperAscii(tagName).substr(0, 10);
+    for (size_t i = 0; i < tags_.size(); ++i)
+        if (tags_[i].bag == bag && tags_[i].tag->name() == u) current_ = static_cast<int>(i + 1);
+    attachNav();
+    wa_->goTop();
+}
+
+void Orders::reindex() {
+    for (auto& b : bags_) {
+        for (CdxTag* t : b->tags()) {
+            KeyMaker km;
+            km.prepare(*wa_, t->info().keyExpr, t->info().forExpr);
+            if (!km.computable()) continue;  // kept as it is: we cannot do better
+            buildInto(*b, t->name(), km, t->info().keyExpr, t->info().forExpr, t->unique());
+        }
+    }
+    loadTags();
+    attachNav();
+}
+
+// ---------------------------------------------------------------------------
+// Scopes and positions
+
+bool Orders::inScope(const OrderTag& ot, const std::string& key) const {
+    if (ot.top && key.compare(0, ot.top->size(), *ot.top) < 0) return false;
+    if (ot.bottom && key.compare(0, ot.bottom->size(), *ot.bottom) > 0) return false;
+    return true;
+}
+
+CdxPos Orders::scopedFirst(OrderTag& ot) {
+    CdxPos p = ot.top ? ot.tag->seekFirst(*ot.top) : ot.tag->first();
+    if (p.valid && !inScope(ot, p.key)) return {};
+    return p;
+}
+
+CdxPos Orders::scopedLast(OrderTag& ot) {
+    CdxPos p = ot.bottom ? ot.tag->seekLast(*ot.bottom) : ot.tag->last();
+    if (p.valid && !inScope(ot, p.key)) return {};
+    return p;
+}
+
+CdxPos Orders::scopedNext(OrderTag& ot, const CdxPos& p) {
+    CdxPos q = ot.tag->next(p);
+    if (q.valid && !inScope(ot, q.key)) return {};
+    return q;
+}
+
+CdxPos Orders::scopedPrev(OrderTag& ot, const CdxPos& p) {
+    CdxPos q = ot.tag->prev(p);
+    if (q.valid && !inScope(ot, q.key)) return {};
+    return q;
+}
+
+// Where `recno` (whose record is in the buffer) sits in the order: its own
+// entry, or the entry its key would take when the record is not in the tag.
+CdxPos Orders::positionOf(OrderTag& ot, uint32_t recno) {
+    if (last_.valid && last_.recno == recno) {
+        // Still right unless the record's key changed since.
+        auto k = ot.maker.computable() ? ot.maker.key(*wa_) : std::optional<std::string>(last_.key);
+        if (!ot.maker.computable() || (k && *k == last_.key)) return last_;
+    }
+    std::optional<std::string> k = ot.maker.key(*wa_);
+    if (!k) {
+        if (!ot.maker.computable()) {
+            // The key cannot be computed: find the record by walking.
+            for (CdxPos p = ot.tag->first(); p.valid; p = ot.tag->next(p))
+                if (p.recno == recno) return p;
+            return {};
+        }
+        // Not in the tag (FOR): placed by its key all the same.
+        k = ot.maker.key(*wa_, true);
+        if (!k) return {};
+    }
+    return ot.tag->seekEntry(*k, recno);
+}
+
+bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
+    OrderTag* ot = cur();
+    if (!ot) throw DbfError(36, "No hay un orden activo para buscar.", wa_->table().path());
+    Table& t = wa_->table();
+    t.flush();
+    std::string k = ot->maker.encode(v, false);
+    CdxPos p;
+    if (!lastOne) {
+        p = ot->tag->seekFirst(k);
+        if (ot->top && p.valid && p.key.compare(0, ot->top->size(), *ot->top) < 0)
+            p = ot->tag->seekFirst(*ot->top);
+    } else {
+        p = ot->tag->seekLast(k);
+        if (p.valid && p.key.compare(0, k.size(), k) != 0) p = ot->tag->next(p);
+    }
+    if (p.valid && !inScope(*ot, p.key)) p = {};
+    last_ = p;
+    if (!p.valid) {
+        wa_->settle(0);
+        wa_->setFound(false);
+        syncRelations();
+        return false;
+    }
+    wa_->settle(p.recno);
+    bool found = false;
+    if (!wa_->eof()) {
+        auto cur = last_.valid && last_.recno == wa_->recno()
+                       ? std::optional<std::string>(last_.key)
+                       : ot->maker.key(*wa_);
+        found = cur && cur->compare(0, k.size(), k) == 0;
+    }
+    if (!found && !soft) {
+        wa_->settle(0);
+    }
+    wa_->setFound(found);
+    syncRelations();
+    return found;
+}
+
+void Orders::setScopeTop(const xb::Value& v) {
+    OrderTag* ot = cur();
+    if (!ot) return;
+    if (v.isNil())
+        ot->top.reset();
+    else
+        ot->top = ot->maker.encode(v, false);
+}
+
+void Orders::setScopeBottom(const xb::Value& v) {
+    OrderTag* ot = cur();
+    if (!ot) return;
+    if (v.isNil())
+        ot->bottom.reset();
+    else
+        ot->bottom = ot->maker.encode(v, false);
+}
+
+void Orders::clearScope() {
+    if (OrderTag* ot = cur()) {
+        ot->top.reset();
+        ot->bottom.reset();
+    }
+}
+
+static xb::Value decodeScope(const std::optional<std::string>& s, cdxkey::Type t) {
+    if (!s) return xb::Value::nil();
+    switch (t) {
+        case cdxkey::Type::Character:
+            return xb::Value::str(*s);
+        case cdxkey::Type::Date:
+            return xb::Value::date(static_cast<int32_t>(cdxkey::toNumber(*s)));
+        case cdxkey::Type::Integer:
+            return xb::Value::num(cdxkey::toInteger(*s));
+        case cdxkey::Type::Logical:
+            return xb::Value::logical(*s == "T");
+        default:
+            return xb::Value::num(cdxkey::toNumber(*s));
+    }
+}
+
+xb::Value Orders::scopeTop() const {
+    if (current_ < 1) return xb::Value::nil();
+    const OrderTag& ot = tags_[static_cast<size_t>(current_ - 1)];
+    return decodeScope(ot.top, ot.maker.type());
+}
+
+xb::Value Orders::scopeBottom() const {
+    if (current_ < 1) return xb::Value::nil();
+    const OrderTag& ot = tags_[static_cast<size_t>(current_ - 1)];
+    return decodeScope(ot.bottom, ot.maker.type());
+}
+
+bool Orders::countNeedsRecords(const OrderTag& ot) const {
+    if (!wa_->filterText().empty()) return true;
+    bool hide = xb::settings().deleted;
+    if (!hide) return false;
+    std::string f = noSpaces(ot.tag->info().forExpr);
+    return !(f == "!DELETED()" || f == ".NOT.DELETED()");
+}
+
+uint32_t Orders::keyCount() {
+    OrderTag* ot = cur();
+    if (!ot) return wa_->countVisible();
+    Table& t = wa_->table();
+    t.flush();
+    bool records = countNeedsRecords(*ot);
+    uint32_t keep = t.atPhantom() ? 0 : t.recno();
+    uint32_t n = 0;
+    for (CdxPos p = scopedFirst(*ot); p.valid; p = scopedNext(*ot, p)) {
+        if (records) {
+            t.read(p.recno);
+            if (!wa_->visible()) continue;
+        }
+        ++n;
+    }
+    if (records) t.read(keep);
+    return n;
+}
+
+uint32_t Orders::keyNo() {
+    OrderTag* ot = cur();
+    Table& t = wa_->table();
+    if (t.atPhantom() || wa_->eof()) return 0;
+    if (!ot) return t.recno();
+    t.flush();
+    uint32_t target = t.recno();
+    auto k = ot->maker.key(*wa_);
+    bool records = countNeedsRecords(*ot);
+    uint32_t n = 0;
+    uint32_t found = 0;
+    for (CdxPos p = scopedFirst(*ot); p.valid; p = scopedNext(*ot, p)) {
+        if (records) {
+            t.read(p.recno);
+            if (!wa_->visible()) continue;
+        }
+        ++n;
+        if (p.recno == target && (!k || *k == p.key)) {
+            found = n;
+            break;
+        }
+    }
+    if (records || t.recno() != target) t.read(target);
+    return found;
+}
+
+bool Orders::keyGoto(uint32_t want) {
+    OrderTag* ot = cur();
+    if (!ot) {
+        wa_->goTo(want);
+        return !wa_->eof();
+    }
+    Table& t = wa_->table();
+    t.flush();
+    if (want == 0) {
+        wa_->settle(0);
+        return false;
+    }
+    uint32_t n = 0;
+    for (CdxPos p = scopedFirst(*ot); p.valid; p = scopedNext(*ot, p)) {
+        t.read(p.recno);
+        if (!wa_->visible()) continue;
+        if (++n == want) {
+            last_ = p;
+            wa_->settle(p.recno);
+            syncRelations();
+            return true;
+        }
+    }
+    wa_->settle(0);
+    syncRelations();
+    return false;
+}
+
+xb::Value Orders::keyValue() {
+    OrderTag* ot = cur();
+    if (!ot || wa_->table().atPhantom()) return xb::Value::nil();
+    auto k = ot->maker.key(*wa_);
+    if (!k) return xb::Value::nil();
+    return decodeScope(k, ot->maker.type());
+}
+
+// ---------------------------------------------------------------------------
+// Relations
+
+void Orders::setRelation(int childArea, const std::string& keyExpr) {
+    Relation r;
+    r.child = childArea;
+    r.text = keyExpr;
+    r.expr = xb::compile(keyExpr);
+    relations_.push_back(std::move(r));
+    syncRelations();
+}
+
+void Orders::clearRelations() {
+    relations_.clear();
+}
+
+std::string Orders::relationText(int n) const {
+    if (n < 1 || n > static_cast<int>(relations_.size())) return {};
+    return relations_[static_cast<size_t>(n - 1)].text;
+}
+
+int Orders::relationArea(int n) const {
+    if (n < 1 || n > static_cast<int>(relations_.size())) return 0;
+    return relations_[static_cast<size_t>(n - 1)].child;
+}
+
+void Orders::syncRelations() {
+    if (relations_.empty() || syncing_) return;
+    syncing_ = true;
+    struct Done {
+        bool& f;
+        ~Done() { f = false; }
+    } done{syncing_};
+    Workspace& ws = workspace();
+    for (Relation& r : relations_) {
+        WorkArea* child = ws.area(r.child);
+        if (!child) continue;
+        if (wa_->eof() || wa_->table().atPhantom()) {
+            child->settle(0);
+            child->setFound(false);
+            continue;
+        }
+        xb::Value v = inArea(*wa_, [&] { return r.expr.eval(); });
+        Orders* co = findOrders(*child);
+        if (co && co->orderNumber() > 0) {
+            co->seek(v, false, false);
+        } else {
+            child->goTo(static_cast<uint32_t>(v.asNumber()));
+            child->setFound(!child->eof());
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Upkeep
+
+std::vector<std::optional<std::string>> Orders::keysNow() {
+    std::vector<std::optional<std::string>> keys;
+    keys.reserve(tags_.size());
+    for (auto& ot : tags_) keys.push_back(ot.maker.key(*wa_));
+    return keys;
+}
+
+void Orders::beforeChange(Table&, uint32_t recno) {
+    if (tags_.empty()) return;
+    before_[recno] = keysNow();
+}
+
+void Orders::afterChange(Table&, uint32_t recno) {
+    if (tags_.empty()) return;
+    auto it = before_.find(recno);
+    if (it == before_.end()) return;  // announced before we were attached
+    std::vector<std::optional<std::string>> old = std::move(it->second);
+    before_.erase(it);
+    std::vector<std::optional<std::string>> now = keysNow();
+    std::vector<std::pair<size_t, std::string>> orphaned;  // unique keys that lost their record
+    // One lock per bag for all its tags.
+    for (auto& b : bags_) {
+        bool any = false;
+        for (size_t i = 0; i < tags_.size() && i < old.size(); ++i)
+            if (tags_[i].bag == b.get() && tags_[i].maker.computable() && old[i] != now[i])
+                any = true;
+        if (!any) continue;
+        CdxBag::WriteGuard g(*b);
+        for (size_t i = 0; i < tags_.size() && i < old.size(); ++i) {
+            OrderTag& ot = tags_[i];
+            if (ot.bag != b.get() || !ot.maker.computable() || old[i] == now[i]) continue;
+            if (old[i] && ot.tag->remove(*old[i], recno) && ot.tag->unique())
+                orphaned.emplace_back(i, *old[i]);
+            if (now[i]) insertKey(ot, *now[i], recno);
+        }
+    }
+    for (auto& [i, key] : orphaned) refillUnique(i, key, recno);
+    if (last_.valid && last_.recno == recno) last_ = {};
+}
+
+// A unique tag lists each key once, held by the first record (in record
+// order) that has it: a record with a smaller number takes the key over.
+void Orders::insertKey(OrderTag& ot, const std::string& key, uint32_t recno) {
+    if (!ot.tag->unique()) {
+        ot.tag->insert(key, recno);
+        return;
+    }
+    CdxPos p = ot.tag->seekFirst(key);
+    if (p.valid && p.key == ot.tag->normalize(key)) {
+        if (p.recno <= recno) return;
+        ot.tag->remove(p.key, p.recno);
+    }
+    ot.tag->insert(key, recno);
+}
+
+// The record that held a unique key left it: the first other record with
+// that key (if any) holds it now, so that the tag keeps listing the value.
+void Orders::refillUnique(size_t idx, const std::string& key, uint32_t except) {
+    OrderTag& ot = tags_[idx];
+    CdxBag::WriteGuard g(*ot.bag);
+    CdxPos held = ot.tag->seekFirst(key);
+    if (held.valid && held.key == key) return;
+    uint32_t best = 0;
+    // A non-unique tag whose key starts with this one (same condition) names
+    // the candidates without reading the table.
+    std::string mine = noSpaces(ot.tag->info().keyExpr);
+    std::string myFor = noSpaces(ot.tag->info().forExpr);
+    bool viaSibling = false;
+    for (auto& other : tags_) {
+        if (&other == &ot || other.tag->unique() || !other.maker.computable()) continue;
+        std::string k = noSpaces(other.tag->info().keyExpr);
+        if (noSpaces(other.tag->info().forExpr) != myFor) continue;
+        if (!(k == mine || (k.size() > mine.size() && k.compare(0, mine.size(), mine) == 0 &&
+                            k[mine.size()] == '+')))
+            continue;
+        if (other.maker.type() != ot.maker.type()) continue;
+        for (CdxPos p = other.tag->seekFirst(key);
+             p.valid && p.key.compare(0, key.size(), key) == 0; p = other.tag->next(p))
+            if (p.recno != except && (best == 0 || p.recno < best)) best = p.recno;
+        viaSibling = true;
+        break;
+    }
+    if (!viaSibling) {
+        Table& t = wa_->table();
+        uint32_t keep = t.atPhantom() ? 0 : t.recno();
+        uint32_t n = t.recCount();
+        for (uint32_t r = 1; r <= n && best == 0; ++r) {
+            if (r == except) continue;
+            t.read(r);
+            auto k = ot.maker.key(*wa_);
+            if (k && *k == key) best = r;
+        }
+        t.read(keep);
+    }
+    if (best) ot.tag->insert(key, best);
+}
+
+void Orders::afterAppend(Table&, uint32_t recno) {
+    if (tags_.empty()) return;
+    std::vector<std::optional<std::string>> now = keysNow();
+    for (auto& b : bags_) {
+        CdxBag::WriteGuard g(*b);
+        for (size_t i = 0; i < tags_.size(); ++i) {
+            OrderTag& ot = tags_[i];
+            if (ot.bag != b.get() || !ot.maker.computable() || !now[i]) continue;
+            insertKey(ot, *now[i], recno);
+        }
+    }
+    last_ = {};
+}
+
+void Orders::afterPack(Table&) {
+    before_.clear();
+    reindex();
+}
+
+void Orders::afterZap(Table&) {
+    before_.clear();
+    reindex();
+}
+
+void Orders::tableClosing(Table& t) {
+    if (closed_) return;
+    // A change still in the buffer is written now, while we can follow it.
+    try {
+        t.flush();
+    } catch (...) {
+    }
+    for (auto& b : bags_) {
+        try {
+            b->flush();
+        } catch (...) {
+        }
+    }
+    t.removeObserver(this);
+    closed_ = true;
+    relations_.clear();
+    tags_.clear();
+    bags_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Checking
+
+std::vector<std::string> Orders::check() {
+    std::vector<std::string> faults;
+    Table& t = wa_->table();
+    t.flush();
+    uint32_t keep = t.atPhantom() ? 0 : t.recno();
+    uint32_t n = t.recCount();
+    for (auto& ot : tags_) {
+        for (auto& f : ot.tag->checkStructure()) faults.push_back(f);
+        if (!ot.maker.computable()) continue;
+        const std::string& name = ot.tag->name();
+        std::vector<std::pair<std::string, uint32_t>> inTree;
+        ot.tag->walk([&](std::string_view k, uint32_t r) {
+            inTree.emplace_back(std::string(k), r);
+            return true;
+        });
+        std::map<uint32_t, std::string> treeByRec;
+        for (auto& [k, r] : inTree) {
+            if (r == 0 || r > n)
+                faults.push_back("etiqueta " + name + ": registro " + std::to_string(r) +
+                                 " inexistente en el índice");
+            else if (!treeByRec.emplace(r, k).second)
+                faults.push_back("etiqueta " + name + ": el registro " + std::to_string(r) +
+                                 " aparece más de una vez");
+        }
+        // A unique tag holds each key once, by the first record having it.
+        std::map<std::string, uint32_t> firstOfKey;
+        for (uint32_t r = 1; r <= n; ++r) {
+            t.read(r);
+            auto k = ot.maker.key(*wa_);
+            auto it = treeByRec.find(r);
+            bool wanted = k.has_value();
+            if (wanted && ot.tag->unique()) wanted = firstOfKey.emplace(*k, r).second;
+            if (wanted && it == treeByRec.end())
+                faults.push_back("etiqueta " + name + ": falta la clave del registro " +
+                                 std::to_string(r));
+            else if (!wanted && it != treeByRec.end())
+                faults.push_back("etiqueta " + name + ": el registro " + std::to_string(r) +
+                                 (k ? " repite una clave única" : " no cumple la condición") +
+                                 " y está en el índice");
+            else if (wanted && *k != it->second)
+                faults.push_back("etiqueta " + name + ": la clave del registro " +
+                                 std::to_string(r) + " no corresponde al registro");
+        }
+        if (faults.size() > 1000) break;
+    }
+    t.read(keep);
+    return faults;
+}
+
+// ---------------------------------------------------------------------------
+// Per-area registry
+
+namespace {
+struct Entry {
+    uint64_t serial;
+    std::unique_ptr<Orders> orders;
+};
+std::map<WorkArea*, Entry>& registry() {
+    static std::map<WorkArea*, Entry> r;
+    return r;
+}
+}  // namespace
+
+Orders* findOrders(WorkArea& wa) {
+    auto& r = registry();
+    auto it = r.find(&wa);
+    if (it == r.end()) return nullptr;
+    if (it->second.serial != wa.serial() || it->second.orders->closed()) return nullptr;
+    return it->second.orders.get();
+}
+
+Orders& orders(WorkArea& wa) {
+    auto& r = registry();
+    for (auto it = r.begin(); it != r.end();) {
+        if (it->second.orders->closed() && it->first != &wa)
+            it = r.erase(it);
+        else
+            ++it;
+    }
+    auto it = r.find(&wa);
+    if (it != r.end() && it->second.serial == wa.serial() && !it->second.orders->closed())
+        return *it->second.orders;
+    // A closed area's leftovers: its table is gone, so nothing to detach.
+    if (it != r.end()) r.erase(it);
+    auto o = std::make_unique<Orders>(wa);
+    Orders& ref = *o;
+    r[&wa] = Entry{wa.serial(), std::move(o)};
+    return ref;
+}
+
+}  // namespace dbf
