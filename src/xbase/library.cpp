@@ -532,7 +532,7 @@ void registerDates() {
         "STOD",
         [](Args& a) {
             if (!(a[0].isString() || a[0].isNil())) return argError("STOD", a);
-            return Value::date(stod(a[0].asString()));
+            return Value::date(xb::stod(a[0].asString()));
         },
         true);
     auto part = [](const char* name, int which) {

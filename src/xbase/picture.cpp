@@ -59,7 +59,6 @@ std::string numberWithTemplate(double v, const std::string& mask, const PictureF
     std::string intDigits, frac;
     splitNumber(v, dec, intDigits, frac);
     bool negative = v < 0 && (intDigits != "0" || frac.find_first_not_of('0') != std::string::npos);
-    if (intDigits == "0") intDigits.clear();  // no leading zero: "   .50" like xBase
 
     std::string out = mask;
     // Decimal part, left to right.
@@ -91,15 +90,6 @@ std::string numberWithTemplate(double v, const std::string& mask, const PictureF
         }
     }
     if (di >= 0) overflow = true;
-    if (intDigits.empty() && point == std::string::npos) {
-        // A zero with no decimals shows a single 0 at the last position.
-        for (int i = static_cast<int>(intEnd) - 1; i >= 0; --i)
-            if (isNumTemplateChar(mask[static_cast<size_t>(i)])) {
-                out[static_cast<size_t>(i)] = '0';
-                firstDigitPos = i;
-                break;
-            }
-    }
     if (negative && !fn.parens && !fn.credit && !fn.debit) {
         // The sign goes just before the first digit, on a free position.
         int start = firstDigitPos < 0 ? static_cast<int>(intEnd) : firstDigitPos;
