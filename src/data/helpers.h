@@ -91,6 +91,9 @@ std::string GETNEWALIAS(const std::string& prefix);
 void CHECKALIAS(const std::string& title = {});
 void REGULAAREA(const std::string& alias);
 
+// The pause between ABRIR's open attempts (1000 ms; tests shorten it).
+void setOpenRetryPause(int ms);
+
 // Clears the session-long state of ESTATICA and GETNEWALIAS (tests).
 void resetHelperState();
 

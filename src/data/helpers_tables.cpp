@@ -25,10 +25,14 @@ namespace data {
 
 namespace {
 
-dbf::Workspace& ws() { return dbf::workspace(); }
+dbf::Workspace& ws() {
+    return dbf::workspace();
+}
 
 // The current area, or nullptr when it holds no table.
-dbf::WorkArea* cur() { return ws().area(ws().current()); }
+dbf::WorkArea* cur() {
+    return ws().area(ws().current());
+}
 
 std::string trim(const std::string& s) {
     size_t b = s.find_first_not_of(' ');
@@ -177,7 +181,7 @@ int INDEXA(const std::string& table, const std::string& bag, const std::string& 
         int n;
         ~CloseIt() { ws().close(n); }
     } closeIt{n};
-    createTag(*ws().area(n), bag, key, tag, "!Deleted()", unique);
+    createTag(*ws().area(n), bag, tag, key, "!Deleted()", unique);
     return 0;
 }
 

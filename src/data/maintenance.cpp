@@ -144,6 +144,11 @@ bool AUTOMANTEN() {
 
 int finishInterruptedRebuilds() {
     int n = 0;
+    // Copies left by a rebuild that stopped before its switch: the tables
+    // they were meant to replace are whole, so they are mere leftovers.
+    for (const std::string& dir : {camino(), std::string()})
+        for (const char* scratch : {"TEMPORAL.DBF", "TEMPORAL.FPT", "TEMP_.DBF", "TEMP_.FPT"})
+            removeFile(dir + scratch);
     for (const auto& t : tables()) {
         std::string file = fileOf(t);
         underHandler("AUTOMANTEN", [&] {

@@ -9,6 +9,7 @@
 #include "data/catalogue.h"
 #include "data/interaction.h"
 #include "data/paths.h"
+#include "dbf/workspace.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/date.h"
@@ -130,6 +131,12 @@ bool PUBLICAR(const std::string& workstation) {
             "Atenci\xf3n.....");
         return false;
     }
+    createSessionVariables(name);
+    return true;
+}
+
+void createSessionVariables(const std::string& workstation) {
+    std::string name = xb::upper1252(workstation);
     const xb::Value none;
     setPublic("USERTERMIN", xb::Value::str(name + "\\"));
     for (const char* n :
@@ -151,7 +158,7 @@ bool PUBLICAR(const std::string& workstation) {
     if (xb::functionExists("TPUBLIC")) store = xb::evalText("TPublic():New():Add(\"nLinEjec\", 0)");
     setPublic("OAPEJEC", store);
     PUBLIBASES();
-    return true;
+    xb::setFieldAccess(&dbf::workspace());
 }
 
 bool startSession(const std::string& workstation) {

@@ -32,6 +32,9 @@ const std::string& defaultDriver();
 // when the workstation folder cannot be made (the message goes to the
 // interaction's stop box).
 bool PUBLICAR(const std::string& workstation);
+// The variables of PUBLICAR without the workstation folder (vdrtool), and
+// the language's door to the session's work areas.
+void createSessionVariables(const std::string& workstation);
 // Creates the script folder G_PRUEBA when missing.
 void HACEPRUEBA();
 // Declares the eighteen table-name and bag variables, without values.

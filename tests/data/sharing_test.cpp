@@ -1,0 +1,106 @@
+// ABRIR, REC_LOCK and PACA against another process that holds the file or
+// the record.
+#include <gtest/gtest.h>
+
+#include "data/maintenance.h"
+#include "dbf/table.h"
+#include "fixture.h"
+#include "holder.h"
+
+using namespace datatest;
+using Kind = data::ScriptedInteraction::Kind;
+
+namespace {
+
+class Sharing : public Session {
+  protected:
+    void SetUp() override {
+        Session::SetUp();
+        installHere();
+        company();
+        // Three salespeople, the second one deleted.
+        auto t = dbf::Table::open("EMP00001/VdrVend.dbf", {false, false});
+        for (const char* code : {"V1", "V2", "V3"}) {
+            t->appendBlank();
+            t->putString(0, code);
+        }
+        t->read(2);
+        t->setDeleted(true);
+        t->commit();
+    }
+};
+
+const std::string kBusy = "FICHERO VdrVend NO ESTA DISPONIBLE. \xbf Desea reintentar ?";
+
+}  // namespace
+
+TEST_F(Sharing, AbrirAsksAfterTwoAttemptsAndGivesUpWhenTheUserDeclines) {
+    Holder other("EMP00001/VdrVend.dbf", Holder::Exclusive);
+    ui.answer(1);  // retry once
+    ui.answer(2);  // then give up
+    EXPECT_FALSE(xb::evalText("ABRIR(\"Vendedor\", VDRVEND, \"S\", VDRVENX1)").asLogical());
+    auto alerts = ui.of(Kind::Alert);
+    ASSERT_EQ(alerts.size(), 2u);
+    for (const auto& a : alerts) EXPECT_EQ(a.message, kBusy);
+    EXPECT_EQ(ui.of(Kind::Tone).size(), 4u);  // the bell before each question
+    EXPECT_FALSE(data::USADA("Vendedor"));
+    EXPECT_TRUE(xb::evalText("NETERROR()").asLogical());
+    EXPECT_FALSE(xb::evalText("NETERROR()").asLogical());
+}
+
+TEST_F(Sharing, AbrirOpensOnceTheOtherWorkstationLetsGo) {
+    Holder other("EMP00001/VdrVend.dbf", Holder::Exclusive);
+    ui.responder = [&](const data::ScriptedInteraction::Shown&) {
+        other.release();
+        return 1;
+    };
+    EXPECT_TRUE(data::ABRIR("Vendedor", xb::getVar("VDRVEND").asString(), "E"));
+    EXPECT_EQ(ui.of(Kind::Alert).size(), 1u);
+    EXPECT_TRUE(data::USADA("vendedor"));
+}
+
+TEST_F(Sharing, RecLockGivesUpAfterTenAttemptsByDefault) {
+    Holder other("EMP00001/VdrVend.dbf", Holder::RecordLock, 1);
+    ASSERT_TRUE(data::ABRIR("Vendedor", xb::getVar("VDRVEND").asString(), "S"));
+    dbf::workspace().area(dbf::workspace().current())->goTo(1);
+    EXPECT_FALSE(xb::evalText("REC_LOCK()").asLogical());
+    auto alerts = ui.of(Kind::Alert);
+    ASSERT_EQ(alerts.size(), 11u);
+    EXPECT_EQ(alerts[0].message, "Registro bloqueado en VENDEDOR. Por favor espere ...");
+    EXPECT_EQ(alerts[0].title, "Atenci\xf3n.....");
+    EXPECT_EQ(alerts[10].message, "Registro no est\xe1 disponible.");
+    ui.clear();
+    EXPECT_FALSE(data::REC_LOCK(3));
+    EXPECT_EQ(ui.of(Kind::Alert).size(), 4u);
+    // Another record is free.
+    dbf::workspace().area(dbf::workspace().current())->goTo(3);
+    EXPECT_TRUE(data::REC_LOCK());
+}
+
+TEST_F(Sharing, RecLockZeroWaitsAsLongAsItTakes) {
+    Holder other("EMP00001/VdrVend.dbf", Holder::RecordLock, 1);
+    ASSERT_TRUE(data::ABRIR("Vendedor", xb::getVar("VDRVEND").asString(), "S"));
+    dbf::workspace().area(dbf::workspace().current())->goTo(1);
+    int waits = 0;
+    ui.responder = [&](const data::ScriptedInteraction::Shown&) {
+        if (++waits == 15) other.release();
+        return 1;
+    };
+    EXPECT_TRUE(xb::evalText("REC_LOCK(0)").asLogical());
+    EXPECT_EQ(waits, 15);
+}
+
+TEST_F(Sharing, PacaLeavesAHeldTableAsItWasAndPacksItWhenFree) {
+    {
+        Holder other("EMP00001/VdrVend.dbf", Holder::Shared);
+        EXPECT_FALSE(data::PACA(xb::getVar("VDRVEND").asString()));
+        EXPECT_EQ(ui.of(Kind::Alert).back().message, kBusy);
+        EXPECT_EQ(dbf::Table::open("EMP00001/VdrVend.dbf")->recCount(), 3u);
+    }
+    EXPECT_TRUE(data::PACA(xb::getVar("VDRVEND").asString()));
+    auto t = dbf::Table::open("EMP00001/VdrVend.dbf");
+    ASSERT_EQ(t->recCount(), 2u);
+    t->read(2);
+    EXPECT_EQ(t->getString(0).substr(0, 2), "V3");
+    EXPECT_FALSE(data::USADA("EL_ALIAS"));
+}
