@@ -20,4 +20,8 @@ if [ -d "$here/install/files" ]; then
         [ -e "$dest/$f" ] || { mkdir -p "$dest/$(dirname "$f")"; cp "$here/install/files/$f" "$dest/$f"; }
     done
 fi
+
+# Tables built from install/ (templates, catalogues, the test company); the
+# tool never overwrites a data file that exists.
+"$build/bin/vdrtool" install "$dest" --fuentes "$here/install" >/dev/null
 exit 0
