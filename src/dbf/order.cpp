@@ -504,6 +504,28 @@ void Orders::reindex() {
     attachNav();
 }
 
+void Orders::destroyTag(std::string_view name) {
+    int n = orderOf(name);
+    if (n == 0) return;
+    OrderTag& ot = tags_[static_cast<size_t>(n - 1)];
+    CdxBag* bag = ot.bag;
+    std::string tagName = ot.tag->name();
+    std::string keepName;
+    CdxBag* keepBag = nullptr;
+    if (n != current_ && cur()) {
+        keepName = cur()->tag->name();
+        keepBag = cur()->bag;
+    }
+    current_ = 0;
+    tags_.clear();  // the tag object goes away with the directory entry
+    bag->removeTag(tagName);
+    loadTags();
+    for (size_t i = 0; i < tags_.size(); ++i)
+        if (tags_[i].bag == keepBag && tags_[i].tag->name() == keepName)
+            current_ = static_cast<int>(i + 1);
+    attachNav();
+}
+
 // ---------------------------------------------------------------------------
 // Scopes and positions
 
@@ -744,11 +766,14 @@ xb::Value Orders::keyValue() {
 // ---------------------------------------------------------------------------
 // Relations
 
-void Orders::setRelation(int childArea, const std::string& keyExpr) {
+void Orders::setRelation(int childArea, const std::string& keyExpr, const xb::Value& block) {
     Relation r;
     r.child = childArea;
     r.text = keyExpr;
-    r.expr = xb::compile(keyExpr);
+    if (block.isBlock())
+        r.block = block;
+    else
+        r.expr = xb::compile(keyExpr);
     relations_.push_back(std::move(r));
     syncRelations();
 }
@@ -783,7 +808,8 @@ void Orders::syncRelations() {
             child->setFound(false);
             continue;
         }
-        xb::Value v = inArea(*wa_, [&] { return r.expr.eval(); });
+        xb::Value v = inArea(
+            *wa_, [&] { return r.block.isBlock() ? xb::evalBlock(r.block) : r.expr.eval(); });
         Orders* co = findOrders(*child);
         if (co && co->orderNumber() > 0) {
             co->seek(v, false, false);

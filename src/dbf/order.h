@@ -100,6 +100,8 @@ class Orders : public TableObserver {
                    const std::string& forExpr = "", bool unique = false);
     // Rebuilds every tag of every open bag, one pass each.
     void reindex();
+    // Takes a tag out of its bag.
+    void destroyTag(std::string_view tag);
 
     // --- moving in order
     // Positions on the first (or last) key starting with `key`; with `soft`
@@ -117,7 +119,7 @@ class Orders : public TableObserver {
     xb::Value keyValue();  // the current record's key in the controlling order
 
     // --- relations: child areas positioned at each move of this one
-    void setRelation(int childArea, const std::string& keyExpr);
+    void setRelation(int childArea, const std::string& keyExpr, const xb::Value& block = {});
     void clearRelations();
     void syncRelations();
     std::string relationText(int n) const;  // 1-based
@@ -173,6 +175,7 @@ class Orders : public TableObserver {
         int child;
         std::string text;
         xb::Expr expr;
+        xb::Value block;  // a code block given instead of a text
     };
     std::vector<Relation> relations_;
     bool closed_ = false;

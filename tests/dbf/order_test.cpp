@@ -473,3 +473,51 @@ TEST_F(OrderTest, AnotherProcessSeesOurChangesAtItsNextMove) {
     EXPECT_EQ(orders(w).keyCount(), 20u);
     EXPECT_TRUE(orders(w).check().empty());
 }
+
+TEST_F(OrderTest, LanguageFunctionsWorkOnTheCurrentArea) {
+    WorkArea& wa = makeProspects(80, true);
+    registerOrderFunctions();
+    auto ev = [](const char* text) { return xb::evalText(text); };
+    std::string bag = dir.file("VdrPrpx1.cdx");
+    xb::createPublic("CBAG", xb::Value::str(bag));
+    ev("ORDCONDSET('!Deleted()')");
+    ev("ORDCREATE(CBAG, 'CodVend', 'CODVEND+CODPROSP')");
+    ev("ORDCONDSET('!Deleted()')");
+    ev("ORDCREATE(CBAG, 'Nombre', 'NOMBRE')");
+    ev("ORDCREATE(CBAG, 'VendUniq', 'CODVEND', NIL, .T.)");
+    Orders& o = orders(wa);
+    EXPECT_EQ(ev("ORDCOUNT()").asNumber(), 3);
+    EXPECT_EQ(ev("ORDSETFOCUS('CODVEND')").asString(), "VENDUNIQ");
+    EXPECT_EQ(ev("ORDKEY()").asString(), "CODVEND+CODPROSP");
+    EXPECT_EQ(ev("ORDFOR('NOMBRE')").asString(), "!Deleted()");
+    EXPECT_TRUE(ev("DBSEEK('V1')").asLogical());
+    EXPECT_EQ(rows[wa.recno()].vend, "V1");
+    EXPECT_FALSE(ev("DBSEEK('V1Z')").asLogical());
+    EXPECT_TRUE(wa.eof());
+    EXPECT_FALSE(ev("DBSEEK('V1Z', .T.)").asLogical());
+    EXPECT_FALSE(wa.eof());
+    ev("ORDSCOPE(0, 'V1')");
+    ev("ORDSCOPE(1, 'V1')");
+    size_t v1 = 0;
+    for (auto& [r, row] : rows) v1 += row.vend == "V1";
+    EXPECT_EQ(ev("ORDKEYCOUNT()").asNumber(), static_cast<double>(v1));
+    EXPECT_TRUE(ev("ORDKEYGOTO(2)").asLogical());
+    EXPECT_EQ(ev("ORDKEYNO()").asNumber(), 2);
+    EXPECT_EQ(ev("ORDSCOPE(0)").asString(), "V1");
+    ev("DBCLEARSCOPE()");
+    EXPECT_EQ(ev("ORDKEYCOUNT()").asNumber(), static_cast<double>(rows.size()));
+    EXPECT_EQ(ev("INDEXORD()").asNumber(), o.orderOf("CODVEND"));
+    ev("DBSETORDER(0)");
+    EXPECT_EQ(ev("INDEXORD()").asNumber(), 0);
+    ev("ORDLISTCLEAR()");
+    EXPECT_EQ(ev("ORDCOUNT()").asNumber(), 0);
+    ev("ORDLISTADD(CBAG)");
+    EXPECT_EQ(ev("ORDNAME(1)").asString(), "CODVEND");
+    EXPECT_EQ(ev("INDEXORD()").asNumber(), 1);
+    ev("ORDDESTROY('NOMBRE')");
+    EXPECT_EQ(ev("ORDCOUNT()").asNumber(), 2);
+    EXPECT_EQ(ev("ORDNAME(2)").asString(), "VENDUNIQ");
+    EXPECT_EQ(ev("INDEXORD()").asNumber(), 1);
+    ev("ORDLISTREBUILD()");
+    EXPECT_TRUE(o.check().empty());
+}
