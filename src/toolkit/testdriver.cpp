@@ -61,8 +61,10 @@ bool Handle::type(int id, const QString& text, bool leave) {
     QWidget* w = control(id);
     if (w == nullptr) return false;
     for (QChar ch : text) {
-        const char c = ch.toLatin1();
-        QTest::keyClick(w, c != 0 ? c : '?');
+        // The key code matters little to the fields; the text is what they type.
+        const char16_t u = ch.toUpper().unicode();
+        const auto code = u >= 0x20 && u < 0x7f ? static_cast<Qt::Key>(u) : Qt::Key_unknown;
+        QTest::sendKeyEvent(QTest::Click, w, code, QString(ch), Qt::NoModifier);
     }
     if (!leave) return false;
     QTest::keyClick(w, Qt::Key_Tab);
