@@ -67,10 +67,11 @@ void WorkArea::goTop() {
     bof_ = eof_ = false;
     for (uint32_t r = firstRec(); r; r = nextRec(r)) {
         table_->read(r);
-        if (visible()) return;
+        if (visible()) return moved();
     }
     toPhantom();
     bof_ = true;
+    moved();
 }
 
 void WorkArea::goBottom() {
@@ -78,10 +79,11 @@ void WorkArea::goBottom() {
     bof_ = eof_ = false;
     for (uint32_t r = lastRec(); r; r = prevRec(r)) {
         table_->read(r);
-        if (visible()) return;
+        if (visible()) return moved();
     }
     toPhantom();
     bof_ = true;
+    moved();
 }
 
 void WorkArea::goTo(uint32_t recno) {
@@ -89,18 +91,25 @@ void WorkArea::goTo(uint32_t recno) {
     bool ok = table_->read(recno);
     eof_ = !ok;
     bof_ = !ok && table_->recCount() == 0;
+    moved();
 }
 
 void WorkArea::settle(uint32_t recno) {
     bof_ = eof_ = false;
     for (uint32_t r = recno; r; r = nextRec(r)) {
         table_->read(r);
-        if (visible()) return;
+        if (visible()) return moved();
     }
     toPhantom();
+    moved();
 }
 
 void WorkArea::skip(int64_t n) {
+    skipInner(n);
+    moved();
+}
+
+void WorkArea::skipInner(int64_t n) {
     found_ = false;
     if (n == 0) {
         table_->reread();
@@ -214,6 +223,7 @@ uint32_t WorkArea::append() {
     uint32_t r = table_->appendBlank();
     eof_ = bof_ = false;
     found_ = false;
+    moved();
     return r;
 }
 

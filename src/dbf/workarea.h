@@ -62,6 +62,9 @@ class WorkArea {
     const std::string& filterText() const { return filterText_; }
     void setOrder(std::shared_ptr<OrderNav> order) { order_ = std::move(order); }
     OrderNav* order() const { return order_.get(); }
+    // Called after every move (top, bottom, go to, skip, settle, append), so
+    // that relations can follow; one hook per area, owned by the index layer.
+    void setMoveHook(std::function<void(WorkArea&)> hook) { moveHook_ = std::move(hook); }
     // Where the deleted setting is read; by default the language's SET DELETED.
     static void setHideDeletedSource(std::function<bool()> source);
 
@@ -95,6 +98,10 @@ class WorkArea {
     uint32_t nextRec(uint32_t r);
     uint32_t prevRec(uint32_t r);
     void toPhantom();
+    void skipInner(int64_t n);
+    void moved() {
+        if (moveHook_) moveHook_(*this);
+    }
 
     int number_;
     std::string alias_;
@@ -108,6 +115,7 @@ class WorkArea {
     std::shared_ptr<OrderNav> order_;
     std::function<bool()> locateCond_;
     std::function<bool()> locateWhile_;
+    std::function<void(WorkArea&)> moveHook_;
 };
 
 }  // namespace dbf
