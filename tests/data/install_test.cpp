@@ -1,0 +1,136 @@
+// The installation that vdrtool builds, read back by an independent reader
+// (python3-dbfread), and built a second time over itself without loss.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+
+#include "data/catalogue.h"
+#include "data/paths.h"
+#include "data/structures.h"
+#include "dbf/table.h"
+#include "fixture.h"
+#include "xbase/codepage.h"
+
+using namespace datatest;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kReader = R"PY(
+import sys, glob, dbfread
+for f in sys.argv[1:]:
+    t = dbfread.DBF(f, load=True)
+    print("T|%s|%d" % (f, len(t.records)))
+    for x in t.fields:
+        print("F|%s|%s|%s|%d|%d" % (f, x.name, x.type, x.length, x.decimal_count))
+    for r in t.records:
+        print("R|%s|%s" % (f, "|".join(str(v) for v in r.values())))
+)PY";
+
+// file -> lines the reader printed for it.
+std::map<std::string, std::vector<std::string>> readWithDbfread(
+    const std::vector<std::string>& files) {
+    writeFile("reader.py", kReader);
+    std::string cmd = "/usr/bin/python3 reader.py";
+    for (const auto& f : files) cmd += " '" + f + "'";
+    cmd += " 2>&1";
+    std::map<std::string, std::vector<std::string>> out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[8192];
+    while (std::fgets(buf, sizeof buf, p)) {
+        std::string line(buf);
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        auto a = line.find('|'), b = line.find('|', a + 1);
+        if (a == std::string::npos || b == std::string::npos) {
+            ADD_FAILURE() << line;
+            continue;
+        }
+        out[line.substr(a + 1, b - a - 1)].push_back(line.substr(0, a) + "|" + line.substr(b + 1));
+    }
+    ::pclose(p);
+    return out;
+}
+
+class Installation : public ::testing::Test {
+  protected:
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(Installation, AnIndependentReaderFindsTheExpectedStructures) {
+    if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "python3-dbfread no instalado";
+    installHere();
+    auto sources = data::loadStructures(VDR_SOURCE_DIR "/install/structures.txt");
+    std::vector<std::string> files;
+    std::map<std::string, const data::TableSource*> expected;
+    for (const auto& s : sources) {
+        files.push_back(s.file);
+        expected[s.file] = &s;
+    }
+    for (const auto& t : data::tables()) {
+        if (!t.inCompanyDir) continue;
+        std::string f = std::string("EMP00001/") + t.file;
+        files.push_back(f);
+        for (const auto& s : sources)
+            if (xb::upper1252(s.file) == t.templ) expected[f] = &s;
+    }
+    auto read = readWithDbfread(files);
+    for (const auto& [file, src] : expected) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(read.count(file)) << "dbfread could not read it";
+        std::vector<std::string> fields;
+        for (const auto& l : read[file])
+            if (l.rfind("F|", 0) == 0) fields.push_back(l);
+        std::vector<std::string> want;
+        for (const auto& f : src->fields)
+            want.push_back("F|" + f.name + "|" + f.type + "|" + std::to_string(f.width) + "|" +
+                           std::to_string(f.decimals));
+        EXPECT_EQ(fields, want);
+    }
+    // The catalogues' records.
+    EXPECT_EQ(read["VDRBASES.INI"][0], "T|9");
+    EXPECT_NE(read["VDRBASES.INI"][3].find("R|VDRVEND.INI|{{\"CODIGO\",\"C\",8,0},"),
+              std::string::npos)
+        << read["VDRBASES.INI"][3];
+    EXPECT_EQ(read["ContEmpr.Ini"][0], "T|1");
+    EXPECT_EQ(read["ContEmpr.Ini"].back().substr(0, 40),
+              "R|00001|EMP00001|EMPRESA DE PRUEBAS||NIT");
+    for (const auto& t : data::tables())
+        EXPECT_TRUE(data::fileExists(data::bagPath(t, "EMP00001\\"))) << t.bag;
+    EXPECT_TRUE(data::fileExists("VdrBases.cdx"));
+    EXPECT_TRUE(data::fileExists("ContEmx1.cdx"));
+}
+
+TEST_F(Installation, ASecondInstallKeepsEveryFileAndItsData) {
+    installHere();
+    {
+        auto t = dbf::Table::open("EMP00001/VdrVend.dbf", {false, false});
+        t->appendBlank();
+        t->putString(0, "V1");
+        t->commit();
+    }
+    std::map<std::string, std::string> before;
+    for (auto& e : fs::recursive_directory_iterator("."))
+        if (e.is_regular_file() && e.path().filename() != "install.log")
+            before[e.path().string()] = readFile(e.path().string());
+    installHere();
+    for (const auto& [f, bytes] : before) EXPECT_EQ(readFile(f), bytes) << f;
+    // A missing bag is built again; nothing else changes.
+    fs::remove("EMP00001/VdrVenx1.cdx");
+    installHere();
+    EXPECT_TRUE(exists("EMP00001/VdrVenx1.cdx"));
+    EXPECT_EQ(readFile("EMP00001/VdrVend.dbf"), before["./EMP00001/VdrVend.dbf"]);
+}
+
+TEST_F(Installation, FaultySourcesAreRefusedWithTheirLine) {
+    fs::create_directory("src");
+    writeFile("src/structures.txt", "TEMPLATE X.INI\nCODIGO C 999 0\nEND\n");
+    std::string cmd = vdrtool() + " install dest --fuentes src > out.log 2>&1";
+    EXPECT_NE(std::system(cmd.c_str()), 0);
+    EXPECT_NE(readFile("out.log").find("línea 2"), std::string::npos) << readFile("out.log");
+    EXPECT_FALSE(exists("dest/X.INI"));
+}
