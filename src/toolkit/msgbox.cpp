@@ -76,7 +76,15 @@ int showBox(BoxKind kind, const QString& title, const QString& text, const QStri
         box.setDefaultButton(qobject_cast<QPushButton*>(made.at(defaultButton - 1)));
     // With several buttons the close button of the frame answers 0; with one, it
     // is the same as pressing it.
-    if (made.size() == 1) box.setEscapeButton(made.first());
+    if (made.size() == 1) {
+        box.setEscapeButton(made.first());
+    } else {
+        // QMessageBox refuses to close without an escape button: give it a
+        // hidden one, so that the close box and Escape answer 0.
+        QPushButton* closer = box.addButton(QMessageBox::Cancel);
+        closer->hide();
+        box.setEscapeButton(closer);
+    }
     box.exec();
     const int index = static_cast<int>(made.indexOf(box.clickedButton()));
     return index < 0 ? 0 : index + 1;

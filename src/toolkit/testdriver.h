@@ -75,7 +75,8 @@ class Driver {
     // caption is `which` is open, inside that window's modal loop. Handlers
     // are used once, in the order their windows appear.
     void whenOpen(const QString& which, std::function<void(Handle&)> act, int timeoutMs = 5000);
-    // Answers for the next message boxes, button numbers from 1 (0 = closed).
+    // Answers for the next message boxes, button numbers from 1 (0 = closed,
+    // -1 = let the box show for real, for a whenOpen handler to answer).
     // With no answer queued, a box with one button is accepted and any
     // other is closed.
     void answer(std::initializer_list<int> buttons);
