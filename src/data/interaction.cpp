@@ -2,32 +2,14 @@
 
 #include <iostream>
 
+#include "xbase/codepage.h"
+
 namespace data {
 
 namespace {
 
-// Windows-1252 to UTF-8 for standard error. The bytes 0x80-0x9F carry the
-// typographic signs of the code page; the rest of the upper half is Latin-1.
 std::string toUtf8(const std::string& s) {
-    static const char16_t k80[32] = {
-        0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-    std::string out;
-    for (unsigned char c : s) {
-        char32_t u = c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c;
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
+    return xb::cp1252ToUtf8(s);
 }
 
 UnattendedInteraction& unattended() {

@@ -1,8 +1,8 @@
 #include "data/paths.h"
 
-#include <dirent.h>
+#include "dbf/paths.h"
+
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,53 +12,8 @@
 
 namespace data {
 
-namespace {
-
-// The entry of `dir` whose name equals `name` without regard to case; the
-// exact name wins when both exist.
-std::string findEntry(const std::string& dir, const std::string& name) {
-    std::string probe = (dir.empty() ? std::string() : dir) + name;
-    struct stat st;
-    if (::stat(probe.empty() ? "." : probe.c_str(), &st) == 0) return name;
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return name;
-    std::string found = name;
-    while (dirent* e = ::readdir(d)) {
-        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-            found = e->d_name;
-            break;
-        }
-    }
-    ::closedir(d);
-    return found;
-}
-
-}  // namespace
-
 std::string hostPath(std::string_view path) {
-    std::string p(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    std::string out;
-    size_t i = 0;
-    if (!p.empty() && p[0] == '/') {
-        out = "/";
-        i = 1;
-    }
-    while (i <= p.size()) {
-        size_t j = p.find('/', i);
-        if (j == std::string::npos) j = p.size();
-        std::string comp = p.substr(i, j - i);
-        if (!comp.empty()) {
-            if (comp == "." || comp == "..")
-                out += comp;
-            else
-                out += findEntry(out, comp);
-            if (j < p.size()) out += '/';
-        }
-        i = j + 1;
-    }
-    return out;
+    return dbf::resolvePath(path);
 }
 
 bool fileExists(std::string_view path) {
