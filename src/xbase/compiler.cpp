@@ -39,9 +39,13 @@ struct CompiledExpr {
 
 // Parameters of the running blocks: one frame per block call, linked to the
 // frame that was current when the block was created (closures).
-struct Env {
+struct Env : CycleMember {
     std::vector<Value> vars;
     std::shared_ptr<Env> parent;
+    void surrender(std::vector<Value>& out) override {
+        for (auto& v : vars) out.push_back(std::move(v));
+        vars.clear();  // a parent frame never refers to its children but through values
+    }
 };
 
 class Block {
@@ -436,22 +440,34 @@ struct IndexNode : Node {
 
 // Evaluates call arguments into a small inline buffer.
 struct ArgBuffer {
-    static constexpr size_t kInline = 6;
-    Value inlineVals[kInline];
-    std::shared_ptr<Value> inlineRefs[kInline];
+    // Most calls take a few arguments: those live on the stack, and only as
+    // many values as there are arguments are constructed.
+    static constexpr size_t kInline = 4;
+    alignas(Value) unsigned char raw[kInline * sizeof(Value)];
     std::vector<Value> vals;
     std::vector<std::shared_ptr<Value>> refs;
-    Value* v = inlineVals;
-    std::shared_ptr<Value>* r = inlineRefs;
-    size_t n = 0;
-    explicit ArgBuffer(size_t count) : n(count) {
+    Value* v;
+    std::shared_ptr<Value>* r = nullptr;
+    size_t n;
+    ArgBuffer(size_t count, bool withRefs) : n(count) {
         if (count > kInline) {
             vals.resize(count);
-            refs.resize(count);
             v = vals.data();
+        } else {
+            v = reinterpret_cast<Value*>(raw);
+            for (size_t i = 0; i < count; ++i) new (v + i) Value();
+        }
+        if (withRefs) {
+            refs.resize(count);
             r = refs.data();
         }
     }
+    ~ArgBuffer() {
+        if (n <= kInline)
+            for (size_t i = 0; i < n; ++i) v[i].~Value();
+    }
+    ArgBuffer(const ArgBuffer&) = delete;
+    ArgBuffer& operator=(const ArgBuffer&) = delete;
 };
 
 struct ArgSpec {
@@ -504,7 +520,7 @@ struct CallNode : Node {
             fn = findFunction(name);
             gen = g;
         }
-        ArgBuffer buf(args.size());
+        ArgBuffer buf(args.size(), refs);
         evalArgs(args, buf);
         for (;;) {
             if (fn) {
@@ -555,13 +571,14 @@ struct SendNode : Node {
         DepthGuard depth;
         chargeWork(1);
         Value obj = target->eval();
-        ArgBuffer buf(args.size());
+        bool withRefs = hasRefs(args);
+        ArgBuffer buf(args.size(), withRefs);
         evalArgs(args, buf);
         Args a(buf.v, buf.r, buf.n);
         Value result;
         Object* o = obj.objectPtr();
         if (o && o->send(message, a, result)) {
-            if (hasRefs(args)) writeBack(args, buf);
+            if (withRefs) writeBack(args, buf);
             return result;
         }
         Error e = makeError(gen::NoMethod, 1004, "M\xE9todo no exportado",
@@ -605,6 +622,29 @@ struct BinNode : Node {
         Value a = l->eval();
         Value b = r->eval();
         return applyBinaryMove(op, std::move(a), b);
+    }
+};
+
+// a + b - c + ...: a chain of additions and subtractions evaluated left to
+// right like nested operators, but a text result grows in one buffer
+// reserved once (index keys are such chains).
+struct AddChainNode : Node {
+    std::vector<NodeP> operands;
+    std::vector<BinOp> ops;  // ops[i] joins operands[i] and operands[i + 1]
+    Value eval() override {
+        Value acc = operands[0]->eval();
+        bool reserved = false;
+        for (size_t i = 1; i < operands.size(); ++i) {
+            Value b = operands[i]->eval();
+            if (!reserved && acc.isString() && b.isString()) {
+                reserved = true;
+                size_t want =
+                    acc.asString().size() + b.asString().size() + 16 * (operands.size() - 1 - i);
+                if (want <= limits().maxString) acc.mutableString().reserve(want);
+            }
+            acc = applyBinaryMove(ops[i - 1], std::move(acc), b);
+        }
+        return acc;
     }
 };
 
@@ -1065,13 +1105,19 @@ class Parser {
     }
 
     NodeP parseAdd() {
-        NodeP l = parseMul();
+        NodeP first = parseMul();
+        if (!isOp("+") && !isOp("-")) return first;
+        auto chain = std::make_unique<AddChainNode>();
+        chain->operands.push_back(std::move(first));
         while (isOp("+") || isOp("-")) {
-            BinOp op = tok_.text == "+" ? BinOp::Add : BinOp::Sub;
+            chain->ops.push_back(tok_.text == "+" ? BinOp::Add : BinOp::Sub);
             advance();
-            l = binary(op, std::move(l), parseMul());
+            chain->operands.push_back(parseMul());
         }
-        return l;
+        if (chain->operands.size() == 2)
+            return binary(chain->ops[0], std::move(chain->operands[0]),
+                          std::move(chain->operands[1]));
+        return chain;
     }
 
     NodeP parseMul() {

@@ -9,17 +9,27 @@ namespace xb {
 
 std::string Error::message() const {
     std::string s;
-    if (osCode == 0)
-        s = severity > 1 ? "Error " : "Atenci\xF3n ";
-    else
-        s = "(DOS Error " + std::to_string(osCode) + ") ";
-    s += subsystem.empty() ? std::string("???") : subsystem;
-    s += "/" + std::to_string(subCode);
-    if (!description.empty()) s += "  " + description;
-    if (!filename.empty())
-        s += ": " + filename;
-    else if (!operation.empty())
-        s += ": " + operation;
+    if (osCode == 0) {
+        s.append(severity > 1 ? "Error " : "Atenci\xF3n ");
+    } else {
+        s.append("(DOS Error ");
+        s.append(std::to_string(osCode));
+        s.append(") ");
+    }
+    s.append(subsystem.empty() ? std::string_view("???") : std::string_view(subsystem));
+    s.push_back('/');
+    s.append(std::to_string(subCode));
+    if (!description.empty()) {
+        s.append("  ");
+        s.append(description);
+    }
+    if (!filename.empty()) {
+        s.append(": ");
+        s.append(filename);
+    } else if (!operation.empty()) {
+        s.append(": ");
+        s.append(operation);
+    }
     return s;
 }
 

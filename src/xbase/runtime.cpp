@@ -378,6 +378,7 @@ const ErrorHandler& errorHandler() {
 // --------------------------------------------------------------- lifetime
 void resetRuntime() {
     g_state.reset();
+    breakReferenceCycles();
     ++g_generation;
     ++g_funcGeneration;
     st();

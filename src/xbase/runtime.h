@@ -7,7 +7,9 @@
 // reached through these free functions. Tests call resetRuntime() between
 // cases: it drops every variable, frame and setting and re-registers the
 // library functions; functions registered by other layers must be registered
-// again after a reset. Not thread-safe: use from one thread only.
+// again after a reset. A reset also empties every array, block frame and
+// store still alive (see breakReferenceCycles), freeing the reference cycles
+// scripts may have built. Not thread-safe: use from one thread only.
 #pragma once
 
 #include <cstdint>

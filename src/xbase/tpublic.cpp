@@ -105,6 +105,11 @@ void TPublic::restore(const Value& list) {
     }
 }
 
+void TPublic::surrender(std::vector<Value>& out) {
+    for (auto& e : aVars) out.push_back(std::move(e.second));
+    release();
+}
+
 void TPublic::release() {
     aVars.clear();
     cacheName.clear();

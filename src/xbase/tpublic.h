@@ -13,7 +13,7 @@
 
 namespace xb {
 
-class TPublic : public Object, public std::enable_shared_from_this<TPublic> {
+class TPublic : public Object, public CycleMember, public std::enable_shared_from_this<TPublic> {
   public:
     explicit TPublic(bool automatic = true) : lAutomatic(automatic) {}
 
@@ -32,6 +32,7 @@ class TPublic : public Object, public std::enable_shared_from_this<TPublic> {
     Value save() const;               // array of {name, value}
     void restore(const Value& list);  // from such an array
     void release();
+    void surrender(std::vector<Value>& out) override;
 
     bool lAutomatic = true;
     std::vector<std::pair<std::string, Value>> aVars;  // names trimmed, upper case

@@ -168,6 +168,36 @@ bool Value::isEmpty() const {
     return true;
 }
 
+namespace {
+CycleMember* g_members = nullptr;
+}
+
+CycleMember::CycleMember() : next_(g_members) {
+    if (g_members) g_members->prev_ = this;
+    g_members = this;
+}
+
+CycleMember::~CycleMember() {
+    if (prev_)
+        prev_->next_ = next_;
+    else
+        g_members = next_;
+    if (next_) next_->prev_ = prev_;
+}
+
+void breakReferenceCycles() {
+    // Values are moved out first and destroyed afterwards, so no holder is
+    // destroyed (and unlinked) while the list is walked.
+    std::vector<Value> garbage;
+    for (CycleMember* m = g_members; m; m = m->next_) m->surrender(garbage);
+    garbage.clear();
+}
+
+void Array::surrender(std::vector<Value>& out) {
+    for (auto& v : items) out.push_back(std::move(v));
+    items.clear();
+}
+
 std::string formatNumber(double v, int width, int decimals) {
     if (decimals < 0) decimals = 0;
     if (decimals > 30) decimals = 30;

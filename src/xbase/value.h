@@ -113,11 +113,35 @@ class Value {
     std::shared_ptr<void> ref_;  // Array, Block or Object
 };
 
+// Holders of values that may form reference cycles (an array holding itself,
+// a block's parameter frame holding the block, a store holding itself) link
+// themselves into one list, so that resetting the interpreter can break the
+// cycles that shared ownership alone would leak.
+class CycleMember {
+  public:
+    CycleMember();
+    virtual ~CycleMember();
+    CycleMember(const CycleMember&) = delete;
+    CycleMember& operator=(const CycleMember&) = delete;
+    // Moves every value held into `out` (the holder is left empty).
+    virtual void surrender(std::vector<Value>& out) = 0;
+
+  private:
+    friend void breakReferenceCycles();
+    CycleMember* prev_ = nullptr;
+    CycleMember* next_ = nullptr;
+};
+
+// Empties every live holder. Done by resetRuntime(); values kept by C++ code
+// across a reset lose their contents.
+void breakReferenceCycles();
+
 // An array of the language: elements numbered from 1 in the language, from 0
 // here. Grows and shrinks; every access from the language is bounds-checked.
-class Array {
+class Array : public CycleMember {
   public:
     std::vector<Value> items;
+    void surrender(std::vector<Value>& out) override;
 };
 
 // Objects of classes written in C++. A class answers the messages it knows;
