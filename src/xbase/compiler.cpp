@@ -40,6 +40,7 @@ struct CompiledExpr {
 // Parameters of the running blocks: one frame per block call, linked to the
 // frame that was current when the block was created (closures).
 struct Env : CycleMember {
+    ~Env() override { releaseDeep(vars); }
     std::vector<Value> vars;
     std::shared_ptr<Env> parent;
     void surrender(std::vector<Value>& out) override {
@@ -748,6 +749,7 @@ std::shared_ptr<const CompiledExpr> cachedCompile(std::string_view text) {
     auto it = c.find(key);
     if (it != c.end()) return it->second;
     auto ce = compileShared(text);
+    if (key.size() > 4096) return ce;  // long texts are not worth keeping
     if (c.size() >= 512) c.clear();
     c.emplace(std::move(key), ce);
     return ce;

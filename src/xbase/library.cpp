@@ -7,6 +7,8 @@
 #include <cmath>
 #include <ctime>
 
+#include <sys/statvfs.h>
+
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/date.h"
@@ -734,6 +736,39 @@ void registerMisc() {
     });
 }
 
+// Functions that scripts and menu actions of the old system call and that
+// need neither a table nor a window.
+void registerSystem() {
+    registerFunction(
+        "AMPM",
+        [](Args& a) {
+            if (!a[0].isString()) return argError("AMPM", a);
+            const std::string& t = a[0].asString();
+            int h = 0;
+            if (t.size() >= 2 && t[0] >= '0' && t[0] <= '9' && t[1] >= '0' && t[1] <= '9')
+                h = (t[0] - '0') * 10 + (t[1] - '0');
+            else
+                return argError("AMPM", a);
+            bool pm = h >= 12;
+            int h12 = h % 12 == 0 ? 12 : h % 12;
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%2d", h12);
+            return Value::str(std::string(buf) + t.substr(2) + (pm ? " pm" : " am"));
+        },
+        true);
+    registerFunction(
+        "OS", [](Args&) { return Value::str("Linux"); }, true);
+    registerFunction("DISKSPACE", [](Args&) {
+        struct statvfs st {};
+        if (statvfs(".", &st) != 0) return Value::num(0, 16, 0);
+        double bytes = static_cast<double>(st.f_bavail) * static_cast<double>(st.f_frsize);
+        return Value::num(bytes, 16, 0);
+    });
+    // A script or menu action cannot stuff the keyboard buffer.
+    registerFunction("KEYBOARD", [](Args&) { return Value(); });
+    registerFunction("__KEYBOARD", [](Args&) { return Value(); });
+}
+
 }  // namespace
 
 void registerLibrary() {
@@ -742,6 +777,7 @@ void registerLibrary() {
     registerDates();
     registerArrays();
     registerMisc();
+    registerSystem();
     registerTPublic();
 }
 

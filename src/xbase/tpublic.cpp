@@ -105,6 +105,12 @@ void TPublic::restore(const Value& list) {
     }
 }
 
+TPublic::~TPublic() {
+    std::vector<Value> values;
+    for (auto& e : aVars) values.push_back(std::move(e.second));
+    releaseDeep(values);
+}
+
 void TPublic::surrender(std::vector<Value>& out) {
     for (auto& e : aVars) out.push_back(std::move(e.second));
     release();

@@ -16,6 +16,7 @@ namespace xb {
 class TPublic : public Object, public CycleMember, public std::enable_shared_from_this<TPublic> {
   public:
     explicit TPublic(bool automatic = true) : lAutomatic(automatic) {}
+    ~TPublic() override;
 
     std::string className() const override { return "TPUBLIC"; }
     bool send(std::string_view message, Args& args, Value& result) override;

@@ -193,6 +193,35 @@ void breakReferenceCycles() {
     garbage.clear();
 }
 
+namespace {
+thread_local std::vector<Value>* g_pending = nullptr;
+}
+
+void releaseDeep(std::vector<Value>& values) {
+    if (g_pending) {
+        // An outer release is running: hand the holders to its loop.
+        for (auto& v : values)
+            if (v.isArray() || v.isBlock() || v.isObject()) g_pending->push_back(std::move(v));
+        values.clear();
+        return;
+    }
+    std::vector<Value> list;
+    g_pending = &list;
+    for (auto& v : values)
+        if (v.isArray() || v.isBlock() || v.isObject()) list.push_back(std::move(v));
+    values.clear();
+    while (!list.empty()) {
+        Value v = std::move(list.back());
+        list.pop_back();
+        // `v` dies here; a holder it frees adds its own holders to `list`.
+    }
+    g_pending = nullptr;
+}
+
+Array::~Array() {
+    releaseDeep(items);
+}
+
 void Array::surrender(std::vector<Value>& out) {
     for (auto& v : items) out.push_back(std::move(v));
     items.clear();

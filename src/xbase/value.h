@@ -30,6 +30,35 @@ using ObjectPtr = std::shared_ptr<Object>;
 class Value {
   public:
     Value() = default;  // nil
+    Value(const Value&) = default;
+    Value& operator=(const Value&) = default;
+    // A moved-from value is nil (never a reference type without its target).
+    Value(Value&& o) noexcept
+        : type_(o.type_),
+          logic_(o.logic_),
+          width_(o.width_),
+          dec_(o.dec_),
+          date_(o.date_),
+          num_(o.num_),
+          str_(std::move(o.str_)),
+          ref_(std::move(o.ref_)) {
+        o.type_ = T::Nil;
+    }
+    Value& operator=(Value&& o) noexcept {
+        if (this != &o) {
+            type_ = o.type_;
+            logic_ = o.logic_;
+            width_ = o.width_;
+            dec_ = o.dec_;
+            date_ = o.date_;
+            num_ = o.num_;
+            str_ = std::move(o.str_);
+            ref_ = std::move(o.ref_);
+            o.type_ = T::Nil;
+        }
+        return *this;
+    }
+    ~Value() = default;
 
     static Value nil() { return Value(); }
     static Value str(std::string bytes);
@@ -140,9 +169,16 @@ void breakReferenceCycles();
 // here. Grows and shrinks; every access from the language is bounds-checked.
 class Array : public CycleMember {
   public:
+    Array() = default;
+    ~Array() override;
     std::vector<Value> items;
     void surrender(std::vector<Value>& out) override;
 };
+
+// Releases values that may hold arrays, blocks or objects without recursing:
+// a list nested a hundred thousand levels deep must not exhaust the stack
+// when it is freed. Holders call it from their destructors.
+void releaseDeep(std::vector<Value>& values);
 
 // Objects of classes written in C++. A class answers the messages it knows;
 // an unknown message makes send()/assign() return false and the caller raises

@@ -227,3 +227,13 @@ TEST_F(Expressions, CompiledOnceEvaluatedMany) {
     xb::registerFunction("later", [](xb::Args& a) { return xb::Value::num(a[0].asNumber() * 10); });
     EXPECT_EQ(late.eval().asNumber(), 20);
 }
+
+TEST_F(Expressions, DeeplyNestedValuesAreFreedWithoutRecursion) {
+    // Each step wraps the previous list: freeing must not recurse per level.
+    EXPECT_EQ(evn("a := {}, AEVAL(ARRAY(200000), {|| a := {a}}), LEN(a)"), 1);
+    ev("o := TPublic(), AEVAL(ARRAY(100000), {|| o := TPublic():New():Add('x', o)})");
+    ev("b := NIL, AEVAL(ARRAY(100000), {|| b := EVAL({|p| {|| p}}, b)})");
+    xb::releaseVars("*");
+    // Cycles: an array holding itself is freed by a reset.
+    ev("c := {}, AADD(c, c)");
+}

@@ -196,3 +196,13 @@ TEST_F(Library, RegistryIsCaseInsensitive) {
     EXPECT_EQ(xb::callFunction("miFunc", {xb::Value::num(1)}).asNumber(), 1);
     EXPECT_EQ(errorOf("NOEXISTE()"), std::make_pair(xb::gen::NoFunc, 1001));
 }
+
+TEST_F(Library, SystemFunctions) {
+    EXPECT_EQ(evs("AMPM('13:45:10')"), " 1:45:10 pm");
+    EXPECT_EQ(evs("AMPM('00:05:00')"), "12:05:00 am");
+    EXPECT_EQ(evs("AMPM('12:00:00')"), "12:00:00 pm");
+    EXPECT_EQ(evs("OS()"), "Linux");
+    EXPECT_GT(evn("DISKSPACE()"), 0);
+    EXPECT_TRUE(ev("KEYBOARD('x')").isNil());
+    EXPECT_TRUE(ev("__KEYBOARD(CHR(13))").isNil());
+}

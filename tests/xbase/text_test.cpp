@@ -175,3 +175,36 @@ TEST_F(Pictures, EntryTextAndValueRoundTrip) {
     EXPECT_EQ(xb::entryValue("abc", "@!", xb::Value::str("")).asString(), "ABC");
     EXPECT_TRUE(xb::entryValue("s", "", xb::Value::logical(false)).asLogical());
 }
+
+TEST_F(Pictures, EveryPictureOfTheProgramParses) {
+    struct Case {
+        const char* pic;
+        bool upper, clear;
+        int scroll;
+        const char* mask;
+    };
+    const Case cases[] = {{"@K", false, true, 0, ""},
+                          {"@!", true, false, 0, ""},
+                          {"@K!", true, true, 0, ""},
+                          {"@S60", false, false, 60, ""},
+                          {"@!S120", true, false, 120, ""},
+                          {"@K!S120", true, true, 120, ""},
+                          {"@!S80", true, false, 80, ""},
+                          {"#####", false, false, 0, "#####"},
+                          {"99-99-9999", false, false, 0, "99-99-9999"},
+                          {"@ 99-99-9999", false, false, 0, "99-99-9999"},
+                          {"99:99", false, false, 0, "99:99"},
+                          {"@K 9,999,999.99", false, true, 0, "9,999,999.99"},
+                          {"@K 999,999,999.99", false, true, 0, "999,999,999.99"},
+                          {"@ ##-##-####", false, false, 0, "##-##-####"}};
+    for (const Case& c : cases) {
+        xb::Picture p = xb::parsePicture(c.pic);
+        EXPECT_EQ(p.fn.upper, c.upper) << c.pic;
+        EXPECT_EQ(p.fn.clearOnFirstKey, c.clear) << c.pic;
+        EXPECT_EQ(p.fn.scrollWidth, c.scroll) << c.pic;
+        EXPECT_EQ(p.mask, c.mask) << c.pic;
+    }
+    // The memory figures of the F5 box: the picture, then trimmed.
+    EXPECT_EQ(evs("ALLTRIM(TRANSFORM(1234567, '999,999,999,999'))"), "1,234,567");
+    EXPECT_EQ(evs("TRANSFORM('09:30', '99:99')"), "09:30");
+}
