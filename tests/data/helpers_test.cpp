@@ -229,3 +229,58 @@ TEST_F(Helpers, FieldBufferAndAreg) {
     EXPECT_EQ(current().get(2).asNumber(), 7);
     EXPECT_EQ(current().get(1).asString().substr(0, 7), "SEGUNDO");
 }
+
+TEST_F(Helpers, CheckaliasListsTheOpenAreasAndRegulaareaClosesOne) {
+    installHere();
+    company();
+    ASSERT_TRUE(data::ABRIR("Vendedor", var("VDRVEND"), "S"));
+    ASSERT_TRUE(data::ABRIR("Plan", var("VDRPLAN"), "S"));
+    xb::evalText("CHECKALIAS(\"Abiertas\")");
+    auto info = ui.of(Kind::Info);
+    ASSERT_EQ(info.size(), 1u);
+    EXPECT_EQ(info[0].message,
+              "Abiertas\r\nArea #:          1 - VENDEDOR\r\nArea #:          2 - PLAN");
+    int caller = dbf::workspace().current();
+    xb::evalText("REGULAAREA(\"vendedor\")");
+    EXPECT_EQ(ui.of(Kind::Info).back().message, "Cierra");
+    EXPECT_FALSE(data::USADA("Vendedor"));
+    EXPECT_EQ(dbf::workspace().current(), caller);
+    ui.clear();
+    xb::evalText("REGULAAREA(\"NINGUNO\")");
+    EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST_F(Helpers, SetIndexWithNoBagOnlyClearsAndRecuIndBringsThemBack) {
+    installHere();
+    company();
+    ASSERT_TRUE(data::ABRIR("Prospecto", var("VDRPROSP"), "S", {var("VDRPRPX1")}));
+    dbf::WorkArea& a = *dbf::workspace().area(dbf::workspace().current());
+    EXPECT_EQ(dbf::orders(a).orderCount(), 9);
+    EXPECT_TRUE(xb::evalText("SET_INDEX(0)").asLogical());
+    EXPECT_EQ(dbf::orders(a).orderCount(), 0);
+    EXPECT_EQ(xb::evalText("INDICES[1]").asString(), var("VDRPRPX1"));
+    xb::evalText("ULT_IND[1] := VDRPRPX1 + \" \" + VDRVENX1");
+    xb::evalText("RECU_IND()");
+    EXPECT_EQ(dbf::orders(a).orderCount(), 9 + 3);
+    EXPECT_EQ(dbf::orders(a).orderNumber(), 1);
+    EXPECT_EQ(xb::evalText("INDICES[1]").asString(), var("VDRPRPX1") + " " + var("VDRVENX1"));
+    xb::evalText("CERRAR()");
+    EXPECT_EQ(xb::evalText("INDICES[1]").asString(), " ");
+    EXPECT_FALSE(data::USADA("Prospecto"));
+}
+
+TEST_F(Helpers, MissingFilesAreRuntimeErrorsNotCrashes) {
+    // Without the structure catalogue.
+    int raised = 0;
+    xb::setErrorHandler([&](xb::Error& e) {
+        ++raised;
+        EXPECT_FALSE(e.description.empty());
+        xb::HandlerAnswer a;
+        a.action = xb::ErrorAction::Substitute;
+        return a;
+    });
+    EXPECT_TRUE(xb::evalText("CREARDBF(\"VDRVEND.INI\")").isNil());
+    EXPECT_FALSE(xb::evalText("ABRIR(\"X\", \"NOEXISTE.DBF\", \"S\")").asLogical());
+    EXPECT_EQ(raised, 2);
+    EXPECT_TRUE(xb::evalText("IGUALEST(1, {})").isLogical());
+}

@@ -104,3 +104,17 @@ TEST_F(Sharing, PacaLeavesAHeldTableAsItWasAndPacksItWhenFree) {
     EXPECT_EQ(t->getString(0).substr(0, 2), "V3");
     EXPECT_FALSE(data::USADA("EL_ALIAS"));
 }
+
+TEST_F(Sharing, ProtegerWaitsForTheRecordAndTriesTheFileOnceWhenAsked) {
+    Holder other("EMP00001/VdrVend.dbf", Holder::RecordLock, 3);
+    ASSERT_TRUE(data::ABRIR("Vendedor", xb::getVar("VDRVEND").asString(), "S"));
+    dbf::WorkArea& a = *dbf::workspace().area(dbf::workspace().current());
+    EXPECT_FALSE(xb::evalText("PROTEGER(2)").asLogical());  // one attempt at the file
+    a.goTo(1);
+    EXPECT_TRUE(xb::evalText("PROTEGER(0)").asLogical());  // record 1 is free
+    xb::evalText("DESPROTEGER()");
+    other.release();
+    EXPECT_TRUE(xb::evalText("PROTEGER(2)").asLogical());
+    xb::evalText("DESPROTEGER()");
+    EXPECT_TRUE(ui.shown().empty());  // PROTEGER shows nothing
+}
