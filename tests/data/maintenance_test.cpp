@@ -224,6 +224,11 @@ TEST_F(Maintenance, VdrtoolMaintRunsUnattendedAndPrintsEachStep) {
     std::string log = readFile("maint.log");
     EXPECT_NE(log.find("Compactando EMP00001\\VdrProsp.dbf"), std::string::npos) << log;
     EXPECT_NE(log.find("Reindexando cgInfAd.Ini"), std::string::npos) << log;
-    for (const auto& t : data::tables()) expectTagsMatch(t, 4);
+    for (const auto& t : data::tables()) {
+        expectTagsMatch(t, 4);
+        std::string check =
+            vdrtool() + " check '" + data::tablePath(t, "EMP00001/") + "' > check.log 2>&1";
+        EXPECT_EQ(std::system(check.c_str()), 0) << readFile("check.log");
+    }
     EXPECT_NE(std::system((vdrtool() + " maint . --company EMP00009 2>/dev/null").c_str()), 0);
 }
