@@ -469,3 +469,78 @@ TEST(TableRepair, MissingOrDamagedMemoFile) {
     std::filesystem::remove(d.file("mm.fpt"));
     EXPECT_THROW(Table::open(p), DbfError);
 }
+
+// ------------------------------------------------------------------ Visual FoxPro
+
+namespace {
+
+// A Visual FoxPro table with two nullable fields and the hidden _NullFlags.
+std::string vfpNullable() {
+    struct F {
+        const char* name;
+        char type;
+        int len;
+        int flags;
+    } fields[] = {{"ID", 'I', 4, 0x02}, {"NAME", 'C', 10, 0x02}, {"_NullFlags", '0', 1, 0x05}};
+    uint32_t hl = 32 + 32 * 3 + 1 + 263, rl = 16;
+    std::string h(hl, '\0');
+    h[0] = 0x30;
+    h[4] = 2;
+    h[8] = static_cast<char>(hl & 0xFF);
+    h[9] = static_cast<char>(hl >> 8);
+    h[10] = static_cast<char>(rl);
+    h[29] = 0x03;
+    uint32_t off = 1;
+    for (int i = 0; i < 3; ++i) {
+        std::string n = fields[i].name;
+        h.replace(32 + 32 * i, n.size(), n);
+        h[32 + 32 * i + 11] = fields[i].type;
+        h[32 + 32 * i + 12] = static_cast<char>(off);
+        h[32 + 32 * i + 16] = static_cast<char>(fields[i].len);
+        h[32 + 32 * i + 18] = static_cast<char>(fields[i].flags);
+        off += static_cast<uint32_t>(fields[i].len);
+    }
+    h[32 + 96] = 0x0D;
+    std::string r1 =
+        std::string(" ") + std::string("\x05\0\0\0", 4) + "abc       " + std::string(1, '\0');
+    std::string r2 =
+        std::string(" ") + std::string(4, '\0') + std::string(10, ' ') + std::string(1, '\x03');
+    return h + r1 + r2 + "\x1A";
+}
+
+}  // namespace
+
+TEST(VisualFoxPro, NullableFieldsThroughTheNullFlags) {
+    TempDir d;
+    std::string p = d.file("nulos.dbf");
+    dbftest::writeFile(p, vfpNullable());
+    {
+        auto t = openExcl(p);
+        EXPECT_EQ(t->fieldCount(), 2);  // _NullFlags stays hidden
+        EXPECT_EQ(t->fieldIndex("_NullFlags"), -1);
+        t->read(1);
+        EXPECT_FALSE(t->isNull(0));
+        EXPECT_EQ(t->value(0).asNumber(), 5);
+        EXPECT_EQ(t->value(1).asString(), "abc       ");
+        t->read(2);
+        EXPECT_TRUE(t->value(0).isNil());
+        EXPECT_TRUE(t->value(1).isNil());
+        t->putValue(0, xb::Value::num(7));  // a value clears the field's own bit only
+        EXPECT_FALSE(t->isNull(0));
+        EXPECT_TRUE(t->isNull(1));
+        t->read(1);
+        t->putValue(1, xb::Value::nil());
+        EXPECT_TRUE(t->isNull(1));
+    }
+    std::string b = dbftest::readFile(p);
+    uint32_t hl = 32 + 96 + 1 + 263;
+    EXPECT_EQ(static_cast<unsigned char>(b[hl + 15]), 0x02);  // record 1: NAME null
+    EXPECT_EQ(static_cast<unsigned char>(b[hl + 16 + 15]),
+              0x02);  // record 2: ID set, NAME still null
+    EXPECT_EQ(static_cast<unsigned char>(b[hl + 16 + 1]), 7);
+    // Appending to a VFP table keeps its layout and zeroes binary fields.
+    auto t = openExcl(p);
+    t->appendBlank();
+    EXPECT_EQ(t->value(0).asNumber(), 0);
+    EXPECT_FALSE(t->isNull(0));
+}
