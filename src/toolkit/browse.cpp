@@ -9,6 +9,7 @@
 #include "toolkit/entrymask.h"
 #include "toolkit/text.h"
 #include "xbase/date.h"
+#include "xbase/picture.h"
 
 namespace tk {
 
@@ -36,6 +37,8 @@ void BrowseModel::reload() {
 }
 
 QString BrowseModel::cellText(const xb::Value& v, const BrowseColumn& c) const {
+    // A column with a picture shows what TRANSFORM gives, as reports do.
+    if (!c.picture.empty() && v.type() != 'U') return fromAnsi(xb::transform(v, c.picture));
     const Picture pic = Picture::parse(c.picture);
     switch (v.type()) {
         case 'N':
@@ -66,11 +69,11 @@ const std::vector<QString>* BrowseModel::row(int r) const {
     if (it != cache_.end()) return &it->second;
     // Read the page that starts at this row, then go back to where the
     // table was: drawing never moves the record pointer.
-    if (cache_.size() > 4 * kPage) cache_.clear();
+    if (cache_.size() > static_cast<size_t>(8 * page_)) cache_.clear();
     const uint32_t saved = source_->recNo();
     ++reads_;
     if (source_->goKeyNo(r + 1)) {
-        for (int i = 0; i < kPage && r + i < rows_; ++i) {
+        for (int i = 0; i < page_ && r + i < rows_; ++i) {
             std::vector<QString> cells;
             cells.reserve(columns_.size());
             for (const BrowseColumn& c : columns_)
@@ -269,6 +272,10 @@ void Browse::setAutoRefresh(int ms) {
 }
 
 bool Browse::eventFilter(QObject* o, QEvent* e) {
+    if (o == view_->viewport() && e->type() == QEvent::Resize) {
+        const int rowHeight = std::max(view_->verticalHeader()->defaultSectionSize(), 1);
+        model_->setPageSize(view_->viewport()->height() / rowHeight + 2);
+    }
     if (o == view_ && e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -71,7 +72,10 @@ class BrowseModel : public QAbstractTableModel {
     // Number of source calls made so far (positionings and steps), for the
     // benchmark and for tests that check that a page reads a bounded number.
     int64_t sourceReads() const { return reads_; }
-    static constexpr int kPage = 64;
+    // Rows read at once when a row not in memory is asked for: a screenful.
+    void setPageSize(int rows) { page_ = std::max(rows, 1); }
+    int pageSize() const { return page_; }
+    static constexpr int kPage = 32;
 
   private:
     const std::vector<QString>* row(int r) const;
@@ -80,6 +84,7 @@ class BrowseModel : public QAbstractTableModel {
     RowSource* source_;
     std::vector<BrowseColumn> columns_;
     int rows_ = 0;
+    int page_ = kPage;
     mutable std::map<int, std::vector<QString>> cache_;
     mutable int64_t reads_ = 0;
 };

@@ -58,21 +58,21 @@ class Loader : public QUiLoader {
 QWidget* loadTemplate(const QString& name, QWidget* root, QWidget* parent) {
     const QString path = ResourceLibrary::templatePath(name);
     if (path.isEmpty())
-        throw ResourceError(
-            QStringLiteral("plantilla"), name,
+        raiseResourceError(
+            resource::kTemplate, name,
             QStringLiteral("No existe la plantilla de diálogo \"%1\" en la biblioteca de recursos")
                 .arg(name));
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw ResourceError(
-            QStringLiteral("plantilla"), name,
+        raiseResourceError(
+            resource::kTemplate, name,
             QStringLiteral("No se pudo leer la plantilla de diálogo \"%1\"").arg(name));
     Loader loader(root);
     QWidget* w = loader.load(&f, parent);
     if (w == nullptr)
-        throw ResourceError(QStringLiteral("plantilla"), name,
-                            QStringLiteral("La plantilla de diálogo \"%1\" está dañada: %2")
-                                .arg(name, loader.errorString()));
+        raiseResourceError(resource::kTemplate, name,
+                           QStringLiteral("La plantilla de diálogo \"%1\" está dañada: %2")
+                               .arg(name, loader.errorString()));
     return w;
 }
 
@@ -207,20 +207,20 @@ QWidget* Form::find(int id) const {
 QWidget* Form::control(int id) const {
     QWidget* w = find(id);
     if (w == nullptr)
-        throw ResourceError(QStringLiteral("control"), QString::number(id),
-                            QStringLiteral("La plantilla \"%1\" no tiene el control %2")
-                                .arg(root_->objectName())
-                                .arg(id));
+        raiseResourceError(resource::kControl, QString::number(id),
+                           QStringLiteral("La plantilla \"%1\" no tiene el control %2")
+                               .arg(root_->objectName())
+                               .arg(id));
     return w;
 }
 
 EntryField* Form::bindEntry(int id, EntryBinding binding) {
     auto* edit = qobject_cast<QLineEdit*>(control(id));
     if (edit == nullptr)
-        throw ResourceError(QStringLiteral("control"), QString::number(id),
-                            QStringLiteral("El control %1 de \"%2\" no es un campo de entrada")
-                                .arg(id)
-                                .arg(root_->objectName()));
+        raiseResourceError(resource::kControl, QString::number(id),
+                           QStringLiteral("El control %1 de \"%2\" no es un campo de entrada")
+                               .arg(id)
+                               .arg(root_->objectName()));
     delete entries_.value(id);
     auto* f = new EntryField(edit, std::move(binding));
     entries_.insert(id, f);
@@ -425,11 +425,11 @@ void Dialog::loadPages(QTabWidget* folder) {
 Form& Dialog::page(int folderId, int n) {
     auto it = pages_.find(folderId);
     if (it == pages_.end() || n < 1 || n > static_cast<int>(it->second.size()))
-        throw ResourceError(QStringLiteral("control"), QString::number(folderId),
-                            QStringLiteral("La carpeta %1 de \"%2\" no tiene la página %3")
-                                .arg(folderId)
-                                .arg(name_)
-                                .arg(n));
+        raiseResourceError(resource::kControl, QString::number(folderId),
+                           QStringLiteral("La carpeta %1 de \"%2\" no tiene la página %3")
+                               .arg(folderId)
+                               .arg(name_)
+                               .arg(n));
     return *it->second[static_cast<size_t>(n - 1)];
 }
 

@@ -66,7 +66,7 @@ class Form {
   public:
     explicit Form(QWidget* root);
     QWidget* root() const { return root_; }
-    // The control with `id`; raises ResourceError when the template has none.
+    // The control with `id`; a runtime error (xb::Break) when the template has none.
     QWidget* control(int id) const;
     QWidget* find(int id) const;  // nullptr when absent
     template <class T>
@@ -107,7 +107,7 @@ class Form {
 class Dialog : public QDialog {
     Q_OBJECT
   public:
-    // Builds the dialog from `templateName`; raises ResourceError when the
+    // Builds the dialog from `templateName`; a runtime error when the
     // library lacks it or one of its page templates.
     explicit Dialog(const QString& templateName, QWidget* owner = nullptr);
     ~Dialog() override;

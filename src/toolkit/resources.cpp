@@ -7,6 +7,9 @@
 #include <QResource>
 #include <QSvgRenderer>
 
+#include "toolkit/text.h"
+#include "xbase/error.h"
+
 namespace tk {
 
 namespace {
@@ -58,8 +61,22 @@ QPixmap render(const QString& resourcePath, QSize size) {
 
 }  // namespace
 
-ResourceError::ResourceError(const QString& k, const QString& n, const QString& t)
-    : std::runtime_error(t.toStdString()), kind(k), name(n), text(t) {}
+void raiseResourceError(int subCode, const QString& name, const QString& text, bool canSubstitute) {
+    xb::Error e;
+    e.genCode = xb::gen::Open;
+    e.subsystem = "TOOLKIT";
+    e.subCode = subCode;
+    e.description = toAnsi(text);
+    e.filename = toAnsi(name);
+    e.operation = subCode == resource::kTemplate  ? "plantilla"
+                  : subCode == resource::kBitmap  ? "bitmap"
+                  : subCode == resource::kIcon    ? "icono"
+                  : subCode == resource::kLibrary ? "biblioteca"
+                                                  : "control";
+    e.canSubstitute = canSubstitute;
+    if (!canSubstitute) xb::raiseBreak(std::move(e));
+    xb::raise(std::move(e));
+}
 
 bool ResourceLibrary::load(const QString& path) {
     unload();
@@ -76,8 +93,8 @@ bool ResourceLibrary::load(const QString& path) {
 
 void ResourceLibrary::require(const QString& path) {
     if (!load(path))
-        throw ResourceError(
-            QStringLiteral("biblioteca"), path,
+        raiseResourceError(
+            resource::kLibrary, path,
             QStringLiteral("No se pudo cargar la biblioteca de recursos %1").arg(path));
 }
 
@@ -118,9 +135,10 @@ QPixmap bitmap(const QString& name, QSize size) {
     const QString p = ResourceLibrary::bitmapPath(name);
     QPixmap pm = p.isEmpty() ? QPixmap() : render(p, size);
     if (pm.isNull())
-        throw ResourceError(
-            QStringLiteral("bitmap"), name,
-            QStringLiteral("No existe el bitmap \"%1\" en la biblioteca de recursos").arg(name));
+        raiseResourceError(
+            resource::kBitmap, name,
+            QStringLiteral("No existe el bitmap \"%1\" en la biblioteca de recursos").arg(name),
+            true);
     return pm;
 }
 
@@ -128,15 +146,19 @@ QPixmap iconPixmap(const QString& name, int side) {
     const QString p = ResourceLibrary::iconPath(name);
     QPixmap pm = p.isEmpty() ? QPixmap() : render(p, QSize(side, side));
     if (pm.isNull())
-        throw ResourceError(
-            QStringLiteral("icono"), name,
-            QStringLiteral("No existe el icono \"%1\" en la biblioteca de recursos").arg(name));
+        raiseResourceError(
+            resource::kIcon, name,
+            QStringLiteral("No existe el icono \"%1\" en la biblioteca de recursos").arg(name),
+            true);
     return pm;
 }
 
 QIcon icon(const QString& name) {
     QIcon ic;
-    for (int side : {16, 24, 32, 48, 64}) ic.addPixmap(iconPixmap(name, side));
+    const QPixmap first = iconPixmap(name, 16);
+    if (first.isNull()) return ic;  // substituted by the error handler
+    ic.addPixmap(first);
+    for (int side : {24, 32, 48, 64}) ic.addPixmap(iconPixmap(name, side));
     return ic;
 }
 

@@ -9,20 +9,22 @@
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
-#include <stdexcept>
 
 namespace tk {
 
-// A template, bitmap or icon the library does not hold, or a library that
-// cannot be registered. Raised where the dialog or button is created; the
-// program's error handler decides what happens next.
-class ResourceError : public std::runtime_error {
-  public:
-    ResourceError(const QString& kind, const QString& name, const QString& text);
-    QString kind;  // "plantilla", "bitmap", "icono", "biblioteca"
-    QString name;
-    QString text;  // the message in Spanish
-};
+// A template, bitmap, icon or control the library does not hold, or a library
+// that cannot be registered, is a runtime error raised where the dialog or
+// button is created (subsystem "TOOLKIT", general code 21, the name as file
+// name), so that the program's error handler decides: a missing bitmap or
+// icon may be substituted (the button goes without its picture), anything
+// else breaks with xb::Break.
+namespace resource {
+inline constexpr int kTemplate = 1, kBitmap = 2, kIcon = 3, kLibrary = 4, kControl = 5;
+}
+// Raises the error; returns only when the handler substituted (and only
+// when `canSubstitute`).
+void raiseResourceError(int subCode, const QString& name, const QString& text,
+                        bool canSubstitute = false);
 
 class ResourceLibrary {
   public:
@@ -30,7 +32,7 @@ class ResourceLibrary {
     // registered) when the file is missing or not a resource bundle. A library
     // already loaded is released first.
     static bool load(const QString& path);
-    // Same, but a failure raises a ResourceError naming the file.
+    // Same, but a failure is a runtime error naming the file.
     static void require(const QString& path);
     static void unload();
     static bool isLoaded();
@@ -47,9 +49,9 @@ class ResourceLibrary {
 };
 
 // The named bitmap, drawn at its natural size (or `size` when given).
-// Raises ResourceError when the library lacks it.
+// A runtime error when the library lacks it (empty when substituted).
 QPixmap bitmap(const QString& name, QSize size = QSize());
-// The named icon; raises ResourceError when the library lacks it.
+// The named icon; a runtime error when the library lacks it.
 QIcon icon(const QString& name);
 QPixmap iconPixmap(const QString& name, int side = 32);
 

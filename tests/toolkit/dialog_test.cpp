@@ -11,6 +11,7 @@
 #include "toolkit/resources.h"
 #include "toolkit/smalldialogs.h"
 #include "toolkit/testdriver.h"
+#include "xbase/error.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ TEST(Dialog, FolderPagesComeFromPageTemplatesAndAreEnabledOneByOne) {
     EXPECT_FALSE(folder->isTabEnabled(2));
     d.setPageEnabled(101, 3, true);
     EXPECT_TRUE(folder->isTabEnabled(2));
-    EXPECT_THROW(d.page(101, 4), tk::ResourceError);
+    EXPECT_THROW(d.page(101, 4), xb::Break);
 }
 
 TEST(Dialog, ConfirmKeepsAFullFieldUntilEnterAndWithoutItTheFieldIsLeft) {
@@ -262,7 +263,7 @@ TEST(Dialog, ButtonsCarryBitmapsTooltipAndStatusMessage) {
     EXPECT_EQ(b->icon().pixmap(24).toImage(), normal);
     EXPECT_THROW(
         d.bindButton(202, {QString(), QStringLiteral("NoHay1|NoHay2"), QString(), QString(), {}}),
-        tk::ResourceError);
+        xb::Break);
     tk::setStatusSink({});
 }
 

@@ -4,6 +4,8 @@
 
 #include "toolkit/resources.h"
 #include "toolkit_env.h"
+#include "xbase/error.h"
+#include "xbase/runtime.h"
 
 namespace {
 
@@ -35,23 +37,41 @@ TEST(ResourceLibrary, NamesAreFoundWhateverTheirCase) {
     EXPECT_FALSE(tk::ResourceLibrary::templatePath("browseinprosp").isEmpty());
 }
 
-TEST(ResourceLibrary, MissingItemsAreErrorsNotCrashes) {
+TEST(ResourceLibrary, MissingItemsAreRuntimeErrorsNotCrashes) {
     try {
         tk::bitmap("NoExiste1");
         FAIL() << "a missing bitmap must raise";
-    } catch (const tk::ResourceError& e) {
-        EXPECT_EQ(e.kind, "bitmap");
-        EXPECT_TRUE(e.text.contains("NoExiste1"));
+    } catch (const xb::Break& e) {
+        EXPECT_EQ(e.error.subsystem, "TOOLKIT");
+        EXPECT_EQ(e.error.subCode, tk::resource::kBitmap);
+        EXPECT_EQ(e.error.filename, "NoExiste1");
+        EXPECT_NE(e.error.description.find("NoExiste1"), std::string::npos);
+        EXPECT_TRUE(e.error.canSubstitute);
     }
-    EXPECT_THROW(tk::icon("NoExiste"), tk::ResourceError);
+    EXPECT_THROW(tk::icon("NoExiste"), xb::Break);
+}
+
+TEST(ResourceLibrary, TheErrorHandlerMayLetAButtonGoWithoutItsPicture) {
+    int raised = 0;
+    xb::setErrorHandler([&](xb::Error& e) {
+        ++raised;
+        EXPECT_EQ(e.operation, "bitmap");
+        return xb::HandlerAnswer{xb::ErrorAction::Substitute, xb::Value()};
+    });
+    const QPixmap pm = tk::bitmap("NoExiste1");
+    const QIcon ic = tk::icon("NoExiste");
+    xb::setErrorHandler({});
+    EXPECT_TRUE(pm.isNull());
+    EXPECT_TRUE(ic.isNull());
+    EXPECT_EQ(raised, 2);
 }
 
 TEST(ResourceLibrary, LoadUnloadAndAMissingBundle) {
     EXPECT_FALSE(tk::ResourceLibrary::load(QStringLiteral("/nonexistent/ZariReva.rcc")));
     EXPECT_FALSE(tk::ResourceLibrary::isLoaded());
-    EXPECT_THROW(tk::bitmap("OK1"), tk::ResourceError);
+    EXPECT_THROW(tk::bitmap("OK1"), xb::Break);
     EXPECT_THROW(tk::ResourceLibrary::require(QStringLiteral("/nonexistent/ZariReva.rcc")),
-                 tk::ResourceError);
+                 xb::Break);
     ASSERT_TRUE(tk::ResourceLibrary::load(tktest::bundlePath()));
     EXPECT_TRUE(tk::ResourceLibrary::isLoaded());
     EXPECT_FALSE(tk::bitmap("OK1").isNull());
