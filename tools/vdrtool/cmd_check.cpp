@@ -1,21 +1,34 @@
 #include <iostream>
 
 #include "command.h"
+#include "dbf/order_tools.h"
 #include "dbf/table.h"
 
 namespace {
 int runCheck(const vdrtool::Args& args) {
-    if (args.size() != 1) return vdrtool::fail("uso: vdrtool check FICHERO");
+    if (args.empty()) return vdrtool::fail("uso: vdrtool check FICHERO [BOLSA.cdx...]");
     try {
-        // Read-only: checking must not repair what it reports.
-        auto t = dbf::Table::open(args[0], {true, true});
-        std::vector<std::string> faults = t->check();
+        std::vector<std::string> faults;
+        std::string path;
+        uint32_t count = 0;
+        {
+            // Read-only: checking must not repair what it reports.
+            auto t = dbf::Table::open(args[0], {true, true});
+            faults = t->check();
+            path = t->path();
+            count = t->recCount();
+        }
+        std::vector<std::string> bags(args.begin() + 1, args.end());
+        if (!bags.empty()) {
+            std::vector<std::string> more = dbf::checkBags(path, bags);
+            faults.insert(faults.end(), more.begin(), more.end());
+        }
         if (faults.empty()) {
-            std::cout << t->path() << ": correcta (" << t->recCount() << " registros)\n";
+            std::cout << path << ": correcta (" << count << " registros)\n";
             return 0;
         }
-        std::cout << t->path() << ": " << faults.size()
-                  << (faults.size() == 1 ? " error" : " errores") << "\n";
+        std::cout << path << ": " << faults.size() << (faults.size() == 1 ? " error" : " errores")
+                  << "\n";
         for (const std::string& f : faults) std::cout << "  " << f << "\n";
         return 1;
     } catch (const dbf::DbfError& e) {
@@ -24,8 +37,8 @@ int runCheck(const vdrtool::Args& args) {
 }
 }  // namespace
 
-VDRTOOL_COMMAND("check", "FICHERO",
-                "comprueba la tabla: cabecera y tamaño, marcas, contenido de los campos y memos "
-                "(sale con error si "
-                "hay fallos)",
+VDRTOOL_COMMAND("check", "FICHERO [BOLSA.cdx...]",
+                "comprueba la tabla (cabecera y tamaño, marcas, campos, memos) y sus índices; sale "
+                "con error si hay "
+                "fallos",
                 runCheck);
