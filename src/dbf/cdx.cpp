@@ -256,6 +256,7 @@ std::unique_ptr<CdxBag> CdxBag::create(const std::string& path, bool exclusive) 
 void CdxBag::dropCache() {
     cache_.clear();
     dirty_.clear();
+    dirtyNodes_.clear();
     ++generation_;
     ++epoch_;
     dirLoaded_ = false;
@@ -287,8 +288,8 @@ void CdxBag::beginRead() {
             throw;
         }
     } else if (cache_.size() > kCacheLimit) {
+        clearCache();
         if (dirty_.size() > kCacheLimit / 4) writeBack();
-        cache_.clear();
     }
 }
 
@@ -315,8 +316,8 @@ void CdxBag::beginWrite() {
             throw;
         }
     } else if (cache_.size() > kCacheLimit) {
+        clearCache();
         if (dirty_.size() > kCacheLimit / 4) writeBack();
-        cache_.clear();
     }
 }
 
@@ -341,7 +342,25 @@ void CdxBag::endWrite() {
     }
 }
 
+void CdxBag::spill() {
+    for (uint32_t off : dirtyNodes_) {
+        auto c = cache_.find(off);
+        if (c == cache_.end() || !c->second.owner) continue;
+        std::array<uint8_t, kCdxPage> page;
+        if (!encode(c->second, *c->second.owner, page.data()))
+            corrupt("nodo demasiado lleno al escribir");
+        dirty_[off] = page;
+    }
+    dirtyNodes_.clear();
+}
+
+void CdxBag::clearCache() {
+    spill();
+    cache_.clear();
+}
+
 void CdxBag::writeBack() {
+    spill();
     auto it = dirty_.begin();
     std::vector<uint8_t> buf;
     while (it != dirty_.end()) {
@@ -368,7 +387,7 @@ void CdxBag::writeBack() {
 
 void CdxBag::flush() {
     if (fd_ < 0 || readOnly_) return;
-    if (!exclusive_ && dirty_.empty() && !headerDirty_) return;
+    if (!exclusive_ && dirty_.empty() && dirtyNodes_.empty() && !headerDirty_) return;
     if (!exclusive_) {
         WriteGuard g(*this);  // only reached with nothing pending in practice
         return;
@@ -433,6 +452,7 @@ bool CdxBag::decode(const uint8_t* p, uint32_t off, const CdxTag& owner, CdxNode
     n.recnos.resize(count);
     uint32_t pos = kCdxPage;
     const uint32_t low = kLeafHead + count * static_cast<uint32_t>(bpe);
+    n.stored = -1;  // what others wrote may compress otherwise than we do
     const char pad = owner.pad_;
     const uint64_t recMask = recBits == 0 ? 0 : (uint64_t{1} << recBits) - 1;
     const uint64_t dupMask = (uint64_t{1} << dupBits) - 1;
@@ -513,6 +533,7 @@ bool CdxBag::fits(const CdxNode& n, const CdxTag& owner) const {
     for (uint32_t r : n.recnos) maxRec = std::max(maxRec, r);
     LeafBits lb = leafBits(maxRec, kl);
     size_t used = kLeafHead + n.size() * lb.bytes;
+    if (n.stored >= 0) return used + static_cast<size_t>(n.stored) <= kCdxPage;
     for (size_t i = 0; i < n.size() && used <= kCdxPage; ++i)
         used +=
             storedBytes(keyAt(n, i, kl), i ? keyAt(n, i - 1, kl) : std::string_view(), owner.pad_);
@@ -533,11 +554,13 @@ const CdxNode& CdxBag::node(uint32_t off, const CdxTag& owner) {
 }
 
 void CdxBag::putNode(CdxNode n, const CdxTag& owner) {
-    std::array<uint8_t, kCdxPage> page;
-    if (!encode(n, owner, page.data())) corrupt("nodo demasiado lleno al escribir");
-    dirty_[n.offset] = page;
+    // Encoded when written back; checked for room now, so that a node that
+    // cannot be written never gets in.
+    if (!fits(n, owner)) corrupt("nodo demasiado lleno al escribir");
+    n.owner = &owner;
     fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t{n.offset} + kCdxPage);
     ++generation_;
+    dirtyNodes_.insert(n.offset);
     cache_[n.offset] = std::move(n);
 }
 
@@ -556,6 +579,7 @@ uint32_t CdxBag::allocNode() {
         freeHead_ = next;
         headerDirty_ = true;
         cache_.erase(off);
+        dirtyNodes_.erase(off);
         return off;
     }
     if (freeHead_ != 0) {
@@ -575,6 +599,7 @@ uint32_t CdxBag::allocNode() {
 void CdxBag::freeNode(uint32_t off) {
     ++generation_;
     cache_.erase(off);
+    dirtyNodes_.erase(off);
     std::array<uint8_t, kCdxPage> page{};
     put32(page.data(), freeHead_);
     dirty_[off] = page;
@@ -695,7 +720,7 @@ void CdxBag::loadDirectory() {
                     }
                 } catch (const DbfError&) {
                 }
-                cache_.clear();
+                clearCache();
             }
             if (guessed) {
                 t->type_ = info.keyLength == 4 ? cdxkey::Type::Integer : cdxkey::Type::Numeric;
@@ -922,10 +947,35 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
 
 void CdxTag::setKeyType(cdxkey::Type t) {
     if (t == type_) return;
+    // Nodes decoded with the old pad byte are wrong after the change: out of
+    // the cache first (written with the pad they were read with).
+    bag_->clearCache();
     type_ = t;
     pad_ = cdxkey::padByte(t);
-    // Nodes decoded with the old pad byte are wrong now.
-    bag_->cache_.clear();
+}
+
+// Key bytes of a whole leaf, compressed our way.
+static int64_t storedAll(const CdxNode& n, uint16_t kl, char pad) {
+    int64_t sum = 0;
+    for (size_t i = 0; i < n.size(); ++i)
+        sum += static_cast<int64_t>(
+            storedBytes(keyAt(n, i, kl), i ? keyAt(n, i - 1, kl) : std::string_view(), pad));
+    return sum;
+}
+
+// Change in a leaf's key bytes when entry i is inserted (already in place)
+// or about to be removed.
+int64_t leafStoredDelta(const CdxTag& t, const CdxNode& n, size_t i, bool inserted) {
+    const uint16_t kl = t.keyLength();
+    std::string_view prev = i ? keyAt(n, i - 1, kl) : std::string_view();
+    std::string_view self = keyAt(n, i, kl);
+    int64_t d = static_cast<int64_t>(storedBytes(self, prev, t.pad_));
+    if (i + 1 < n.size()) {
+        std::string_view next = keyAt(n, i + 1, kl);
+        d += static_cast<int64_t>(storedBytes(next, self, t.pad_)) -
+             static_cast<int64_t>(storedBytes(next, prev, t.pad_));
+    }
+    return inserted ? d : -d;
 }
 
 std::string CdxTag::normalize(std::string_view key) const {
@@ -1137,8 +1187,10 @@ bool CdxTag::insert(std::string_view key, uint32_t recno) {
     size_t i = path.back().index;
     if (!leaf.leaf()) bag_->corrupt("se esperaba una hoja en la etiqueta " + name());
     if (i < leaf.size() && cmpEntry(leaf, i, k, recno) == 0) return false;
+    if (leaf.stored < 0) leaf.stored = storedAll(leaf, info_.keyLength, pad_);
     leaf.keys.insert(i * info_.keyLength, k);
     leaf.recnos.insert(leaf.recnos.begin() + static_cast<long>(i), recno);
+    leaf.stored += leafStoredDelta(*this, leaf, i, true);
     std::vector<CdxNode> nodes{std::move(leaf)};
     replaceInParent(path, path.size() - 1, nodes);
     return true;
@@ -1152,6 +1204,8 @@ bool CdxTag::remove(std::string_view key, uint32_t recno) {
     CdxNode leaf = bag_->node(path.back().node, *this);
     size_t i = path.back().index;
     if (i >= leaf.size() || cmpEntry(leaf, i, k, recno) != 0) return false;
+    if (leaf.stored < 0) leaf.stored = storedAll(leaf, info_.keyLength, pad_);
+    leaf.stored += leafStoredDelta(*this, leaf, i, false);
     leaf.keys.erase(i * info_.keyLength, info_.keyLength);
     leaf.recnos.erase(leaf.recnos.begin() + static_cast<long>(i));
     std::vector<CdxNode> nodes;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,6 +26,7 @@
 namespace dbf {
 
 class CdxBag;
+class CdxTag;
 
 inline constexpr uint32_t kCdxPage = 512;
 inline constexpr uint32_t kCdxNone = 0xFFFFFFFFu;
@@ -67,6 +69,10 @@ struct CdxNode {
     std::string keys;
     std::vector<uint32_t> recnos;
     std::vector<uint32_t> children;  // interior nodes only
+    // Leaves: bytes of key data once compressed (-1: not known), kept up to
+    // date by single inserts and removals so that a fit costs nothing.
+    int64_t stored = -1;
+    const CdxTag* owner = nullptr;  // decides key length and pad byte
     bool leaf() const { return attr & 2; }
     size_t size() const { return recnos.size(); }
 };
@@ -116,6 +122,7 @@ class CdxTag {
 
   private:
     friend class CdxBag;
+    friend int64_t leafStoredDelta(const CdxTag&, const CdxNode&, size_t, bool);
     CdxTag(CdxBag* bag, CdxTagInfo info) : bag_(bag), info_(std::move(info)) {}
     struct PathStep {
         uint32_t node;
@@ -220,7 +227,9 @@ class CdxBag {
     void beginWrite();
     void endWrite();
     void writeBack();
+    void spill();  // encodes the dirty cached nodes into pages
     void dropCache();
+    void clearCache();  // keeps what is dirty
     uint32_t allocHeader();
     std::vector<uint32_t> collectTree(CdxTag& t);
     bool decode(const uint8_t* page, uint32_t off, const CdxTag& owner, CdxNode& out) const;
@@ -242,7 +251,8 @@ class CdxBag {
     std::vector<std::unique_ptr<CdxTag>> tags_;
     std::unordered_map<uint32_t, CdxNode> cache_;
     std::map<uint32_t, std::array<uint8_t, kCdxPage>> dirty_;  // encoded, not yet written
-    uint64_t epoch_ = 1;  // moves when the cache is dropped for another user's change
+    std::set<uint32_t> dirtyNodes_;  // cached nodes newer than their page (encoded on spill)
+    uint64_t epoch_ = 1;             // moves when the cache is dropped for another user's change
 };
 
 }  // namespace dbf
