@@ -333,22 +333,8 @@ void registerDbfFunctions() {
         return guarded("DBAPPEND", [&] {
             WorkArea& wa = cur("DBAPPEND");
             bool release = argLogical(a, 0, true);
-            if (!release && wa.table().shared()) {
-                // Keep the other locks: take the new record's lock beside them.
-                std::vector<uint32_t> held = wa.table().lockList();
-                try {
-                    wa.append();
-                } catch (const DbfError& e) {
-                    if (!e.sharingViolation()) throw;
-                    ws().setNetErr(true);
-                    return Value();
-                }
-                for (uint32_t r : held) wa.table().lockRecord(r, false);
-                ws().setNetErr(false);
-                return Value();
-            }
             try {
-                wa.append();
+                wa.append(release);
             } catch (const DbfError& e) {
                 // Another user holds the header: the flag tells, no dialog.
                 if (!e.sharingViolation()) throw;

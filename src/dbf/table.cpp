@@ -593,7 +593,7 @@ void Table::commit() {
     ::fdatasync(fd_);
 }
 
-uint32_t Table::appendBlank() {
+uint32_t Table::appendBlank(bool releaseOthers) {
     if (readOnly_)
         fail(kErrReadonly,
              "La tabla está abierta solo para lectura: no se pueden añadir registros.");
@@ -636,8 +636,9 @@ uint32_t Table::appendBlank() {
         recno_ = count_;
         phantom_ = false;
         blankRecord(buf_.data());
-        // The new record comes locked, replacing the caller's other record locks.
-        lockRecord(recno_, true);
+        // The new record comes locked, by default replacing the caller's other
+        // record locks.
+        lockRecord(recno_, releaseOthers);
     }
     for (TableObserver* o : observers_) o->afterAppend(*this, recno_);
     return recno_;

@@ -149,9 +149,10 @@ class Table {
     void commit();
 
     // Appends a blank record and makes it current; on a shared table it comes
-    // locked. When another user holds the header (appending, or a file lock)
-    // beyond a short wait, DbfError with oscode 32.
-    uint32_t appendBlank();
+    // locked (releasing this open's other record locks unless told not to).
+    // When another user holds the header (appending, or a file lock) beyond a
+    // short wait, DbfError with oscode 32.
+    uint32_t appendBlank(bool releaseOthers = true);
 
     // --- locks (answer at once; true also on exclusive or read-only opens)
     bool lockRecord(uint32_t recno, bool releaseOthers);

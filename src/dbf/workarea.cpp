@@ -219,8 +219,8 @@ void WorkArea::recall() {
     table_->setDeleted(false);
 }
 
-uint32_t WorkArea::append() {
-    uint32_t r = table_->appendBlank();
+uint32_t WorkArea::append(bool releaseOthers) {
+    uint32_t r = table_->appendBlank(releaseOthers);
     eof_ = bof_ = false;
     found_ = false;
     moved();

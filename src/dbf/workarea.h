@@ -76,7 +76,7 @@ class WorkArea {
     void recall();
     // Appends a blank record (locked on shared tables). A header held by another
     // user is a DbfError with oscode 32; the caller sets the network-error flag.
-    uint32_t append();
+    uint32_t append(bool releaseOthers = true);
     bool lockRecord(uint32_t recno = 0, bool releaseOthers = true);  // 0 = current
     bool lockFile();
     void unlock(uint32_t recno = 0);  // 0 = all

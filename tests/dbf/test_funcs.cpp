@@ -144,13 +144,23 @@ TEST_F(Funcs, AppendComesLockedAndNetErrWhenTheHeaderIsHeld) {
     EXPECT_EQ(ev("RECNO()").asNumber(), 6);
     ev("FIELDPUT(1, \"C6\")");
     EXPECT_TRUE(errors.empty());
+    // DBAPPEND(.F.) keeps the locks already held.
+    ev("DBGOTO(2)");
+    EXPECT_TRUE(ev("RLOCK()").asLogical());
+    ev("DBAPPEND(.F.)");
+    xb::Value locks = ev("DBRLOCKLIST()");
+    ASSERT_EQ(locks.arrayPtr()->items.size(), 2u);
+    EXPECT_EQ(locks.arrayPtr()->items[0].asNumber(), 2);
+    EXPECT_EQ(locks.arrayPtr()->items[1].asNumber(), 7);
+    ev("DBAPPEND()");
+    EXPECT_EQ(ev("DBRLOCKLIST()").arrayPtr()->items.size(), 1u);
     ev("DBUNLOCK()");
     auto other = Table::open(p);
     ASSERT_TRUE(other->lockFile());
     ev("DBAPPEND()");
     EXPECT_TRUE(ev("NETERR()").asLogical());
     EXPECT_TRUE(errors.empty());  // settled through the flag, no error raised
-    EXPECT_EQ(ev("LASTREC()").asNumber(), 6);
+    EXPECT_EQ(ev("LASTREC()").asNumber(), 8);
     EXPECT_FALSE(ev("RLOCK()").asLogical());
     EXPECT_FALSE(ev("FLOCK()").asLogical());
     other->unlockAll();
