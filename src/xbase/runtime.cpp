@@ -327,6 +327,18 @@ void Procedure::setLine(int line, std::string info) {
     S.frames[depth_ - 1].frame.info = std::move(info);
 }
 
+void Procedure::setParams(std::vector<Value> params) {
+    auto& S = st();
+    if (depth_ == 0 || depth_ > S.frames.size()) return;
+    S.frames[depth_ - 1].frame.params = std::move(params);
+}
+
+void Procedure::setLocals(std::vector<Value> locals) {
+    auto& S = st();
+    if (depth_ == 0 || depth_ > S.frames.size()) return;
+    S.frames[depth_ - 1].frame.locals = std::move(locals);
+}
+
 std::vector<Frame> callStack() {
     std::vector<Frame> out;
     auto& S = st();

@@ -150,7 +150,9 @@ uint64_t runtimeGeneration();                  // changes at every resetRuntime(
 struct Frame {
     std::string name;
     int line = 0;
-    std::string info;  // extra text shown in the call chain (script line)
+    std::string info;           // extra text shown in the call chain (script line)
+    std::vector<Value> params;  // shown by the error report ("Param n")
+    std::vector<Value> locals;  // shown by the error report ("Local n")
 };
 // Enters a named procedure for its scope: pushes a frame; on destruction
 // (normal return or exception) releases the privates it created and pops it.
@@ -161,6 +163,9 @@ class Procedure {
     Procedure(const Procedure&) = delete;
     Procedure& operator=(const Procedure&) = delete;
     void setLine(int line, std::string info = {});
+    // What the error report lists for this level.
+    void setParams(std::vector<Value> params);
+    void setLocals(std::vector<Value> locals);
 
   private:
     size_t depth_;

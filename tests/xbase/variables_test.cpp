@@ -108,11 +108,17 @@ TEST_F(Variables, CallChainHasNamesAndLinesInnermostFirst) {
     xb::Procedure a("INICIO", 10);
     xb::Procedure b("EJECUTAR", 20);
     b.setLine(3, "  : x := 1 - Lin.: 3");
+    b.setParams({xb::Value::str("INFVEN.RPO")});
+    b.setLocals({xb::Value::num(1), xb::Value()});
     auto st = xb::callStack();
     ASSERT_EQ(st.size(), 2u);
     EXPECT_EQ(st[0].name, "EJECUTAR");
     EXPECT_EQ(st[0].line, 3);
     EXPECT_EQ(st[1].name, "INICIO");
+    ASSERT_EQ(st[0].params.size(), 1u);
+    EXPECT_EQ(st[0].params[0].asString(), "INFVEN.RPO");
+    EXPECT_EQ(st[0].locals.size(), 2u);
+    EXPECT_TRUE(st[1].params.empty());
     auto lines = xb::callChainLines();
     EXPECT_EQ(lines[0], "EJECUTAR(3)  : x := 1 - Lin.: 3");
     EXPECT_EQ(lines[1], "INICIO(10)");
