@@ -1362,7 +1362,22 @@ class Parser {
 
     NodeP identifier() {
         std::string name = tok_.text;
+        size_t nameEnd = tok_.end;
         advance();
+        // The old program has functions whose names end in '$' (FINAL$):
+        // NAME$( is such a call when that function exists, else '$' is the
+        // substring operator.
+        if (isOp("$") && tok_.pos == nameEnd && findFunction(name + "$")) {
+            Token dollar = tok_;
+            Token next = lex_.next();
+            if (next.kind == Tok::Op && next.text == "(") {
+                name += "$";
+                tok_ = next;
+            } else {
+                lex_.rewind(dollar.end);
+                tok_ = dollar;
+            }
+        }
         if (isOp("->")) {
             advance();
             if (name == "M" || name == "MEMVAR") {

@@ -237,3 +237,15 @@ TEST_F(Expressions, DeeplyNestedValuesAreFreedWithoutRecursion) {
     // Cycles: an array holding itself is freed by a reset.
     ev("c := {}, AADD(c, c)");
 }
+
+TEST_F(Expressions, FunctionNamesEndingInDollar) {
+    xb::registerFunction("FINAL$", [](xb::Args&) { return xb::Value::str("fin"); });
+    EXPECT_EQ(evs("FINAL$()"), "fin");
+    EXPECT_EQ(evs("final$( )"), "fin");
+    // Without such a function, or with a blank between, '$' is the operator.
+    xb::createPublic("OTRO", xb::Value::str("B"));
+    EXPECT_TRUE(evl("OTRO$('ABC')"));
+    xb::createPublic("FINAL", xb::Value::str("X"));
+    EXPECT_FALSE(evl("FINAL $ ('ABC')"));
+    EXPECT_TRUE(evl("FINAL$'XYZ'"));
+}
