@@ -57,9 +57,17 @@ Ymd ymdFromJulian(int32_t jdn) {
 std::string dtos(int32_t jdn) {
     Ymd v = ymdFromJulian(jdn);
     if (v.year == 0) return std::string(8, ' ');
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", v.year, v.month, v.day);
-    return buf;
+    // Built by hand: index keys call this for every record.
+    char buf[8];
+    buf[0] = static_cast<char>('0' + v.year / 1000);
+    buf[1] = static_cast<char>('0' + v.year / 100 % 10);
+    buf[2] = static_cast<char>('0' + v.year / 10 % 10);
+    buf[3] = static_cast<char>('0' + v.year % 10);
+    buf[4] = static_cast<char>('0' + v.month / 10);
+    buf[5] = static_cast<char>('0' + v.month % 10);
+    buf[6] = static_cast<char>('0' + v.day / 10);
+    buf[7] = static_cast<char>('0' + v.day % 10);
+    return std::string(buf, 8);
 }
 
 int32_t stod(std::string_view s) {
