@@ -24,8 +24,7 @@ bool fileExists(std::string_view path) {
 
 bool dirExists(std::string_view path) {
     struct stat st;
-    std::string h = hostPath(path);
-    if (h.empty()) h = ".";
+    std::string h = path.empty() ? std::string(".") : hostPath(path);
     return ::stat(h.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -47,13 +46,18 @@ bool removeFile(std::string_view path) {
 void syncPath(const std::string& hostName) {
     std::string n = hostName.empty() ? "." : hostName;
     int fd = ::open(n.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("No se puede abrir " + n + ": " + std::strerror(errno));
+    auto message = [&](const char* what, int err) {
+        std::string m = what;
+        m.append(n).append(": ").append(std::strerror(err));
+        return m;
+    };
+    if (fd < 0) throw std::runtime_error(message("No se puede abrir ", errno));
     int rc = ::fsync(fd);
     int err = errno;
     ::close(fd);
     // Some file systems refuse fsync on a directory; that is no data loss.
     if (rc != 0 && err != EINVAL && err != EROFS)
-        throw std::runtime_error("No se puede asegurar en disco " + n + ": " + std::strerror(err));
+        throw std::runtime_error(message("No se puede asegurar en disco ", err));
 }
 
 }  // namespace data
