@@ -2,10 +2,13 @@
 // (python3-dbfread), and built a second time over itself without loss.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <sstream>
 
 #include "data/catalogue.h"
+#include "data/menutable.h"
 #include "data/paths.h"
 #include "data/structures.h"
 #include "dbf/table.h"
@@ -133,4 +136,40 @@ TEST_F(Installation, FaultySourcesAreRefusedWithTheirLine) {
     EXPECT_NE(std::system(cmd.c_str()), 0);
     EXPECT_NE(readFile("out.log").find("línea 2"), std::string::npos) << readFile("out.log");
     EXPECT_FALSE(exists("dest/X.INI"));
+}
+
+TEST_F(Installation, TheMenuTableHoldsEveryLineOfItsSource) {
+    if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "python3-dbfread no instalado";
+    installHere();
+    std::string src = readFile(VDR_SOURCE_DIR "/install/menu/VdrMenu.txt");
+    std::vector<std::string> lines;
+    std::istringstream in(src);
+    for (std::string l; std::getline(in, l);)
+        if (!l.empty() && l[0] != '#') lines.push_back(l);
+    auto read = readWithDbfread({"VdrMenu.ini"});
+    auto& rows = read["VdrMenu.ini"];
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], "T|" + std::to_string(lines.size()));
+    std::vector<std::string> records;
+    for (const auto& r : rows)
+        if (r.rfind("R|", 0) == 0) records.push_back(r.substr(2));
+    ASSERT_EQ(records.size(), lines.size());
+    // dbfread reads the table's Windows-1252 text back as the source's UTF-8.
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string want = lines[i];
+        while (std::count(want.begin(), want.end(), '|') < 5) want += "|";
+        EXPECT_EQ(records[i], want);
+    }
+    EXPECT_TRUE(exists("VdrMenx1.cdx"));
+}
+
+TEST_F(Installation, AFaultyMenuLineIsRefusedAndNothingIsWritten) {
+    writeFile("menu.txt", "0010|1|Bien|||\n0020|7|Tipo malo|||\n");
+    try {
+        data::buildMenuTable("menu.txt");
+        ADD_FAILURE() << "accepted";
+    } catch (const data::StructureError& e) {
+        EXPECT_NE(std::string(e.what()).find("línea 2"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(exists("VdrMenu.ini"));
 }

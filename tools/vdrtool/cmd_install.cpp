@@ -18,6 +18,7 @@
 #include "data/helpers.h"
 #include "data/interaction.h"
 #include "data/maintenance.h"
+#include "data/menutable.h"
 #include "data/paths.h"
 #include "data/session.h"
 #include "data/structures.h"
@@ -155,6 +156,8 @@ int runInstall(const vdrtool::Args& args) {
     }
     buildStructureCatalogue(src);
     buildCompanyCatalogue(src);
+    if (data::buildMenuTable(sources + "/menu/VdrMenu.txt"))
+        say("  creado " + std::string(data::kMenuTable) + " con " + data::kMenuBag);
 
     // The test company's tables, created and indexed as a new company's are.
     fs::create_directories("EMP00001");
