@@ -271,6 +271,7 @@ void Table::openFile(const std::string& rawPath, OpenOptions options) {
         memo_ = std::make_unique<MemoFile>(mp, readOnly_, !shared_);
     }
     buf_.assign(recordLength_, ' ');
+    if (!readOnly_) recoverPack();
     repairCount();
     read(count_ + 1);
 }
@@ -1017,27 +1018,118 @@ void Table::unlockAll() {
 
 // ---------------------------------------------------------------- bulk
 
+// Packing rewrites records in place; a crash halfway would leave some records
+// twice. So the compacted records first go to a journal beside the table,
+// synced, and only then are copied in; an open that finds a complete journal
+// finishes the copy, an incomplete one is dropped (the table was not touched yet).
+std::string Table::packJournalPath() const {
+    return path_ + ".vdrpack";
+}
+
+namespace {
+constexpr char kPackMagic[8] = {'V', 'D', 'R', 'P', 'A', 'C', 'K', '1'};
+constexpr char kPackEnd[4] = {'F', 'I', 'N', '!'};
+}  // namespace
+
+void Table::applyPackJournal(int jfd, uint32_t w) {
+    std::vector<char> chunk;
+    size_t per = std::max<size_t>(1, kTailBytes / recordLength_);
+    for (uint32_t done = 0; done < w;) {
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(per, w - done));
+        chunk.resize(size_t(n) * recordLength_);
+        if (io::readAt(jfd, chunk.data(), chunk.size(), 16 + uint64_t(done) * recordLength_) !=
+            static_cast<ssize_t>(chunk.size()))
+            fail(kErrRead, "No se puede leer el diario de compactación.", errno);
+        if (!io::writeAt(fd_, chunk.data(), chunk.size(),
+                         headerLength_ + uint64_t(done) * recordLength_))
+            fail(kErrWrite, "No se puede compactar la tabla: " + io::osText(errno) + ".", errno);
+        done += n;
+    }
+    uint64_t end = headerLength_ + uint64_t(w) * recordLength_;
+    char eof = 0x1A;
+    if (!io::writeAt(fd_, &eof, 1, end) || ::ftruncate(fd_, static_cast<off_t>(end + 1)) != 0)
+        fail(kErrWrite, "No se puede compactar la tabla: " + io::osText(errno) + ".", errno);
+    writeHeaderCount(w);
+    ::fdatasync(fd_);
+}
+
+void Table::recoverPack() {
+    std::string jp = packJournalPath();
+    int jfd = ::open(jp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (jfd < 0) return;
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } closer{jfd};
+    unsigned char h[16];
+    uint64_t size = io::fileSize(jfd);
+    bool complete = false;
+    uint32_t w = 0;
+    if (size >= 20 && io::readAt(jfd, h, 16, 0) == 16 && std::memcmp(h, kPackMagic, 8) == 0 &&
+        io::le32(h + 8) == recordLength_) {
+        w = io::le32(h + 12);
+        char end[4];
+        complete = size == 16 + uint64_t(w) * recordLength_ + 4 &&
+                   io::readAt(jfd, end, 4, size - 4) == 4 && std::memcmp(end, kPackEnd, 4) == 0;
+    }
+    if (!lockHeader(0)) return;  // someone is appending: leave it to a later open
+    try {
+        if (complete) applyPackJournal(jfd, w);
+    } catch (...) {
+        unlockHeader();
+        throw;
+    }
+    unlockHeader();
+    ::unlink(jp.c_str());
+}
+
 void Table::pack() {
     if (shared_) fail(kErrShared, "Para compactar la tabla hay que abrirla en uso exclusivo.");
     if (readOnly_) fail(kErrReadonly, "La tabla está abierta solo para lectura.");
     flush();
     flushTail();
     windowCount_ = 0;
-    std::vector<char> rec(recordLength_);
+    std::string jp = packJournalPath();
+    int jfd = ::open(jp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (jfd < 0)
+        fail(kErrCreate, "No se puede crear el diario de compactación: " + io::osText(errno) + ".",
+             errno);
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } closer{jfd};
+    std::vector<char> out(16, '\0');
+    std::memcpy(out.data(), kPackMagic, 8);
+    io::putLe32(reinterpret_cast<unsigned char*>(out.data() + 8), recordLength_);
+    uint64_t at = 0;
     uint32_t w = 0;
+    std::vector<char> rec(recordLength_);
+    auto spill = [&] {
+        if (!io::writeAt(jfd, out.data(), out.size(), at))
+            fail(kErrWrite,
+                 "No se puede escribir el diario de compactación: " + io::osText(errno) + ".",
+                 errno);
+        at += out.size();
+        out.clear();
+    };
     for (uint32_t r = 1; r <= count_; ++r) {
         loadRecord(r, rec.data());
         if (rec[0] == '*') continue;
         ++w;
-        if (w != r) storeRecord(w, rec.data());
+        out.insert(out.end(), rec.begin(), rec.end());
+        if (out.size() >= kTailBytes) spill();
     }
+    out.insert(out.end(), kPackEnd, kPackEnd + 4);
+    spill();
+    unsigned char cnt[4];
+    io::putLe32(cnt, w);
+    if (!io::writeAt(jfd, cnt, 4, 12) || ::fdatasync(jfd) != 0)
+        fail(kErrWrite,
+             "No se puede escribir el diario de compactación: " + io::osText(errno) + ".", errno);
     windowCount_ = 0;
+    applyPackJournal(jfd, w);
+    ::unlink(jp.c_str());
     count_ = w;
-    uint64_t end = headerLength_ + uint64_t(w) * recordLength_;
-    char eof = 0x1A;
-    if (!io::writeAt(fd_, &eof, 1, end) || ::ftruncate(fd_, static_cast<off_t>(end + 1)) != 0)
-        fail(kErrWrite, "No se puede compactar la tabla: " + io::osText(errno) + ".", errno);
-    writeHeaderCount(w);
     read(1);
     for (TableObserver* o : observers_) o->afterPack(*this);
 }

@@ -186,6 +186,9 @@ class Table {
     void openFile(const std::string& path, OpenOptions options);
     void parseHeader();
     void repairCount();
+    std::string packJournalPath() const;
+    void recoverPack();
+    void applyPackJournal(int journalFd, uint32_t records);
     void blankRecord(char* dst) const;
     void loadRecord(uint32_t recno, char* dst);
     void storeRecord(uint32_t recno, const char* src);

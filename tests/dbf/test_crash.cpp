@@ -1,12 +1,13 @@
 // Crash safety: a writing process killed at random moments of its appends and
 // writes leaves a table that opens with every record it had committed intact.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <thread>
@@ -19,8 +20,12 @@ using dbftest::TempDir;
 
 namespace {
 
-std::string expectedText(uint32_t r) { return "rec " + std::to_string(r); }
-std::string expectedMemo(uint32_t r) { return "memo del registro " + std::to_string(r) + std::string(r % 90, '.'); }
+std::string expectedText(uint32_t r) {
+    return "rec " + std::to_string(r);
+}
+std::string expectedMemo(uint32_t r) {
+    return "memo del registro " + std::to_string(r) + std::string(r % 90, '.');
+}
 
 // The child: appends records forever, each with its own number, text and memo,
 // and rewrites a counter of some earlier record; after each committed record it
@@ -61,7 +66,8 @@ std::string expectedMemo(uint32_t r) { return "memo del registro " + std::to_str
 TEST(CrashSafety, KilledWriterLeavesCommittedRecordsIntact) {
     TempDir d;
     std::string p = d.file("crash.dbf");
-    Table::create(p, {{"N", 'N', 8, 0}, {"TXT", 'C', 20, 0}, {"NOTA", 'M', 10, 0}, {"CNT", 'N', 6, 0}});
+    Table::create(
+        p, {{"N", 'N', 8, 0}, {"TXT", 'C', 20, 0}, {"NOTA", 'M', 10, 0}, {"CNT", 'N', 6, 0}});
     std::mt19937 rng(12345);
     constexpr int kKills = 30;
     // Records appended but never filled by a killed writer stay blank for good.
@@ -99,7 +105,8 @@ TEST(CrashSafety, KilledWriterLeavesCommittedRecordsIntact) {
             }
             ASSERT_EQ(n, i) << "record " << i << " of " << count << ", committed " << committed;
             if (n == i && (i <= committed || t->getMemo(2) == expectedMemo(i))) {
-                ASSERT_EQ(t->getString(1), expectedText(i) + std::string(20 - expectedText(i).size(), ' '));
+                ASSERT_EQ(t->getString(1),
+                          expectedText(i) + std::string(20 - expectedText(i).size(), ' '));
                 ASSERT_EQ(t->getMemo(2), expectedMemo(i));
             }
             ASSERT_FALSE(t->deleted());
@@ -107,5 +114,52 @@ TEST(CrashSafety, KilledWriterLeavesCommittedRecordsIntact) {
         // The repaired file is consistent: its count matches its size.
         std::vector<std::string> faults = t->check();
         EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+}
+
+TEST(CrashSafety, KilledPackLosesNoLiveRecordAndDuplicatesNone) {
+    TempDir d;
+    std::string p = d.file("pack.dbf");
+    constexpr uint32_t kRecs = 30000;
+    std::mt19937 rng(777);
+    for (int kill = 0; kill < 10; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        Table::create(p, {{"N", 'N', 8, 0}, {"TXT", 'C', 40, 0}});
+        {
+            auto t = Table::open(p, {false, false});
+            for (uint32_t i = 1; i <= kRecs; ++i) {
+                t->appendBlank();
+                t->putNumber(0, i);
+                t->putString(1, expectedText(i));
+                if (i % 3 == 0) t->setDeleted(true);
+            }
+        }
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                auto t = Table::open(p, {false, false});
+                t->pack();
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 40000));
+        ::kill(pid, SIGKILL);
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        auto t = Table::open(p, {false, false});
+        std::set<uint32_t> live;
+        for (uint32_t r = 1; r <= t->recCount(); ++r) {
+            t->read(r);
+            if (t->deleted()) continue;
+            auto n = static_cast<uint32_t>(t->getNumber(0));
+            ASSERT_TRUE(live.insert(n).second) << "record " << n << " twice after the kill";
+            ASSERT_EQ(t->getString(1).substr(0, expectedText(n).size()), expectedText(n));
+        }
+        ASSERT_EQ(live.size(), kRecs - kRecs / 3);
+        EXPECT_TRUE(t->check().empty());
+        EXPECT_FALSE(std::filesystem::exists(p + ".vdrpack"));
     }
 }
