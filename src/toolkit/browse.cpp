@@ -165,7 +165,8 @@ Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> co
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
     view_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    header_->setStretchLastSection(false);
+    // The last column takes what is left, so no grey band shows beside the rows.
+    header_->setStretchLastSection(true);
     header_->setMinimumHeight(view_->fontMetrics().height() + 8);
     const auto& cols = model_->columns();
     for (size_t i = 0; i < cols.size(); ++i) {

@@ -26,6 +26,11 @@ namespace tk {
 
 namespace {
 
+// Set while the events of a refused validation are being handled: a button
+// whose press made the field being left refuse its value does not act (the
+// user is kept in the field, as the validation wants).
+bool g_refusedPending = false;
+
 std::function<void(const QString&)>& statusSink() {
     static std::function<void(const QString&)> sink;
     return sink;
@@ -42,7 +47,8 @@ class Loader : public QUiLoader {
   public:
     explicit Loader(QWidget* root) : root_(root) {}
     QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
-        if (root_ != nullptr && parent == nullptr && className == QLatin1String("QDialog")) {
+        // The first widget made is the template's root, whatever the owner.
+        if (root_ != nullptr && className == QLatin1String("QDialog")) {
             QWidget* r = root_;
             root_ = nullptr;
             r->setObjectName(name);
@@ -106,8 +112,10 @@ class ButtonLook : public QObject {
             connect(b, &QPushButton::released, this, [this] { b_->setIcon(normal_); });
         }
         b->installEventFilter(this);
+        connect(b, &QPushButton::pressed, this, [this] { refusedAtPress_ = g_refusedPending; });
     }
     void setMessage(const QString& m) { message_ = m; }
+    bool refusedAtPress() const { return refusedAtPress_; }
 
   protected:
     bool eventFilter(QObject*, QEvent* e) override {
@@ -116,13 +124,21 @@ class ButtonLook : public QObject {
     }
 
   private:
+    bool refusedAtPress_ = false;
     QPushButton* b_;
     QIcon normal_, pressed_;
     QString message_;
 };
 
+// ButtonLook has no meta-object of its own, so it is told apart by its C++ type.
+ButtonLook* lookOf(QPushButton* b) {
+    for (QObject* c : b->children())
+        if (auto* l = dynamic_cast<ButtonLook*>(c)) return l;
+    return nullptr;
+}
+
 void applyButtonLook(QPushButton* b, const QString& bitmaps, const QString& message) {
-    for (ButtonLook* old : b->findChildren<ButtonLook*>(QString(), Qt::FindDirectChildrenOnly)) {
+    while (ButtonLook* old = lookOf(b)) {
         b->removeEventFilter(old);
         delete old;
     }
@@ -193,7 +209,7 @@ Form::Form(QWidget* root) : root_(root) {
         } else if (kind == QLatin1String("entry")) {
             const int chars = w->property("chars").toInt();
             if (chars > 0) {
-                const int cw = w->fontMetrics().horizontalAdvance(QLatin1Char('W'));
+                const int cw = w->fontMetrics().horizontalAdvance(QLatin1Char('0'));
                 w->setMinimumWidth(cw * std::min(chars, 40) + 12);
             }
         }
@@ -243,10 +259,15 @@ QPushButton* Form::bindButton(int id, const ButtonSpec& spec) {
     const QString bitmaps =
         spec.bitmaps.isEmpty() ? b->property("bitmaps").toString() : spec.bitmaps;
     applyButtonLook(b, bitmaps, spec.message.isEmpty() ? b->toolTip() : spec.message);
+    if (spec.cancel) b->setFocusPolicy(Qt::NoFocus);
     if (spec.action) {
         QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
         auto action = spec.action;
-        QObject::connect(b, &QPushButton::clicked, b, [action] { action(); });
+        QObject::connect(b, &QPushButton::clicked, b, [b, action] {
+            const ButtonLook* look = lookOf(b);
+            if (look != nullptr && look->refusedAtPress()) return;
+            action();
+        });
     }
     return b;
 }
@@ -527,7 +548,7 @@ EntryField::EntryField(QLineEdit* edit, EntryBinding binding)
     edit_->setAttribute(Qt::WA_InputMethodEnabled, false);
     const Picture pic = Picture::parse(b_.picture);
     if (pic.scroll > 0) {
-        const int cw = edit_->fontMetrics().horizontalAdvance(QLatin1Char('W'));
+        const int cw = edit_->fontMetrics().horizontalAdvance(QLatin1Char('0'));
         edit_->setMinimumWidth(cw * std::min(pic.scroll, 40) + 12);
     }
     if (b_.readOnly) edit_->setReadOnly(true);
@@ -597,6 +618,8 @@ bool EntryField::leave() {
     const bool accepted = !b_.valid || b_.valid();
     validating_ = false;
     if (!accepted) {
+        g_refusedPending = true;
+        QTimer::singleShot(0, [] { g_refusedPending = false; });
         if (!edit_->hasFocus())
             QTimer::singleShot(0, edit_, [e = edit_] { e->setFocus(Qt::OtherFocusReason); });
         return false;

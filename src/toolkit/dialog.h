@@ -59,6 +59,9 @@ struct ButtonSpec {
     QString tooltip;
     QString message;  // status-bar message; the tooltip when empty
     std::function<void()> action;
+    // A cancel button acts without leaving the field being edited, so that
+    // no validation stands in its way.
+    bool cancel = false;
 };
 
 // The controls of one template (a dialog or a folder page) by ID.

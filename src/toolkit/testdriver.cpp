@@ -98,6 +98,10 @@ void Handle::check(int id, bool on) {
 void Handle::press(int id) {
     if (auto* b = qobject_cast<QAbstractButton*>(control(id))) {
         if (!b->isEnabled()) return;
+        if (b->focusPolicy() == Qt::NoFocus) {
+            b->click();  // takes no focus: the field being edited is not left
+            return;
+        }
         // The field being left runs its validation first, as a mouse click would.
         b->setFocus(Qt::MouseFocusReason);
         QApplication::processEvents();

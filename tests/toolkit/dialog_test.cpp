@@ -291,3 +291,63 @@ TEST(Dialog, RadioGroupStartsWithNothingChosen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Dialog, AClickThatMakesTheFieldRefuseDoesNotActButCancelDoes) {
+    Driver driver;
+    tk::Dialog d(QStringLiteral("Dlg_Prod"));
+    xb::Value code = xb::Value::str("      ");
+    int saved = 0, validations = 0;
+    tk::EntryBinding c;
+    c.get = [&] { return code; };
+    c.set = [&](const xb::Value& v) { code = v; };
+    c.picture = "@K!";
+    c.valid = [&] {
+        ++validations;
+        return code.asString().rfind("X", 0) != 0;  // codes starting with X are refused
+    };
+    d.bindEntry(101, c);
+    tk::ButtonSpec ok;
+    ok.action = [&] {
+        ++saved;
+        d.end(1);
+    };
+    d.bindButton(201, ok);
+    tk::ButtonSpec cancel;
+    cancel.action = [&d] { d.end(0); };
+    cancel.cancel = true;
+    d.bindButton(202, cancel);
+    bool openAfterClick = false;
+    int focusAfterClick = 0, validationsBeforeCancel = 0;
+    driver.whenOpen(QStringLiteral("Dlg_Prod"), [&](Handle& h) {
+        h.type(101, QStringLiteral("x1"), false);
+        QTest::mouseClick(h.control(201), Qt::LeftButton);
+        QApplication::processEvents();
+        openAfterClick = h.window()->isVisible();
+        focusAfterClick = h.focusedId();
+        validationsBeforeCancel = validations;
+        QTest::mouseClick(h.control(202), Qt::LeftButton);
+    });
+    driver.watchdog(8000);
+    EXPECT_EQ(d.run(), 0);
+    EXPECT_TRUE(openAfterClick);
+    EXPECT_EQ(focusAfterClick, 101);
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(validations, validationsBeforeCancel);  // cancel did not validate
+    EXPECT_TRUE(driver.failures().isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Dialog, AnOwnedDialogHoldsItsOwnControls) {
+    QWidget owner;
+    tk::Dialog d(QStringLiteral("Dlg_Vend"), &owner);
+    EXPECT_EQ(d.parentWidget(), &owner);
+    EXPECT_EQ(d.control(101)->window(), &d);
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Ficha Vendedor"));
+}
+
+}  // namespace

@@ -77,7 +77,7 @@ TEST(Screenshot, BrowserAndCard) {
     n.picture = "@K!";
     card.bindEntry(102, n);
     card.show();
-    card.move(680, 260);
+    card.move(660, 250);
     QTest::qWait(300);
     card.activateWindow();
     card.control(101)->setFocus();
