@@ -296,7 +296,7 @@ void BM_Append_Cdx(benchmark::State& state) {
             }
             t.flush();
         }
-        orders(*g_wa).tag(1)->bag().flush();
+        if (CdxTag* t1 = orders(*g_wa).tag(1)) t1->bag().flush();
     }
 }
 
@@ -338,7 +338,7 @@ void BM_ChangeIndexedField_Cdx(benchmark::State& state) {
             t.putString(4, fmt("CAMBIADO %u", ++i));
             t.flush();
         }
-        orders(*g_wa).tag(1)->bag().flush();
+        if (CdxTag* t1 = orders(*g_wa).tag(1)) t1->bag().flush();
     }
 }
 

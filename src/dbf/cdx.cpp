@@ -1299,11 +1299,24 @@ void CdxTag::replaceInParent(std::vector<PathStep>& path, size_t level,
         }
         bag_->freeNode(self);
     }
+    if (!isRoot && nodes.size() == 1 && nodes[0].size() > 0) {
+        // Most changes stay inside one node whose greatest entry is still the
+        // one its parent names: nothing above it changes.
+        const CdxNode& parent = bag_->node(path[level - 1].node, *this);
+        size_t idx = path[level - 1].index;
+        const CdxNode& n = nodes[0];
+        if (idx < parent.size() && parent.children[idx] == n.offset &&
+            parent.recnos[idx] == n.recnos.back() &&
+            parent.keys.compare(idx * kl, kl, n.keys, (n.size() - 1) * kl, kl) == 0) {
+            bag_->putNode(std::move(nodes[0]), *this);
+            return;
+        }
+    }
     std::vector<std::tuple<std::string, uint32_t, uint32_t>> refs;
     for (auto& n : nodes) {
         if (n.size() > 0)
             refs.emplace_back(n.keys.substr((n.size() - 1) * kl, kl), n.recnos.back(), n.offset);
-        bag_->putNode(n, *this);
+        bag_->putNode(std::move(n), *this);
     }
     if (isRoot) {
         if (nodes.size() <= 1) return;

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "dbf/cdxkey.h"
@@ -251,8 +252,9 @@ class CdxBag {
     std::vector<std::unique_ptr<CdxTag>> tags_;
     std::unordered_map<uint32_t, CdxNode> cache_;
     std::map<uint32_t, std::array<uint8_t, kCdxPage>> dirty_;  // encoded, not yet written
-    std::set<uint32_t> dirtyNodes_;  // cached nodes newer than their page (encoded on spill)
-    uint64_t epoch_ = 1;             // moves when the cache is dropped for another user's change
+    std::unordered_set<uint32_t>
+        dirtyNodes_;      // cached nodes newer than their page (encoded on spill)
+    uint64_t epoch_ = 1;  // moves when the cache is dropped for another user's change
 };
 
 }  // namespace dbf
