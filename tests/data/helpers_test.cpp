@@ -284,3 +284,31 @@ TEST_F(Helpers, MissingFilesAreRuntimeErrorsNotCrashes) {
     EXPECT_EQ(raised, 2);
     EXPECT_TRUE(xb::evalText("IGUALEST(1, {})").isLogical());
 }
+
+TEST_F(Helpers, CreardbfTakesALongStructureTextApartFieldByField) {
+    installHere();
+    std::vector<data::FieldSpec> many;
+    for (int i = 1; i <= 40; ++i)
+        many.push_back({"CAMPO" + std::to_string(i), i % 2 ? 'C' : 'N', 4 + i % 15, i % 2 ? 0 : 2});
+    std::string text = data::structureLiteral(many);
+    ASSERT_GE(text.size(), 498u);
+    {
+        auto cat = dbf::Table::open("VDRBASES.INI", {false, false});
+        cat->appendBlank();
+        cat->putString(0, "LARGA.INI");
+        cat->putMemo(1, text);
+        cat->commit();
+    }
+    // The bag is stale now; rebuilding it is what CREARDBF does when missing.
+    std::filesystem::remove("VdrBases.cdx");
+    EXPECT_EQ(data::CREARDBF("larga.ini"), many);
+    EXPECT_EQ(dbf::Table::open("LARGA.INI")->fieldCount(), 40);
+    // A damaged text is a runtime error naming the catalogue, not a crash.
+    {
+        auto cat = dbf::Table::open("VDRBASES.INI", {false, false});
+        cat->read(cat->recCount());
+        cat->putMemo(1, text.substr(0, 300) + std::string(300, ' '));
+        cat->commit();
+    }
+    EXPECT_THROW(data::CREARDBF("LARGA.INI", true), std::exception);
+}
