@@ -120,10 +120,12 @@ bool SET_INDEX(const std::vector<std::string>& bags) {
     std::string joined;
     size_t n = std::min<size_t>(bags.size(), 6);
     for (size_t i = 0; i < n; ++i) {
-        addBag(*a, bags[i]);
-        joined += (i ? " " : "") + bags[i];
+        // A missing or damaged bag goes to the error handler; skipping it
+        // leaves the area with the bags that did open.
+        if (!underHandler("SET_INDEX", [&] { addBag(*a, bags[i]); })) continue;
+        joined += (joined.empty() ? "" : " ") + bags[i];
     }
-    setSlot("INDICES", a->number(), xb::Value::str(joined));
+    setSlot("INDICES", a->number(), xb::Value::str(joined.empty() ? " " : joined));
     return true;
 }
 
@@ -149,14 +151,20 @@ bool ABRIR(const std::string& alias, const std::string& file, const std::string&
     for (;;) {
         for (int attempt = 1; attempt <= 2; ++attempt) {
             bool held = false;
-            bool opened = underHandler("ABRIR", [&] {
-                try {
-                    ws().open(file, alias, {!exclusive, false}, 0);
-                } catch (const dbf::DbfError& e) {
-                    if (!e.sharingViolation()) throw;
-                    held = true;
-                }
-            });
+            bool opened = false;
+            try {
+                opened = underHandler("ABRIR", [&] {
+                    try {
+                        ws().open(file, alias, {!exclusive, false}, 0);
+                    } catch (const dbf::DbfError& e) {
+                        if (!e.sharingViolation()) throw;
+                        held = true;
+                    }
+                });
+            } catch (...) {
+                ws().select(caller);  // the program ends or unwinds: leave its area as it was
+                throw;
+            }
             if (!opened) {
                 ws().select(caller);
                 return false;

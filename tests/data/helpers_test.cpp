@@ -312,3 +312,29 @@ TEST_F(Helpers, CreardbfTakesALongStructureTextApartFieldByField) {
     }
     EXPECT_THROW(data::CREARDBF("LARGA.INI", true), std::exception);
 }
+
+TEST_F(Helpers, AMissingBagGoesToTheHandlerAndTheTableStaysOpen) {
+    installHere();
+    company();
+    std::vector<std::string> seen;
+    xb::setErrorHandler([&](xb::Error& e) {
+        seen.push_back(e.subsystem);
+        xb::HandlerAnswer a;
+        a.action = xb::ErrorAction::Substitute;  // skip it
+        return a;
+    });
+    EXPECT_TRUE(
+        xb::evalText("ABRIR(\"Vendedor\", VDRVEND, \"S\", \"EMP00001\\NOHAY.CDX\", VDRVENX1)")
+            .asLogical());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], "DBFCDX");
+    EXPECT_EQ(xb::evalText("INDICES[1]").asString(), var("VDRVENX1"));
+    EXPECT_EQ(dbf::orders(current()).orderCount(), 3);
+    // Ending the program from the handler leaves the caller's area as it was.
+    data::CERRAR();
+    ASSERT_TRUE(data::ABRIR("Plan", var("VDRPLAN"), "S"));
+    int caller = dbf::workspace().current();
+    xb::setErrorHandler([](xb::Error&) { return xb::HandlerAnswer{}; });
+    EXPECT_THROW(data::ABRIR("Otro", "EMP00001\\NOHAY.DBF", "S"), xb::Break);
+    EXPECT_EQ(dbf::workspace().current(), caller);
+}
