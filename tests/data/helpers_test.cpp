@@ -338,3 +338,21 @@ TEST_F(Helpers, AMissingBagGoesToTheHandlerAndTheTableStaysOpen) {
     EXPECT_THROW(data::ABRIR("Otro", "EMP00001\\NOHAY.DBF", "S"), xb::Break);
     EXPECT_EQ(dbf::workspace().current(), caller);
 }
+
+TEST_F(Helpers, EveryProcedureIsCallableByName) {
+    for (const char* name :
+         {"PUBLICAR",    "HACEPRUEBA", "PUBLIBASES", "NOMBBASES",   "ABRIR",      "USADA",
+          "SET_INDEX",   "INDEXA",     "CERRAR",     "RECU_IND",    "REC_LOCK",   "PROTEGER",
+          "DESPROTEGER", "NETERROR",   "QUITAR_CAM", "QUITAR_EXT",  "NAME",       "CREARDBF",
+          "IGUALEST",    "CREA_FIC",   "INIC_VAR",   "IGUAL_VAR",   "REPL_VAR",   "LIB_VAR",
+          "AREG",        "DECIS",      "PARE",       "CGBELL",      "MSGMETER",   "CICLO",
+          "EVALUA",      "DIV_ZERO",   "ESTATICA",   "GETNEWALIAS", "CHECKALIAS", "REGULAAREA",
+          "INIBASES",    "INDEXBASES", "PACKBASES",  "PACA",        "RECO_BASES", "CRE_RES",
+          "AUTOMANTEN"})
+        EXPECT_TRUE(xb::functionExists(name)) << name;
+    // A reset of the language drops them until they are registered again.
+    xb::resetRuntime();
+    EXPECT_FALSE(xb::functionExists("ABRIR"));
+    data::registerDataFunctions();
+    EXPECT_TRUE(xb::functionExists("abrir"));
+}
