@@ -5,6 +5,7 @@
 
 #include "dbf/bulk.h"
 #include "dbf/workspace.h"
+#include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 
@@ -66,6 +67,11 @@ bool argLogical(const Args& a, size_t i, bool dflt) {
 
 std::string argString(const Args& a, size_t i) {
     return a.size() > i && a[i].isString() ? a[i].asString() : std::string();
+}
+
+// A file name given by a script: Windows-1252 bytes, UTF-8 on the file system.
+std::string argPath(const Args& a, size_t i) {
+    return xb::cp1252ToUtf8(argString(a, i));
 }
 
 // A block (or a text compiled into one) evaluated with `area` selected.
@@ -160,8 +166,10 @@ xb::Error toXbError(const DbfError& e, bool canRetry, bool canSubstitute) {
     err.osCode = e.oscode();
     err.subsystem = "DBFCDX";
     err.subCode = 1000 + e.gencode();
-    err.description = e.description();
-    err.filename = e.filename();
+    // The language carries Windows-1252 text; the engine's messages and the
+    // file system's names are UTF-8.
+    err.description = xb::utf8ToCp1252(e.description());
+    err.filename = xb::utf8ToCp1252(e.filename());
     err.operation = e.operation();
     err.canRetry = canRetry;
     err.canSubstitute = canSubstitute;
@@ -174,7 +182,7 @@ void registerDbfFunctions() {
     // ---------------------------------------------------------------- areas
     reg("DBUSEAREA", [](Args& a) {
         bool shared = argLogical(a, 4, !xb::settings().exclusive);
-        return useArea(argLogical(a, 0, false), argString(a, 2), argString(a, 3), shared,
+        return useArea(argLogical(a, 0, false), argPath(a, 2), argString(a, 3), shared,
                        argLogical(a, 5, false));
     });
     // USE(cFile, cAlias, lShared, lReadOnly) opens in the current area; USE() closes it.
@@ -184,7 +192,7 @@ void registerDbfFunctions() {
             return Value::logical(true);
         }
         bool shared = argLogical(a, 2, !xb::settings().exclusive);
-        return useArea(false, argString(a, 0), argString(a, 1), shared, argLogical(a, 3, false));
+        return useArea(false, argPath(a, 0), argString(a, 1), shared, argLogical(a, 3, false));
     });
     reg("DBCLOSEAREA", [](Args&) {
         ws().close(ws().current());
@@ -421,9 +429,9 @@ void registerDbfFunctions() {
     // DBCREATE(cFile, aStruct [, cDriver, lNew, cAlias])
     reg("DBCREATE", [](Args& a) {
         return guarded("DBCREATE", [&] {
-            Table::create(argString(a, 0), structFromArray(a.size() > 1 ? a[1] : Value()));
+            Table::create(argPath(a, 0), structFromArray(a.size() > 1 ? a[1] : Value()));
             if (a.size() > 3 && a[3].isLogical())
-                ws().open(argString(a, 0), argString(a, 4), {!xb::settings().exclusive, false},
+                ws().open(argPath(a, 0), argString(a, 4), {!xb::settings().exclusive, false},
                           a[3].asLogical() ? 0 : ws().current());
             return Value::logical(true);
         });
@@ -504,7 +512,7 @@ void registerDbfFunctions() {
     // __DBCOPYSTRUCT(cFile, aFields)
     reg("__DBCOPYSTRUCT", [](Args& a) {
         return guarded("__DBCOPYSTRUCT", [&] {
-            copyStructure(cur("__DBCOPYSTRUCT").table(), argString(a, 0), fieldList(a, 1));
+            copyStructure(cur("__DBCOPYSTRUCT").table(), argPath(a, 0), fieldList(a, 1));
             return Value();
         });
     });
@@ -513,7 +521,7 @@ void registerDbfFunctions() {
         return guarded("__DBCOPY", [&] {
             WorkArea& wa = cur("__DBCOPY");
             return Value::integer(
-                copyTo(wa, argString(a, 0), fieldList(a, 1), scopeFrom(a, 2, wa.number())));
+                copyTo(wa, argPath(a, 0), fieldList(a, 1), scopeFrom(a, 2, wa.number())));
         });
     });
     // __DBAPP(cFile, aFields, bFor, bWhile, nNext, nRecord, lRest): the source
@@ -523,7 +531,7 @@ void registerDbfFunctions() {
             WorkArea& dst = cur("__DBAPP");
             int keep = ws().current();
             std::string alias = "__APP" + std::to_string(dst.number());
-            int srcArea = ws().open(argString(a, 0), alias, {true, true}, 0);
+            int srcArea = ws().open(argPath(a, 0), alias, {true, true}, 0);
             uint32_t n = 0;
             try {
                 ws().select(keep);

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <vector>
 
+#include "xbase/codepage.h"
+
 namespace dbf {
 
 namespace {
@@ -15,7 +17,7 @@ bool exists(const std::string& p) {
     return ::lstat(p.c_str(), &st) == 0;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) {
+bool equalAscii(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(a[i])) !=
@@ -23,6 +25,23 @@ bool equalNoCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+// Names compare without regard to case, accented letters included ("COMPAÑÍA"
+// finds "Compañía"), as on the file systems the installations come from.
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (equalAscii(a, b)) return true;
+    auto ascii = [](std::string_view s) {
+        for (char c : s)
+            if (static_cast<unsigned char>(c) >= 0x80) return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b)) return false;
+    // Characters outside Windows-1252 become distinct control bytes so that
+    // they never match one another by accident.
+    std::string la = xb::lower1252(xb::utf8ToCp1252(a, '\x01'));
+    std::string lb = xb::lower1252(xb::utf8ToCp1252(b, '\x02'));
+    return la == lb;
 }
 
 // The entry of `dir` whose name matches `name` without regard to case.

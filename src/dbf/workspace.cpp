@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "dbf/dbffuncs.h"
 #include "dbf/paths.h"
 #include "xbase/error.h"
 
@@ -37,17 +38,7 @@ std::string aliasFromPath(const std::string& path) {
 // Raises a table failure through the language's error protocol, letting the
 // handler retry it; answers true when the caller should try again.
 bool raiseRetry(const DbfError& e) {
-    xb::Error err;
-    err.genCode = e.gencode();
-    err.osCode = e.oscode();
-    err.subsystem = "DBFCDX";
-    err.subCode = 1000 + e.gencode();
-    err.description = e.description();
-    err.filename = e.filename();
-    err.operation = e.operation();
-    err.canRetry = true;
-    err.canSubstitute = false;
-    xb::RaiseResult r = xb::raise(err);
+    xb::RaiseResult r = xb::raise(toXbError(e, true, false));
     return r.retry;
 }
 

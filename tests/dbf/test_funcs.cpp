@@ -87,6 +87,8 @@ TEST_F(Funcs, OpenSelectAliasAndUsed) {
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back().genCode, dbf::kErrNoAlias);
     EXPECT_EQ(errors.back().subsystem, "DBFCDX");
+    // Descriptions reach the language in Windows-1252, as all its text.
+    EXPECT_EQ(errors.back().description, "El alias \xabNOHAY\xbb no est\xe1 abierto.");
     ev("DBCLOSEALL()");
     EXPECT_TRUE(dbf::workspace().openAreas().empty());
 }
@@ -229,7 +231,7 @@ TEST_F(Funcs, CreateCopyAndAppendFrom) {
     ASSERT_TRUE(errors.empty());
     evBreak("DBCREATE(" + q(d.file("malo.dbf")) + ", {{\"NOMBREDEMASIADOLARGO\", \"C\", 6, 0}})");
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].description.find("más de 10"), std::string::npos);
+    EXPECT_NE(errors[0].description.find("m\xe1s de 10"), std::string::npos);
     ev("DBUSEAREA(.T., NIL, " + q(nuevo) + ", \"NUEVO\", .F.)");
     EXPECT_EQ(ev("__DBAPP(" + q(p) + ", NIL, {|| SALDO > 200})").asNumber(), 4);
     EXPECT_EQ(ev("LASTREC()").asNumber(), 4);
@@ -270,6 +272,21 @@ TEST_F(Funcs, PackAndZapNeedExclusiveUse) {
     EXPECT_EQ(ev("LASTREC()").asNumber(), 0);
     EXPECT_TRUE(ev("EOF()").asLogical());
     EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(Funcs, FileNamesFromScriptsAreWindows1252) {
+    // "Compañía.dbf" on disk (UTF-8), named by a script in Windows-1252.
+    std::string onDisk = d.file(
+        "Compa\xc3\xb1\xc3\xad"
+        "a.dbf");
+    Table::create(onDisk, {{"A", 'C', 1, 0}});
+    EXPECT_TRUE(ev("DBUSEAREA(.T., NIL, " +
+                   q(d.path() + "/COMPA\xd1\xcd"
+                                "A.DBF") +
+                   ", \"CIA\")")
+                    .asLogical());
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(dbf::workspace().selected()->table().path(), onDisk);
 }
 
 TEST_F(Funcs, UnusedAreaAnswersQuietlyButMovingIsAnError) {
