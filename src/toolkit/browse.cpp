@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <iterator>
 
 #include "toolkit/entrymask.h"
 #include "toolkit/text.h"
@@ -31,6 +33,7 @@ int BrowseModel::columnCount(const QModelIndex& parent) const {
 void BrowseModel::reload() {
     beginResetModel();
     cache_.clear();
+    recnos_.clear();
     rows_ = static_cast<int>(std::clamp<int64_t>(source_->keyCount(), 0, INT_MAX));
     ++reads_;
     endResetModel();
@@ -64,23 +67,55 @@ QString BrowseModel::cellText(const xb::Value& v, const BrowseColumn& c) const {
     }
 }
 
+// Puts the source on row `r` the cheapest way: from a row already read
+// nearby, or from the end, by relative moves; only a far jump asks the
+// index for a key position.
+bool BrowseModel::positionOn(int r) const {
+    const int near = 2 * page_;
+    auto it = recnos_.lower_bound(r);
+    int best = -1;
+    if (it != recnos_.end()) best = it->first;
+    if (it != recnos_.begin()) {
+        auto prev = std::prev(it);
+        if (best < 0 || r - prev->first < best - r) best = prev->first;
+    }
+    if (best >= 0 && std::abs(best - r) <= near) {
+        source_->goRecord(recnos_.at(best));
+        ++reads_;
+        if (best == r) return true;
+        ++reads_;
+        return source_->skipBy(r - best);
+    }
+    if (rows_ - 1 - r <= near) {
+        reads_ += 2;
+        return source_->goLast() && (rows_ - 1 - r == 0 || source_->skipBy(-(rows_ - 1 - r)));
+    }
+    ++reads_;
+    return source_->goKeyNo(r + 1);
+}
+
 const std::vector<QString>* BrowseModel::row(int r) const {
     auto it = cache_.find(r);
     if (it != cache_.end()) return &it->second;
     // Read the page that starts at this row, then go back to where the
     // table was: drawing never moves the record pointer.
-    if (cache_.size() > static_cast<size_t>(8 * page_)) cache_.clear();
+    if (cache_.size() > static_cast<size_t>(8 * page_)) {
+        cache_.clear();
+        recnos_.clear();
+    }
     const uint32_t saved = source_->recNo();
-    ++reads_;
-    if (source_->goKeyNo(r + 1)) {
+    if (positionOn(r)) {
         for (int i = 0; i < page_ && r + i < rows_; ++i) {
-            std::vector<QString> cells;
-            cells.reserve(columns_.size());
-            for (const BrowseColumn& c : columns_)
-                cells.push_back(c.value ? cellText(c.value(), c) : QString());
-            cache_.emplace(r + i, std::move(cells));
+            if (cache_.count(r + i) == 0) {
+                std::vector<QString> cells;
+                cells.reserve(columns_.size());
+                for (const BrowseColumn& c : columns_)
+                    cells.push_back(c.value ? cellText(c.value(), c) : QString());
+                cache_.emplace(r + i, std::move(cells));
+                recnos_[r + i] = source_->recNo();
+            }
             ++reads_;
-            if (!source_->skip()) break;
+            if (i + 1 < page_ && r + i + 1 < rows_ && !source_->skip()) break;
         }
     }
     source_->goRecord(saved);

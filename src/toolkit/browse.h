@@ -40,6 +40,13 @@ class RowSource {
     virtual bool skip() = 0;
     virtual uint32_t recNo() = 0;
     virtual void goRecord(uint32_t recno) = 0;
+    // Relative moves, which an index does without counting keys; the
+    // defaults go through key positions.
+    virtual bool skipBy(int64_t n) {
+        const int64_t k = keyNo();
+        return k > 0 && goKeyNo(k + n);
+    }
+    virtual bool goLast() { return goKeyNo(keyCount()); }
     // The controlling order's number (0 = record order).
     virtual int order() { return 0; }
     // Changes whenever the rows may have changed, this workstation's writes
@@ -79,6 +86,7 @@ class BrowseModel : public QAbstractTableModel {
 
   private:
     const std::vector<QString>* row(int r) const;
+    bool positionOn(int r) const;
     QString cellText(const xb::Value& v, const BrowseColumn& c) const;
 
     RowSource* source_;
@@ -86,6 +94,7 @@ class BrowseModel : public QAbstractTableModel {
     int rows_ = 0;
     int page_ = kPage;
     mutable std::map<int, std::vector<QString>> cache_;
+    mutable std::map<int, uint32_t> recnos_;  // record of every row in cache_
     mutable int64_t reads_ = 0;
 };
 

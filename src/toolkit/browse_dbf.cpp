@@ -36,6 +36,16 @@ void WorkAreaRows::goRecord(uint32_t recno) {
     wa_.goTo(recno);
 }
 
+bool WorkAreaRows::skipBy(int64_t n) {
+    wa_.skip(n);
+    return !wa_.eof() && !wa_.bof();
+}
+
+bool WorkAreaRows::goLast() {
+    wa_.goBottom();
+    return !wa_.eof();
+}
+
 int WorkAreaRows::order() {
     return dbf::orders(wa_).orderNumber();
 }

@@ -17,6 +17,8 @@ class WorkAreaRows : public RowSource {
     bool skip() override;
     uint32_t recNo() override;
     void goRecord(uint32_t recno) override;
+    bool skipBy(int64_t n) override;
+    bool goLast() override;
     int order() override;
     uint64_t changeStamp() override;
     dbf::WorkArea& area() { return wa_; }

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextCharFormat>
 #include <QTimer>
 #include <QUiLoader>
 
@@ -146,6 +147,26 @@ void applyButtonLook(QPushButton* b, const QString& bitmaps, const QString& mess
     new ButtonLook(b, names.value(0), names.value(1), message);
 }
 
+// A month control as the program shows it: weeks from Sunday, Spanish names,
+// black days on white, a navy title band, today and the chosen day in green.
+void setUpMonth(QCalendarWidget* c) {
+    c->setLocale(QLocale(QLocale::Spanish, QLocale::Spain));
+    c->setFirstDayOfWeek(Qt::Sunday);
+    c->setHorizontalHeaderFormat(QCalendarWidget::ShortDayNames);
+    QTextCharFormat plain;
+    plain.setForeground(Qt::black);
+    for (Qt::DayOfWeek d : {Qt::Saturday, Qt::Sunday}) c->setWeekdayTextFormat(d, plain);
+    QTextCharFormat today;
+    today.setForeground(QColor(0, 128, 0));
+    today.setFontWeight(QFont::Bold);
+    c->setDateTextFormat(QDate::currentDate(), today);
+    c->setStyleSheet(QStringLiteral(
+        "QCalendarWidget QWidget#qt_calendar_navigationbar { background-color: rgb(0,0,128); }"
+        "QCalendarWidget QToolButton { color: white; background-color: rgb(0,0,128); }"
+        "QCalendarWidget QAbstractItemView { background-color: white; color: black;"
+        " selection-background-color: rgb(0,128,0); selection-color: white; }"));
+}
+
 void focusNext(QWidget* from, bool backward = false) {
     QWidget* w = from;
     for (int guard = 0; guard < 1000; ++guard) {
@@ -206,7 +227,12 @@ Form::Form(QWidget* root) : root_(root) {
         } else if (kind == QLatin1String("button")) {
             auto* b = static_cast<QPushButton*>(w);
             applyButtonLook(b, w->property("bitmaps").toString(), b->toolTip());
+        } else if (kind == QLatin1String("month")) {
+            setUpMonth(static_cast<QCalendarWidget*>(w));
         } else if (kind == QLatin1String("entry")) {
+            if (static_cast<QLineEdit*>(w)->isReadOnly())
+                w->setStyleSheet(
+                    QStringLiteral("QLineEdit { background-color: rgb(230,230,230); }"));
             const int chars = w->property("chars").toInt();
             if (chars > 0) {
                 const int cw = w->fontMetrics().horizontalAdvance(QLatin1Char('0'));

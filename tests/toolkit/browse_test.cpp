@@ -227,15 +227,22 @@ TEST(Browse, HeaderMarksTheCurrentOrdersColumn) {
 // A million keys: positioning is cheap, and the grid must not read them all.
 class MillionRows : public tk::RowSource {
   public:
-    int64_t pos = 1, reads = 0;
+    int64_t pos = 1, reads = 0, gotos = 0;
     int64_t keyCount() override { return ++reads, 1000000; }
     int64_t keyNo() override { return ++reads, pos; }
     bool goKeyNo(int64_t n) override {
         ++reads;
+        ++gotos;
         pos = n;
         return n >= 1 && n <= 1000000;
     }
     bool skip() override { return ++reads, ++pos <= 1000000; }
+    bool skipBy(int64_t n) override {
+        ++reads;
+        pos += n;
+        return pos >= 1 && pos <= 1000000;
+    }
+    bool goLast() override { return ++reads, pos = 1000000, true; }
     uint32_t recNo() override { return static_cast<uint32_t>(pos); }
     void goRecord(uint32_t r) override { ++reads, pos = r; }
 };
@@ -263,6 +270,15 @@ TEST(Browse, AMillionRowsAreReadAPageAtATime) {
     EXPECT_LT(src.reads, 4 * tk::BrowseModel::kPage);
     EXPECT_EQ(cell(view, 500000, 0), QStringLiteral("    500001"));
     EXPECT_EQ(src.pos, 1);  // the record pointer did not follow the drawing
+    // Scrolling on by a page and jumping to the end need no key position:
+    // an index answers those by relative moves.
+    src.gotos = 0;
+    view.verticalScrollBar()->setValue(500000 + view.viewport()->height() / view.rowHeight(0));
+    view.viewport()->repaint();
+    view.scrollToBottom();
+    view.viewport()->repaint();
+    EXPECT_EQ(src.gotos, 0);
+    EXPECT_EQ(cell(view, 999999, 0), QStringLiteral("   1000000"));
 }
 
 }  // namespace

@@ -13,6 +13,9 @@
 
 #include "toolkit/browse.h"
 #include "toolkit/dialog.h"
+#include "toolkit/resources.h"
+
+#include <QFile>
 
 namespace {
 
@@ -86,6 +89,25 @@ TEST(Screenshot, BrowserAndCard) {
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(QString::fromLocal8Bit(out)));
+}
+
+}  // namespace
+
+namespace {
+
+// Pictures of every dialog template as built (VDR_TEMPLATE_SHOTS names a folder).
+TEST(Screenshot, EveryTemplate) {
+    const QString dir = qEnvironmentVariable("VDR_TEMPLATE_SHOTS");
+    if (dir.isEmpty()) GTEST_SKIP() << "VDR_TEMPLATE_SHOTS not set";
+    for (const QString& name : tk::ResourceLibrary::templateNames()) {
+        QFile f(tk::ResourceLibrary::templatePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        if (!f.readAll().contains("class=\"QDialog\"")) continue;
+        tk::Dialog d(name);
+        d.show();
+        QApplication::processEvents();
+        EXPECT_TRUE(d.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
 }
 
 }  // namespace
