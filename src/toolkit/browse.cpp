@@ -229,9 +229,14 @@ Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> co
         emit activated();
     });
     connect(&autoRefresh_, &QTimer::timeout, this, [this] {
+        // Counting keys can be dear on a big table: a source that tells
+        // when its files changed is asked only that.
         const uint64_t stamp = source_->changeStamp();
-        const int64_t count = source_->keyCount();
-        if (stamp != lastStamp_ || count != lastCount_) refresh();
+        if (stamp != 0) {
+            if (stamp != lastStamp_) refresh();
+            return;
+        }
+        if (source_->keyCount() != lastCount_) refresh();
     });
     syncToRecord();
 }
@@ -276,7 +281,7 @@ int Browse::currentRow() const {
 void Browse::syncToRecord() {
     const int64_t k = source_->keyNo();
     lastStamp_ = source_->changeStamp();
-    lastCount_ = source_->keyCount();
+    lastCount_ = model_->rowCount();
     if (model_->rowCount() == 0) return;
     const int row =
         static_cast<int>(std::clamp<int64_t>(k > 0 ? k - 1 : 0, 0, model_->rowCount() - 1));

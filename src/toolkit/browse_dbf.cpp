@@ -1,5 +1,7 @@
 #include "toolkit/browse_dbf.h"
 
+#include <filesystem>
+
 #include "dbf/order.h"
 
 namespace tk {
@@ -51,11 +53,22 @@ int WorkAreaRows::order() {
 }
 
 uint64_t WorkAreaRows::changeStamp() {
-    // The record count is re-read from the file's header on shared tables,
-    // so another workstation's append shows here; the key count covers
-    // its changes of keys and deletions.
-    return (static_cast<uint64_t>(wa_.recCount()) << 32) ^
-           static_cast<uint64_t>(dbf::orders(wa_).keyCount());
+    // Size and time of the table and of its bags: every write of any
+    // workstation shows there, and asking costs a few stat() calls, not a
+    // count of keys.
+    auto fileStamp = [](const std::string& path) -> uint64_t {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (ec) return 0;
+        const auto time = std::filesystem::last_write_time(path, ec);
+        const uint64_t t = ec ? 0 : static_cast<uint64_t>(time.time_since_epoch().count());
+        return (static_cast<uint64_t>(size) * 1000003u) ^ t;
+    };
+    uint64_t stamp = fileStamp(wa_.table().path()) ^ (static_cast<uint64_t>(wa_.recCount()) << 20);
+    dbf::Orders& o = dbf::orders(wa_);
+    for (size_t i = 0; i < o.bagCount(); ++i) stamp = stamp * 31 + fileStamp(o.bagPath(i));
+    stamp ^= static_cast<uint64_t>(o.orderNumber()) << 56;
+    return stamp == 0 ? 1 : stamp;
 }
 
 }  // namespace tk
