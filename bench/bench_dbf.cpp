@@ -30,15 +30,21 @@ std::string dir() {
     return p;
 }
 
-std::string dbfPath() { return dir() + "/VdrProsp.dbf"; }
-std::string sqlitePath() { return dir() + "/prosp.sqlite"; }
+std::string dbfPath() {
+    return dir() + "/VdrProsp.dbf";
+}
+std::string sqlitePath() {
+    return dir() + "/prosp.sqlite";
+}
 
 std::vector<dbf::FieldDef> layout() {
-    return {{"CODVEND", 'C', 8, 0},    {"CODPROSP", 'C', 8, 0},  {"NEW", 'C', 2, 0},       {"TIP", 'C', 8, 0},
-            {"NOMBRE", 'C', 60, 0},    {"DIREC", 'C', 60, 0},    {"TELEF", 'C', 25, 0},    {"FAX", 'C', 12, 0},
-            {"EMAIL", 'C', 60, 0},     {"CIUDAD", 'C', 25, 0},   {"REPRESENT", 'C', 40, 0}, {"TELFREP", 'C', 16, 0},
-            {"ENCARGADO", 'C', 40, 0}, {"NUMPROSP", 'C', 14, 0}, {"FEC_CREA", 'D', 8, 0},  {"OBSERVAC", 'M', 10, 0},
-            {"VTA", 'L', 1, 0},        {"FEC_VTA", 'D', 8, 0},   {"CAT", 'C', 3, 0}};
+    return {{"CODVEND", 'C', 8, 0},    {"CODPROSP", 'C', 8, 0},   {"NEW", 'C', 2, 0},
+            {"TIP", 'C', 8, 0},        {"NOMBRE", 'C', 60, 0},    {"DIREC", 'C', 60, 0},
+            {"TELEF", 'C', 25, 0},     {"FAX", 'C', 12, 0},       {"EMAIL", 'C', 60, 0},
+            {"CIUDAD", 'C', 25, 0},    {"REPRESENT", 'C', 40, 0}, {"TELFREP", 'C', 16, 0},
+            {"ENCARGADO", 'C', 40, 0}, {"NUMPROSP", 'C', 14, 0},  {"FEC_CREA", 'D', 8, 0},
+            {"OBSERVAC", 'M', 10, 0},  {"VTA", 'L', 1, 0},        {"FEC_VTA", 'D', 8, 0},
+            {"CAT", 'C', 3, 0}};
 }
 
 // The values of record i (1-based), the same for both stores.
@@ -58,7 +64,9 @@ void makeRow(uint32_t i, Row& r) {
     std::snprintf(b, sizeof b, "P%07u", i);
     r.text[1] = b;
     r.text[2] = i % 3 ? "No" : "Si";
-    r.text[3] = i % 2 ? "Jur\xed" "dica" : "Natural";
+    r.text[3] = i % 2 ? "Jur\xed"
+                        "dica"
+                      : "Natural";
     std::snprintf(b, sizeof b, "PROSPECTO N\xdaMERO %u DE LA CARTERA", i);
     r.text[4] = b;
     std::snprintf(b, sizeof b, "Calle %u, n\xfamero %u", i % 997, i % 113);
@@ -79,7 +87,9 @@ void makeRow(uint32_t i, Row& r) {
     std::snprintf(b, sizeof b, "2024%02u%02u%06u", 1 + i % 12, 1 + i % 28, i % 1000000);
     r.text[13] = b;
     r.fecCrea = 2460000 + static_cast<int32_t>(i % 3000);
-    r.memo = i % 10 == 0 ? "Observaciones del prospecto " + std::to_string(i) + ": llamar en septiembre." : "";
+    r.memo = i % 10 == 0
+                 ? "Observaciones del prospecto " + std::to_string(i) + ": llamar en septiembre."
+                 : "";
     r.vta = i % 4 == 0;
     r.fecVta = r.vta ? r.fecCrea + 30 : 0;
     r.cat = "00" + std::to_string(1 + i % 5);
@@ -120,25 +130,33 @@ void writeSqlite() {
     std::filesystem::remove(sqlitePath());
     sqlite3* db = nullptr;
     check(sqlite3_open(sqlitePath().c_str(), &db), db);
-    check(sqlite3_exec(db,
-                       "CREATE TABLE prosp (codvend TEXT, codprosp TEXT, new TEXT, tip TEXT, nombre TEXT, direc "
-                       "TEXT, telef TEXT, fax TEXT, email TEXT, ciudad TEXT, represent TEXT, telfrep TEXT, "
-                       "encargado TEXT, numprosp TEXT, fec_crea INTEGER, observac TEXT, vta INTEGER, fec_vta "
-                       "INTEGER, cat TEXT)",
-                       nullptr, nullptr, nullptr),
-          db);
+    check(
+        sqlite3_exec(
+            db,
+            "CREATE TABLE prosp (codvend TEXT, codprosp TEXT, new TEXT, tip TEXT, nombre TEXT, "
+            "direc "
+            "TEXT, telef TEXT, fax TEXT, email TEXT, ciudad TEXT, represent TEXT, telfrep TEXT, "
+            "encargado TEXT, numprosp TEXT, fec_crea INTEGER, observac TEXT, vta INTEGER, fec_vta "
+            "INTEGER, cat TEXT)",
+            nullptr, nullptr, nullptr),
+        db);
     check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
     sqlite3_stmt* st = nullptr;
-    check(sqlite3_prepare_v2(db, "INSERT INTO prosp VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &st, nullptr),
+    check(sqlite3_prepare_v2(db, "INSERT INTO prosp VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                             -1, &st, nullptr),
           db);
     Row r;
     for (uint32_t i = 1; i <= kRecords; ++i) {
         makeRow(i, r);
         for (int f = 0; f < 14; ++f)
-            sqlite3_bind_text(st, f + 1, r.text[f].data(), static_cast<int>(r.text[f].size()), SQLITE_STATIC);
+            sqlite3_bind_text(st, f + 1, r.text[f].data(), static_cast<int>(r.text[f].size()),
+                              SQLITE_STATIC);
         sqlite3_bind_int(st, 15, r.fecCrea);
-        if (r.memo.empty()) sqlite3_bind_null(st, 16);
-        else sqlite3_bind_text(st, 16, r.memo.data(), static_cast<int>(r.memo.size()), SQLITE_STATIC);
+        if (r.memo.empty())
+            sqlite3_bind_null(st, 16);
+        else
+            sqlite3_bind_text(st, 16, r.memo.data(), static_cast<int>(r.memo.size()),
+                              SQLITE_STATIC);
         sqlite3_bind_int(st, 17, r.vta);
         sqlite3_bind_int(st, 18, r.fecVta);
         sqlite3_bind_text(st, 19, r.cat.data(), static_cast<int>(r.cat.size()), SQLITE_STATIC);
@@ -155,7 +173,8 @@ size_t readAllFields(const dbf::Table& t) {
     size_t n = 0;
     for (int f = 0; f < t.fieldCount(); ++f) {
         xb::Value v = t.value(f);
-        n += v.asString().size() + static_cast<size_t>(v.asDate() != 0) + static_cast<size_t>(v.asLogical());
+        n += v.asString().size() + static_cast<size_t>(v.asDate() != 0) +
+             static_cast<size_t>(v.asLogical());
     }
     return n;
 }
@@ -174,7 +193,8 @@ size_t readSqliteRow(sqlite3_stmt* st) {
             std::string text(s ? reinterpret_cast<const char*>(s) : "", static_cast<size_t>(len));
             v = c == 15 ? xb::Value::memo(std::move(text)) : xb::Value::str(std::move(text));
         }
-        n += v.asString().size() + static_cast<size_t>(v.asDate() != 0) + static_cast<size_t>(v.asLogical());
+        n += v.asString().size() + static_cast<size_t>(v.asDate() != 0) +
+             static_cast<size_t>(v.asLogical());
     }
     return n;
 }

@@ -36,7 +36,7 @@ std::string makeTable(const TempDir& d, int records) {
 // A second process: runs `body` after the parent says "go" and reports one
 // byte back; the parent then lets it finish.
 class Child {
-public:
+  public:
     explicit Child(std::function<char()> body) {
         if (::pipe(toChild_) != 0 || ::pipe(toParent_) != 0) return;
         pid_ = ::fork();
@@ -75,7 +75,7 @@ public:
         for (int fd : {toChild_[0], toChild_[1], toParent_[0], toParent_[1]}) ::close(fd);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int toChild_[2] = {-1, -1};
     int toParent_[2] = {-1, -1};
@@ -170,7 +170,7 @@ TEST(RecordLocks, BytesAreWhereFoxProPutsThem) {
     using namespace dbf::locks;
     EXPECT_TRUE(isLockedByOther(fd, 2147483646 - 2, 1, Kind::Write));
     EXPECT_FALSE(isLockedByOther(fd, 2147483646 - 1, 1, Kind::Write));
-    EXPECT_TRUE(isLockedByOther(fd, kExclusiveByte, 1, Kind::Write));   // shared open: read lock
+    EXPECT_TRUE(isLockedByOther(fd, kExclusiveByte, 1, Kind::Write));  // shared open: read lock
     EXPECT_FALSE(isLockedByOther(fd, kExclusiveByte, 1, Kind::Read));
     a->unlockAll();
     ASSERT_TRUE(a->lockFile());
