@@ -226,8 +226,8 @@ TEST_F(Maintenance, VdrtoolMaintRunsUnattendedAndPrintsEachStep) {
     EXPECT_NE(log.find("Reindexando cgInfAd.Ini"), std::string::npos) << log;
     for (const auto& t : data::tables()) {
         expectTagsMatch(t, 4);
-        std::string check =
-            vdrtool() + " check '" + data::tablePath(t, "EMP00001/") + "' > check.log 2>&1";
+        std::string check = vdrtool() + " check '" + data::tablePath(t, "EMP00001/") + "' '" +
+                            data::bagPath(t, "EMP00001/") + "' > check.log 2>&1";
         EXPECT_EQ(std::system(check.c_str()), 0) << readFile("check.log");
     }
     EXPECT_NE(std::system((vdrtool() + " maint . --company EMP00009 2>/dev/null").c_str()), 0);
