@@ -6,6 +6,7 @@
 
 #include "data/helpers.h"
 #include "data/interaction.h"
+#include "dbf/workspace.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
@@ -169,6 +170,10 @@ std::string GETNEWALIAS(const std::string& prefix) {
 bool NETERROR() {
     xb::Value v;
     bool pending = xb::getVar("NETER", v) && v.asLogical();
+    // The engine keeps its own flag for opens and appends made outside the
+    // helpers (scripts' USE, APPEND BLANK); both count and both are cleared.
+    pending = dbf::workspace().netErr() || pending;
+    dbf::workspace().setNetErr(false);
     xb::createPublic("NETER", xb::Value::logical(false));
     xb::assignVar("NETER", xb::Value::logical(false));
     return pending;
