@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QScreen>
 
+#include "app/application.h"
+#include "app/inicial.h"
 #include "app/mainwindow.h"
 #include "app/single_instance.h"
 #include "app/workstation.h"
@@ -13,7 +15,7 @@
 namespace app {
 
 int INICIO(int argc, char** argv) {
-    QApplication qapp(argc, argv);
+    Application qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vdrcontv"));
     const QStringList args = QApplication::arguments();
 
@@ -41,12 +43,17 @@ int INICIO(int argc, char** argv) {
         return 1;
     }
 
-    MainWindow window;
-    QObject::connect(&single, &SingleInstance::showRequested, &window, &MainWindow::bringToFront);
-    // Without a window manager "maximised" means nothing; cover the screen anyway.
-    if (QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
-    window.showMaximized();
-    return QApplication::exec();
+    QObject::connect(&single, &SingleInstance::showRequested, &qapp, [] {
+        if (MainWindow* w = mainWindow()) w->bringToFront();
+    });
+    try {
+        return INICIAL();
+    } catch (...) {
+        // A failure before the event loop runs (a missing resource library,
+        // say) is told to the user; the program cannot go on without it.
+        reportUnhandledError();
+        return 1;
+    }
 }
 
 }  // namespace app

@@ -42,7 +42,8 @@ struct BoxAnswerer {
         }
         seenText = box->text();
         seenTitle = box->windowTitle();
-        for (QAbstractButton* b : box->buttons()) seenButtons << b->text();
+        for (QAbstractButton* b : box->buttons())
+            if (!b->isHidden()) seenButtons << b->text();
         for (QAbstractButton* b : box->buttons())
             if (b->text() == caption) {
                 b->click();

@@ -1,0 +1,36 @@
+#include "app/application.h"
+
+#include <exception>
+
+#include "toolkit/msgbox.h"
+#include "xbase/codepage.h"
+#include "xbase/error.h"
+
+namespace app {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void reportUnhandledError() {
+    QString text;
+    try {
+        throw;
+    } catch (const xb::Break& b) {
+        text = QString::fromStdString(xb::cp1252ToUtf8(b.error.message()));
+    } catch (const std::exception& e) {
+        text = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        text = QStringLiteral("Error desconocido.");
+    }
+    tk::msgStop(text, QStringLiteral("Error"));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        reportUnhandledError();
+        return false;
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,21 @@
+// The program's application object. A runtime error that nobody handled and
+// that reaches the event loop is shown in a stop box with its one-line
+// message, and the program goes on in the main window: an action that failed
+// must never end the session silently.
+#pragma once
+
+#include <QApplication>
+
+namespace app {
+
+class Application : public QApplication {
+  public:
+    Application(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Shows the error of the exception being handled in a stop box. Call only
+// from inside a catch block.
+void reportUnhandledError();
+
+}  // namespace app

@@ -1,0 +1,215 @@
+#include "app/inicial.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScreen>
+#include <QShortcut>
+#include <QStandardPaths>
+
+#include "app/help.h"
+#include "app/mainwindow.h"
+#include "app/sysinfo.h"
+#include "toolkit/msgbox.h"
+#include "toolkit/resources.h"
+#include "xbase/codepage.h"
+#include "xbase/runtime.h"
+
+namespace app {
+
+namespace {
+
+MainWindow* g_main = nullptr;
+
+QString startFile(const QString& name) {
+    QDir dir(QDir::currentPath());
+    if (dir.exists(name)) return dir.absoluteFilePath(name);
+    for (const QString& e : dir.entryList(QDir::Files))
+        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir.absoluteFilePath(e);
+    return {};
+}
+
+QPixmap startPicture(const QString& name) {
+    const QString path = startFile(name);
+    return path.isEmpty() ? QPixmap() : QPixmap(path);
+}
+
+// Calls a function of the program by name, so that every button reaches the
+// same entry functions that menus and scripts call.
+void callByName(const char* name) {
+    xb::callFunction(name);
+}
+
+QString formatFigure(int64_t bytes) {
+    xb::Value v =
+        xb::callFunction("TRANSFORM", xb::ArgList{xb::Value::num(static_cast<double>(bytes), 15, 0),
+                                                  xb::Value::str("999,999,999,999")});
+    return QString::fromStdString(xb::cp1252ToUtf8(v.asString())).trimmed();
+}
+
+}  // namespace
+
+MainWindow* mainWindow() {
+    return g_main;
+}
+
+bool ISDOUBLEDWIN(const QString& title) {
+    static int claimed = -1;
+    static QString claimedTitle;
+    if (claimed >= 0 && claimedTitle == title) return false;
+    const QByteArray hash =
+        QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    const QString path =
+        QDir::tempPath() +
+        QStringLiteral("/vdrwin-%1-%2.lock").arg(QString::fromLatin1(hash)).arg(getuid());
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;  // nothing to compare with: do not stop the user
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return true;
+    }
+    // The lock lives as long as the process; the system drops it even after a crash.
+    claimed = fd;
+    claimedTitle = title;
+    return false;
+}
+
+QString GETSYSFONT() {
+    return QStringLiteral("Ms Sans Serif");
+}
+
+void CHECKMIMEMORIA() {
+    const MemoryFigures m = readMemoryFigures();
+    tk::msgInfo(QStringLiteral("MemUsed: %1\nMemMax : %2\nResources: %3%")
+                    .arg(formatFigure(m.usedBytes), formatFigure(m.peakBytes))
+                    .arg(m.freeResourcesPercent),
+                QString(), QApplication::activeWindow());
+    releaseUnusedMemory();
+}
+
+bool startCalculator() {
+    static const char* const candidates[] = {
+        "gnome-calculator", "kcalc",       "mate-calc", "galculator",
+        "qalculate-gtk",    "speedcrunch", "xcalc"};
+    for (const char* c : candidates) {
+        const QString exe = QStandardPaths::findExecutable(QString::fromLatin1(c));
+        if (!exe.isEmpty() && QProcess::startDetached(exe, {})) return true;
+    }
+    return false;
+}
+
+void registerAppFunctions() {
+    xb::registerFunction("CHECKMIMEMORIA", [](xb::Args&) {
+        CHECKMIMEMORIA();
+        return xb::Value();
+    });
+    xb::registerFunction("GETSYSFONT", [](xb::Args&) { return xb::Value::str("Ms Sans Serif"); });
+    auto text = [](xb::Args& a, size_t i) {
+        return a[i].type() == 'C' ? QString::fromStdString(xb::cp1252ToUtf8(a[i].asString()))
+                                  : QString();
+    };
+    auto back = [](const QString& s) { return xb::Value::str(xb::utf8ToCp1252(s.toStdString())); };
+    xb::registerFunction("HELPINDEX", [text](xb::Args& a) {
+        HELPINDEX(text(a, 0), text(a, 1));
+        return xb::Value();
+    });
+    xb::registerFunction("SETHELPFILE", [text, back](xb::Args& a) {
+        return back(SETHELPFILE(text(a, 0), text(a, 1)));
+    });
+    xb::registerFunction("SETHELPTOPIC",
+                         [text, back](xb::Args& a) { return back(SETHELPTOPIC(text(a, 0))); });
+}
+
+int INICIAL() {
+    // 1. Help file, resource library, F5.
+    SETHELPFILE(QString::fromUtf8(kHelpFile), QString::fromUtf8(kHelpTitle));
+    // The library ships in the installation; a build tree keeps it beside the
+    // program's folder, which serves a program started from there.
+    QString bundle = startFile(QStringLiteral("ZariReva.rcc"));
+    const QString built =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../resources/ZariReva.rcc");
+    if (bundle.isEmpty() && QFileInfo::exists(built)) bundle = built;
+    tk::ResourceLibrary::require(
+        bundle.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("ZariReva.rcc"))
+                         : bundle);
+    registerAppFunctions();
+
+    // 2-3. The frame and its pictures.
+    MainWindow window;
+    g_main = &window;
+    window.setWindowIcon(tk::icon(QStringLiteral("VALDROSF")));
+    window.setPictures(startPicture(QStringLiteral("Fondo01.bmp")),
+                       startPicture(QStringLiteral("Valdro32.bmp")));
+    window.setBarBrush(tk::bitmap(QStringLiteral("Marco9D")));
+    auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), &window);
+    f5->setContext(Qt::ApplicationShortcut);
+    QObject::connect(f5, &QShortcut::activated, &window, [] { CHECKMIMEMORIA(); });
+
+    // 5. A copy started under another file name is caught by the title.
+    if (ISDOUBLEDWIN(window.windowTitle())) {
+        tk::msgInfo(QStringLiteral("La aplicación ya está abierta."),
+                    QStringLiteral("Atención....."));
+        g_main = nullptr;
+        tk::ResourceLibrary::unload();
+        return 0;
+    }
+
+    // 6. The seven buttons, in order.
+    const BarButton buttons[] = {
+        {QStringLiteral("CALCUL"),
+         QStringLiteral("CALCUL2"),
+         {},
+         QStringLiteral("Calculadora"),
+         [] { startCalculator(); }},
+        {QStringLiteral("Calendar"),
+         QStringLiteral("Calendar2"),
+         {},
+         QStringLiteral("Calendario"),
+         [] { callByName("MICALENDAR"); }},
+        {QStringLiteral("Tabla1"),
+         QStringLiteral("Tabla2"),
+         {},
+         QStringLiteral("Tabla de Respuestas"),
+         [] { callByName("BROWINRESP"); }},
+        {QStringLiteral("Prospect1"),
+         QStringLiteral("Prospect2"),
+         {},
+         QStringLiteral("Fichas de Prospectos/Clientes"),
+         [] { callByName("BROWINPROSP"); }},
+        {QStringLiteral("Automant1"),
+         QStringLiteral("Automant2"),
+         {},
+         QStringLiteral("Automantenimiento"),
+         [] { callByName("AUTOMANTEN"); }},
+        {QStringLiteral("mn_Help"),
+         {},
+         {},
+         QStringLiteral("Ayuda en línea"),
+         [] { HELPINDEX(QString::fromUtf8(kHelpFile), QStringLiteral("HTMLHelp")); }},
+        {QStringLiteral("Exit1"), QStringLiteral("Exit2"), QStringLiteral("Salir"),
+         QStringLiteral("Terminar Aplicación"), [&window] { window.close(); }},
+    };
+    for (const BarButton& b : buttons)
+        window.addBarButton(b, tk::bitmap(b.normalBitmap),
+                            b.pressedBitmap.isEmpty() ? QPixmap() : tk::bitmap(b.pressedBitmap));
+
+    // 8. Shown maximised; the bell before the exit question.
+    window.setBeforeCloseQuestion([] { QApplication::beep(); });
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->availableGeometry());
+    window.showMaximized();
+    const int status = QApplication::exec();
+
+    // 9. Clean-up.
+    g_main = nullptr;
+    tk::ResourceLibrary::unload();
+    return status;
+}
+
+}  // namespace app
