@@ -356,3 +356,17 @@ TEST_F(Helpers, EveryProcedureIsCallableByName) {
     data::registerDataFunctions();
     EXPECT_TRUE(xb::functionExists("abrir"));
 }
+
+TEST_F(Helpers, StartSessionRefusesAWorkstationFolderItCannotMake) {
+    writeFile("Terminales", "un fichero, no una carpeta");
+    EXPECT_FALSE(data::startSession("puesto2"));
+    auto stops = ui.of(Kind::Stop);
+    ASSERT_EQ(stops.size(), 1u);
+    EXPECT_NE(stops[0].message.find("PUESTO2"), std::string::npos) << stops[0].message;
+    EXPECT_EQ(stops[0].title, "Atenci\xf3n.....");
+    std::filesystem::remove("Terminales");
+    EXPECT_TRUE(data::startSession("puesto2"));
+    EXPECT_TRUE(data::dirExists("Terminales/PUESTO2"));
+    EXPECT_EQ(var("USERTERMIN"), "PUESTO2\\");
+    EXPECT_TRUE(xb::functionExists("AUTOMANTEN"));
+}
