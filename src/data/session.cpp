@@ -14,6 +14,7 @@
 #include "xbase/compiler.h"
 #include "xbase/date.h"
 #include "xbase/runtime.h"
+#include "xbase/tpublic.h"
 
 namespace data {
 
@@ -153,9 +154,10 @@ void createSessionVariables(const std::string& workstation) {
     setPublic("_FORM", filledArray(1, xb::Value::str("EXT")));
     setPublic("OFONTLBX", xb::Value::object(std::make_shared<FontSpec>()));
     setPublic("AMPREIMP", filledArray(9, none));
-    // The store of the script line being run; the language provides the class.
-    xb::Value store;
-    if (xb::functionExists("TPUBLIC")) store = xb::evalText("TPublic():New():Add(\"nLinEjec\", 0)");
+    // The store of the script line being run.
+    auto lines = std::make_shared<xb::TPublic>();
+    lines->add("nLinEjec", xb::Value::integer(0));
+    xb::Value store = xb::Value::object(lines);
     setPublic("OAPEJEC", store);
     PUBLIBASES();
     xb::setFieldAccess(&dbf::workspace());
