@@ -22,7 +22,7 @@ constexpr uint32_t kLeafHead = 24;
 constexpr uint32_t kInteriorHead = 12;
 constexpr int kMaxDepth = 48;
 // The cache is dropped (after writing back) beyond this many nodes.
-constexpr size_t kCacheLimit = 60000;
+constexpr size_t kCacheLimit = 200000;
 
 uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));

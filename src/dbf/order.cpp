@@ -617,7 +617,6 @@ bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
     if (!p.valid) {
         wa_->settle(0);
         wa_->setFound(false);
-        syncRelations();
         return false;
     }
     wa_->settle(p.recno);
@@ -632,7 +631,6 @@ bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
         wa_->settle(0);
     }
     wa_->setFound(found);
-    syncRelations();
     return found;
 }
 
@@ -764,12 +762,10 @@ bool Orders::keyGoto(uint32_t want) {
         if (++n == want) {
             last_ = p;
             wa_->settle(p.recno);
-            syncRelations();
             return true;
         }
     }
     wa_->settle(0);
-    syncRelations();
     return false;
 }
 
@@ -794,11 +790,14 @@ void Orders::setRelation(int childArea, const std::string& keyExpr, const xb::Va
     else
         r.expr = xb::compile(keyExpr);
     relations_.push_back(std::move(r));
+    // Every move of this area positions the children.
+    wa_->setMoveHook([this](WorkArea&) { syncRelations(); });
     syncRelations();
 }
 
 void Orders::clearRelations() {
     relations_.clear();
+    if (!closed_) wa_->setMoveHook(nullptr);
 }
 
 std::string Orders::relationText(int n) const {
@@ -1002,6 +1001,7 @@ void Orders::tableClosing(Table& t) {
         }
     }
     t.removeObserver(this);
+    wa_->setMoveHook(nullptr);
     closed_ = true;
     relations_.clear();
     tags_.clear();

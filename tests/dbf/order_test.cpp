@@ -390,13 +390,22 @@ TEST_F(OrderTest, RelationPositionsTheChild) {
     buildTags(wa);
     Orders& o = orders(wa);
     o.setRelation(va, "CODVEND");
+    // Every move of the parent, by skip or by seek, moves the child.
     for (wa.goTop(); !wa.eof(); wa.skip(1)) {
-        o.syncRelations();
         ASSERT_FALSE(vend.eof());
         EXPECT_EQ(vend.table().getString(0), pad(rows[wa.recno()].vend, 8));
     }
+    EXPECT_TRUE(vend.eof());  // the parent at its end: the child too
+    o.setOrder(3);
+    ASSERT_TRUE(o.seek(xb::Value::str("V4")));
+    EXPECT_EQ(vend.table().getString(0), pad("V4", 8));
+    wa.goBottom();
+    EXPECT_EQ(vend.table().getString(0), pad(rows[wa.recno()].vend, 8));
     EXPECT_EQ(o.relationText(1), "CODVEND");
     EXPECT_EQ(o.relationArea(1), va);
+    o.clearRelations();
+    uint32_t childAt = vend.recno();
+    for (wa.goTop(); !wa.eof(); wa.skip(1)) ASSERT_EQ(vend.recno(), childAt);
 }
 
 TEST(OrderVfp, ForeignBagsOpenAndWalkWithTheirTables) {
