@@ -1,8 +1,8 @@
 // A picture of two dialogs as the user sees them: the salespeople browser
 // (grid and bitmap buttons) and its card with the code field focused. Runs
 // only when VDR_SCREENSHOT names the PNG to write (under Xvfb, platform xcb):
-//   VDR_SCREENSHOT=/tmp/shot.png QT_QPA_PLATFORM=xcb xvfb-run -s '-screen 0 1280x800x24' \
-//       build/toolkit/tests/test_toolkit --gtest_filter='Screenshot.*'
+//   VDR_SCREENSHOT=/tmp/shot.png QT_QPA_PLATFORM=xcb xvfb-run -s '-screen 0 1280x800x24'
+//       build/toolkit/tests/test_toolkit --gtest_filter='Screenshot.*'   (one command line)
 #include <gtest/gtest.h>
 
 #include <QApplication>
