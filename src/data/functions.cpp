@@ -1,10 +1,12 @@
 // The data layer's procedures as functions of the language, under their own
 // names, so that menus and scripts call them as the program does.
+#include <optional>
 #include "data/failure.h"
 #include "data/helpers.h"
 #include "data/maintenance.h"
 #include "data/msgmeter.h"
 #include "data/session.h"
+
 #include "xbase/runtime.h"
 
 namespace data {
@@ -54,6 +56,11 @@ void registerDataFunctions() {
     // have it run again or give a default value for it.
     auto reg = [](const char* name, xb::NativeFn fn) {
         xb::registerFunction(name, [name, fn = std::move(fn)](Args& a) -> Value {
+            // Text evaluated on the caller's behalf must see (and may create)
+            // the caller's privates: those helpers run in the caller's frame.
+            std::string_view n = name;
+            std::optional<xb::Procedure> frame;
+            if (n != "CICLO" && n != "EVALUA" && n != "MSGMETER") frame.emplace(name);
             for (int tries = 1;; ++tries) {
                 try {
                     return fn(a);

@@ -317,8 +317,10 @@ TEST_F(Helpers, AMissingBagGoesToTheHandlerAndTheTableStaysOpen) {
     installHere();
     company();
     std::vector<std::string> seen;
+    std::vector<std::string> chain;
     xb::setErrorHandler([&](xb::Error& e) {
         seen.push_back(e.subsystem);
+        chain = xb::callChainLines();
         xb::HandlerAnswer a;
         a.action = xb::ErrorAction::Substitute;  // skip it
         return a;
@@ -328,6 +330,8 @@ TEST_F(Helpers, AMissingBagGoesToTheHandlerAndTheTableStaysOpen) {
             .asLogical());
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0], "DBFCDX");
+    ASSERT_FALSE(chain.empty());  // the error report names the procedure
+    EXPECT_EQ(chain[0].rfind("ABRIR", 0), 0u) << chain[0];
     EXPECT_EQ(xb::evalText("INDICES[1]").asString(), var("VDRVENX1"));
     EXPECT_EQ(dbf::orders(current()).orderCount(), 3);
     // Ending the program from the handler leaves the caller's area as it was.
