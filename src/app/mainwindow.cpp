@@ -63,6 +63,27 @@ class BitmapButton : public QToolButton {
     QPixmap normal_, pressed_;
 };
 
+// The button bar paints its own brush: the frame bitmap, stretched to the
+// bar's height and tiled along it.
+class ButtonBar : public QToolBar {
+  public:
+    using QToolBar::QToolBar;
+    void setTile(const QPixmap& tile) {
+        tile_ = tile;
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (tile_.isNull()) return QToolBar::paintEvent(event);
+        QPainter p(this);
+        p.fillRect(rect(), QBrush(tile_.scaled(tile_.width(), height())));
+    }
+
+  private:
+    QPixmap tile_;
+};
+
 }  // namespace
 
 QPoint emblemPosition(const QSize& frame, const QSize& emblem) {
@@ -71,7 +92,7 @@ QPoint emblemPosition(const QSize& frame, const QSize& emblem) {
 }
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), mdi_(new FrameArea(this)), bar_(new QToolBar(this)) {
+    : QMainWindow(parent), mdi_(new FrameArea(this)), bar_(new ButtonBar(this)) {
     setWindowTitle(QString::fromUtf8(kMainTitle));
     setObjectName(QStringLiteral("OWIN"));
     setCentralWidget(mdi_);
@@ -119,31 +140,43 @@ void MainWindow::setPictures(const QPixmap& background, const QPixmap& emblem) {
 }
 
 void MainWindow::setBarBrush(const QPixmap& tile) {
-    if (tile.isNull()) return;
-    QPalette pal = bar_->palette();
-    pal.setBrush(QPalette::Window, QBrush(tile));
-    pal.setBrush(QPalette::Button, QBrush(tile));
-    bar_->setPalette(pal);
-    bar_->setAutoFillBackground(true);
+    static_cast<ButtonBar*>(bar_)->setTile(tile);
 }
+
+namespace {
+
+// A caption under the picture is drawn into the picture itself, so that the
+// button keeps its fixed size whatever the bar does with its buttons' styles.
+QPixmap withCaption(const QPixmap& picture, const QString& caption, const QFont& font) {
+    if (caption.isEmpty() || picture.isNull()) return picture;
+    QPixmap out(38, 36);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QPixmap small = picture.scaled(22, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    p.drawPixmap((out.width() - small.width()) / 2, 0, small);
+    QFont f = font;
+    f.setPixelSize(10);
+    p.setFont(f);
+    p.setPen(Qt::black);
+    p.drawText(QRect(0, 23, out.width(), 13), Qt::AlignCenter, caption);
+    return out;
+}
+
+}  // namespace
 
 void MainWindow::addBarButton(const BarButton& button, const QPixmap& normal,
                               const QPixmap& pressed) {
-    auto* b = new BitmapButton(normal, pressed, bar_);
+    auto* b = new BitmapButton(withCaption(normal, button.caption, font()),
+                               withCaption(pressed, button.caption, font()), bar_);
     b->setFixedSize(45, 42);
-    b->setIconSize(QSize(40, button.caption.isEmpty() ? 34 : 24));
     b->setToolTip(button.text);
     b->setStatusTip(button.text);
-    if (!button.caption.isEmpty()) {
-        b->setText(button.caption);
-        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        QFont f = b->font();
-        f.setPointSize(7);
-        b->setFont(f);
-    }
     b->setObjectName(button.text);
     if (button.action) connect(b, &QToolButton::clicked, this, [fn = button.action] { fn(); });
     bar_->addWidget(b);
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    b->setIconSize(QSize(38, 36));
 }
 
 void MainWindow::bringToFront() {
