@@ -67,11 +67,12 @@ void UnattendedInteraction::meter(const std::string& title, const std::string& t
     PlainMeter m;
     m.setText(text);
     if (verbose_) {
-        std::cerr << toUtf8(title) << ": " << toUtf8(text) << "\n";
-        m.onChange = [last = std::string()](const PlainMeter& pm) mutable {
+        // Progress is the command's own output; messages go to standard error.
+        std::cout << toUtf8(title) << ": " << toUtf8(text) << std::endl;
+        m.onChange = [last = text](const PlainMeter& pm) mutable {
             if (pm.text() != last) {
                 last = pm.text();
-                std::cerr << "  " << toUtf8(last) << "\n";
+                std::cout << "  " << toUtf8(last) << std::endl;
             }
         };
     }

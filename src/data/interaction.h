@@ -100,8 +100,9 @@ class PlainMeter : public Meter {
     std::string text_;
 };
 
-// Writes everything to standard error (converted to UTF-8) and answers 0.
-// With `verbose` false only alerts and stop boxes are written.
+// Writes messages to standard error and, when `verbose`, progress to
+// standard output (converted to UTF-8); answers every question with 0. With
+// `verbose` false only alerts and stop boxes are written.
 class UnattendedInteraction : public Interaction {
   public:
     explicit UnattendedInteraction(bool verbose = false) : verbose_(verbose) {}
