@@ -56,10 +56,19 @@ std::string numberMask(int width, int decimals) {
     return std::string(static_cast<size_t>(width), '9');
 }
 
+int decimalsOf(const std::string& mask) {
+    const size_t point = mask.find('.');
+    int n = 0;
+    if (point != std::string::npos)
+        for (size_t i = point + 1; i < mask.size(); ++i) n += isMaskChar(mask[i]) ? 1 : 0;
+    return n;
+}
+
 }  // namespace
 
 Picture Picture::parse(std::string_view text) {
     Picture p;
+    p.text = std::string(text);
     if (!text.empty() && text.front() == '@') {
         size_t end = text.find(' ');
         std::string_view fn =
@@ -180,6 +189,8 @@ void EntryBuffer::start(const xb::Value& value, const Picture& picture, std::str
             break;
         }
     }
+    entry_ = xb::entryMask(pic_.text, value);
+    useEntry_ = entry_.width() == mask_.size();
     buf_ = render(value);
     cursor_ = nextEditable(0);
     if (cursor_ >= static_cast<int>(buf_.size())) cursor_ = 0;
@@ -190,6 +201,10 @@ void EntryBuffer::start(const xb::Value& value, const Picture& picture, std::str
 }
 
 std::string EntryBuffer::render(const xb::Value& v) const {
+    if (useEntry_) {
+        std::string t = xb::entryText(v, pic_.text);
+        if (t.size() == mask_.size()) return t;
+    }
     switch (type_) {
         case 'N':
             return formatNumberMask(v.asNumber(), mask_);
@@ -241,6 +256,12 @@ bool EntryBuffer::accepts(int pos, char& c) const {
     const char m = mask_[static_cast<size_t>(pos)];
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7F) return false;
+    if (useEntry_ && type_ != 'N') {
+        if (!entry_.accepts(static_cast<size_t>(pos), u)) return false;
+        c = static_cast<char>(entry_.apply(static_cast<size_t>(pos), u));
+        if (pic_.upper) c = upperAnsi(c);
+        return true;
+    }
     if (type_ == 'N') {
         if (!(isDigit(c) || c == ' ' || ((c == '-' || c == '+') && m != 'A'))) return false;
         return true;
@@ -420,6 +441,10 @@ xb::Value EntryBuffer::value(bool* ok) const {
     if (ok) *ok = true;
     switch (type_) {
         case 'N': {
+            if (useEntry_)
+                return xb::entryValue(
+                    buf_, pic_.text,
+                    xb::Value::num(0, static_cast<int>(mask_.size()), decimalsOf(mask_)));
             const size_t point = mask_.find('.');
             std::string digits;
             for (size_t i = 0; i < buf_.size(); ++i) {
@@ -455,6 +480,7 @@ xb::Value EntryBuffer::value(bool* ok) const {
             return xb::Value::logical(c == 'T' || c == 'Y' || c == 'S');
         }
         default: {
+            if (useEntry_) return xb::entryValue(buf_, pic_.text, original_);
             // Text keeps the width of the value it started from.
             std::string s = original_.asString();
             if (s.size() < buf_.size() && original_.type() != 'C' && original_.type() != 'M')

@@ -1,6 +1,9 @@
 // The editing rules of an entry field with a picture, key by key, without any
 // widget: what a typed key does to the text, where the cursor goes, and which
 // value the text stands for. EntryField puts a QLineEdit in front of it.
+// What each position accepts, the text shown for a value and the value read
+// back come from the language's picture module (xbase/picture.h), so that
+// fields, TRANSFORM and reports agree; the key handling is this module's.
 //
 // Pictures are the xBase ones: an optional function part ("@" and letters up
 // to a blank: "!" upper case, "K" the first typed key clears the field, "Sn"
@@ -14,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "xbase/picture.h"
 #include "xbase/value.h"
 
 namespace tk {
@@ -23,6 +27,7 @@ struct Picture {
     bool clearOnFirstKey = false;  // @K
     int scroll = 0;                // @Sn: visible characters (0 = the whole field)
     std::string mask;              // the template, possibly empty
+    std::string text;              // the picture as written
 
     static Picture parse(std::string_view text);
 };
@@ -84,6 +89,8 @@ class EntryBuffer {
     char type_ = 'C';
     Picture pic_;
     std::string mask_;  // one template character per position of the text
+    xb::EntryMask entry_;
+    bool useEntry_ = false;  // the language's mask has this field's width
     std::string buf_;
     std::string dateFormat_;
     int epoch_ = 1940;
