@@ -898,9 +898,13 @@ void Table::setMemoBlock(int field, uint32_t block) {
         std::memset(p, ' ', f.len);
         return;
     }
-    char tmp[32];
-    int n = std::snprintf(tmp, sizeof tmp, "%*u", static_cast<int>(f.len), block);
-    std::memcpy(p, tmp, std::min<size_t>(static_cast<size_t>(n), f.len));
+    // Digits right-aligned in whatever width the field has (10 in FoxPro files).
+    char tmp[16];
+    int n = std::snprintf(tmp, sizeof tmp, "%u", block);
+    if (n <= 0 || n > static_cast<int>(f.len))
+        fail(kErrDataWidth, "El número de bloque del memo no cabe en el campo «" + f.name + "».");
+    std::memset(p, ' ', f.len);
+    std::memcpy(p + f.len - n, tmp, static_cast<size_t>(n));
 }
 
 void Table::putMemo(int field, std::string_view text) {

@@ -544,3 +544,20 @@ TEST(VisualFoxPro, NullableFieldsThroughTheNullFlags) {
     EXPECT_EQ(t->value(0).asNumber(), 0);
     EXPECT_FALSE(t->isNull(0));
 }
+
+TEST(TableFields, MemoPointerInAWideMemoField) {
+    // Some writers give memo fields more than 10 positions; the pointer goes
+    // right-aligned into the whole width.
+    TempDir d;
+    std::string p = d.file("ancho.dbf");
+    Table::create(p, {{"NOTA", 'M', 10, 0}});
+    std::string b = dbftest::readFile(p);
+    b[32 + 16] = 40;  // field length 40
+    b[10] = 41;       // record length
+    dbftest::writeFile(p, b);
+    auto t = openExcl(p);
+    t->appendBlank();
+    t->putMemo(0, "texto");
+    EXPECT_EQ(t->raw(0), std::string(39, ' ') + "8");
+    EXPECT_EQ(t->getMemo(0), "texto");
+}
