@@ -39,6 +39,12 @@ void BrowseModel::reload() {
     endResetModel();
 }
 
+void BrowseModel::forgetRows() {
+    cache_.clear();
+    recnos_.clear();
+    if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+}
+
 QString BrowseModel::cellText(const xb::Value& v, const BrowseColumn& c) const {
     // A column with a picture shows what TRANSFORM gives, as reports do.
     if (!c.picture.empty() && v.type() != 'U') return fromAnsi(xb::transform(v, c.picture));

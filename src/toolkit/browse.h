@@ -76,6 +76,8 @@ class BrowseModel : public QAbstractTableModel {
     const std::vector<BrowseColumn>& columns() const { return columns_; }
     // Re-reads the key count and forgets every row read.
     void reload();
+    // Forgets the rows read (they are read again when drawn); the count stays.
+    void forgetRows();
     // Number of source calls made so far (positionings and steps), for the
     // benchmark and for tests that check that a page reads a bounded number.
     int64_t sourceReads() const { return reads_; }
