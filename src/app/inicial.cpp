@@ -15,7 +15,9 @@
 
 #include "app/help.h"
 #include "app/mainwindow.h"
+#include "app/menu.h"
 #include "app/sysinfo.h"
+#include "dbf/workspace.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
 #include "xbase/codepage.h"
@@ -104,7 +106,20 @@ bool startCalculator() {
     return false;
 }
 
+void FINAL() {
+    dbf::Workspace& ws = dbf::workspace();
+    for (int area : ws.openAreas()) ws.area(area)->commit();
+    ws.closeAll();
+    // Every dialog and button of a running session needs the library, so a
+    // call from the menu leaves it registered; at the end of the session it goes.
+    if (!g_main) tk::ResourceLibrary::unload();
+}
+
 void registerAppFunctions() {
+    xb::registerFunction("FINAL$", [](xb::Args&) {
+        FINAL();
+        return xb::Value();
+    });
     xb::registerFunction("CHECKMIMEMORIA", [](xb::Args&) {
         CHECKMIMEMORIA();
         return xb::Value();
@@ -147,6 +162,7 @@ int INICIAL() {
     window.setPictures(startPicture(QStringLiteral("Fondo01.bmp")),
                        startPicture(QStringLiteral("Valdro32.bmp")));
     window.setBarBrush(tk::bitmap(QStringLiteral("Marco9D")));
+    window.setMenuBar(ACTIVAMENU(&window, window.mdiArea()));
     auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), &window);
     f5->setContext(Qt::ApplicationShortcut);
     QObject::connect(f5, &QShortcut::activated, &window, [] { CHECKMIMEMORIA(); });
@@ -208,7 +224,7 @@ int INICIAL() {
 
     // 9. Clean-up.
     g_main = nullptr;
-    tk::ResourceLibrary::unload();
+    FINAL();
     return status;
 }
 

@@ -28,6 +28,10 @@ QString GETSYSFONT();
 // does nothing else) when there is none.
 bool startCalculator();
 
+// FINAL$: commits and closes every open table; at the end of the session it
+// also releases the resource library.
+void FINAL();
+
 // Registers the window's functions in the language (HELPINDEX, CHECKMIMEMORIA, ...).
 void registerAppFunctions();
 

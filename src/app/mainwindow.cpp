@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStatusBar>
 #include <QTimer>
@@ -190,6 +191,8 @@ void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (shown_) return;
     shown_ = true;
+    if (QMenuBar* bar = menuBar())
+        bar->setStyleSheet(QStringLiteral("QMenuBar { background: white; }"));
     if (onFirstShow_) QTimer::singleShot(0, this, [this] { onFirstShow_(); });
 }
 

@@ -10,7 +10,11 @@
 #include "app/mainwindow.h"
 #include "app/single_instance.h"
 #include "app/workstation.h"
+#include "data/interaction.h"
+#include "data/session.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/smalldialogs.h"
+#include "xbase/codepage.h"
 
 namespace app {
 
@@ -33,15 +37,11 @@ int INICIO(int argc, char** argv) {
     SingleInstance single(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName());
     if (single.anotherIsRunning()) return 0;
 
-    const QString termin = userTermin(given);
-    const QString folder = termin.chopped(1);
-    QDir start(QDir::currentPath());
-    if (!start.mkpath(QStringLiteral("%1/%2").arg(QLatin1String(kWorkstationRoot), folder))) {
-        tk::msgStop(QStringLiteral("No se pudo crear la carpeta del equipo \"%1\" en %2.")
-                        .arg(folder, start.absolutePath()),
-                    QStringLiteral("Atención....."));
-        return 1;
-    }
+    // The data layer's dialogs are the toolkit's from here on.
+    static tk::ToolkitInteraction interaction;
+    data::setInteraction(&interaction);
+    // Settings, session variables and the workstation's folder.
+    if (!data::startSession(xb::utf8ToCp1252(given.toStdString()))) return 1;
 
     QObject::connect(&single, &SingleInstance::showRequested, &qapp, [] {
         if (MainWindow* w = mainWindow()) w->bringToFront();

@@ -8,8 +8,6 @@
 namespace app {
 
 inline constexpr int kMaxWorkstationName = 12;
-// Folder of the start directory holding one subfolder per workstation.
-inline const char* const kWorkstationRoot = "Terminales";
 
 // Returns the Spanish message that explains why `name` cannot be used, or
 // nothing when the name is fine.

@@ -23,4 +23,13 @@ inline QProcessEnvironment programEnvironment(const QString& msgLog, const QStri
     return env;
 }
 
+// Assembles an installation in `dir` as the set-up command does (program
+// files, templates, catalogues, the test company); true on success.
+inline bool assembleInstallation(const QString& dir) {
+    QProcess p;
+    p.start(QStringLiteral("bash"), {QStringLiteral(VDR_SOURCE_DIR "/scripts/assemble.sh"),
+                                     QStringLiteral(VDR_BINARY_DIR), dir});
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 }  // namespace testsupport
