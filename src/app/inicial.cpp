@@ -8,6 +8,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QToolBar>
 #include <QProcess>
 #include <QScreen>
 #include <QShortcut>
@@ -17,6 +19,7 @@
 #include "app/mainwindow.h"
 #include "app/menu.h"
 #include "app/sysinfo.h"
+#include "company/selection.h"
 #include "dbf/workspace.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
@@ -154,6 +157,7 @@ int INICIAL() {
         bundle.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("ZariReva.rcc"))
                          : bundle);
     registerAppFunctions();
+    company::registerCompanyFunctions();
 
     // 2-3. The frame and its pictures.
     MainWindow window;
@@ -214,6 +218,31 @@ int INICIAL() {
     for (const BarButton& b : buttons)
         window.addBarButton(b, tk::bitmap(b.normalBitmap),
                             b.pressedBitmap.isEmpty() ? QPixmap() : tk::bitmap(b.pressedBitmap));
+
+    // 7. The company caption over the bar (TEXTOSAYBAR).
+    auto* caption = new QLabel(window.buttonBar());
+    caption->setGeometry(423, 15, 358, 15);
+    caption->setTextFormat(Qt::PlainText);
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setAttribute(Qt::WA_TranslucentBackground);
+    caption->setStyleSheet(QStringLiteral("color: rgb(0,0,118); background: transparent;"));
+    QFont captionFont(GETSYSFONT());
+    captionFont.setPixelSize(11);
+    caption->setFont(captionFont);
+    caption->setObjectName(QStringLiteral("companyCaption"));
+    company::setCaptionSink([caption](const QString& text) {
+        // The caption shows every "&" of the name: as plain text the doubled
+        // ones collapse back to one.
+        QString shown = text;
+        shown.replace(QLatin1String("&&"), QLatin1String("&"));
+        caption->setText(shown);
+        caption->raise();
+    });
+
+    // When first shown: the company selection.
+    window.setOnFirstShow([&window] {
+        if (!company::SELEEMPR(&window)) QCoreApplication::exit(0);
+    });
 
     // 8. Shown maximised; the bell before the exit question.
     window.setBeforeCloseQuestion([] { QApplication::beep(); });
