@@ -236,14 +236,9 @@ struct NameNode : Node {
         else
             assignVar(name, v);
     }
-    std::shared_ptr<Value> refBox() override {
-        auto b = var.box();
-        if (!b) {
-            raiseNoVar(name);
-            b = var.box();
-        }
-        return b;
-    }
+    // nullptr when no variable is visible: the argument is then evaluated
+    // (raising "variable no existe") and written back by assignment.
+    std::shared_ptr<Value> refBox() override { return var.box(); }
 };
 
 struct MemvarNode : Node {
@@ -321,6 +316,13 @@ struct FieldNode : Node {
     }
 
     bool locate(FieldAccess*& fa, int& area, int& idx, std::string& fname) {
+        for (int attempt = 1;; ++attempt) {
+            int r = tryLocate(fa, area, idx, fname, attempt);
+            if (r >= 0) return r == 1;
+        }
+    }
+    // 1 found, 0 substituted, -1 retry.
+    int tryLocate(FieldAccess*& fa, int& area, int& idx, std::string& fname, int attempt) {
         fa = fieldAccess();
         std::string aliasText;
         area = fa ? resolveArea(fa, aliasText) : 0;
@@ -335,19 +337,20 @@ struct FieldNode : Node {
             Error e = makeError(gen::NoAlias, 1002, "Alias no existe", aliasText + "->" + fname);
             e.canSubstitute = true;
             e.canRetry = true;
+            e.tries = attempt;
             RaiseResult r = raise(std::move(e));
-            if (r.retry) return locate(fa, area, idx, fname);
+            if (r.retry) return -1;
             subst = std::move(r.value);
-            return false;
+            return 0;
         }
         idx = fieldExpr ? fa->fieldIndex(area, fname) : cache.lookup(fa, area, fname);
         if (idx < 0) {
             Error e = makeError(gen::NoField, 1003, "Campo no existe", aliasText + "->" + fname);
             e.canSubstitute = true;
             subst = raise(std::move(e)).value;
-            return false;
+            return 0;
         }
-        return true;
+        return 1;
     }
     Value subst;
 
@@ -523,7 +526,7 @@ struct CallNode : Node {
         }
         ArgBuffer buf(args.size(), refs);
         evalArgs(args, buf);
-        for (;;) {
+        for (int attempt = 1;; ++attempt) {
             if (fn) {
                 Args a(buf.v, buf.r, buf.n);
                 Value r = fn->fn(a);
@@ -533,6 +536,7 @@ struct CallNode : Node {
             Error e = makeError(gen::NoFunc, 1001, "Funci\xF3n no definida", name);
             e.canSubstitute = true;
             e.canRetry = true;
+            e.tries = attempt;
             RaiseResult rr = raise(std::move(e));
             if (!rr.retry) return rr.value;
             fn = findFunction(name);

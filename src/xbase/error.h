@@ -67,7 +67,7 @@ struct Error {
     bool hasArgs = false;  // args is "an array" (possibly empty) rather than none
     bool canRetry = false;
     bool canSubstitute = false;
-    int tries = 0;  // how many times this failure has been raised in a row
+    int tries = 0;  // 1 at the first raise, 2 after one retry... (0: not counted)
 
     // The one-line message: prefix ("Error "/"Atención "/"(DOS Error n) "),
     // subsystem, "/", subcode, description and ": " file name or operation.

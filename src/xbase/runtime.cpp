@@ -155,12 +155,13 @@ uint64_t functionsGeneration() {
 }
 
 Value callFunction(std::string_view name, Args& args) {
-    for (;;) {
+    for (int attempt = 1;; ++attempt) {
         const FunctionEntry* f = findFunction(name);
         if (f) return f->fn(args);
         Error e = makeError(gen::NoFunc, 1001, "Funci\xF3n no definida", upperAscii(name));
         e.canSubstitute = true;
         e.canRetry = true;
+        e.tries = attempt;
         RaiseResult r = raise(std::move(e));
         if (!r.retry) return r.value;
     }
@@ -239,11 +240,12 @@ bool getVar(std::string_view name, Value& out) {
 }
 
 Value getVar(std::string_view name) {
-    for (;;) {
+    for (int attempt = 1;; ++attempt) {
         Value v;
         if (getVar(name, v)) return v;
         Error e = makeError(gen::NoVar, 1003, "Variable no existe", upperAscii(name));
         e.canRetry = true;
+        e.tries = attempt;
         e.canSubstitute = true;
         RaiseResult r = raise(std::move(e));
         if (!r.retry) return r.value;

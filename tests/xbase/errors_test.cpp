@@ -15,6 +15,7 @@ TEST_F(Errors, RetryRunsTheOperationAgain) {
     int asked = 0;
     xb::setErrorHandler([&](xb::Error& e) {
         ++asked;
+        EXPECT_EQ(e.tries, 1);
         EXPECT_EQ(e.genCode, xb::gen::NoFunc);
         EXPECT_TRUE(e.canRetry);
         // The missing function appears, as if the user fixed things and retried.
@@ -130,4 +131,15 @@ TEST_F(Errors, WorkBudgetStopsRunawayEvaluation) {
     xb::limits().workBudget = 0;
     xb::resetWork();
     EXPECT_EQ(evn("n := 0, AEVAL(ARRAY(1000), {|| n := n + 1}), n"), 1000);
+}
+
+TEST_F(Errors, RetriesAreCounted) {
+    std::vector<int> tries;
+    xb::setErrorHandler([&](xb::Error& e) {
+        tries.push_back(e.tries);
+        if (e.tries < 3) return xb::HandlerAnswer{xb::ErrorAction::Retry, {}};
+        return xb::HandlerAnswer{xb::ErrorAction::Substitute, xb::Value::str("x")};
+    });
+    EXPECT_EQ(evs("NOHAY()"), "x");
+    EXPECT_EQ(tries, (std::vector<int>{1, 2, 3}));
 }

@@ -193,3 +193,30 @@ TEST_F(Fields, AliasedExpressionRunsWithThatAreaSelected) {
     EXPECT_EQ(evs("A->(X + '!')"), "uno!");
     EXPECT_EQ(t.current, 2);
 }
+
+TEST_F(Fields, MissingAliasCanBeRetriedOnceTheTableIsOpen) {
+    int asked = 0;
+    xb::setErrorHandler([&](xb::Error& e) {
+        ++asked;
+        EXPECT_EQ(e.genCode, xb::gen::NoAlias);
+        EXPECT_EQ(e.operation, "PLAN->CODIGO");
+        t.open(3, "Plan", {{"CODIGO", xb::Value::str("P1")}});  // the user opened it
+        return xb::HandlerAnswer{xb::ErrorAction::Retry, {}};
+    });
+    EXPECT_EQ(evs("Plan->Codigo"), "P1");
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(Fields, ReferenceToAMissingVariableIsAnErrorOrTheSubstitute) {
+    xb::registerFunction("PONE", [](xb::Args& a) {
+        a.setRef(0, xb::Value::num(9));
+        return xb::Value();
+    });
+    xb::setErrorHandler([](xb::Error& e) {
+        if (e.genCode == xb::gen::NoVar)
+            return xb::HandlerAnswer{xb::ErrorAction::Substitute, xb::Value::num(0)};
+        return xb::HandlerAnswer{};
+    });
+    ev("PONE(@nNueva)");
+    EXPECT_EQ(evn("nNueva"), 9);  // written back by assignment: a new private
+}
