@@ -694,6 +694,19 @@ struct AssignNode : Node {
     }
 };
 
+// ++x, x++, --x, x--: numbers step by one, dates by a day.
+struct IncNode : Node {
+    NodeP target;
+    bool increment = true;
+    bool prefix = true;
+    Value eval() override {
+        Value old = target->eval();
+        Value nv = applyBinary(increment ? BinOp::Add : BinOp::Sub, old, Value::num(1, 10, 0));
+        target->assign(nv);
+        return prefix ? nv : old;
+    }
+};
+
 struct ListNode : Node {
     std::vector<NodeP> items;
     Value eval() override {
@@ -1153,6 +1166,16 @@ class Parser {
             return n;
         }
         if (accept("+")) return parseUnary();
+        if (isOp("++") || isOp("--")) {
+            bool inc = tok_.text == "++";
+            advance();
+            auto n = std::make_unique<IncNode>();
+            n->target = parseUnary();
+            if (!n->target->isLvalue()) fail("++/-- requiere una variable");
+            n->increment = inc;
+            out_.hasAssign = true;
+            return n;
+        }
         if (isOp(".NOT.") || isOp("!")) return parseNot();
         return parsePostfix(parsePrimary());
     }
@@ -1169,6 +1192,14 @@ class Parser {
                     if (!accept(",")) break;
                 }
                 expect("]");
+            } else if ((isOp("++") || isOp("--")) && n->isLvalue()) {
+                auto inc = std::make_unique<IncNode>();
+                inc->increment = tok_.text == "++";
+                inc->prefix = false;
+                inc->target = std::move(n);
+                advance();
+                out_.hasAssign = true;
+                n = std::move(inc);
             } else if (isOp(":") || isOp("::")) {
                 advance();
                 if (tok_.kind != Tok::Ident) fail("se esperaba un mensaje");

