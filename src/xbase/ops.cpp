@@ -221,7 +221,8 @@ Value applyBinaryMove(BinOp op, Value&& a, const Value& b) {
             as += bs;
             as.append(blanks, ' ');
         }
-        if (b.type() == 'M' && a.type() == 'C') return Value::memo(std::move(as));
+        // Joining texts gives a character value, memo operands included.
+        if (a.type() == 'M') return Value::str(std::move(as));
         return std::move(a);
     }
     return applyBinary(op, a, b);

@@ -264,3 +264,14 @@ TEST_F(Expressions, IncrementAndDecrement) {
     EXPECT_EQ(errorOf("++1").first, xb::gen::Syntax);
     EXPECT_EQ(errorOf("s := 'a', s++").first, xb::gen::Arg);
 }
+
+TEST_F(Expressions, MemoValuesActAsText) {
+    xb::createPublic("mNota", xb::Value::memo("nota "));
+    EXPECT_EQ(evs("VALTYPE(mNota)"), "M");
+    EXPECT_EQ(evs("VALTYPE(mNota + 'x')"), "C");
+    EXPECT_EQ(evs("VALTYPE('x' + mNota)"), "C");
+    EXPECT_EQ(evs("mNota - 'x'"), "notax ");
+    EXPECT_TRUE(evl("'ot' $ mNota"));
+    EXPECT_TRUE(evl("mNota = 'no'"));
+    EXPECT_EQ(evs("VALTYPE(UPPER(mNota))"), "M");
+}
