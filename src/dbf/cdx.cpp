@@ -276,10 +276,22 @@ void CdxBag::refresh() {
     freeHead_ = fh;
 }
 
+// Waits for the change lock of the index file. A lock that cannot be had
+// (not a wait: a failure of the call) is an error, never a silent go-ahead.
+void CdxBag::lockOrFail(locks::Kind kind) {
+    for (int tries = 0; !locks::waitLock(fd_, locks::kHeaderByte, 1, kind); ++tries) {
+        if (errno == EDEADLK && tries < 1000) {
+            ::usleep(1000);
+            continue;
+        }
+        throw DbfError(kErrLock, "No se puede bloquear el índice", path_, errno);
+    }
+}
+
 void CdxBag::beginRead() {
     if (readDepth_++ || writeDepth_) return;
     if (!exclusive_) {
-        locks::waitLock(fd_, locks::kHeaderByte, 1, locks::Kind::Read);
+        lockOrFail(locks::Kind::Read);
         try {
             refresh();
         } catch (...) {
@@ -304,8 +316,8 @@ void CdxBag::beginWrite() {
     if (!exclusive_) {
         // A read guard around us holds the shared lock; the exclusive one
         // replaces it (and is given back as shared below).
-        locks::waitLock(fd_, locks::kHeaderByte, 1, locks::Kind::Write);
         try {
+            lockOrFail(locks::Kind::Write);
             refresh();
         } catch (...) {
             --writeDepth_;

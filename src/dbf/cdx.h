@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "dbf/cdxkey.h"
+#include "dbf/locks.h"
 
 namespace dbf {
 
@@ -223,6 +224,7 @@ class CdxBag {
     void writeRaw(const void* buf, size_t n, uint64_t off);
     void refresh();  // drops caches when the counter moved
     void loadDirectory();
+    void lockOrFail(locks::Kind kind);
     void beginRead();
     void endRead();
     void beginWrite();

@@ -261,21 +261,18 @@ class Orders::Nav : public OrderNav {
   public:
     explicit Nav(Orders* o) : o_(o) {}
     uint32_t first() override {
-        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         o_->last_ = o_->scopedFirst(*ot);
         return o_->last_.valid ? o_->last_.recno : 0;
     }
     uint32_t last() override {
-        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         o_->last_ = o_->scopedLast(*ot);
         return o_->last_.valid ? o_->last_.recno : 0;
     }
     uint32_t next(uint32_t recno) override {
-        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         CdxPos p = o_->positionOf(*ot, recno);
@@ -284,7 +281,6 @@ class Orders::Nav : public OrderNav {
         return o_->last_.valid ? o_->last_.recno : 0;
     }
     uint32_t prev(uint32_t recno) override {
-        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         CdxPos p = o_->positionOf(*ot, recno);
@@ -366,7 +362,6 @@ void Orders::loadTags() {
 
 void Orders::addBag(const std::string& path) {
     wa_->table().flush();
-    settlePending();
     std::string resolved = resolvePath(path);
     if (auto f = findExisting(path)) resolved = *f;
     for (auto& b : bags_)
@@ -389,7 +384,6 @@ void Orders::addBag(const std::string& path) {
 
 void Orders::clearBags() {
     wa_->table().flush();
-    settlePending();
     for (auto& b : bags_) b->flush();
     tags_.clear();
     bags_.clear();
@@ -467,7 +461,6 @@ void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
 void Orders::createTag(const std::string& bagPath, const std::string& tagName,
                        const std::string& keyExpr, const std::string& forExpr, bool unique) {
     wa_->table().flush();
-    settlePending();
     Table& t = wa_->table();
     if (t.readOnly())
         throw DbfError(kErrReadonly,
@@ -503,7 +496,6 @@ void Orders::createTag(const std::string& bagPath, const std::string& tagName,
 
 void Orders::reindex() {
     wa_->table().flush();
-    settlePending();
     for (auto& b : bags_) {
         for (CdxTag* t : b->tags()) {
             KeyMaker km;
@@ -518,7 +510,6 @@ void Orders::reindex() {
 
 void Orders::destroyTag(std::string_view name) {
     wa_->table().flush();
-    settlePending();
     int n = orderOf(name);
     if (n == 0) return;
     OrderTag& ot = tags_[static_cast<size_t>(n - 1)];
@@ -597,7 +588,6 @@ CdxPos Orders::positionOf(OrderTag& ot, uint32_t recno) {
 }
 
 bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
-    settlePending();
     OrderTag* ot = cur();
     if (!ot) throw DbfError(36, "No hay un orden activo para buscar.", wa_->table().path());
     Table& t = wa_->table();
@@ -696,7 +686,6 @@ bool Orders::countNeedsRecords(const OrderTag& ot) const {
 }
 
 uint32_t Orders::keyCount() {
-    settlePending();
     OrderTag* ot = cur();
     if (!ot) return wa_->countVisible();
     Table& t = wa_->table();
@@ -716,7 +705,6 @@ uint32_t Orders::keyCount() {
 }
 
 uint32_t Orders::keyNo() {
-    settlePending();
     OrderTag* ot = cur();
     Table& t = wa_->table();
     if (t.atPhantom() || wa_->eof()) return 0;
@@ -743,7 +731,6 @@ uint32_t Orders::keyNo() {
 }
 
 bool Orders::keyGoto(uint32_t want) {
-    settlePending();
     OrderTag* ot = cur();
     if (!ot) {
         wa_->goTo(want);
@@ -770,7 +757,6 @@ bool Orders::keyGoto(uint32_t want) {
 }
 
 xb::Value Orders::keyValue() {
-    settlePending();
     OrderTag* ot = cur();
     if (!ot || wa_->table().atPhantom()) return xb::Value::nil();
     auto k = ot->maker.key(*wa_);
@@ -850,42 +836,19 @@ std::vector<std::optional<std::string>> Orders::keysNow() {
 
 void Orders::beforeChange(Table&, uint32_t recno) {
     if (tags_.empty()) return;
-    if (recno == pendingAppend_) {
-        // A record just appended is being filled: its keys go in once, when
-        // it is written, instead of in blank and then again.
-        pendingAppend_ = 0;
-        before_[recno] = std::vector<std::optional<std::string>>(tags_.size());
-        return;
-    }
-    settlePending();
     before_[recno] = keysNow();
-}
-
-void Orders::settlePending() {
-    if (!pendingAppend_) return;
-    uint32_t recno = pendingAppend_;
-    pendingAppend_ = 0;
-    std::vector<std::optional<std::string>> keys = std::move(pendingKeys_);
-    for (auto& b : bags_) {
-        CdxBag::WriteGuard g(*b);
-        for (size_t i = 0; i < tags_.size() && i < keys.size(); ++i) {
-            OrderTag& ot = tags_[i];
-            if (ot.bag != b.get() || !ot.maker.computable() || !keys[i]) continue;
-            insertKey(ot, *keys[i], recno);
-        }
-    }
 }
 
 void Orders::afterChange(Table&, uint32_t recno) {
     if (tags_.empty()) return;
-    if (pendingAppend_ != recno) settlePending();
     auto it = before_.find(recno);
     if (it == before_.end()) return;  // announced before we were attached
     std::vector<std::optional<std::string>> old = std::move(it->second);
     before_.erase(it);
     std::vector<std::optional<std::string>> now = keysNow();
-    std::vector<std::pair<size_t, std::string>> orphaned;  // unique keys that lost their record
-    // One lock per bag for all its tags.
+    // One lock per bag for all its tags. A unique key that lost its record
+    // finds its next holder under the same lock: between the two, another
+    // writer would take the free key without asking who comes first.
     for (auto& b : bags_) {
         bool any = false;
         for (size_t i = 0; i < tags_.size() && i < old.size(); ++i)
@@ -893,6 +856,7 @@ void Orders::afterChange(Table&, uint32_t recno) {
                 any = true;
         if (!any) continue;
         CdxBag::WriteGuard g(*b);
+        std::vector<std::pair<size_t, std::string>> orphaned;
         for (size_t i = 0; i < tags_.size() && i < old.size(); ++i) {
             OrderTag& ot = tags_[i];
             if (ot.bag != b.get() || !ot.maker.computable() || old[i] == now[i]) continue;
@@ -900,8 +864,8 @@ void Orders::afterChange(Table&, uint32_t recno) {
                 orphaned.emplace_back(i, *old[i]);
             if (now[i]) insertKey(ot, *now[i], recno);
         }
+        for (auto& [i, key] : orphaned) refillUnique(i, key, recno);
     }
-    for (auto& [i, key] : orphaned) refillUnique(i, key, recno);
     if (last_.valid && last_.recno == recno) last_ = {};
 }
 
@@ -934,7 +898,10 @@ void Orders::refillUnique(size_t idx, const std::string& key, uint32_t except) {
     std::string myFor = noSpaces(ot.tag->info().forExpr);
     bool viaSibling = false;
     for (auto& other : tags_) {
-        if (&other == &ot || other.tag->unique() || !other.maker.computable()) continue;
+        // Only a tag of the same bag: its lock is the one held now.
+        if (&other == &ot || other.bag != ot.bag || other.tag->unique() ||
+            !other.maker.computable())
+            continue;
         std::string k = noSpaces(other.tag->info().keyExpr);
         if (noSpaces(other.tag->info().forExpr) != myFor) continue;
         if (!(k == mine || (k.size() > mine.size() && k.compare(0, mine.size(), mine) == 0 &&
@@ -964,22 +931,27 @@ void Orders::refillUnique(size_t idx, const std::string& key, uint32_t except) {
 
 void Orders::afterAppend(Table&, uint32_t recno) {
     if (tags_.empty()) return;
-    settlePending();
-    // Kept aside until the record is written or anything else happens here.
-    pendingAppend_ = recno;
-    pendingKeys_ = keysNow();
+    // The blank record's keys go in at once, so that the tags never miss a
+    // record that is in the table (other users see both at the same time).
+    std::vector<std::optional<std::string>> now = keysNow();
+    for (auto& b : bags_) {
+        CdxBag::WriteGuard g(*b);
+        for (size_t i = 0; i < tags_.size(); ++i) {
+            OrderTag& ot = tags_[i];
+            if (ot.bag != b.get() || !ot.maker.computable() || !now[i]) continue;
+            insertKey(ot, *now[i], recno);
+        }
+    }
     last_ = {};
 }
 
 void Orders::afterPack(Table&) {
     before_.clear();
-    pendingAppend_ = 0;
     reindex();
 }
 
 void Orders::afterZap(Table&) {
     before_.clear();
-    pendingAppend_ = 0;
     reindex();
 }
 
@@ -988,10 +960,6 @@ void Orders::tableClosing(Table& t) {
     // A change still in the buffer is written now, while we can follow it.
     try {
         t.flush();
-    } catch (...) {
-    }
-    try {
-        settlePending();
     } catch (...) {
     }
     for (auto& b : bags_) {
@@ -1012,7 +980,6 @@ void Orders::tableClosing(Table& t) {
 // Checking
 
 std::vector<std::string> Orders::check() {
-    settlePending();
     std::vector<std::string> faults;
     Table& t = wa_->table();
     t.flush();

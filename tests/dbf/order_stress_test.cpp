@@ -145,8 +145,13 @@ TEST(OrderStress, WritersInSeveralProcessesKeepTagsAndChanges) {
     }
     // The indexes agree with the records.
     auto faults = checkBags(table, {bag1, bag2});
-    EXPECT_TRUE(faults.empty()) << faults.size()
-                                << " faltas; la primera: " << (faults.empty() ? "" : faults[0]);
+    std::string all;
+    for (const auto& f : faults) all += f + "\n";
+    if (!faults.empty() && std::getenv("VDR_STRESS_TRACE")) {
+        for (int i = 0; i < kProcs; ++i)
+            all += dbftest::readFile(dir.file("log" + std::to_string(i)));
+    }
+    EXPECT_TRUE(faults.empty()) << faults.size() << " faltas:\n" << all;
 
     // Every committed change is there.
     struct Last {
