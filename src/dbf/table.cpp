@@ -539,7 +539,10 @@ void Table::storeRecord(uint32_t recno, const char* src) {
 
 bool Table::read(uint32_t recno) {
     flush();
-    uint32_t count = recCount();
+    // Records never leave a shared table (pack and zap need exclusive use), so a
+    // record within the count already known exists; the header is read again
+    // only to look beyond it, where another user may have appended.
+    uint32_t count = recno >= 1 && recno <= count_ ? count_ : recCount();
     changeAnnounced_ = false;
     if (recno < 1 || recno > count) {
         blankRecord(buf_.data());

@@ -40,7 +40,8 @@ uint32_t WorkArea::lastRec() {
 
 uint32_t WorkArea::nextRec(uint32_t r) {
     if (order_) return order_->next(r);
-    return r < table_->recCount() ? r + 1 : 0;
+    if (r < table_->knownRecCount()) return r + 1;
+    return r < table_->recCount() ? r + 1 : 0;  // past the known end: look for new records
 }
 
 uint32_t WorkArea::prevRec(uint32_t r) {

@@ -225,6 +225,20 @@ TEST(Visibility, SecondOpenSeesCommittedChangesAtItsNextMove) {
     EXPECT_EQ(r.recno(), 3u);
     EXPECT_EQ(r.get(0).asNumber(), 77);
     EXPECT_EQ(r.recCount(), 3u);
+    // Skipping on from the last record finds a record appended meanwhile.
+    w->appendBlank();
+    w->putNumber(0, 78);
+    w->unlockAll();
+    r.skip();
+    EXPECT_FALSE(r.eof());
+    EXPECT_EQ(r.get(0).asNumber(), 78);
+    // And a change to a record already counted is seen when moving onto it.
+    w->read(1);
+    ASSERT_TRUE(w->lockRecord(1, true));
+    w->putNumber(0, 500);
+    w->unlockAll();
+    r.goTo(1);
+    EXPECT_EQ(r.get(0).asNumber(), 500);
 }
 
 TEST(Visibility, AnotherProcessAppendsAndWrites) {
