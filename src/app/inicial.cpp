@@ -9,17 +9,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QToolBar>
 #include <QProcess>
 #include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <QToolBar>
 
 #include "app/help.h"
 #include "app/mainwindow.h"
 #include "app/menu.h"
 #include "app/sysinfo.h"
 #include "company/selection.h"
+#include "company/upkeep.h"
 #include "dbf/workspace.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
@@ -158,6 +159,7 @@ int INICIAL() {
                          : bundle);
     registerAppFunctions();
     company::registerCompanyFunctions();
+    company::registerUpkeepFunctions();
 
     // 2-3. The frame and its pictures.
     MainWindow window;

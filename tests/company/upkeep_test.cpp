@@ -1,0 +1,195 @@
+// Creating, changing and deleting companies through their dialogs, on a real
+// installation, as a user would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "company/selection.h"
+#include "company/upkeep.h"
+#include "data/interaction.h"
+#include "data/session.h"
+#include "dbf/order.h"
+#include "dbf/workspace.h"
+#include "subprocess.h"
+#include "toolkit/dialog.h"
+#include "toolkit/resources.h"
+#include "toolkit/testdriver.h"
+#include "xbase/runtime.h"
+
+namespace {
+
+int argc = 1;
+char arg0[] = "test_company";
+char* argv[] = {arg0, nullptr};
+
+class UpkeepTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));
+        previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        data::setInteraction(&interaction);
+        ASSERT_TRUE(tk::ResourceLibrary::load(dir.filePath(QStringLiteral("ZariReva.rcc"))));
+        dbf::workspace().closeAll();
+        xb::resetRuntime();
+        ASSERT_TRUE(data::startSession("CAJA1"));
+        company::registerCompanyFunctions();
+        company::registerUpkeepFunctions();
+        xb::assignVar("G_CAMINO", xb::Value::str("EMP00001\\"));
+    }
+    void TearDown() override {
+        dbf::workspace().closeAll();
+        data::setInteraction(nullptr);
+        QDir::setCurrent(previous);
+    }
+    void addCompany(const std::string& code, const std::string& camino, const char* name) {
+        dbf::Workspace& ws = dbf::workspace();
+        const int a = ws.open("ContEmpr.Ini", "ADD", dbf::OpenOptions{});
+        dbf::orders(*ws.area(a)).addBag("ContEmx1.cdx");
+        dbf::WorkArea& wa = *ws.area(a);
+        wa.append();
+        wa.put(ws.fieldIndex(a, "CODEMPR"), xb::Value::str(code));
+        wa.put(ws.fieldIndex(a, "CAMINO"), xb::Value::str(camino));
+        wa.put(ws.fieldIndex(a, "EMPRESA"), xb::Value::str(name));
+        wa.put(ws.fieldIndex(a, "NIT"), xb::Value::str("900123"));
+        wa.unlock();
+        ws.close(a);
+    }
+    int companies() {
+        dbf::Workspace& ws = dbf::workspace();
+        const int a = ws.open("ContEmpr.Ini", "CNT", dbf::OpenOptions{});
+        const int n = static_cast<int>(ws.area(a)->countVisible());
+        ws.close(a);
+        return n;
+    }
+    QTemporaryDir dir;
+    QString previous;
+    tk::ToolkitInteraction interaction;
+};
+
+TEST_F(UpkeepTest, NewCompanyProposesNextCodeAndRefusesDuplicatesAndBlankName) {
+    for (int i = 2; i <= 9; ++i) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%05d", i);
+        addCompany(code, std::string("EMP") + code, "OTRA");
+    }
+    tk::test::Driver driver;
+    driver.watchdog(20000);
+    QString proposed, proposedDir, afterDuplicate, afterFree;
+    bool leftDuplicate = true;
+    driver.whenOpen(QStringLiteral("FoldIniEmpr"), [&](tk::test::Handle& h) {
+        h.onPage(101, 1);
+        proposed = h.text(101);
+        proposedDir = h.text(111);
+        leftDuplicate = h.type(101, QStringLiteral("00003"));
+        afterDuplicate = h.text(111);
+        h.key(101, Qt::Key_Home);  // the refused code is still there: type over it
+        h.type(101, QStringLiteral("00012"));
+        afterFree = h.text(111);
+        h.type(103, QStringLiteral("800555"));
+        h.type(105, QStringLiteral("CALLE 1"));
+        h.press(200);  // no name: refused, the form stays
+        ASSERT_TRUE(h.window()->isVisible());
+        h.type(102, QStringLiteral("NUEVA & CIA"));
+        h.press(200);
+    });
+    company::DATOSEMPR("I");
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(proposed.trimmed(), QStringLiteral("00010"));
+    EXPECT_EQ(proposedDir.trimmed(), QStringLiteral("EMP00010"));
+    EXPECT_FALSE(leftDuplicate);
+    EXPECT_EQ(afterDuplicate.trimmed(), QStringLiteral("EMP00010"));
+    EXPECT_EQ(afterFree.trimmed(), QStringLiteral("EMP00012"));
+    const QStringList texts = driver.boxTexts();
+    ASSERT_GE(texts.size(), 2);
+    EXPECT_EQ(texts[0], QStringLiteral("Código de empresa ya exite,\npor favor seleccione otro."));
+    EXPECT_TRUE(
+        texts.contains(QStringLiteral("Debe ingresar por lo menos Código, Dirección y Nit")));
+    // Saved: the new company is the session company, with its tables.
+    EXPECT_EQ(companies(), 10);
+    EXPECT_EQ(xb::getVar("G_CAMINO").asString(), "EMP00012\\");
+    EXPECT_TRUE(QFile::exists(QStringLiteral("EMP00012/VdrProsp.dbf")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral("EMP00012/VdrPrpx1.cdx")));
+    EXPECT_FALSE(dbf::workspace().used("Control"));
+}
+
+TEST_F(UpkeepTest, DeletionRefusesTestCompanyAndForeignDirectoriesAndRemovesEverything) {
+    addCompany("00002", "EMP00002", "BORRABLE");
+    addCompany("00003", "../x", "RARA");
+    addCompany("00004", "/tmp", "PELIGROSA");
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral("EMP00002/CAJA1/mas/hondo")));
+    QFile(QStringLiteral("EMP00002/datos.dbf")).open(QIODevice::WriteOnly);
+    QFile(QStringLiteral("EMP00002/CAJA1/Buffer1.dbf")).open(QIODevice::WriteOnly);
+    QFile(QStringLiteral("EMP00002/CAJA1/mas/hondo/x.txt")).open(QIODevice::WriteOnly);
+    QDir outside(dir.path() + QStringLiteral("/../x"));
+    QDir().mkpath(outside.absolutePath());
+    QFile(outside.filePath(QStringLiteral("keep.txt"))).open(QIODevice::WriteOnly);
+
+    tk::test::Driver driver;
+    driver.watchdog(20000);
+    driver.answer({1, 1, 2, 1});  // test company's alert; foreign dirs' alerts; No; then Si
+    driver.whenOpen(QStringLiteral("ElimEmpr"), [&](tk::test::Handle& h) {
+        h.press(412);              // 00001: the test company is never deleted
+        h.key(101, Qt::Key_Down);  // 00002
+        h.key(101, Qt::Key_Down);  // 00003 "../x"
+        h.press(412);
+        h.key(101, Qt::Key_Down);  // 00004 "/tmp"
+        h.press(412);
+        h.key(101, Qt::Key_Up);
+        h.key(101, Qt::Key_Up);  // 00002
+        h.press(412);            // question answered No
+        h.press(412);            // question answered Si
+        h.press(401);
+    });
+    company::ELIMEMPR();
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    const QStringList texts = driver.boxTexts();
+    ASSERT_GE(texts.size(), 4) << texts.join('|').toStdString();
+    EXPECT_EQ(texts[0], QStringLiteral("Empresa de Pruebas no puede ser borrada."));
+    EXPECT_TRUE(texts[1].contains(QStringLiteral("no es una carpeta de empresa")));
+    EXPECT_TRUE(texts[2].contains(QStringLiteral("no es una carpeta de empresa")));
+    EXPECT_EQ(texts[3], QStringLiteral("Seguro desea eliminar la empresa  \"BORRABLE\" ?"));
+    EXPECT_FALSE(QDir(QStringLiteral("EMP00002")).exists());
+    EXPECT_TRUE(QDir(QStringLiteral("EMP00001")).exists());
+    EXPECT_TRUE(QFile::exists(outside.filePath(QStringLiteral("keep.txt"))));
+    EXPECT_TRUE(QDir(QStringLiteral("/tmp")).exists());
+    EXPECT_EQ(companies(), 3);  // 00001 and the two refused ones
+    outside.removeRecursively();
+}
+
+TEST_F(UpkeepTest, DeletingTheSessionCompanyAsksForANewSelection) {
+    addCompany("00002", "EMP00002", "EN USO");
+    QDir().mkpath(QStringLiteral("EMP00002"));
+    xb::assignVar("G_CAMINO", xb::Value::str("EMP00002\\"));
+    tk::test::Driver driver;
+    driver.watchdog(20000);
+    driver.answer({1, 1});  // Si to the question; the notice
+    driver.whenOpen(QStringLiteral("ElimEmpr"), [&](tk::test::Handle& h) {
+        h.key(101, Qt::Key_Down);
+        h.press(412);
+    });
+    driver.whenOpen(QStringLiteral("SelecEmpr"),
+                    [&](tk::test::Handle& h) { h.key(101, Qt::Key_Return); });
+    company::ELIMEMPR();
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_TRUE(driver.boxTexts().contains(QStringLiteral("Debe seleccionar una empresa")));
+    EXPECT_EQ(xb::getVar("G_CAMINO").asString(), "EMP00001\\");
+    EXPECT_FALSE(QDir(QStringLiteral("EMP00002")).exists());
+}
+
+TEST(CompanyDirectory, OnlyDirectChildrenNamedEmpAndFiveDigits) {
+    EXPECT_TRUE(company::isCompanyDirectory("EMP00002"));
+    EXPECT_TRUE(company::isCompanyDirectory("emp12345 "));
+    for (const char* bad :
+         {"../x", "/tmp", "EMP0001", "EMP000012", "EMP0000A", "EMP/0001", "", "  ", ".."})
+        EXPECT_FALSE(company::isCompanyDirectory(bad)) << bad;
+}
+
+}  // namespace
