@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScreen>
 #include <QTableView>
 #include <QTest>
@@ -108,6 +109,20 @@ TEST(Screenshot, EveryTemplate) {
         QApplication::processEvents();
         EXPECT_TRUE(d.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
+    // Every bitmap and icon on one sheet, as the toolkit draws them.
+    const QStringList bitmaps = tk::ResourceLibrary::bitmapNames();
+    const QStringList icons = tk::ResourceLibrary::iconNames();
+    QImage sheet(10 * 72, static_cast<int>((bitmaps.size() + icons.size()) / 10 + 1) * 72,
+                 QImage::Format_RGB32);
+    sheet.fill(QColor(255, 235, 175));
+    QPainter p(&sheet);
+    int i = 0;
+    for (const QString& b : bitmaps)
+        p.drawPixmap((i % 10) * 72 + 4, (i / 10) * 72 + 4, tk::bitmap(b, QSize(64, 64))), ++i;
+    for (const QString& ic : icons)
+        p.drawPixmap((i % 10) * 72 + 4, (i / 10) * 72 + 4, tk::iconPixmap(ic, 64)), ++i;
+    p.end();
+    EXPECT_TRUE(sheet.save(dir + QStringLiteral("/bitmaps.png")));
 }
 
 }  // namespace
