@@ -592,6 +592,25 @@ bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
     if (!ot) throw DbfError(36, "No hay un orden activo para buscar.", wa_->table().path());
     Table& t = wa_->table();
     t.flush();
+    bool fitsType = false;
+    switch (ot->maker.type()) {
+        case cdxkey::Type::Character:
+            fitsType = v.isString();
+            break;
+        case cdxkey::Type::Date:
+            fitsType = v.isDate();
+            break;
+        case cdxkey::Type::Logical:
+            fitsType = v.isLogical();
+            break;
+        default:
+            fitsType = v.isNum();
+    }
+    if (!fitsType)
+        throw DbfError(
+            kErrDataType,
+            "El valor buscado no es del tipo de la clave del orden " + ot->tag->name() + ".",
+            ot->bag->path());
     std::string k = ot->maker.encode(v, false);
     CdxPos p;
     if (!lastOne) {

@@ -244,6 +244,9 @@ TEST_F(OrderTest, SeekExactSoftAndLast) {
     EXPECT_EQ(rows[wa.recno()].vend, "V4");
     EXPECT_FALSE(o.seek(xb::Value::str("ZZZ"), true));
     EXPECT_TRUE(wa.eof());
+    // A value of another type is an error, not a match of everything.
+    EXPECT_THROW(o.seek(xb::Value::num(3)), DbfError);
+    EXPECT_THROW(o.seek(xb::Value::nil()), DbfError);
     // Date order seeks its DTOS text; a numeric tag seeks numbers.
     o.setOrder(4);
     const Row& some = rows[17];
