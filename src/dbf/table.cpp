@@ -462,7 +462,9 @@ void Table::blankRecord(char* dst) const {
 }
 
 uint32_t Table::recCount() {
-    if (shared_) {
+    // While this open batches appends under its header lock, nobody else can
+    // append and its own count is the true one.
+    if (shared_ && tail_.empty()) {
         uint32_t c = readHeaderCount();
         if (c > count_) {
             // Believe the header only as far as complete records exist.
@@ -475,12 +477,11 @@ uint32_t Table::recCount() {
 }
 
 void Table::loadRecord(uint32_t recno, char* dst) {
+    if (!tail_.empty() && recno >= tailFirst_) {
+        std::memcpy(dst, tail_.data() + size_t(recno - tailFirst_) * recordLength_, recordLength_);
+        return;
+    }
     if (!shared_) {
-        if (!tail_.empty() && recno >= tailFirst_) {
-            std::memcpy(dst, tail_.data() + size_t(recno - tailFirst_) * recordLength_,
-                        recordLength_);
-            return;
-        }
         if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) {
             std::memcpy(dst, window_.data() + size_t(recno - windowFirst_) * recordLength_,
                         recordLength_);
@@ -523,7 +524,7 @@ void Table::loadRecord(uint32_t recno, char* dst) {
 }
 
 void Table::storeRecord(uint32_t recno, const char* src) {
-    if (!shared_ && !tail_.empty() && recno >= tailFirst_) {
+    if (!tail_.empty() && recno >= tailFirst_) {
         std::memcpy(tail_.data() + size_t(recno - tailFirst_) * recordLength_, src, recordLength_);
         return;
     }
@@ -615,7 +616,29 @@ uint32_t Table::appendBlank(bool releaseOthers) {
         if (tail_.size() >= kTailBytes) flushTail();
     } else {
         bool own = !fileLocked_ && !headerLocked_;
-        if (own && !lockHeader(kAppendWaitMs))
+        if (!own) {
+            // The caller holds the header (a file lock for bulk work): nobody
+            // else can append, so records are batched and written, with the
+            // count, when the lock is released or the table committed.
+            if (tail_.empty()) {
+                uint32_t n = recCount();
+                uint64_t disk = (io::fileSize(fd_) - headerLength_) / recordLength_;
+                count_ = disk < n ? static_cast<uint32_t>(disk) : n;
+                tailFirst_ = count_ + 1;
+            }
+            size_t at = tail_.size();
+            tail_.resize(at + recordLength_);
+            blankRecord(tail_.data() + at);
+            ++count_;
+            recno_ = count_;
+            phantom_ = false;
+            blankRecord(buf_.data());
+            lockRecord(recno_, releaseOthers);
+            if (tail_.size() >= kTailBytes) flushTail();
+            for (TableObserver* o : observers_) o->afterAppend(*this, recno_);
+            return recno_;
+        }
+        if (!lockHeader(kAppendWaitMs))
             fail(kErrAppendLock,
                  "No se puede añadir un registro: otro usuario tiene bloqueada la tabla.",
                  kOsSharingViolation);
@@ -633,10 +656,10 @@ uint32_t Table::appendBlank(bool releaseOthers) {
             writeHeaderCount(n + 1);
             count_ = n + 1;
         } catch (...) {
-            if (own) unlockHeader();
+            unlockHeader();
             throw;
         }
-        if (own) unlockHeader();
+        unlockHeader();
         recno_ = count_;
         phantom_ = false;
         blankRecord(buf_.data());
@@ -965,6 +988,10 @@ bool Table::lockHeader(int waitMs) {
 
 void Table::unlockHeader() {
     if (!headerLocked_) return;
+    if (!fileLocked_) {
+        flush();
+        flushTail();
+    }
     if (!fileLocked_) locks::unlock(fd_, locks::kHeaderByte, 1);
     headerLocked_ = false;
 }
@@ -1009,10 +1036,8 @@ bool Table::lockFile() {
 
 void Table::unlockAll() {
     flush();
-    if (!shared_) {
-        flushTail();
-        return;
-    }
+    flushTail();  // appends batched under the lock are committed before it goes
+    if (!shared_) return;
     if (fileLocked_) {
         int64_t max = locks::fileLockRecords(headerLength_, recordLength_);
         locks::unlock(fd_, locks::kHeaderByte - max, max + 1);

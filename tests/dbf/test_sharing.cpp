@@ -200,6 +200,32 @@ TEST(RecordLocks, AppendFailsWhileAnotherHoldsTheHeader) {
     EXPECT_EQ(b->appendBlank(), 3u);
 }
 
+TEST(Visibility, AppendsUnderAFileLockAreCommittedAtTheUnlock) {
+    TempDir d;
+    std::string p = makeTable(d, 2);
+    auto w = Table::open(p);
+    auto r = Table::open(p);
+    ASSERT_TRUE(w->lockFile());
+    for (int i = 0; i < 50; ++i) {
+        uint32_t n = w->appendBlank();
+        EXPECT_EQ(n, 3u + static_cast<uint32_t>(i));
+        w->putNumber(0, 1000 + i);
+        w->putMemo(2, "lote " + std::to_string(i));
+    }
+    w->read(10);  // the batch reads back its own records
+    EXPECT_EQ(w->getNumber(0), 1007);
+    EXPECT_EQ(w->recCount(), 52u);
+    EXPECT_EQ(r->recCount(), 2u);  // nothing committed yet
+    EXPECT_THROW(r->appendBlank(), DbfError);
+    w->unlockAll();
+    EXPECT_EQ(r->recCount(), 52u);
+    r->read(52);
+    EXPECT_EQ(r->getNumber(0), 1049);
+    EXPECT_EQ(r->getMemo(2), "lote 49");
+    EXPECT_EQ(r->appendBlank(), 53u);
+    EXPECT_TRUE(r->check().empty());
+}
+
 TEST(Visibility, SecondOpenSeesCommittedChangesAtItsNextMove) {
     TempDir d;
     std::string p = makeTable(d, 2);
