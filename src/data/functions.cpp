@@ -6,6 +6,8 @@
 #include "data/maintenance.h"
 #include "data/msgmeter.h"
 #include "data/session.h"
+#include "dbf/dbffuncs.h"
+#include "dbf/order.h"
 
 #include "xbase/runtime.h"
 
@@ -52,6 +54,10 @@ xb::Value withMeter(xb::Args& a, F f) {
 void registerDataFunctions() {
     using xb::Args;
     using xb::Value;
+    // The engine's own table and order functions come with the session, so
+    // that menus and scripts can work on tables.
+    dbf::registerDbfFunctions();
+    dbf::registerOrderFunctions();
     // A failure escaping a procedure goes to the error handler, which may
     // have it run again or give a default value for it.
     auto reg = [](const char* name, xb::NativeFn fn) {
