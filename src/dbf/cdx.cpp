@@ -357,7 +357,8 @@ void CdxBag::endWrite() {
 void CdxBag::spill() {
     for (uint32_t off : dirtyNodes_) {
         auto c = cache_.find(off);
-        if (c == cache_.end() || !c->second.owner) continue;
+        if (c == cache_.end()) continue;
+        if (!c->second.owner) corrupt("nodo sin etiqueta al escribir");
         std::array<uint8_t, kCdxPage> page;
         if (!encode(c->second, *c->second.owner, page.data()))
             corrupt("nodo demasiado lleno al escribir");
@@ -562,7 +563,19 @@ const CdxNode& CdxBag::node(uint32_t off, const CdxTag& owner) {
     CdxNode n;
     if (!decode(page, off, owner, n))
         corrupt("nodo ilegible en la posición " + std::to_string(off));
+    n.owner = &owner;
     return cache_.emplace(off, std::move(n)).first->second;
+}
+
+CdxNode& CdxBag::mutableNode(uint32_t off, const CdxTag& owner) {
+    node(off, owner);
+    return cache_.find(off)->second;
+}
+
+void CdxBag::touch(uint32_t off) {
+    if (readOnly_) throw DbfError(kErrReadonly, "El índice está abierto sólo para lectura", path_);
+    ++generation_;
+    dirtyNodes_.insert(off);
 }
 
 void CdxBag::putNode(CdxNode n, const CdxTag& owner) {
@@ -1195,10 +1208,29 @@ bool CdxTag::insert(std::string_view key, uint32_t recno) {
     }
     std::vector<PathStep> path;
     descend(k, recno, path);
-    CdxNode leaf = bag_->node(path.back().node, *this);
     size_t i = path.back().index;
-    if (!leaf.leaf()) bag_->corrupt("se esperaba una hoja en la etiqueta " + name());
-    if (i < leaf.size() && cmpEntry(leaf, i, k, recno) == 0) return false;
+    {
+        // The usual case changes one leaf in place: the entry goes before the
+        // leaf's greatest one and the leaf still has room.
+        CdxNode& in = bag_->mutableNode(path.back().node, *this);
+        if (!in.leaf()) bag_->corrupt("se esperaba una hoja en la etiqueta " + name());
+        if (i < in.size() && cmpEntry(in, i, k, recno) == 0) return false;
+        if (i < in.size()) {
+            if (in.stored < 0) in.stored = storedAll(in, info_.keyLength, pad_);
+            in.keys.insert(i * info_.keyLength, k);
+            in.recnos.insert(in.recnos.begin() + static_cast<long>(i), recno);
+            in.stored += leafStoredDelta(*this, in, i, true);
+            if (bag_->fits(in, *this)) {
+                bag_->touch(in.offset);
+                return true;
+            }
+            // No room after all: undo and take the general way.
+            in.stored -= leafStoredDelta(*this, in, i, true);
+            in.keys.erase(i * info_.keyLength, info_.keyLength);
+            in.recnos.erase(in.recnos.begin() + static_cast<long>(i));
+        }
+    }
+    CdxNode leaf = bag_->node(path.back().node, *this);
     if (leaf.stored < 0) leaf.stored = storedAll(leaf, info_.keyLength, pad_);
     leaf.keys.insert(i * info_.keyLength, k);
     leaf.recnos.insert(leaf.recnos.begin() + static_cast<long>(i), recno);
@@ -1213,9 +1245,21 @@ bool CdxTag::remove(std::string_view key, uint32_t recno) {
     std::string k = normalize(key);
     std::vector<PathStep> path;
     descend(k, recno, path);
-    CdxNode leaf = bag_->node(path.back().node, *this);
     size_t i = path.back().index;
-    if (i >= leaf.size() || cmpEntry(leaf, i, k, recno) != 0) return false;
+    {
+        // In place when the leaf keeps its greatest entry and is not emptied.
+        CdxNode& in = bag_->mutableNode(path.back().node, *this);
+        if (i >= in.size() || cmpEntry(in, i, k, recno) != 0) return false;
+        if (i + 1 < in.size()) {
+            if (in.stored < 0) in.stored = storedAll(in, info_.keyLength, pad_);
+            in.stored += leafStoredDelta(*this, in, i, false);
+            in.keys.erase(i * info_.keyLength, info_.keyLength);
+            in.recnos.erase(in.recnos.begin() + static_cast<long>(i));
+            bag_->touch(in.offset);
+            return true;
+        }
+    }
+    CdxNode leaf = bag_->node(path.back().node, *this);
     if (leaf.stored < 0) leaf.stored = storedAll(leaf, info_.keyLength, pad_);
     leaf.stored += leafStoredDelta(*this, leaf, i, false);
     leaf.keys.erase(i * info_.keyLength, info_.keyLength);

@@ -208,7 +208,10 @@ class CdxBag {
 
     // Page layer (used by the tags).
     const CdxNode& node(uint32_t offset, const CdxTag& owner);
-    void putNode(CdxNode n, const CdxTag& owner);  // encodes; throws when it does not fit
+    void putNode(CdxNode n, const CdxTag& owner);  // throws when it does not fit
+    // A cached node to change in place; touch() marks it changed.
+    CdxNode& mutableNode(uint32_t offset, const CdxTag& owner);
+    void touch(uint32_t offset);
     bool fits(const CdxNode& n, const CdxTag& owner) const;
     uint32_t allocNode();
     void freeNode(uint32_t offset);
