@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include "company/selection.h"
@@ -190,6 +192,67 @@ TEST(CompanyDirectory, OnlyDirectChildrenNamedEmpAndFiveDigits) {
     for (const char* bad :
          {"../x", "/tmp", "EMP0001", "EMP000012", "EMP0000A", "EMP/0001", "", "  ", ".."})
         EXPECT_FALSE(company::isCompanyDirectory(bad)) << bad;
+}
+
+}  // namespace
+
+namespace {
+
+// The very first start: no catalogue at all. It is created, the creation form
+// proposes 00001 (read-only) and EMP00001, and after saving the selection
+// lists that company and makes it the session company.
+TEST_F(UpkeepTest, FirstStartCreatesTheCatalogueAndTheFirstCompany) {
+    dbf::workspace().closeAll();
+    for (const char* f : {"ContEmpr.Ini", "ContEmx1.cdx"})
+        ASSERT_TRUE(QFile::remove(QString::fromLatin1(f)));
+    ASSERT_TRUE(QDir(QStringLiteral("EMP00001")).removeRecursively());
+
+    tk::test::Driver driver;
+    driver.watchdog(30000);
+    QString code, camino;
+    bool codeReadOnly = false;
+    driver.whenOpen(QStringLiteral("FoldIniEmpr"), [&](tk::test::Handle& h) {
+        h.onPage(101, 1);
+        code = h.text(101);
+        camino = h.text(111);
+        codeReadOnly = qobject_cast<QLineEdit*>(h.control(101))->isReadOnly();
+        h.type(102, QStringLiteral("EMPRESA DE PRUEBAS"));
+        h.type(103, QStringLiteral("900111222"));
+        h.press(200);
+    });
+    int rows = -1;
+    driver.whenOpen(QStringLiteral("SelecEmpr"), [&](tk::test::Handle& h) {
+        rows = h.dialog()->ctl<QTableView>(101)->model()->rowCount();
+        h.key(101, Qt::Key_Return);
+    });
+    ASSERT_TRUE(company::SELEEMPR());
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(code.trimmed(), QStringLiteral("00001"));
+    EXPECT_EQ(camino.trimmed(), QStringLiteral("EMP00001"));
+    EXPECT_TRUE(codeReadOnly);
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(xb::getVar("G_CAMINO").asString(), "EMP00001\\");
+    EXPECT_TRUE(QFile::exists(QStringLiteral("ContEmpr.Ini")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral("ContEmx1.cdx")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral("EMP00001/VdrVend.dbf")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral("EMP00001/CAJA1/ContTrm.ini")));
+}
+
+// Giving up the first company leaves nothing to choose: the user is offered
+// to end the program.
+TEST_F(UpkeepTest, CancelledFirstCompanyOffersToEnd) {
+    dbf::workspace().closeAll();
+    for (const char* f : {"ContEmpr.Ini", "ContEmx1.cdx"})
+        ASSERT_TRUE(QFile::remove(QString::fromLatin1(f)));
+    tk::test::Driver driver;
+    driver.watchdog(30000);
+    driver.answer({1});  // Si: end the program
+    driver.whenOpen(QStringLiteral("FoldIniEmpr"),
+                    [&](tk::test::Handle& h) { h.onPage(101, 1).press(201); });
+    EXPECT_FALSE(company::SELEEMPR());
+    ASSERT_EQ(driver.boxes().size(), 1u);
+    EXPECT_TRUE(driver.boxes()[0].text.contains(QStringLiteral("terminar el programa")));
+    EXPECT_FALSE(dbf::workspace().used("Control"));
 }
 
 }  // namespace
