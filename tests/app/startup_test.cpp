@@ -157,4 +157,38 @@ TEST_F(StartTest, GoodNameRunsAndSecondCopyDefersToFirst) {
     EXPECT_TRUE(readLog(log).isEmpty()) << readLog(log).join('\n').toStdString();
 }
 
+// A copy started under another file name finds no socket of its own name,
+// but the window title is taken: it says so and ends.
+TEST_F(StartTest, CopyUnderAnotherNameIsCaughtByTheTitle) {
+    ASSERT_TRUE(testsupport::assembleInstallation(start));
+    const QString other = tmp.path() + QStringLiteral("/otro-programa");
+    ASSERT_TRUE(QFile::copy(testsupport::binary("vdrcontv"), other));
+    QDir().mkpath(tmp.path() + QStringLiteral("/run"));
+    QProcessEnvironment env =
+        testsupport::programEnvironment(tmp.path() + QStringLiteral("/first.log"));
+    env.insert(QStringLiteral("TMPDIR"), tmp.path() + QStringLiteral("/run"));
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.setWorkingDirectory(start);
+    first.start(testsupport::binary("vdrcontv"), {QStringLiteral("caja1")});
+    ASSERT_TRUE(first.waitForStarted());
+    QThread::msleep(2500);  // until its window exists
+    ASSERT_EQ(first.state(), QProcess::Running);
+
+    QProcess copy;
+    QProcessEnvironment env2 = env;
+    const QString log2 = tmp.path() + QStringLiteral("/copy.log");
+    env2.insert(QStringLiteral("VDR_MSGLOG"), log2);
+    copy.setProcessEnvironment(env2);
+    copy.setWorkingDirectory(start);
+    copy.start(other, {QStringLiteral("caja2")});
+    EXPECT_TRUE(copy.waitForFinished(20000));
+    EXPECT_EQ(readLog(log2),
+              QStringList{QStringLiteral("Atención.....|La aplicación ya está abierta.")});
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
+}
+
 }  // namespace
