@@ -542,6 +542,15 @@ void Dialog::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (!initDone_) {
         initDone_ = true;
+        // VDR_TRACE names a file that receives a line per dialog shown, for
+        // timing the program from outside (the start-up benchmark) and for
+        // support.
+        const QString trace = qEnvironmentVariable("VDR_TRACE");
+        if (!trace.isEmpty()) {
+            QFile f(trace);
+            if (f.open(QIODevice::Append | QIODevice::Text))
+                f.write(QStringLiteral("shown %1\n").arg(name_).toUtf8());
+        }
         if (onInit_) QTimer::singleShot(0, this, [this] { onInit_(); });
     }
 }
