@@ -261,18 +261,21 @@ class Orders::Nav : public OrderNav {
   public:
     explicit Nav(Orders* o) : o_(o) {}
     uint32_t first() override {
+        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         o_->last_ = o_->scopedFirst(*ot);
         return o_->last_.valid ? o_->last_.recno : 0;
     }
     uint32_t last() override {
+        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         o_->last_ = o_->scopedLast(*ot);
         return o_->last_.valid ? o_->last_.recno : 0;
     }
     uint32_t next(uint32_t recno) override {
+        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         CdxPos p = o_->positionOf(*ot, recno);
@@ -281,6 +284,7 @@ class Orders::Nav : public OrderNav {
         return o_->last_.valid ? o_->last_.recno : 0;
     }
     uint32_t prev(uint32_t recno) override {
+        o_->settlePending();
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         CdxPos p = o_->positionOf(*ot, recno);
@@ -362,6 +366,7 @@ void Orders::loadTags() {
 
 void Orders::addBag(const std::string& path) {
     wa_->table().flush();
+    settlePending();
     std::string resolved = resolvePath(path);
     if (auto f = findExisting(path)) resolved = *f;
     for (auto& b : bags_)
@@ -384,6 +389,7 @@ void Orders::addBag(const std::string& path) {
 
 void Orders::clearBags() {
     wa_->table().flush();
+    settlePending();
     for (auto& b : bags_) b->flush();
     tags_.clear();
     bags_.clear();
@@ -461,6 +467,7 @@ void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
 void Orders::createTag(const std::string& bagPath, const std::string& tagName,
                        const std::string& keyExpr, const std::string& forExpr, bool unique) {
     wa_->table().flush();
+    settlePending();
     Table& t = wa_->table();
     if (t.readOnly())
         throw DbfError(kErrReadonly,
@@ -496,6 +503,7 @@ void Orders::createTag(const std::string& bagPath, const std::string& tagName,
 
 void Orders::reindex() {
     wa_->table().flush();
+    settlePending();
     for (auto& b : bags_) {
         for (CdxTag* t : b->tags()) {
             KeyMaker km;
@@ -510,6 +518,7 @@ void Orders::reindex() {
 
 void Orders::destroyTag(std::string_view name) {
     wa_->table().flush();
+    settlePending();
     int n = orderOf(name);
     if (n == 0) return;
     OrderTag& ot = tags_[static_cast<size_t>(n - 1)];
@@ -588,6 +597,7 @@ CdxPos Orders::positionOf(OrderTag& ot, uint32_t recno) {
 }
 
 bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
+    settlePending();
     OrderTag* ot = cur();
     if (!ot) throw DbfError(36, "No hay un orden activo para buscar.", wa_->table().path());
     Table& t = wa_->table();
@@ -705,6 +715,7 @@ bool Orders::countNeedsRecords(const OrderTag& ot) const {
 }
 
 uint32_t Orders::keyCount() {
+    settlePending();
     OrderTag* ot = cur();
     if (!ot) return wa_->countVisible();
     Table& t = wa_->table();
@@ -724,6 +735,7 @@ uint32_t Orders::keyCount() {
 }
 
 uint32_t Orders::keyNo() {
+    settlePending();
     OrderTag* ot = cur();
     Table& t = wa_->table();
     if (t.atPhantom() || wa_->eof()) return 0;
@@ -750,6 +762,7 @@ uint32_t Orders::keyNo() {
 }
 
 bool Orders::keyGoto(uint32_t want) {
+    settlePending();
     OrderTag* ot = cur();
     if (!ot) {
         wa_->goTo(want);
@@ -776,6 +789,7 @@ bool Orders::keyGoto(uint32_t want) {
 }
 
 xb::Value Orders::keyValue() {
+    settlePending();
     OrderTag* ot = cur();
     if (!ot || wa_->table().atPhantom()) return xb::Value::nil();
     auto k = ot->maker.key(*wa_);
@@ -855,11 +869,18 @@ std::vector<std::optional<std::string>> Orders::keysNow() {
 
 void Orders::beforeChange(Table&, uint32_t recno) {
     if (tags_.empty()) return;
+    if (recno == pendingAppend_) {
+        pendingAppend_ = 0;
+        before_[recno] = std::vector<std::optional<std::string>>(tags_.size());
+        return;
+    }
+    settlePending();
     before_[recno] = keysNow();
 }
 
 void Orders::afterChange(Table&, uint32_t recno) {
     if (tags_.empty()) return;
+    if (pendingAppend_ != recno) settlePending();
     auto it = before_.find(recno);
     if (it == before_.end()) return;  // announced before we were attached
     std::vector<std::optional<std::string>> old = std::move(it->second);
@@ -950,26 +971,38 @@ void Orders::refillUnique(size_t idx, const std::string& key, uint32_t except) {
 
 void Orders::afterAppend(Table&, uint32_t recno) {
     if (tags_.empty()) return;
-    // The blank record's keys go in at once, so that the tags never miss a
-    // record that is in the table (other users see both at the same time).
-    std::vector<std::optional<std::string>> now = keysNow();
-    for (auto& b : bags_) {
-        CdxBag::WriteGuard g(*b);
-        for (size_t i = 0; i < tags_.size(); ++i) {
-            OrderTag& ot = tags_[i];
-            if (ot.bag != b.get() || !ot.maker.computable() || !now[i]) continue;
-            insertKey(ot, *now[i], recno);
-        }
-    }
+    settlePending();
+    // The blank record's keys wait until it is filled (its first change,
+    // announced next in the usual case) or anything else happens here: one
+    // insertion per tag instead of a blank one, a removal and the real one.
+    pendingAppend_ = recno;
+    pendingKeys_ = keysNow();
     last_ = {};
 }
 
+void Orders::settlePending() {
+    if (!pendingAppend_) return;
+    uint32_t recno = pendingAppend_;
+    pendingAppend_ = 0;
+    std::vector<std::optional<std::string>> keys = std::move(pendingKeys_);
+    for (auto& b : bags_) {
+        CdxBag::WriteGuard g(*b);
+        for (size_t i = 0; i < tags_.size() && i < keys.size(); ++i) {
+            OrderTag& ot = tags_[i];
+            if (ot.bag != b.get() || !ot.maker.computable() || !keys[i]) continue;
+            insertKey(ot, *keys[i], recno);
+        }
+    }
+}
+
 void Orders::afterPack(Table&) {
+    pendingAppend_ = 0;
     before_.clear();
     reindex();
 }
 
 void Orders::afterZap(Table&) {
+    pendingAppend_ = 0;
     before_.clear();
     reindex();
 }
@@ -979,6 +1012,10 @@ void Orders::tableClosing(Table& t) {
     // A change still in the buffer is written now, while we can follow it.
     try {
         t.flush();
+    } catch (...) {
+    }
+    try {
+        settlePending();
     } catch (...) {
     }
     for (auto& b : bags_) {
@@ -999,6 +1036,7 @@ void Orders::tableClosing(Table& t) {
 // Checking
 
 std::vector<std::string> Orders::check() {
+    settlePending();
     std::vector<std::string> faults;
     Table& t = wa_->table();
     t.flush();

@@ -159,6 +159,8 @@ class Orders : public TableObserver {
     CdxPos scopedPrev(OrderTag& ot, const CdxPos& p);
     CdxPos positionOf(OrderTag& ot, uint32_t recno);
     std::vector<std::optional<std::string>> keysNow();
+    // Writes the keys of a blank record appended and not yet filled.
+    void settlePending();
     void insertKey(OrderTag& ot, const std::string& key, uint32_t recno);
     void refillUnique(size_t idx, const std::string& key, uint32_t except);
     bool countNeedsRecords(const OrderTag& ot) const;
@@ -178,6 +180,8 @@ class Orders : public TableObserver {
         xb::Value block;  // a code block given instead of a text
     };
     std::vector<Relation> relations_;
+    uint32_t pendingAppend_ = 0;
+    std::vector<std::optional<std::string>> pendingKeys_;
     bool closed_ = false;
     bool syncing_ = false;
 };
