@@ -1,5 +1,8 @@
 #include "dbf/order_tools.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "dbf/cdx.h"
 #include "dbf/error.h"
 #include "dbf/order.h"
@@ -87,8 +90,32 @@ std::vector<uint32_t> orderedRecords(const std::string& tablePath, const std::st
     o.addBag(bagPath);
     if (!o.setOrder(tag))
         throw DbfError(kErrArg, "El índice no tiene la etiqueta " + tag + ".", bagPath);
-    if (scopeTop) o.setScopeTop(xb::Value::str(*scopeTop));
-    if (scopeBottom) o.setScopeBottom(xb::Value::str(*scopeBottom));
+    // Scope texts as the key's type reads them: numbers for numeric keys,
+    // YYYYMMDD for dates, the text itself otherwise.
+    auto asKey = [&](const std::string& text) {
+        switch (o.tag()->keyType()) {
+            case cdxkey::Type::Numeric:
+            case cdxkey::Type::Integer:
+                return xb::Value::num(std::strtod(text.c_str(), nullptr));
+            case cdxkey::Type::Date: {
+                int y = 0, m = 0, d = 0;
+                if (std::sscanf(text.c_str(), "%4d%2d%2d", &y, &m, &d) != 3)
+                    throw DbfError(kErrArg, "Fecha de ámbito no válida (AAAAMMDD): " + text,
+                                   bagPath);
+                // Julian day number of the civil date.
+                int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
+                int32_t jd =
+                    d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+                return xb::Value::date(jd);
+            }
+            case cdxkey::Type::Logical:
+                return xb::Value::logical(!text.empty() && (text[0] == 'T' || text[0] == 't'));
+            default:
+                return xb::Value::str(text);
+        }
+    };
+    if (scopeTop) o.setScopeTop(asKey(*scopeTop));
+    if (scopeBottom) o.setScopeBottom(asKey(*scopeBottom));
     std::vector<uint32_t> out;
     WorkArea& wa = sa.wa();
     for (wa.goTop(); !wa.eof(); wa.skip(1)) out.push_back(wa.recno());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "dbf/cdx.h"
 #include "dbf/order.h"
@@ -130,4 +131,14 @@ TEST_F(OrderTools, DescribeAndOrderedDumpFollowTagAndScope) {
     for (auto& k : keyed) want.push_back(k.second);
     EXPECT_EQ(recs, want);
     EXPECT_THROW(orderedRecords(table, bag, "NOHAY"), DbfError);
+}
+
+TEST(OrderToolsVfp, NumericScopesReadAsNumbers) {
+    dbftest::TempDir dir;
+    for (const char* f : {"calls.dbf", "calls.CDX", "calls.FPT"})
+        std::filesystem::copy_file(std::string(VDR_SHARED_DIR) + "/testdata/vfp/contacts/" + f,
+                                   dir.file(f));
+    auto recs = orderedRecords(dir.file("calls.dbf"), dir.file("calls.CDX"), "CALL_ID",
+                               std::string("3"), std::string("5"));
+    EXPECT_EQ(recs, (std::vector<uint32_t>{3, 4, 5}));
 }
