@@ -836,19 +836,24 @@ struct Builder {
         }
     }
 
-    uint32_t build(const std::vector<std::pair<std::string, uint32_t>>& entries) {
+    // Entries sel[0..] in order, read through the flat key buffer.
+    uint32_t build(const std::string& flat, const std::vector<uint32_t>& recnos,
+                   const std::vector<uint32_t>& sel) {
         std::vector<CdxNode> level;
         CdxNode cur;
         cur.attr = 2;
         size_t stored = 0;
         uint32_t maxRec = 0;
         std::string_view prev;
-        for (auto& [key, rec] : entries) {
+        for (uint32_t at : sel) {
+            std::string_view key(flat.data() + size_t{at} * kl, kl);
+            uint32_t rec = recnos[at];
             size_t s = storedBytes(key, prev, pad);
             uint32_t mr = std::max(maxRec, rec);
             LeafBits lb = leafBits(mr, kl);
             size_t need = kLeafHead + (cur.size() + 1) * lb.bytes + stored + s;
             if (need > kCdxPage && cur.size() > 0) {
+                cur.stored = static_cast<int64_t>(stored);
                 level.push_back(std::move(cur));
                 cur = CdxNode();
                 cur.attr = 2;
@@ -863,6 +868,7 @@ struct Builder {
             maxRec = mr;
             prev = key;
         }
+        cur.stored = static_cast<int64_t>(stored);
         if (cur.size() > 0 || level.empty()) level.push_back(std::move(cur));
         for (;;) {
             for (auto& n : level) n.offset = bag.allocNode();
@@ -903,6 +909,23 @@ struct Builder {
 CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
                          cdxkey::Type type, uint16_t keyLength,
                          std::vector<std::pair<std::string, uint32_t>> entries) {
+    const char pad = cdxkey::padByte(type);
+    std::string flat;
+    std::vector<uint32_t> recnos;
+    flat.reserve(entries.size() * keyLength);
+    recnos.reserve(entries.size());
+    for (auto& e : entries) {
+        e.first.resize(keyLength, pad);
+        flat.append(e.first);
+        recnos.push_back(e.second);
+    }
+    return buildTag(std::move(name), std::move(keyExpr), std::move(forExpr), unique, type,
+                    keyLength, std::move(flat), std::move(recnos));
+}
+
+CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
+                         cdxkey::Type type, uint16_t keyLength, std::string flat,
+                         std::vector<uint32_t> recnos) {
     name = upperName(name);
     if (name.empty()) throw DbfError(kErrArg, "Falta el nombre de la etiqueta", path_);
     if (keyLength == 0 || keyLength > kCdxMaxKey)
@@ -910,24 +933,35 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
                        "La clave de la etiqueta " + name + " mide " + std::to_string(keyLength) +
                            " bytes; el índice admite de 1 a 240",
                        path_);
+    if (flat.size() != recnos.size() * keyLength)
+        throw DbfError(kErrArg, "Claves de la etiqueta " + name + " mal formadas", path_);
     for (char c : name)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
             throw DbfError(kErrArg, "Nombre de etiqueta no válido: " + name, path_);
     WriteGuard g(*this);
     loadDirectory();
     const char pad = cdxkey::padByte(type);
-    for (auto& e : entries) {
-        if (e.first.size() != keyLength) {
-            e.first.resize(keyLength, pad);
+    // Sorted by key, then record number, through a permutation: the keys
+    // stay in one buffer instead of a string each.
+    std::vector<uint32_t> ord(recnos.size());
+    for (uint32_t i = 0; i < ord.size(); ++i) ord[i] = i;
+    const char* base = flat.data();
+    const size_t kl = keyLength;
+    std::sort(ord.begin(), ord.end(), [&](uint32_t a, uint32_t b) {
+        int c = std::memcmp(base + a * kl, base + b * kl, kl);
+        return c < 0 || (c == 0 && recnos[a] < recnos[b]);
+    });
+    std::vector<uint32_t> sel;
+    sel.reserve(ord.size());
+    for (uint32_t at : ord) {
+        if (!sel.empty()) {
+            uint32_t last = sel.back();
+            bool sameKey = std::memcmp(base + at * kl, base + last * kl, kl) == 0;
+            // The same entry twice goes in once; a unique tag keeps the
+            // first record (in record order) of each key.
+            if (sameKey && (unique || recnos[at] == recnos[last])) continue;
         }
-    }
-    std::sort(entries.begin(), entries.end());
-    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
-    if (unique) {
-        // The first record (in record order) of each key stays.
-        entries.erase(std::unique(entries.begin(), entries.end(),
-                                  [](const auto& a, const auto& b) { return a.first == b.first; }),
-                      entries.end());
+        sel.push_back(at);
     }
     CdxTag* existing = nullptr;
     for (auto& t : tags_)
@@ -955,7 +989,7 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
     t->type_ = type;
     t->pad_ = pad;
     Builder b{*this, *t, keyLength, pad};
-    uint32_t root = b.build(entries);
+    uint32_t root = b.build(flat, recnos, sel);
     writeTagHeader(info, root);
     t->root_ = root;
     t->rootStamp_ = epoch_;

@@ -174,6 +174,11 @@ class CdxBag {
     CdxTag* buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
                      cdxkey::Type type, uint16_t keyLength,
                      std::vector<std::pair<std::string, uint32_t>> entries);
+    // The same from keys laid one after another (keyLength bytes each, padded)
+    // and their record numbers.
+    CdxTag* buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
+                     cdxkey::Type type, uint16_t keyLength, std::string flatKeys,
+                     std::vector<uint32_t> recnos);
     // Takes a tag out of the bag and frees its pages.
     void removeTag(std::string_view name);
 

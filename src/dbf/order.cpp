@@ -450,14 +450,21 @@ void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
     Table& t = wa_->table();
     t.flush();
     uint32_t keep = t.atPhantom() ? 0 : t.recno();
-    std::vector<std::pair<std::string, uint32_t>> entries;
+    std::string flat;
+    std::vector<uint32_t> recnos;
     uint32_t n = t.recCount();
-    entries.reserve(n);
+    flat.reserve(size_t{n} * km.length());
+    recnos.reserve(n);
     for (uint32_t r = 1; r <= n; ++r) {
         t.read(r);
-        if (auto k = km.key(*wa_)) entries.emplace_back(std::move(*k), r);
+        if (auto k = km.key(*wa_)) {
+            k->resize(km.length(), cdxkey::padByte(km.type()));
+            flat.append(*k);
+            recnos.push_back(r);
+        }
     }
-    bag.buildTag(tagName, keyExpr, forExpr, unique, km.type(), km.length(), std::move(entries));
+    bag.buildTag(tagName, keyExpr, forExpr, unique, km.type(), km.length(), std::move(flat),
+                 std::move(recnos));
     if (keep)
         t.read(keep);
     else
