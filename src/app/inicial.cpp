@@ -21,6 +21,7 @@
 #include "app/sysinfo.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "data/helpers.h"
 #include "dbf/workspace.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
@@ -247,7 +248,7 @@ int INICIAL() {
     });
 
     // 8. Shown maximised; the bell before the exit question.
-    window.setBeforeCloseQuestion([] { QApplication::beep(); });
+    window.setBeforeCloseQuestion([] { data::CGBELL(); });
     if (QScreen* screen = QGuiApplication::primaryScreen())
         window.setGeometry(screen->availableGeometry());
     window.showMaximized();

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
@@ -87,6 +89,23 @@ class ButtonBar : public QToolBar {
 
 }  // namespace
 
+KeyboardLocks keyboardLocks() {
+    // The keyboard's lock lights, as the kernel exposes them; a desktop
+    // reached remotely has none, and then nothing is shown.
+    KeyboardLocks locks;
+    const QDir leds(QStringLiteral("/sys/class/leds"));
+    for (const QString& led : leds.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const bool caps = led.endsWith(QLatin1String("::capslock"));
+        const bool num = led.endsWith(QLatin1String("::numlock"));
+        if (!caps && !num) continue;
+        QFile f(leds.filePath(led) + QStringLiteral("/brightness"));
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        const bool on = f.readAll().trimmed().toInt() > 0;
+        (caps ? locks.caps : locks.num) |= on;
+    }
+    return locks;
+}
+
 QPoint emblemPosition(const QSize& frame, const QSize& emblem) {
     return {frame.width() / 2 - emblem.width() / 2 - 10,
             frame.height() / 2 - emblem.height() / 2 - 60};
@@ -127,8 +146,10 @@ void MainWindow::buildStatusBar() {
         const QDateTime now = QDateTime::currentDateTime();
         clock_->setText(now.toString(QStringLiteral("HH:mm:ss")));
         date_->setText(now.toString(QStringLiteral("dd-MM-yyyy")));
-        const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
-        keys_->setText(m & Qt::ShiftModifier ? QStringLiteral("MAY") : QStringLiteral("   "));
+        const KeyboardLocks locks = keyboardLocks();
+        keys_->setText(
+            QStringLiteral("%1 %2").arg(locks.caps ? QStringLiteral("MAY") : QStringLiteral("   "),
+                                        locks.num ? QStringLiteral("NUM") : QStringLiteral("   ")));
     };
     tick();
     auto* timer = new QTimer(this);

@@ -26,6 +26,13 @@ struct BarButton {
     std::function<void()> action;
 };
 
+// State of the keyboard's Caps Lock and Num Lock, for the status bar.
+struct KeyboardLocks {
+    bool caps = false;
+    bool num = false;
+};
+KeyboardLocks keyboardLocks();
+
 // Where the emblem's top-left corner goes in a frame of the given size: its
 // centre sits 60 pixels above and 10 pixels left of the frame's centre.
 QPoint emblemPosition(const QSize& frame, const QSize& emblem);
