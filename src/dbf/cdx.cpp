@@ -555,7 +555,13 @@ bool CdxBag::fits(const CdxNode& n, const CdxTag& owner) const {
 
 const CdxNode& CdxBag::node(uint32_t off, const CdxTag& owner) {
     auto it = cache_.find(off);
-    if (it != cache_.end()) return it->second;
+    if (it != cache_.end()) {
+        // In a sound file every node belongs to one tag; a node reached from
+        // two (a damaged file) must not be read with the other's key length.
+        if (it->second.owner != &owner)
+            corrupt("el nodo " + std::to_string(off) + " pertenece a dos etiquetas");
+        return it->second;
+    }
     if (off % kCdxPage != 0 || off < kHeaderSize || uint64_t{off} + kCdxPage > fileEnd_)
         corrupt("referencia a un nodo fuera del fichero");
     uint8_t page[kCdxPage];
