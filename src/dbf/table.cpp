@@ -655,6 +655,14 @@ uint32_t Table::appendBlank(bool releaseOthers) {
                      errno);
             writeHeaderCount(n + 1);
             count_ = n + 1;
+            // The new record comes locked, by default replacing the caller's
+            // other record locks. The lock is taken while the header is still
+            // held: another user who sees the new count must not be able to
+            // lock and change the record before its appender does.
+            if (!lockRecord(count_, releaseOthers))
+                fail(kErrAppendLock,
+                     "No se puede bloquear el registro añadido: otro usuario lo tiene bloqueado.",
+                     kOsSharingViolation);
         } catch (...) {
             unlockHeader();
             throw;
@@ -663,9 +671,6 @@ uint32_t Table::appendBlank(bool releaseOthers) {
         recno_ = count_;
         phantom_ = false;
         blankRecord(buf_.data());
-        // The new record comes locked, by default replacing the caller's other
-        // record locks.
-        lockRecord(recno_, releaseOthers);
     }
     for (TableObserver* o : observers_) o->afterAppend(*this, recno_);
     return recno_;
