@@ -1,5 +1,7 @@
 #include "app/help.h"
 
+#include "app/files.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -19,17 +21,6 @@ struct HelpSettings {
 HelpSettings& settings() {
     static HelpSettings s;
     return s;
-}
-
-// Finds a file of the start directory whatever the case of its name.
-QString findInStartDir(const QString& name) {
-    QFileInfo direct(name);
-    if (direct.exists()) return direct.absoluteFilePath();
-    QDir dir = direct.dir();
-    for (const QString& entry : dir.entryList(QDir::Files))
-        if (entry.compare(direct.fileName(), Qt::CaseInsensitive) == 0)
-            return dir.absoluteFilePath(entry);
-    return {};
 }
 
 }  // namespace
@@ -62,8 +53,9 @@ QWidget* HELPINDEX(const QString& file, const QString& title) {
             w->close();
         }
     }
-    const QString path = findInStartDir(helpFile);
-    if (path.isEmpty()) return nullptr;  // like a viewer that finds no file: nothing else happens
+    const QString path = startFile(helpFile);
+    if (!QFileInfo::exists(path))
+        return nullptr;  // like a viewer that finds no file: nothing else happens
 
     auto* browser = new QTextBrowser(QApplication::activeWindow());
     browser->setWindowFlags(Qt::Window);

@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QToolBar>
 
+#include "app/files.h"
 #include "app/help.h"
 #include "app/mainwindow.h"
 #include "app/menu.h"
@@ -34,17 +35,9 @@ namespace {
 
 MainWindow* g_main = nullptr;
 
-QString startFile(const QString& name) {
-    QDir dir(QDir::currentPath());
-    if (dir.exists(name)) return dir.absoluteFilePath(name);
-    for (const QString& e : dir.entryList(QDir::Files))
-        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir.absoluteFilePath(e);
-    return {};
-}
-
 QPixmap startPicture(const QString& name) {
     const QString path = startFile(name);
-    return path.isEmpty() ? QPixmap() : QPixmap(path);
+    return QFileInfo::exists(path) ? QPixmap(path) : QPixmap();
 }
 
 // Calls a function of the program by name, so that every button reaches the
@@ -152,6 +145,7 @@ int INICIAL() {
     // The library ships in the installation; a build tree keeps it beside the
     // program's folder, which serves a program started from there.
     QString bundle = startFile(QStringLiteral("ZariReva.rcc"));
+    if (!QFileInfo::exists(bundle)) bundle.clear();
     const QString built =
         QCoreApplication::applicationDirPath() + QStringLiteral("/../resources/ZariReva.rcc");
     if (bundle.isEmpty() && QFileInfo::exists(built)) bundle = built;

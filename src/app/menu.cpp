@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/files.h"
 #include "data/helpers.h"
 #include "data/menutable.h"
 #include "dbf/error.h"
@@ -49,13 +50,6 @@ QString text(const xb::Value& v) {
     return QString::fromStdString(
                xb::cp1252ToUtf8(v.type() == 'C' || v.type() == 'M' ? v.asString() : v.toText()))
         .trimmed();
-}
-
-QString startFile(const QString& name) {
-    QDir dir(QDir::currentPath());
-    for (const QString& e : dir.entryList(QDir::Files))
-        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir.absoluteFilePath(e);
-    return dir.absoluteFilePath(name);
 }
 
 // The item handed to its action: answers the usual messages of a menu item.

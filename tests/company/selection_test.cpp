@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "company/selection.h"
+#include "company_fixture.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/order.h"
@@ -25,55 +26,16 @@
 
 namespace {
 
-int argc = 1;
-char arg0[] = "test_company";
-char* argv[] = {arg0, nullptr};
-
-class SelectionTest : public ::testing::Test {
+class SelectionTest : public CompanyFixture {
   protected:
-    static void SetUpTestSuite() {
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        data::setInteraction(&interaction);
-        ASSERT_TRUE(tk::ResourceLibrary::load(dir.filePath(QStringLiteral("ZariReva.rcc"))));
+        CompanyFixture::SetUp();
         addCompany("00002", "EMP00002", "A & B LTDA");
-    }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
-    }
-    void startAs(const char* workstation) {
-        dbf::workspace().closeAll();
-        xb::resetRuntime();
-        ASSERT_TRUE(data::startSession(workstation));
-        company::registerCompanyFunctions();
-    }
-    void addCompany(const char* code, const char* camino, const char* name) {
-        dbf::Workspace& ws = dbf::workspace();
-        const int a = ws.open("ContEmpr.Ini", "ADD", dbf::OpenOptions{});
-        dbf::orders(*ws.area(a)).addBag("ContEmx1.cdx");
-        dbf::WorkArea& wa = *ws.area(a);
-        wa.append();
-        wa.put(ws.fieldIndex(a, "CODEMPR"), xb::Value::str(code));
-        wa.put(ws.fieldIndex(a, "CAMINO"), xb::Value::str(camino));
-        wa.put(ws.fieldIndex(a, "EMPRESA"), xb::Value::str(name));
-        wa.unlock();
-        ws.close(a);
     }
     static std::string var(const char* name) { return xb::getVar(name).asString(); }
     static int currentRow(tk::test::Handle& h) {
         return h.dialog()->ctl<QTableView>(101)->currentIndex().row();
     }
-
-    QTemporaryDir dir;
-    QString previous;
-    tk::ToolkitInteraction interaction;
 };
 
 TEST_F(SelectionTest, EachWorkstationKeepsItsOwnCompany) {

@@ -11,6 +11,7 @@
 
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "company_fixture.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/order.h"
@@ -23,46 +24,12 @@
 
 namespace {
 
-int argc = 1;
-char arg0[] = "test_company";
-char* argv[] = {arg0, nullptr};
-
-class UpkeepTest : public ::testing::Test {
+class UpkeepTest : public CompanyFixture {
   protected:
-    static void SetUpTestSuite() {
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        data::setInteraction(&interaction);
-        ASSERT_TRUE(tk::ResourceLibrary::load(dir.filePath(QStringLiteral("ZariReva.rcc"))));
-        dbf::workspace().closeAll();
-        xb::resetRuntime();
-        ASSERT_TRUE(data::startSession("CAJA1"));
-        company::registerCompanyFunctions();
-        company::registerUpkeepFunctions();
+        CompanyFixture::SetUp();
+        startAs("CAJA1");
         xb::assignVar("G_CAMINO", xb::Value::str("EMP00001\\"));
-    }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
-    }
-    void addCompany(const std::string& code, const std::string& camino, const char* name) {
-        dbf::Workspace& ws = dbf::workspace();
-        const int a = ws.open("ContEmpr.Ini", "ADD", dbf::OpenOptions{});
-        dbf::orders(*ws.area(a)).addBag("ContEmx1.cdx");
-        dbf::WorkArea& wa = *ws.area(a);
-        wa.append();
-        wa.put(ws.fieldIndex(a, "CODEMPR"), xb::Value::str(code));
-        wa.put(ws.fieldIndex(a, "CAMINO"), xb::Value::str(camino));
-        wa.put(ws.fieldIndex(a, "EMPRESA"), xb::Value::str(name));
-        wa.put(ws.fieldIndex(a, "NIT"), xb::Value::str("900123"));
-        wa.unlock();
-        ws.close(a);
     }
     int companies() {
         dbf::Workspace& ws = dbf::workspace();
@@ -71,9 +38,6 @@ class UpkeepTest : public ::testing::Test {
         ws.close(a);
         return n;
     }
-    QTemporaryDir dir;
-    QString previous;
-    tk::ToolkitInteraction interaction;
 };
 
 TEST_F(UpkeepTest, NewCompanyProposesNextCodeAndRefusesDuplicatesAndBlankName) {
