@@ -300,8 +300,7 @@ void CdxBag::beginRead() {
             throw;
         }
     } else if (cache_.size() > kCacheLimit) {
-        clearCache();
-        if (dirty_.size() > kCacheLimit / 4) writeBack();
+        trimCache();
     }
 }
 
@@ -328,8 +327,7 @@ void CdxBag::beginWrite() {
             throw;
         }
     } else if (cache_.size() > kCacheLimit) {
-        clearCache();
-        if (dirty_.size() > kCacheLimit / 4) writeBack();
+        trimCache();
     }
 }
 
@@ -365,6 +363,21 @@ void CdxBag::spill() {
         dirty_[off] = page;
     }
     dirtyNodes_.clear();
+}
+
+// Makes room in the cache of a bag used alone: changed pages go to the file,
+// then leaves leave the cache; interior nodes, few and used by every
+// descent, stay.
+void CdxBag::trimCache() {
+    if (dirtyNodes_.size() + dirty_.size() > kCacheLimit / 8) writeBack();
+    const size_t target = kCacheLimit * 3 / 4;
+    for (auto it = cache_.begin(); it != cache_.end() && cache_.size() > target;) {
+        if (it->second.leaf() && !dirtyNodes_.count(it->first))
+            it = cache_.erase(it);
+        else
+            ++it;
+    }
+    if (cache_.size() > target) clearCache();
 }
 
 void CdxBag::clearCache() {

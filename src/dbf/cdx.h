@@ -241,6 +241,7 @@ class CdxBag {
     void spill();  // encodes the dirty cached nodes into pages
     void dropCache();
     void clearCache();  // keeps what is dirty
+    void trimCache();
     uint32_t allocHeader();
     std::vector<uint32_t> collectTree(CdxTag& t);
     bool decode(const uint8_t* page, uint32_t off, const CdxTag& owner, CdxNode& out) const;
