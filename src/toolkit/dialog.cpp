@@ -274,21 +274,21 @@ EntryField* Form::entry(int id) const {
     return entries_.value(id);
 }
 
-QPushButton* Form::bindButton(int id, const ButtonSpec& spec) {
+QPushButton* Form::bindButton(int id, const ButtonSpec& button) {
     auto* b = qobject_cast<QPushButton*>(control(id));
     if (b == nullptr) return nullptr;
-    if (spec.caption == QLatin1String("-"))
+    if (button.caption == QLatin1String("-"))
         b->setText(QString());
-    else if (!spec.caption.isEmpty())
-        b->setText(spec.caption);
-    if (!spec.tooltip.isEmpty()) b->setToolTip(spec.tooltip);
+    else if (!button.caption.isEmpty())
+        b->setText(button.caption);
+    if (!button.tooltip.isEmpty()) b->setToolTip(button.tooltip);
     const QString bitmaps =
-        spec.bitmaps.isEmpty() ? b->property("bitmaps").toString() : spec.bitmaps;
-    applyButtonLook(b, bitmaps, spec.message.isEmpty() ? b->toolTip() : spec.message);
-    if (spec.cancel) b->setFocusPolicy(Qt::NoFocus);
-    if (spec.action) {
+        button.bitmaps.isEmpty() ? b->property("bitmaps").toString() : button.bitmaps;
+    applyButtonLook(b, bitmaps, button.message.isEmpty() ? b->toolTip() : button.message);
+    if (button.cancel) b->setFocusPolicy(Qt::NoFocus);
+    if (button.action) {
         QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
-        auto action = spec.action;
+        auto action = button.action;
         QObject::connect(b, &QPushButton::clicked, b, [b, action] {
             const ButtonLook* look = lookOf(b);
             if (look != nullptr && look->refusedAtPress()) return;

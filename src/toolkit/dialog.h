@@ -80,7 +80,7 @@ class Form {
 
     EntryField* bindEntry(int id, EntryBinding binding);
     EntryField* entry(int id) const;
-    QPushButton* bindButton(int id, const ButtonSpec& spec);
+    QPushButton* bindButton(int id, const ButtonSpec& button);
     QComboBox* bindCombo(int id, const QStringList& items, std::function<int()> get,
                          std::function<void(int)> set, std::function<void(int)> onChange = {});
     void bindCheck(int id, std::function<bool()> get, std::function<void(bool)> set,
