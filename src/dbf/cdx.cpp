@@ -586,6 +586,22 @@ const CdxNode& CdxBag::node(uint32_t off, const CdxTag& owner) {
     return cache_.emplace(off, std::move(n)).first->second;
 }
 
+std::pair<uint32_t, uint32_t> CdxBag::leafCount(uint32_t off, const CdxTag& owner) {
+    auto it = cache_.find(off);
+    if (it != cache_.end()) {
+        if (it->second.owner != &owner)
+            corrupt("el nodo " + std::to_string(off) + " pertenece a dos etiquetas");
+        if (!it->second.leaf()) corrupt("vecino de una hoja que no es hoja");
+        return {static_cast<uint32_t>(it->second.size()), it->second.right};
+    }
+    if (off % kCdxPage != 0 || off < kHeaderSize || uint64_t{off} + kCdxPage > fileEnd_)
+        corrupt("referencia a un nodo fuera del fichero");
+    uint8_t page[kCdxPage];
+    readPage(off, page);
+    if (!(get16(page) & 2)) corrupt("vecino de una hoja que no es hoja");
+    return {get16(page + 2), get32(page + 8)};
+}
+
 CdxNode& CdxBag::mutableNode(uint32_t off, const CdxTag& owner) {
     node(off, owner);
     return cache_.find(off)->second;
@@ -1250,6 +1266,60 @@ uint64_t CdxTag::count() {
         return true;
     });
     return c;
+}
+
+// The position itself while the bag is unchanged; else found again by its
+// key and record (or what follows it now).
+CdxPos CdxTag::fresh(const CdxPos& p) {
+    if (p.stamp == bag_->generation()) {
+        const CdxNode& n = bag_->node(p.leaf, *this);
+        if (p.index < n.size()) return p;
+    }
+    return locate(p);
+}
+
+uint64_t CdxTag::span(const CdxPos& a, const CdxPos& b) {
+    if (!a.valid || !b.valid) return 0;
+    CdxBag::ReadGuard g(*bag_);
+    CdxPos qa = fresh(a);
+    CdxPos qb = fresh(b);
+    if (!qa.valid || !qb.valid) return 0;
+    if (qa.leaf == qb.leaf) return qb.index >= qa.index ? qb.index - qa.index + 1 : 0;
+    auto [size, right] = bag_->leafCount(qa.leaf, *this);
+    uint64_t n = size > qa.index ? size - qa.index : 0;
+    // A sound chain visits each page once at most.
+    uint64_t guard = bag_->fileEnd_ / kCdxPage + 1;
+    for (uint32_t off = right; off != kCdxNone; --guard) {
+        if (guard == 0) bag_->corrupt("enlaces de hojas en ciclo en la etiqueta " + name());
+        if (off == qb.leaf) return n + qb.index + 1;
+        auto [c, r] = bag_->leafCount(off, *this);
+        n += c;
+        off = r;
+    }
+    return 0;  // `b` was not to the right of `a`
+}
+
+CdxPos CdxTag::advance(const CdxPos& a, uint64_t n) {
+    if (!a.valid) return {};
+    CdxBag::ReadGuard g(*bag_);
+    CdxPos q = fresh(a);
+    if (!q.valid) return {};
+    auto [size, right] = bag_->leafCount(q.leaf, *this);
+    if (q.index + n < size) return at(bag_->node(q.leaf, *this), q.index + static_cast<size_t>(n));
+    n -= size - q.index;
+    uint64_t guard = bag_->fileEnd_ / kCdxPage + 1;
+    for (uint32_t off = right; off != kCdxNone; --guard) {
+        if (guard == 0) bag_->corrupt("enlaces de hojas en ciclo en la etiqueta " + name());
+        auto [c, r] = bag_->leafCount(off, *this);
+        if (n < c) {
+            const CdxNode& leaf = bag_->node(off, *this);
+            if (n >= leaf.size()) return {};
+            return at(leaf, static_cast<size_t>(n));
+        }
+        n -= c;
+        off = r;
+    }
+    return {};
 }
 
 bool CdxTag::insert(std::string_view key, uint32_t recno) {

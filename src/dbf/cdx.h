@@ -118,6 +118,14 @@ class CdxTag {
     void walk(const std::function<bool(std::string_view key, uint32_t recno)>& fn);
     uint64_t count();
 
+    // Counting by position: whole leaves are counted from their headers, so
+    // only the leaves at either end are decoded. Positions taken earlier are
+    // found again when the bag changed since.
+    // Entries from `a` to `b`, both included; 0 when `b` comes before `a`.
+    uint64_t span(const CdxPos& a, const CdxPos& b);
+    // The entry `n` places after `a` (0: `a` itself); invalid past the end.
+    CdxPos advance(const CdxPos& a, uint64_t n);
+
     // The tree's own structure: order, levels, neighbour links, parent keys,
     // node bounds. Each fault is one Spanish line.
     std::vector<std::string> checkStructure();
@@ -137,6 +145,7 @@ class CdxTag {
     CdxPos firstFrom(uint32_t node, bool last);
     CdxPos stepFrom(const CdxNode& leaf, size_t i, int dir);
     CdxPos locate(const CdxPos& p);
+    CdxPos fresh(const CdxPos& p);
     void descend(std::string_view key, uint32_t recno, std::vector<PathStep>& path);
     void replaceInParent(std::vector<PathStep>& path, size_t level, std::vector<CdxNode>& nodes);
 
@@ -213,6 +222,9 @@ class CdxBag {
 
     // Page layer (used by the tags).
     const CdxNode& node(uint32_t offset, const CdxTag& owner);
+    // Entries and right neighbour of a leaf, from the cached node or else from
+    // the page's header alone (its keys are not decoded nor cached).
+    std::pair<uint32_t, uint32_t> leafCount(uint32_t offset, const CdxTag& owner);
     void putNode(CdxNode n, const CdxTag& owner);  // throws when it does not fit
     // A cached node to change in place; touch() marks it changed.
     CdxNode& mutableNode(uint32_t offset, const CdxTag& owner);

@@ -721,12 +721,28 @@ bool Orders::countNeedsRecords(const OrderTag& ot) const {
     return !(f == "!DELETED()" || f == ".NOT.DELETED()");
 }
 
+// Every key of the tag is a row the area shows: no filter, and deleted
+// records either shown or kept out of the tag by its own condition. Then
+// counting and positioning need no record, and whole leaves count at once.
+bool Orders::everyKeyVisible(const OrderTag& ot) const {
+    return wa_->filterText().empty() && !countNeedsRecords(ot);
+}
+
 uint32_t Orders::keyCount() {
     settlePending();
     OrderTag* ot = cur();
     if (!ot) return wa_->countVisible();
     Table& t = wa_->table();
     t.flush();
+    if (everyKeyVisible(*ot)) {
+        // One read lock for both ends and the leaves between them.
+        CdxBag::ReadGuard g(*ot->bag);
+        CdxPos a = scopedFirst(*ot);
+        if (!a.valid) return 0;
+        CdxPos b = scopedLast(*ot);
+        if (!b.valid) return 0;
+        return static_cast<uint32_t>(ot->tag->span(a, b));
+    }
     bool records = countNeedsRecords(*ot);
     uint32_t keep = t.atPhantom() ? 0 : t.recno();
     uint32_t n = 0;
@@ -750,6 +766,14 @@ uint32_t Orders::keyNo() {
     t.flush();
     uint32_t target = t.recno();
     auto k = ot->maker.key(*wa_);
+    if (k && everyKeyVisible(*ot)) {
+        CdxBag::ReadGuard g(*ot->bag);
+        CdxPos p = ot->tag->seekEntry(*k, target);
+        if (!p.valid || p.recno != target || p.key != *k || !inScope(*ot, p.key)) return 0;
+        CdxPos a = scopedFirst(*ot);
+        if (!a.valid) return 0;
+        return static_cast<uint32_t>(ot->tag->span(a, p));
+    }
     bool records = countNeedsRecords(*ot);
     uint32_t n = 0;
     uint32_t found = 0;
@@ -780,6 +804,22 @@ bool Orders::keyGoto(uint32_t want) {
     if (want == 0) {
         wa_->settle(0);
         return false;
+    }
+    if (everyKeyVisible(*ot)) {
+        CdxPos p;
+        {
+            CdxBag::ReadGuard g(*ot->bag);
+            CdxPos a = scopedFirst(*ot);
+            if (a.valid) p = ot->tag->advance(a, want - 1);
+            if (p.valid && !inScope(*ot, p.key)) p = {};
+        }
+        if (!p.valid) {
+            wa_->settle(0);
+            return false;
+        }
+        last_ = p;
+        wa_->settle(p.recno);
+        return true;
     }
     uint32_t n = 0;
     for (CdxPos p = scopedFirst(*ot); p.valid; p = scopedNext(*ot, p)) {

@@ -164,6 +164,7 @@ class Orders : public TableObserver {
     void insertKey(OrderTag& ot, const std::string& key, uint32_t recno);
     void refillUnique(size_t idx, const std::string& key, uint32_t except);
     bool countNeedsRecords(const OrderTag& ot) const;
+    bool everyKeyVisible(const OrderTag& ot) const;
     void attachNav();
 
     WorkArea* wa_;
