@@ -22,6 +22,7 @@
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
+#include "prospect_tags.h"
 #include "toolkit/browse_dbf.h"
 #include "xbase/runtime.h"
 
@@ -33,23 +34,6 @@ const std::vector<dbf::FieldDef> kLayout = {
     {"CODVEND", 'C', 8, 0},  {"CODPROSP", 'C', 8, 0}, {"TIP", 'C', 10, 0},
     {"NOMBRE", 'C', 60, 0},  {"CIUDAD", 'C', 25, 0},  {"NUMPROSP", 'C', 14, 0},
     {"FEC_CREA", 'D', 8, 0}, {"CAT", 'C', 3, 0},
-};
-struct TagDef {
-    const char* name;
-    const char* key;
-    bool unique;
-};
-// Order 2 is the name, as the prospect browser's second order.
-const TagDef kTags[] = {
-    {"CodProsp", "CODPROSP", false},
-    {"Nombre", "NOMBRE", false},
-    {"CodVend", "CODVEND+CODPROSP", false},
-    {"FecCrea", "dtos(FEC_CREA)", false},
-    {"Tipo", "TIP", false},
-    {"ProspUniq", "CODPROSP", true},
-    {"VendUniq", "CODVEND", true},
-    {"CategCod", "CAT+CODPROSP", false},
-    {"NumProsp0", "NUMPROSP+CODPROSP+DtoS(FEC_CREA)+CODVEND", false},
 };
 
 uint32_t records() {
@@ -130,7 +114,7 @@ void prepare() {
     exec("COMMIT");
     exec("CREATE INDEX inombre ON prosp (nombre)");
     dbf::Orders& o = dbf::orders(*g_wa);
-    for (const TagDef& td : kTags)
+    for (const ProspectTag& td : kProspectTags)
         o.createTag(dir() + "/VdrPrpx1.cdx", td.name, td.key, "!Deleted()", td.unique);
 }
 

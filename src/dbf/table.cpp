@@ -896,7 +896,7 @@ void Table::putDate(int field, int32_t jd) {
     int y, m, d;
     ymdFromJulian(jd, y, m, d);
     if (y < 0 || y > 9999) fail(kErrDataWidth, "La fecha no cabe en el campo «" + f.name + "».");
-    char tmp[16];
+    char tmp[40];
     std::snprintf(tmp, sizeof tmp, "%04d%02d%02d", y, m, d);
     std::memcpy(p, tmp, 8);
 }

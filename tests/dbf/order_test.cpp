@@ -18,6 +18,7 @@
 #include "dbf/table.h"
 #include "dbf/workspace.h"
 #include "dbf_test_util.h"
+#include "prospect_tags.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 
@@ -75,24 +76,6 @@ std::string dtos(int32_t jd) {
     return cdxkey::display(cdxkey::fromDate(jd), cdxkey::Type::Date);
 }
 
-// The nine prospect tags.
-struct TagDef {
-    const char* name;
-    const char* key;
-    bool unique;
-};
-const TagDef kTags[] = {
-    {"CodProsp", "CODPROSP", false},
-    {"Nombre", "NOMBRE", false},
-    {"CodVend", "CODVEND+CODPROSP", false},
-    {"FecCrea", "dtos(FEC_CREA)", false},
-    {"Tipo", "TIP", false},
-    {"ProspUniq", "CODPROSP", true},
-    {"VendUniq", "CODVEND", true},
-    {"CategCod", "CAT+CODPROSP", false},
-    {"NumProsp0", "NUMPROSP+CODPROSP+DtoS(FEC_CREA)+CODVEND", false},
-};
-
 std::string modelKey(const Row& r, int tag) {
     switch (tag) {
         case 0:
@@ -126,7 +109,7 @@ std::vector<uint32_t> expectedOrder(const std::map<uint32_t, Row>& rows,
     std::vector<uint32_t> out;
     std::string prev;
     for (size_t i = 0; i < v.size(); ++i) {
-        if (kTags[tag].unique && i && v[i].first == prev) continue;
+        if (kProspectTags[tag].unique && i && v[i].first == prev) continue;
         prev = v[i].first;
         out.push_back(v[i].second);
     }
@@ -163,7 +146,7 @@ class OrderTest : public ::testing::Test {
         return wa;
     }
     void buildTags(WorkArea& wa) {
-        for (auto& t : kTags)
+        for (auto& t : kProspectTags)
             orders(wa).createTag(dir.file("VdrPrpx1.cdx"), t.name, t.key, "!Deleted()", t.unique);
     }
 
@@ -180,11 +163,11 @@ TEST_F(OrderTest, NineProspectTagsListRecordsInKeyOrder) {
     Orders& o = orders(wa);
     ASSERT_EQ(o.orderCount(), 9);
     for (int i = 1; i <= 9; ++i) {
-        SCOPED_TRACE(kTags[i - 1].name);
-        std::string up = kTags[i - 1].name;
+        SCOPED_TRACE(kProspectTags[i - 1].name);
+        std::string up = kProspectTags[i - 1].name;
         for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         EXPECT_EQ(o.orderName(i), up);
-        EXPECT_EQ(o.orderKey(i), kTags[i - 1].key);
+        EXPECT_EQ(o.orderKey(i), kProspectTags[i - 1].key);
         EXPECT_EQ(o.orderFor(i), "!Deleted()");
         o.setOrder(i);
         EXPECT_EQ(walk(wa), expectedOrder(rows, deleted, i - 1));
@@ -346,7 +329,7 @@ TEST_F(OrderTest, TagsFollowAppendsChangesDeletionsAndRecalls) {
     EXPECT_TRUE(faults.empty()) << (faults.empty() ? "" : faults[0]);
     for (int i = 1; i <= 9; ++i) {
         o.setOrder(i);
-        EXPECT_EQ(walk(wa), expectedOrder(rows, deleted, i - 1)) << kTags[i - 1].name;
+        EXPECT_EQ(walk(wa), expectedOrder(rows, deleted, i - 1)) << kProspectTags[i - 1].name;
     }
     // Unique tags: each value once.
     o.setOrder(7);
