@@ -192,6 +192,7 @@ void BM_BuildNineTags_Cdx(benchmark::State& state) {
         for (auto& t : kTags)
             o.createTag(dir() + "/VdrPrpx1.cdx", t.name, t.key, "!Deleted()", t.unique);
         o.setOrder(1);
+        o.tag(1)->bag().flush();
     }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -23,6 +24,11 @@ constexpr uint32_t kInteriorHead = 12;
 constexpr int kMaxDepth = 48;
 // The cache is dropped (after writing back) beyond this many nodes.
 constexpr size_t kCacheLimit = 200000;
+// A built leaf is filled to about seven eighths of its page: the keys added
+// afterwards find room without splitting the leaf at once.
+constexpr size_t kBuildFill = kLeafHead + (kCdxPage - kLeafHead) * 7 / 8;
+// Pages a build keeps before writing them out.
+constexpr size_t kBuildBatch = 4096;
 
 uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -354,12 +360,12 @@ void CdxBag::endWrite() {
 
 void CdxBag::spill() {
     for (uint32_t off : dirtyNodes_) {
-        auto c = cache_.find(off);
-        if (c == cache_.end()) continue;
-        if (!c->second.owner) corrupt("nodo sin etiqueta al escribir");
+        CdxNode* c = cache_.find(off);
+        if (!c || !c->dirty) continue;
+        c->dirty = false;
+        if (!c->owner) corrupt("nodo sin etiqueta al escribir");
         std::array<uint8_t, kCdxPage> page;
-        if (!encode(c->second, *c->second.owner, page.data()))
-            corrupt("nodo demasiado lleno al escribir");
+        if (!encode(*c, *c->owner, page.data())) corrupt("nodo demasiado lleno al escribir");
         dirty_[off] = page;
     }
     dirtyNodes_.clear();
@@ -371,12 +377,7 @@ void CdxBag::spill() {
 void CdxBag::trimCache() {
     if (dirtyNodes_.size() + dirty_.size() > kCacheLimit / 8) writeBack();
     const size_t target = kCacheLimit * 3 / 4;
-    for (auto it = cache_.begin(); it != cache_.end() && cache_.size() > target;) {
-        if (it->second.leaf() && !dirtyNodes_.count(it->first))
-            it = cache_.erase(it);
-        else
-            ++it;
-    }
+    cache_.eraseWhile(target, [](const CdxNode& n) { return n.leaf() && !n.dirty; });
     if (cache_.size() > target) clearCache();
 }
 
@@ -385,22 +386,51 @@ void CdxBag::clearCache() {
     cache_.clear();
 }
 
+// Writes every changed page in file order, neighbours in one write. Changed
+// cached nodes are encoded straight into the run being written; pages kept
+// encoded (freed pages, headers, reservations) are copied from dirty_. All
+// stays pending until the last write succeeded.
 void CdxBag::writeBack() {
-    spill();
-    auto it = dirty_.begin();
-    std::vector<uint8_t> buf;
-    while (it != dirty_.end()) {
-        // Neighbouring pages go out in one write.
-        uint32_t start = it->first;
-        buf.clear();
-        uint32_t expect = start;
-        while (it != dirty_.end() && it->first == expect && buf.size() < (1u << 20)) {
-            buf.insert(buf.end(), it->second.begin(), it->second.end());
-            expect += kCdxPage;
-            ++it;
-        }
-        writeRaw(buf.data(), buf.size(), start);
+    std::vector<uint32_t> nodes;
+    nodes.reserve(dirtyNodes_.size());
+    for (uint32_t off : dirtyNodes_) {
+        const CdxNode* c = cache_.find(off);
+        if (c && c->dirty) nodes.push_back(off);
     }
+    std::sort(nodes.begin(), nodes.end());
+    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+    std::vector<uint8_t>& buf = runBuffer_;
+    buf.clear();
+    uint32_t runStart = 0, expect = 0;
+    auto ni = nodes.begin();
+    auto di = dirty_.begin();
+    while (ni != nodes.end() || di != dirty_.end()) {
+        const bool fromNode = ni != nodes.end() && (di == dirty_.end() || *ni <= di->first);
+        const uint32_t off = fromNode ? *ni : di->first;
+        const CdxNode* c = fromNode ? cache_.find(off) : nullptr;
+        if (fromNode) {
+            ++ni;
+            if (di != dirty_.end() && di->first == off) ++di;  // the node is newer
+            if (!c->owner) corrupt("nodo sin etiqueta al escribir");
+        }
+        if (buf.empty() || off != expect || buf.size() >= (1u << 20)) {
+            if (!buf.empty()) writeRaw(buf.data(), buf.size(), runStart);
+            buf.clear();
+            runStart = off;
+        }
+        buf.resize(buf.size() + kCdxPage);
+        uint8_t* page = buf.data() + buf.size() - kCdxPage;
+        if (c) {
+            if (!encode(*c, *c->owner, page)) corrupt("nodo demasiado lleno al escribir");
+        } else {
+            std::memcpy(page, di->second.data(), kCdxPage);
+            ++di;
+        }
+        expect = off + kCdxPage;
+    }
+    if (!buf.empty()) writeRaw(buf.data(), buf.size(), runStart);
+    for (uint32_t off : nodes) cache_.find(off)->dirty = false;
+    dirtyNodes_.clear();
     dirty_.clear();
     if (headerDirty_) {
         uint8_t h[8];
@@ -567,32 +597,32 @@ bool CdxBag::fits(const CdxNode& n, const CdxTag& owner) const {
 }
 
 const CdxNode& CdxBag::node(uint32_t off, const CdxTag& owner) {
-    auto it = cache_.find(off);
-    if (it != cache_.end()) {
+    if (const CdxNode* c = cache_.find(off)) {
         // In a sound file every node belongs to one tag; a node reached from
         // two (a damaged file) must not be read with the other's key length.
-        if (it->second.owner != &owner)
+        if (c->owner != &owner)
             corrupt("el nodo " + std::to_string(off) + " pertenece a dos etiquetas");
-        return it->second;
+        return *c;
     }
     if (off % kCdxPage != 0 || off < kHeaderSize || uint64_t{off} + kCdxPage > fileEnd_)
         corrupt("referencia a un nodo fuera del fichero");
     uint8_t page[kCdxPage];
     readPage(off, page);
-    CdxNode n;
-    if (!decode(page, off, owner, n))
+    std::unique_ptr<CdxNode> n = cache_.take();
+    if (!decode(page, off, owner, *n)) {
+        cache_.give(std::move(n));
         corrupt("nodo ilegible en la posición " + std::to_string(off));
-    n.owner = &owner;
-    return cache_.emplace(off, std::move(n)).first->second;
+    }
+    n->owner = &owner;
+    return cache_.insert(off, std::move(n));
 }
 
 std::pair<uint32_t, uint32_t> CdxBag::leafCount(uint32_t off, const CdxTag& owner) {
-    auto it = cache_.find(off);
-    if (it != cache_.end()) {
-        if (it->second.owner != &owner)
+    if (const CdxNode* c = cache_.find(off)) {
+        if (c->owner != &owner)
             corrupt("el nodo " + std::to_string(off) + " pertenece a dos etiquetas");
-        if (!it->second.leaf()) corrupt("vecino de una hoja que no es hoja");
-        return {static_cast<uint32_t>(it->second.size()), it->second.right};
+        if (!c->leaf()) corrupt("vecino de una hoja que no es hoja");
+        return {static_cast<uint32_t>(c->size()), c->right};
     }
     if (off % kCdxPage != 0 || off < kHeaderSize || uint64_t{off} + kCdxPage > fileEnd_)
         corrupt("referencia a un nodo fuera del fichero");
@@ -604,13 +634,17 @@ std::pair<uint32_t, uint32_t> CdxBag::leafCount(uint32_t off, const CdxTag& owne
 
 CdxNode& CdxBag::mutableNode(uint32_t off, const CdxTag& owner) {
     node(off, owner);
-    return cache_.find(off)->second;
+    return *cache_.find(off);
 }
 
 void CdxBag::touch(uint32_t off) {
     if (readOnly_) throw DbfError(kErrReadonly, "El índice está abierto sólo para lectura", path_);
     ++generation_;
-    dirtyNodes_.insert(off);
+    CdxNode* c = cache_.find(off);
+    if (c && !c->dirty) {
+        c->dirty = true;
+        dirtyNodes_.push_back(off);
+    }
 }
 
 void CdxBag::putNode(CdxNode n, const CdxTag& owner) {
@@ -620,8 +654,21 @@ void CdxBag::putNode(CdxNode n, const CdxTag& owner) {
     n.owner = &owner;
     fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t{n.offset} + kCdxPage);
     ++generation_;
-    dirtyNodes_.insert(n.offset);
-    cache_[n.offset] = std::move(n);
+    const uint32_t off = n.offset;
+    n.dirty = true;
+    dirtyNodes_.push_back(off);
+    cache_.insert(off, std::make_unique<CdxNode>(std::move(n)));
+}
+
+void CdxBag::storeBuilt(const CdxNode& n, const CdxTag& owner) {
+    std::array<uint8_t, kCdxPage> page;
+    if (!encode(n, owner, page.data())) corrupt("nodo demasiado lleno al escribir");
+    cache_.erase(n.offset);
+    fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t{n.offset} + kCdxPage);
+    ++generation_;
+    dirty_[n.offset] = page;
+    // A large build goes to the file as it grows instead of piling up.
+    if (dirty_.size() >= kBuildBatch) writeBack();
 }
 
 uint32_t CdxBag::allocNode() {
@@ -639,7 +686,6 @@ uint32_t CdxBag::allocNode() {
         freeHead_ = next;
         headerDirty_ = true;
         cache_.erase(off);
-        dirtyNodes_.erase(off);
         return off;
     }
     if (freeHead_ != 0) {
@@ -659,7 +705,6 @@ uint32_t CdxBag::allocNode() {
 void CdxBag::freeNode(uint32_t off) {
     ++generation_;
     cache_.erase(off);
-    dirtyNodes_.erase(off);
     std::array<uint8_t, kCdxPage> page{};
     put32(page.data(), freeHead_);
     dirty_[off] = page;
@@ -850,50 +895,185 @@ void CdxBag::removeTag(std::string_view name) {
 
 namespace {
 
+// Eight key bytes from `at` as a number that orders as the bytes do (zeros
+// past the end of the key).
+uint64_t chunkAt(const char* key, size_t kl, size_t at) {
+    uint8_t b[8] = {};
+    if (at < kl) std::memcpy(b, key + at, std::min<size_t>(8, kl - at));
+    uint64_t v = 0;
+    for (uint8_t c : b) v = (v << 8) | c;
+    return v;
+}
+
+// How far ahead of a walk in key order the key bytes are asked for: keys in
+// that order lie anywhere in the buffer.
+constexpr size_t kAhead = 16;
+
+struct SortItem {
+    uint64_t chunk;  // the key's bytes at the current depth
+    uint32_t recno;
+    uint32_t at;  // entry in the flat buffer
+};
+
+// Orders items[lo, hi), whose keys agree before byte `depth` and which come
+// in record order, by the eight key bytes at `depth` and the record number;
+// then each run of equal bytes by the next eight. Whole numbers are compared
+// instead of keys read at random from a buffer of many megabytes. Large runs
+// go through a stable byte-wise radix sort, which keeps the record order of
+// equal keys; bytes the same in every item cost no pass.
+void sortFrom(BigArray<SortItem>& items, BigArray<SortItem>& spare, size_t lo, size_t hi,
+              const char* base, size_t kl, size_t depth) {
+    for (size_t i = lo; i < hi; ++i) {
+        if (i + kAhead < hi) __builtin_prefetch(base + size_t{items[i + kAhead].at} * kl + depth);
+        items[i].chunk = chunkAt(base + size_t{items[i].at} * kl, kl, depth);
+    }
+    if (hi - lo < 256) {
+        std::sort(items.begin() + lo, items.begin() + hi, [](const SortItem& a, const SortItem& b) {
+            return a.chunk < b.chunk || (a.chunk == b.chunk && a.recno < b.recno);
+        });
+    } else {
+        std::vector<std::array<uint32_t, 256>> counts(8, std::array<uint32_t, 256>{});
+        for (size_t i = lo; i < hi; ++i)
+            for (int d = 0; d < 8; ++d) ++counts[d][(items[i].chunk >> (8 * d)) & 0xFF];
+        SortItem* from = items.data() + lo;
+        SortItem* to = spare.data() + lo;
+        const size_t n = hi - lo;
+        for (int d = 0; d < 8; ++d) {
+            auto& c = counts[static_cast<size_t>(d)];
+            if (c[(from[0].chunk >> (8 * d)) & 0xFF] == n) continue;
+            uint32_t at = 0;
+            for (auto& k : c) {
+                uint32_t here = k;
+                k = at;
+                at += here;
+            }
+            for (size_t i = 0; i < n; ++i) to[c[(from[i].chunk >> (8 * d)) & 0xFF]++] = from[i];
+            std::swap(from, to);
+        }
+        if (from != items.data() + lo) std::copy(from, from + n, items.data() + lo);
+    }
+    if (depth + 8 >= kl) return;
+    for (size_t i = lo; i < hi;) {
+        size_t j = i + 1;
+        while (j < hi && items[j].chunk == items[i].chunk) ++j;
+        if (j - i > 1) sortFrom(items, spare, i, j, base, kl, depth + 8);
+        i = j;
+    }
+}
+
+// The entries of a tag being built, in key and record order: the same entry
+// given twice goes in once, and a unique tag keeps the first record of each
+// key.
+BigArray<uint32_t> sortedEntries(const BigArray<char>& flat, const BigArray<uint32_t>& recnos,
+                                 size_t kl, bool unique) {
+    BigArray<SortItem> items(recnos.size());
+    for (uint32_t i = 0; i < items.size(); ++i) items[i] = {0, recnos[i], i};
+    if (!std::is_sorted(recnos.begin(), recnos.end()))
+        std::stable_sort(items.begin(), items.end(),
+                         [](const SortItem& a, const SortItem& b) { return a.recno < b.recno; });
+    const char* base = flat.data();
+    {
+        BigArray<SortItem> spare(items.size());
+        sortFrom(items, spare, 0, items.size(), base, kl, 0);
+    }
+    BigArray<uint32_t> sel;
+    sel.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) {
+            const SortItem& a = items[i - 1];
+            const SortItem& b = items[i];
+            bool sameKey = a.chunk == b.chunk &&
+                           std::memcmp(base + size_t{a.at} * kl, base + size_t{b.at} * kl, kl) == 0;
+            if (sameKey && (unique || a.recno == b.recno)) continue;
+        }
+        sel.push_back(items[i].at);
+    }
+    return sel;
+}
+
+// Writes the nodes of one level as they fill. A full node goes out once the
+// offset of the next one is taken, so that its right link is known; its last
+// entry is kept for the level above.
+struct LevelEnds {
+    std::string keys;
+    std::vector<uint32_t> recnos, children;
+};
+
+struct LevelWriter {
+    LevelWriter(CdxBag& b, const CdxTag& o, uint16_t k) : bag(b), owner(o), kl(k) {}
+    CdxBag& bag;
+    const CdxTag& owner;
+    uint16_t kl;
+    size_t written = 0;
+    LevelEnds up;
+
+    void start(CdxNode& cur, uint16_t attr) {
+        cur = CdxNode();
+        cur.attr = attr;
+        cur.offset = bag.allocNode();
+    }
+    // `cur` is full and more entries follow: it goes out, and becomes its
+    // right neighbour, empty.
+    void next(CdxNode& cur) {
+        cur.right = bag.allocNode();
+        emit(cur);
+        cur.left = cur.offset;
+        cur.offset = cur.right;
+        cur.right = kCdxNone;
+        cur.keys.clear();
+        cur.recnos.clear();
+        cur.children.clear();
+        cur.stored = -1;
+    }
+    // The level's last node; the root when it is the level's only one.
+    void finish(CdxNode& cur) {
+        if (written == 0) cur.attr |= 1;
+        emit(cur);
+    }
+    void emit(const CdxNode& n) {
+        if (n.size()) {
+            up.keys.append(n.keys, (n.size() - 1) * kl, kl);
+            up.recnos.push_back(n.recnos.back());
+            up.children.push_back(n.offset);
+        }
+        bag.storeBuilt(n, owner);
+        ++written;
+    }
+};
+
 // Packs sorted entries into leaves, then levels of interior nodes, at offsets
-// taken from the bag; returns the root.
+// taken from the bag as each node starts; returns the root.
 struct Builder {
     CdxBag& bag;
     const CdxTag& owner;
     uint16_t kl;
     char pad;
 
-    struct Ref {
-        std::string key;
-        uint32_t recno;
-        uint32_t offset;
-    };
-
-    void link(std::vector<CdxNode>& level) {
-        for (size_t i = 0; i < level.size(); ++i) {
-            level[i].left = i ? level[i - 1].offset : kCdxNone;
-            level[i].right = i + 1 < level.size() ? level[i + 1].offset : kCdxNone;
-        }
-    }
-
     // Entries sel[0..] in order, read through the flat key buffer.
-    uint32_t build(const std::string& flat, const std::vector<uint32_t>& recnos,
-                   const std::vector<uint32_t>& sel) {
-        std::vector<CdxNode> level;
+    uint32_t build(const char* flat, const uint32_t* recnos, const BigArray<uint32_t>& sel) {
+        LevelWriter out{bag, owner, kl};
         CdxNode cur;
-        cur.attr = 2;
+        out.start(cur, 2);
         size_t stored = 0;
         uint32_t maxRec = 0;
         std::string_view prev;
-        for (uint32_t at : sel) {
-            std::string_view key(flat.data() + size_t{at} * kl, kl);
+        for (size_t i = 0; i < sel.size(); ++i) {
+            if (i + kAhead < sel.size()) {
+                const char* ahead = flat + size_t{sel[i + kAhead]} * kl;
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + kl - 1);
+            }
+            uint32_t at = sel[i];
+            std::string_view key(flat + size_t{at} * kl, kl);
             uint32_t rec = recnos[at];
             size_t s = storedBytes(key, prev, pad);
             uint32_t mr = std::max(maxRec, rec);
             LeafBits lb = leafBits(mr, kl);
             size_t need = kLeafHead + (cur.size() + 1) * lb.bytes + stored + s;
-            if (need > kCdxPage && cur.size() > 0) {
+            if (need > kBuildFill && cur.size() > 0) {
                 cur.stored = static_cast<int64_t>(stored);
-                level.push_back(std::move(cur));
-                cur = CdxNode();
-                cur.attr = 2;
+                out.next(cur);
                 stored = 0;
-                maxRec = 0;
                 s = storedBytes(key, {}, pad);
                 mr = rec;
             }
@@ -904,37 +1084,35 @@ struct Builder {
             prev = key;
         }
         cur.stored = static_cast<int64_t>(stored);
-        if (cur.size() > 0 || level.empty()) level.push_back(std::move(cur));
+        uint32_t last = cur.offset;
+        out.finish(cur);
+        if (out.written == 1) return last;
+        return buildLevels(std::move(out.up));
+    }
+
+    // Interior levels over the last entries of the nodes below, spread evenly
+    // over as few nodes as hold them, until one node is left.
+    uint32_t buildLevels(LevelEnds below) {
+        const size_t cap = interiorCapacity(kl);
         for (;;) {
-            for (auto& n : level) n.offset = bag.allocNode();
-            link(level);
-            if (level.size() == 1) {
-                level[0].attr |= 1;
-                uint32_t root = level[0].offset;
-                bag.putNode(std::move(level[0]), owner);
-                return root;
-            }
-            std::vector<Ref> refs;
-            refs.reserve(level.size());
-            for (auto& n : level) {
-                refs.push_back({n.keys.substr((n.size() - 1) * kl, kl), n.recnos.back(), n.offset});
-                bag.putNode(std::move(n), owner);
-            }
-            level.clear();
-            size_t cap = interiorCapacity(kl);
-            // Spread the entries evenly over as few nodes as hold them.
-            size_t count = (refs.size() + cap - 1) / cap;
-            size_t per = (refs.size() + count - 1) / count;
-            for (size_t i = 0; i < refs.size(); i += per) {
-                CdxNode n;
-                n.attr = 0;
-                for (size_t j = i; j < std::min(refs.size(), i + per); ++j) {
-                    n.keys.append(refs[j].key);
-                    n.recnos.push_back(refs[j].recno);
-                    n.children.push_back(refs[j].offset);
+            const size_t m = below.recnos.size();
+            const size_t count = (m + cap - 1) / cap;
+            const size_t per = (m + count - 1) / count;
+            LevelWriter out{bag, owner, kl};
+            CdxNode cur;
+            out.start(cur, 0);
+            for (size_t i = 0; i < m; i += per) {
+                if (i) out.next(cur);
+                for (size_t j = i; j < std::min(m, i + per); ++j) {
+                    cur.keys.append(below.keys, j * kl, kl);
+                    cur.recnos.push_back(below.recnos[j]);
+                    cur.children.push_back(below.children[j]);
                 }
-                level.push_back(std::move(n));
             }
+            uint32_t last = cur.offset;
+            out.finish(cur);
+            if (out.written == 1) return last;
+            below = std::move(out.up);
         }
     }
 };
@@ -945,13 +1123,13 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
                          cdxkey::Type type, uint16_t keyLength,
                          std::vector<std::pair<std::string, uint32_t>> entries) {
     const char pad = cdxkey::padByte(type);
-    std::string flat;
-    std::vector<uint32_t> recnos;
+    BigArray<char> flat;
+    BigArray<uint32_t> recnos;
     flat.reserve(entries.size() * keyLength);
     recnos.reserve(entries.size());
     for (auto& e : entries) {
         e.first.resize(keyLength, pad);
-        flat.append(e.first);
+        flat.append(e.first.data(), keyLength);
         recnos.push_back(e.second);
     }
     return buildTag(std::move(name), std::move(keyExpr), std::move(forExpr), unique, type,
@@ -959,8 +1137,8 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
 }
 
 CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
-                         cdxkey::Type type, uint16_t keyLength, std::string flat,
-                         std::vector<uint32_t> recnos) {
+                         cdxkey::Type type, uint16_t keyLength, BigArray<char> flat,
+                         BigArray<uint32_t> recnos) {
     name = upperName(name);
     if (name.empty()) throw DbfError(kErrArg, "Falta el nombre de la etiqueta", path_);
     if (keyLength == 0 || keyLength > kCdxMaxKey)
@@ -976,28 +1154,7 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
     WriteGuard g(*this);
     loadDirectory();
     const char pad = cdxkey::padByte(type);
-    // Sorted by key, then record number, through a permutation: the keys
-    // stay in one buffer instead of a string each.
-    std::vector<uint32_t> ord(recnos.size());
-    for (uint32_t i = 0; i < ord.size(); ++i) ord[i] = i;
-    const char* base = flat.data();
-    const size_t kl = keyLength;
-    std::sort(ord.begin(), ord.end(), [&](uint32_t a, uint32_t b) {
-        int c = std::memcmp(base + a * kl, base + b * kl, kl);
-        return c < 0 || (c == 0 && recnos[a] < recnos[b]);
-    });
-    std::vector<uint32_t> sel;
-    sel.reserve(ord.size());
-    for (uint32_t at : ord) {
-        if (!sel.empty()) {
-            uint32_t last = sel.back();
-            bool sameKey = std::memcmp(base + at * kl, base + last * kl, kl) == 0;
-            // The same entry twice goes in once; a unique tag keeps the
-            // first record (in record order) of each key.
-            if (sameKey && (unique || recnos[at] == recnos[last])) continue;
-        }
-        sel.push_back(at);
-    }
+    BigArray<uint32_t> sel = sortedEntries(flat, recnos, keyLength, unique);
     CdxTag* existing = nullptr;
     for (auto& t : tags_)
         if (t->name() == name) existing = t.get();
@@ -1024,7 +1181,7 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
     t->type_ = type;
     t->pad_ = pad;
     Builder b{*this, *t, keyLength, pad};
-    uint32_t root = b.build(flat, recnos, sel);
+    uint32_t root = b.build(flat.data(), recnos.data(), sel);
     writeTagHeader(info, root);
     t->root_ = root;
     t->rootStamp_ = epoch_;

@@ -18,12 +18,12 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "dbf/bigbuf.h"
 #include "dbf/cdxkey.h"
 #include "dbf/locks.h"
+#include "dbf/nodecache.h"
 
 namespace dbf {
 
@@ -75,6 +75,7 @@ struct CdxNode {
     // date by single inserts and removals so that a fit costs nothing.
     int64_t stored = -1;
     const CdxTag* owner = nullptr;  // decides key length and pad byte
+    bool dirty = false;             // cached and newer than its page
     bool leaf() const { return attr & 2; }
     size_t size() const { return recnos.size(); }
 };
@@ -186,8 +187,8 @@ class CdxBag {
     // The same from keys laid one after another (keyLength bytes each, padded)
     // and their record numbers.
     CdxTag* buildTag(std::string name, std::string keyExpr, std::string forExpr, bool unique,
-                     cdxkey::Type type, uint16_t keyLength, std::string flatKeys,
-                     std::vector<uint32_t> recnos);
+                     cdxkey::Type type, uint16_t keyLength, BigArray<char> flatKeys,
+                     BigArray<uint32_t> recnos);
     // Takes a tag out of the bag and frees its pages.
     void removeTag(std::string_view name);
 
@@ -226,6 +227,8 @@ class CdxBag {
     // the page's header alone (its keys are not decoded nor cached).
     std::pair<uint32_t, uint32_t> leafCount(uint32_t offset, const CdxTag& owner);
     void putNode(CdxNode n, const CdxTag& owner);  // throws when it does not fit
+    // A node made by a build, written as it is and not kept in the cache.
+    void storeBuilt(const CdxNode& n, const CdxTag& owner);
     // A cached node to change in place; touch() marks it changed.
     CdxNode& mutableNode(uint32_t offset, const CdxTag& owner);
     void touch(uint32_t offset);
@@ -273,10 +276,12 @@ class CdxBag {
     bool dirLoaded_ = false;
     std::unique_ptr<CdxTag> directory_;
     std::vector<std::unique_ptr<CdxTag>> tags_;
-    std::unordered_map<uint32_t, CdxNode> cache_;
+    NodeCache cache_;
+    std::vector<uint8_t> runBuffer_;                           // pages on their way to the file
     std::map<uint32_t, std::array<uint8_t, kCdxPage>> dirty_;  // encoded, not yet written
-    std::unordered_set<uint32_t>
-        dirtyNodes_;      // cached nodes newer than their page (encoded on spill)
+    // Cached nodes marked dirty, newer than their page (an offset may be
+    // there twice, or for a node since dropped: the mark decides).
+    std::vector<uint32_t> dirtyNodes_;
     uint64_t epoch_ = 1;  // moves when the cache is dropped for another user's change
 };
 

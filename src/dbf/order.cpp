@@ -450,8 +450,8 @@ void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
     Table& t = wa_->table();
     t.flush();
     uint32_t keep = t.atPhantom() ? 0 : t.recno();
-    std::string flat;
-    std::vector<uint32_t> recnos;
+    BigArray<char> flat;
+    BigArray<uint32_t> recnos;
     uint32_t n = t.recCount();
     flat.reserve(size_t{n} * km.length());
     recnos.reserve(n);
@@ -459,7 +459,7 @@ void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
         t.read(r);
         if (auto k = km.key(*wa_)) {
             k->resize(km.length(), cdxkey::padByte(km.type()));
-            flat.append(*k);
+            flat.append(k->data(), k->size());
             recnos.push_back(r);
         }
     }

@@ -390,6 +390,46 @@ TEST(CdxWrite, TagOrderFollowsCreationAndReplacementKeepsIt) {
     }
 }
 
+// Builds order their keys by bytes then record, in runs that share long
+// prefixes, with many equal keys, records given out of order and the same
+// entry twice; a unique tag keeps the lowest record of each key. A tag built
+// again over the first one reuses its pages and stays sound.
+TEST(CdxWrite, BuildsOrderEveryKeyShape) {
+    TempDir dir;
+    std::string path = dir.file("orden.cdx");
+    std::mt19937 rng(23);
+    for (uint16_t kl : {uint16_t{3}, uint16_t{8}, uint16_t{21}, uint16_t{64}}) {
+        std::vector<std::pair<std::string, uint32_t>> entries;
+        for (uint32_t r = 1; r <= 6000; ++r) {
+            // A shared head longer than a machine word, then few distinct
+            // tails (many equal keys), blanks and high bytes included.
+            std::string k(kl > 16 ? kl - 6 : 0, 'P');
+            while (k.size() < kl) k += "A \xd1z"[rng() % 4];
+            entries.emplace_back(k, r);
+        }
+        std::shuffle(entries.begin(), entries.end(), rng);
+        entries.push_back(entries.front());
+        auto bag = CdxBag::create(path, true);
+        for (int round = 0; round < 2; ++round) {
+            std::vector<std::pair<std::string, uint32_t>> want(entries.begin(), entries.end());
+            std::sort(want.begin(), want.end());
+            want.erase(std::unique(want.begin(), want.end()), want.end());
+            CdxTag* all =
+                bag->buildTag("TODOS", "K", "", false, cdxkey::Type::Character, kl, entries);
+            EXPECT_EQ(walkAll(all), want) << "kl=" << kl;
+            std::vector<std::pair<std::string, uint32_t>> uniq;
+            for (auto& e : want)
+                if (uniq.empty() || uniq.back().first != e.first) uniq.push_back(e);
+            CdxTag* one =
+                bag->buildTag("UNICOS", "K", "", true, cdxkey::Type::Character, kl, entries);
+            EXPECT_EQ(walkAll(one), uniq) << "kl=" << kl;
+            EXPECT_TRUE(all->checkStructure().empty());
+            EXPECT_TRUE(one->checkStructure().empty());
+            EXPECT_FALSE(one->insert(uniq[0].first, 1));
+        }
+    }
+}
+
 TEST(CdxWrite, WideKeysSplitSafely) {
     TempDir dir;
     auto bag = CdxBag::create(dir.file("ancha.cdx"), true);
