@@ -629,6 +629,15 @@ bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
             "El valor buscado no es del tipo de la clave del orden " + ot->tag->name() + ".",
             ot->bag->path());
     std::string k = ot->maker.encode(v, false);
+    // With SET EXACT on, a text matches only the whole key (trailing blanks
+    // aside), not a key it begins.
+    bool tooLong = false;
+    if (ot->maker.type() == cdxkey::Type::Character && xb::settings().exact) {
+        std::string s = v.asString();
+        s.erase(s.find_last_not_of(' ') + 1);
+        tooLong = s.size() > ot->tag->keyLength();
+        k = ot->maker.encode(v, true);
+    }
     CdxPos p;
     if (!lastOne) {
         p = ot->tag->seekFirst(k);
@@ -651,7 +660,7 @@ bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
         auto cur = last_.valid && last_.recno == wa_->recno()
                        ? std::optional<std::string>(last_.key)
                        : ot->maker.key(*wa_);
-        found = cur && cur->compare(0, k.size(), k) == 0;
+        found = !tooLong && cur && cur->compare(0, k.size(), k) == 0;
     }
     if (!found && !soft) {
         wa_->settle(0);

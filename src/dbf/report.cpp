@@ -79,7 +79,7 @@ void describeTable(Table& t, std::ostream& out) {
     // Visual FoxPro keeps only two digits of the year there; FoxPro 2.x the
     // years since 1900.
     if (y < 1980) y += 100;
-    char date[16];
+    char date[40];  // room for any int the compiler can imagine there
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", y, m, d);
     out << "Tabla:               " << t.path() << "\n"
         << "Versión:             " << versionName(t.version()) << "\n"

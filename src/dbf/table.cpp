@@ -1,6 +1,7 @@
 #include "dbf/table.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@ namespace dbf {
 namespace {
 
 constexpr size_t kWindowBytes = 64 * 1024;  // read-ahead of exclusive sequential reads
+constexpr uint64_t kMapMin = 1 << 20;       // exclusive tables from this size are mapped
 constexpr size_t kTailBytes = 1024 * 1024;  // appends batched by exclusive opens
 constexpr int kAppendWaitMs = 500;          // how long an append waits for the header
 
@@ -393,6 +395,7 @@ void Table::writeHeaderCount(uint32_t count) {
 // A crash between writing a record and writing the header leaves the count
 // wrong; so does a file cut short. The complete records on disk are trusted.
 void Table::repairCount() {
+    dropMap();
     uint64_t size = io::fileSize(fd_);
     uint64_t disk = (size - headerLength_) / recordLength_;
     if (disk > 0xFFFFFFFFull) disk = 0xFFFFFFFFull;
@@ -431,7 +434,42 @@ Table::~Table() {
         // Closing must not throw; what could not be written is lost with the
         // process's handle, as a crash would lose it, and the file stays sound.
     }
+    dropMap();
     if (fd_ >= 0) ::close(fd_);  // releases every lock of this open
+}
+
+// An exclusive open reads a large table through a mapping of its file: a
+// record then costs a copy instead of a system call, which is what random
+// reads in index order are made of. Only this open changes the file's length,
+// and it lets the mapping go before it shortens the file. The mapping leaves
+// room to grow; bytes past the end of the file are never touched, since the
+// length is checked again before a record beyond the part known to exist.
+const char* Table::mapped(uint64_t end) {
+    if (end <= mapValid_) return map_;
+    if (mapFailed_) return nullptr;
+    uint64_t size = io::fileSize(fd_);
+    if (size < kMapMin || end > size) return nullptr;
+    if (size <= mapLen_) {
+        mapValid_ = size;
+        return map_;
+    }
+    dropMap();
+    uint64_t len = size + size / 4;
+    void* m = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd_, 0);
+    if (m == MAP_FAILED) {
+        mapFailed_ = true;  // reads go on through the file
+        return nullptr;
+    }
+    map_ = static_cast<const char*>(m);
+    mapLen_ = len;
+    mapValid_ = size;
+    return map_;
+}
+
+void Table::dropMap() {
+    if (map_) ::munmap(const_cast<char*>(map_), mapLen_);
+    map_ = nullptr;
+    mapLen_ = mapValid_ = 0;
 }
 
 // ---------------------------------------------------------------- records
@@ -482,6 +520,11 @@ void Table::loadRecord(uint32_t recno, char* dst) {
         return;
     }
     if (!shared_) {
+        const uint64_t at = headerLength_ + uint64_t(recno - 1) * recordLength_;
+        if (const char* m = mapped(at + recordLength_)) {
+            std::memcpy(dst, m + at, recordLength_);
+            return;
+        }
         if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) {
             std::memcpy(dst, window_.data() + size_t(recno - windowFirst_) * recordLength_,
                         recordLength_);
@@ -1069,6 +1112,7 @@ constexpr char kPackEnd[4] = {'F', 'I', 'N', '!'};
 }  // namespace
 
 void Table::applyPackJournal(int jfd, uint32_t w) {
+    dropMap();
     std::vector<char> chunk;
     size_t per = std::max<size_t>(1, kTailBytes / recordLength_);
     for (uint32_t done = 0; done < w;) {
@@ -1126,6 +1170,7 @@ void Table::pack() {
     flush();
     flushTail();
     windowCount_ = 0;
+    dropMap();
     std::string jp = packJournalPath();
     int jfd = ::open(jp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (jfd < 0)
@@ -1177,6 +1222,7 @@ void Table::zap() {
     dirty_ = false;
     tail_.clear();
     windowCount_ = 0;
+    dropMap();
     count_ = 0;
     writeHeaderCount(0);
     char eof = 0x1A;

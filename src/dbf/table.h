@@ -191,6 +191,8 @@ class Table {
     void applyPackJournal(int journalFd, uint32_t records);
     void blankRecord(char* dst) const;
     void loadRecord(uint32_t recno, char* dst);
+    const char* mapped(uint64_t end);  // the file's mapping when it holds [0, end)
+    void dropMap();
     void storeRecord(uint32_t recno, const char* src);
     uint32_t readHeaderCount();
     void writeHeaderCount(uint32_t count);
@@ -236,6 +238,10 @@ class Table {
     uint32_t windowCount_ = 0;
     std::vector<char> tail_;
     uint32_t tailFirst_ = 0;
+    const char* map_ = nullptr;
+    uint64_t mapLen_ = 0;    // mapped bytes
+    uint64_t mapValid_ = 0;  // of which the file is known to hold
+    bool mapFailed_ = false;
 };
 
 }  // namespace dbf

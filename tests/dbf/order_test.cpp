@@ -227,6 +227,21 @@ TEST_F(OrderTest, SeekExactSoftAndLast) {
     EXPECT_EQ(rows[wa.recno()].vend, "V4");
     EXPECT_FALSE(o.seek(xb::Value::str("ZZZ"), true));
     EXPECT_TRUE(wa.eof());
+    // With SET EXACT on, the salesperson's code alone no longer matches the
+    // longer key; the whole key does, trailing blanks aside.
+    xb::settings().exact = true;
+    EXPECT_FALSE(o.seek(xb::Value::str("V3")));
+    EXPECT_TRUE(wa.eof());
+    std::string whole = rows[firstV3].vend;
+    whole.resize(8, ' ');
+    whole += rows[firstV3].prosp;
+    EXPECT_TRUE(o.seek(xb::Value::str(whole)));
+    EXPECT_EQ(wa.recno(), firstV3);
+    EXPECT_TRUE(o.seek(xb::Value::str(whole + "   ")));
+    EXPECT_FALSE(o.seek(xb::Value::str(whole + "X")));
+    EXPECT_FALSE(o.seek(xb::Value::str(whole + "  X")));  // longer than the key
+    xb::settings().exact = false;
+    EXPECT_TRUE(o.seek(xb::Value::str("V3")));
     // A value of another type is an error, not a match of everything.
     EXPECT_THROW(o.seek(xb::Value::num(3)), DbfError);
     EXPECT_THROW(o.seek(xb::Value::nil()), DbfError);

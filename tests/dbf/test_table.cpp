@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <random>
 
 #include "dbf/dates.h"
 #include "dbf/fpt.h"
@@ -345,6 +346,62 @@ TEST(TableFields, PackAndZapNeedExclusiveUse) {
     }
     EXPECT_EQ(std::filesystem::file_size(p), 32u + 64 + 1 + 1);
     EXPECT_EQ(std::filesystem::file_size(d.file("pk.fpt")), 512u);
+}
+
+// A large table used alone is read through a mapping of its file: what is
+// written shows at once, records appended far past the first mapping are read
+// back, and pack and zap shorten the file under it without harm.
+TEST(TableFields, LargeExclusiveTableReadsWhatItWrites) {
+    TempDir d;
+    std::string p = d.file("grande.dbf");
+    Table::create(p, {{"N", 'N', 8, 0}, {"TXT", 'C', 200, 0}});
+    auto t = openExcl(p);
+    auto fill = [&](uint32_t from, uint32_t to) {
+        for (uint32_t i = from; i <= to; ++i) {
+            t->appendBlank();
+            t->putNumber(0, i);
+            t->putString(1, "registro " + std::to_string(i));
+        }
+        t->flush();
+    };
+    auto expectRecord = [&](uint32_t r, double n) {
+        ASSERT_TRUE(t->read(r)) << r;
+        EXPECT_EQ(t->getNumber(0), n) << r;
+    };
+    fill(1, 8000);  // about 1.6 MB
+    std::mt19937 rng(9);
+    for (int i = 0; i < 500; ++i) {
+        uint32_t r = 1 + rng() % 8000;
+        expectRecord(r, r);
+    }
+    // Changed in place, then read again at random.
+    for (uint32_t r = 1; r <= 8000; r += 7) {
+        t->read(r);
+        t->putNumber(0, r * 10.0);
+    }
+    t->flush();
+    for (uint32_t r = 1; r <= 8000; r += 7) expectRecord(r, r * 10.0);
+    // Growth within the room the mapping left, then well past it.
+    fill(8001, 9000);
+    expectRecord(8500, 8500);
+    fill(9001, 30000);
+    for (uint32_t r : {1u, 8000u, 9000u, 20000u, 30000u})
+        expectRecord(r, r % 7 == 1 && r <= 8000 ? r * 10.0 : r);
+    // Pack drops every other record; the file shrinks under the mapping.
+    for (uint32_t r = 2; r <= 30000; r += 2) {
+        t->read(r);
+        t->setDeleted(true);
+    }
+    t->pack();
+    ASSERT_EQ(t->recCount(), 15000u);
+    expectRecord(15000, 29999);
+    expectRecord(4001, 8001);
+    EXPECT_FALSE(t->read(15001));
+    t->zap();
+    EXPECT_EQ(t->recCount(), 0u);
+    EXPECT_FALSE(t->read(1));
+    fill(1, 6000);
+    expectRecord(6000, 6000);
 }
 
 // ------------------------------------------------------------------ paths
