@@ -991,14 +991,14 @@ BigArray<uint32_t> sortedEntries(const BigArray<char>& flat, const BigArray<uint
     return sel;
 }
 
-// Writes the nodes of one level as they fill. A full node goes out once the
-// offset of the next one is taken, so that its right link is known; its last
-// entry is kept for the level above.
+// The last entry of each node of a level, for the level above.
 struct LevelEnds {
     std::string keys;
     std::vector<uint32_t> recnos, children;
 };
 
+// Writes the nodes of one level as they fill. A full node goes out once the
+// offset of the next one is taken, so that its right link is known.
 struct LevelWriter {
     LevelWriter(CdxBag& b, const CdxTag& o, uint16_t k) : bag(b), owner(o), kl(k) {}
     CdxBag& bag;
@@ -1091,9 +1091,11 @@ struct Builder {
     }
 
     // Interior levels over the last entries of the nodes below, spread evenly
-    // over as few nodes as hold them, until one node is left.
+    // over as few nodes as hold them seven eighths full (as the leaves, so
+    // that a leaf split does not split its parent as well), until one node is
+    // left.
     uint32_t buildLevels(LevelEnds below) {
-        const size_t cap = interiorCapacity(kl);
+        const size_t cap = std::max<size_t>(2, interiorCapacity(kl) * 7 / 8);
         for (;;) {
             const size_t m = below.recnos.size();
             const size_t count = (m + cap - 1) / cap;
