@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_text.h"
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
@@ -68,12 +69,6 @@ uint32_t records() {
 }
 uint32_t operations() {
     return std::min<uint32_t>(100000, std::max<uint32_t>(records() / 10, 1));
-}
-
-std::string fmt(const char* f, unsigned v) {
-    char b[64];
-    std::snprintf(b, sizeof b, f, v);
-    return b;
 }
 
 std::string code(uint32_t i) {

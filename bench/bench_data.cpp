@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_text.h"
 #include "data/catalogue.h"
 #include "data/helpers.h"
 #include "data/session.h"
@@ -19,14 +20,6 @@
 #include "xbase/runtime.h"
 
 namespace {
-
-// Texts put together by snprintf: GCC 12 misreads "literal" + string as an
-// overlapping copy when it inlines it in these loops.
-std::string text(const char* f, long long v) {
-    char b[64];
-    std::snprintf(b, sizeof b, f, v);
-    return std::string(b);
-}
 
 namespace fs = std::filesystem;
 
@@ -62,12 +55,12 @@ void makeProspects(const std::string& file, int n) {
     auto t = dbf::Table::open(file, {false, false});
     for (int i = 0; i < n; ++i) {
         t->appendBlank();
-        t->putString(0, text("V%lld", i % 17));
-        t->putString(1, text("P%lld", i));
-        t->putString(4, text("PROSPECTO NUMERO %lld", (i * 7919LL) % n));
-        t->putString(13, text("%lld", 20260000000000LL + i));
+        t->putString(0, fmt("V%d", i % 17));
+        t->putString(1, fmt("P%d", i));
+        t->putString(4, fmt("PROSPECTO NUMERO %lld", (i * 7919LL) % n));
+        t->putString(13, fmt("%lld", 20260000000000LL + i));
         t->putDate(14, 2460000 + i % 900);
-        t->putMemo(15, text("Observaciones %lld", i));
+        t->putMemo(15, fmt("Observaciones %d", i));
         t->putString(18, "00" + std::to_string(1 + i % 5));
         if (i % 3 == 0) t->setDeleted(true);
     }
@@ -129,10 +122,10 @@ void BM_SqliteProspectMaintenance(benchmark::State& state) {
                            "observac, cat, deleted) VALUES (?,?,?,?,?,?,?,?)",
                            -1, &st, nullptr);
         for (int i = 0; i < n; ++i) {
-            std::string v = text("V%lld", i % 17), p = text("P%lld", i),
-                        nm = text("PROSPECTO NUMERO %lld", (i * 7919LL) % n),
-                        np = text("%lld", 20260000000000LL + i), ob = text("Observaciones %lld", i),
-                        cat = text("00%lld", 1 + i % 5);
+            std::string v = fmt("V%d", i % 17), p = fmt("P%d", i),
+                        nm = fmt("PROSPECTO NUMERO %lld", (i * 7919LL) % n),
+                        np = fmt("%lld", 20260000000000LL + i), ob = fmt("Observaciones %d", i),
+                        cat = fmt("00%d", 1 + i % 5);
             sqlite3_bind_text(st, 1, v.c_str(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(st, 2, p.c_str(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(st, 3, nm.c_str(), -1, SQLITE_TRANSIENT);

@@ -19,6 +19,7 @@
 #include <random>
 #include <string>
 
+#include "bench_text.h"
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
@@ -86,15 +87,16 @@ void prepare() {
         char code[16];
         std::snprintf(code, sizeof code, "P%07u",
                       static_cast<uint32_t>((uint64_t{i} * 7919) % 9999991));
-        const std::string f[8] = {"V" + std::to_string(rng() % 40),
-                                  code,
-                                  rng() % 2 ? "Natural" : "Juridica",
-                                  std::string(names[rng() % 10]) + " " + names[rng() % 10] + " " +
-                                      std::to_string(rng() % 100000),
-                                  names[rng() % 10],
-                                  "2024" + std::to_string(1000000000 + rng() % 999999999),
-                                  "",
-                                  "00" + std::to_string(1 + rng() % 5)};
+        const std::string f[8] = {
+            fmt("V%u", static_cast<unsigned>(rng() % 40)),
+            code,
+            rng() % 2 ? "Natural" : "Juridica",
+            fmt("%s %s %u", names[rng() % 10], names[rng() % 10],
+                static_cast<unsigned>(rng() % 100000)),
+            names[rng() % 10],
+            fmt("2024%u", static_cast<unsigned>(1000000000 + rng() % 999999999)),
+            "",
+            fmt("00%u", static_cast<unsigned>(1 + rng() % 5))};
         const int32_t fec = 2451545 + static_cast<int32_t>(rng() % 9000);
         g_wa->append();
         for (int k = 0; k < 8; ++k) {

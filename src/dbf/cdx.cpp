@@ -261,6 +261,7 @@ std::unique_ptr<CdxBag> CdxBag::create(const std::string& path, bool exclusive) 
 
 void CdxBag::dropCache() {
     cache_.clear();
+    leafHeads_.clear();
     dirty_.clear();
     dirtyNodes_.clear();
     ++generation_;
@@ -624,12 +625,17 @@ std::pair<uint32_t, uint32_t> CdxBag::leafCount(uint32_t off, const CdxTag& owne
         if (!c->leaf()) corrupt("vecino de una hoja que no es hoja");
         return {static_cast<uint32_t>(c->size()), c->right};
     }
+    auto h = leafHeads_.find(off);
+    if (h != leafHeads_.end()) return h->second;
     if (off % kCdxPage != 0 || off < kHeaderSize || uint64_t{off} + kCdxPage > fileEnd_)
         corrupt("referencia a un nodo fuera del fichero");
     uint8_t page[kCdxPage];
     readPage(off, page);
     if (!(get16(page) & 2)) corrupt("vecino de una hoja que no es hoja");
-    return {get16(page + 2), get32(page + 8)};
+    std::pair<uint32_t, uint32_t> r{get16(page + 2), get32(page + 8)};
+    if (leafHeads_.size() >= kCacheLimit * 4) leafHeads_.clear();
+    leafHeads_.emplace(off, r);
+    return r;
 }
 
 CdxNode& CdxBag::mutableNode(uint32_t off, const CdxTag& owner) {
@@ -640,6 +646,7 @@ CdxNode& CdxBag::mutableNode(uint32_t off, const CdxTag& owner) {
 void CdxBag::touch(uint32_t off) {
     if (readOnly_) throw DbfError(kErrReadonly, "El índice está abierto sólo para lectura", path_);
     ++generation_;
+    leafHeads_.erase(off);
     CdxNode* c = cache_.find(off);
     if (c && !c->dirty) {
         c->dirty = true;
@@ -655,6 +662,7 @@ void CdxBag::putNode(CdxNode n, const CdxTag& owner) {
     fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t{n.offset} + kCdxPage);
     ++generation_;
     const uint32_t off = n.offset;
+    leafHeads_.erase(off);
     n.dirty = true;
     dirtyNodes_.push_back(off);
     cache_.insert(off, std::make_unique<CdxNode>(std::move(n)));
@@ -664,6 +672,7 @@ void CdxBag::storeBuilt(const CdxNode& n, const CdxTag& owner) {
     std::array<uint8_t, kCdxPage> page;
     if (!encode(n, owner, page.data())) corrupt("nodo demasiado lleno al escribir");
     cache_.erase(n.offset);
+    leafHeads_.erase(n.offset);
     fileEnd_ = std::max<uint64_t>(fileEnd_, uint64_t{n.offset} + kCdxPage);
     ++generation_;
     dirty_[n.offset] = page;
@@ -686,6 +695,7 @@ uint32_t CdxBag::allocNode() {
         freeHead_ = next;
         headerDirty_ = true;
         cache_.erase(off);
+        leafHeads_.erase(off);
         return off;
     }
     if (freeHead_ != 0) {
@@ -705,6 +715,7 @@ uint32_t CdxBag::allocNode() {
 void CdxBag::freeNode(uint32_t off) {
     ++generation_;
     cache_.erase(off);
+    leafHeads_.erase(off);
     std::array<uint8_t, kCdxPage> page{};
     put32(page.data(), freeHead_);
     dirty_[off] = page;

@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dbf/bigbuf.h"
@@ -277,6 +278,9 @@ class CdxBag {
     std::unique_ptr<CdxTag> directory_;
     std::vector<std::unique_ptr<CdxTag>> tags_;
     NodeCache cache_;
+    // Entries and right link of leaves read only to count them (asked for
+    // when the leaf is not cached); a leaf is forgotten when it changes.
+    std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> leafHeads_;
     std::vector<uint8_t> runBuffer_;                           // pages on their way to the file
     std::map<uint32_t, std::array<uint8_t, kCdxPage>> dirty_;  // encoded, not yet written
     // Cached nodes marked dirty, newer than their page (an offset may be
