@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -57,6 +58,12 @@ MemoFile::MemoFile(const std::string& path, bool readOnly, bool exclusive)
 }
 
 MemoFile::~MemoFile() {
+    try {
+        flushHeader();
+    } catch (...) {
+        // Closing cannot throw; the header keeps its last written value and
+        // the blocks after it are only unused.
+    }
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -71,13 +78,29 @@ void MemoFile::readHeader() {
 }
 
 uint32_t MemoFile::nextFree() const {
+    if (exclusive_ && nextKnown_) return next_;
     unsigned char h[4];
     if (io::readAt(fd_, h, 4, 0) != 4) damaged(path_, "la cabecera está incompleta");
-    return io::be32(h);
+    uint32_t next = io::be32(h);
+    if (exclusive_) {
+        next_ = next;
+        nextKnown_ = true;
+    }
+    return next;
 }
 
 uint64_t MemoFile::fileSize() const {
-    return io::fileSize(fd_);
+    if (exclusive_ && sizeKnown_) return size_;
+    uint64_t size = io::fileSize(fd_);
+    if (exclusive_) {
+        size_ = size;
+        sizeKnown_ = true;
+    }
+    return size;
+}
+
+void MemoFile::grewTo(uint64_t end) {
+    if (exclusive_ && sizeKnown_) size_ = std::max(size_, end);
 }
 
 uint32_t MemoFile::blocksFor(uint64_t dataLength) const {
@@ -93,13 +116,16 @@ std::string MemoFile::read(uint32_t block) const {
                 "un memo apunta dentro de la cabecera (bloque " + std::to_string(block) + ")");
     if (off + 8 > size)
         damaged(path_, "un memo apunta fuera del fichero (bloque " + std::to_string(block) + ")");
-    unsigned char h[8];
-    if (io::readAt(fd_, h, 8, off) != 8)
+    // The block header and, for a short memo, all of its text in one read.
+    unsigned char h[512];
+    size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof h, size - off));
+    if (io::readAt(fd_, h, want, off) != static_cast<ssize_t>(want))
         damaged(path_, "no se puede leer el bloque " + std::to_string(block));
     uint64_t len = io::be32(h + 4);
     if (len > kMaxMemo || off + 8 + len > size)
         damaged(path_,
                 "la longitud del memo del bloque " + std::to_string(block) + " sale del fichero");
+    if (8 + len <= want) return std::string(reinterpret_cast<const char*>(h) + 8, len);
     std::string out(len, '\0');
     if (len && io::readAt(fd_, out.data(), len, off + 8) != static_cast<ssize_t>(len))
         damaged(path_, "no se puede leer el bloque " + std::to_string(block));
@@ -123,12 +149,31 @@ std::string MemoFile::checkBlock(uint32_t block) const {
 }
 
 void MemoFile::writeNextFree(uint32_t next) {
+    if (exclusive_) {
+        // Alone on the file: written before any record that points past the
+        // header's old value (see flushHeader).
+        next_ = next;
+        nextKnown_ = true;
+        headerPending_ = true;
+        return;
+    }
     unsigned char h[4];
     io::putBe32(h, next);
     if (!io::writeAt(fd_, h, 4, 0))
         throw DbfError(kErrWrite,
                        "No se puede escribir el fichero de memos: " + io::osText(errno) + ".",
                        path_, errno);
+}
+
+void MemoFile::flushHeader() {
+    if (!headerPending_) return;
+    unsigned char h[4];
+    io::putBe32(h, next_);
+    if (!io::writeAt(fd_, h, 4, 0))
+        throw DbfError(kErrWrite,
+                       "No se puede escribir el fichero de memos: " + io::osText(errno) + ".",
+                       path_, errno);
+    headerPending_ = false;
 }
 
 uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
@@ -183,6 +228,7 @@ uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
     if (!io::writeAt(fd_, img.data(), img.size(), uint64_t(block) * blockSize_))
         throw DbfError(kErrWrite, "No se puede escribir el memo: " + io::osText(errno) + ".", path_,
                        errno);
+    grewTo(uint64_t(block) * blockSize_ + img.size());
     writeNextFree(block + count);
     return block;
 }
@@ -195,7 +241,9 @@ void MemoFile::clear() {
         throw DbfError(kErrWrite,
                        "No se puede vaciar el fichero de memos: " + io::osText(errno) + ".", path_,
                        errno);
+    sizeKnown_ = false;
     writeNextFree(first);
+    flushHeader();
 }
 
 }  // namespace dbf

@@ -43,6 +43,11 @@ class MemoFile {
     // Back to an empty memo file (zap).
     void clear();
 
+    // An exclusive open keeps the header's next free block in memory; this
+    // writes it. The table calls it before writing records, so that no record
+    // on disk points at blocks the header still counts as free.
+    void flushHeader();
+
     // Checks one memo pointer for `vdrtool check`; empty string when sound,
     // else what is wrong.
     std::string checkBlock(uint32_t block) const;
@@ -51,12 +56,19 @@ class MemoFile {
     uint32_t blocksFor(uint64_t dataLength) const;
     void readHeader();
     void writeNextFree(uint32_t next);
+    void grewTo(uint64_t end);
 
     std::string path_;
     int fd_ = -1;
     bool readOnly_;
     bool exclusive_;
     uint32_t blockSize_ = kDefaultBlockSize;
+    // Exclusive opens only: what this open alone changes, known without asking.
+    mutable uint64_t size_ = 0;
+    mutable bool sizeKnown_ = false;
+    mutable uint32_t next_ = 0;
+    mutable bool nextKnown_ = false;
+    bool headerPending_ = false;
 };
 
 }  // namespace dbf

@@ -446,7 +446,8 @@ Table::~Table() {
 // length is checked again before a record beyond the part known to exist.
 const char* Table::mapped(uint64_t end) {
     if (end <= mapValid_) return map_;
-    if (mapFailed_) return nullptr;
+    // Small tables are read as before, without asking for the file's size.
+    if (mapFailed_ || headerLength_ + uint64_t(count_) * recordLength_ < kMapMin) return nullptr;
     uint64_t size = io::fileSize(fd_);
     if (size < kMapMin || end > size) return nullptr;
     if (size <= mapLen_) {
@@ -520,18 +521,16 @@ void Table::loadRecord(uint32_t recno, char* dst) {
         return;
     }
     if (!shared_) {
-        const uint64_t at = headerLength_ + uint64_t(recno - 1) * recordLength_;
-        if (const char* m = mapped(at + recordLength_)) {
-            std::memcpy(dst, m + at, recordLength_);
-            return;
-        }
+        const uint32_t previous = lastRead_;
+        lastRead_ = recno;
         if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) {
             std::memcpy(dst, window_.data() + size_t(recno - windowFirst_) * recordLength_,
                         recordLength_);
             return;
         }
-        // Read ahead only when walking forward, so random reads cost one record.
-        if (windowCount_ && recno == windowFirst_ + windowCount_) {
+        // Walking forward reads ahead a window at a time; other reads take
+        // the record from the mapping of a large file, or one record.
+        if (recno == previous + 1 || (windowCount_ && recno == windowFirst_ + windowCount_)) {
             uint32_t onDisk = tail_.empty() ? count_ : tailFirst_ - 1;
             uint32_t n = std::max<uint32_t>(1, static_cast<uint32_t>(kWindowBytes / recordLength_));
             n = std::min(n, onDisk - recno + 1);
@@ -545,6 +544,11 @@ void Table::loadRecord(uint32_t recno, char* dst) {
                 return;
             }
             windowCount_ = 0;
+        }
+        const uint64_t at = headerLength_ + uint64_t(recno - 1) * recordLength_;
+        if (const char* m = mapped(at + recordLength_)) {
+            std::memcpy(dst, m + at, recordLength_);
+            return;
         }
     }
     ssize_t r =
@@ -571,6 +575,7 @@ void Table::storeRecord(uint32_t recno, const char* src) {
         std::memcpy(tail_.data() + size_t(recno - tailFirst_) * recordLength_, src, recordLength_);
         return;
     }
+    if (memo_) memo_->flushHeader();
     if (!io::writeAt(fd_, src, recordLength_, headerLength_ + uint64_t(recno - 1) * recordLength_))
         fail(kErrWrite,
              "No se puede escribir el registro " + std::to_string(recno) + ": " +
@@ -624,7 +629,9 @@ void Table::flushTail() {
     if (tail_.empty()) return;
     uint64_t off = headerLength_ + uint64_t(tailFirst_ - 1) * recordLength_;
     // Records first, end mark, then the count: a crash before the header is
-    // written leaves complete records that the next open counts in.
+    // written leaves complete records that the next open counts in. Their
+    // memos' blocks are taken in the memo file's header before.
+    if (memo_) memo_->flushHeader();
     tail_.push_back(0x1A);
     bool ok = io::writeAt(fd_, tail_.data(), tail_.size(), off);
     tail_.clear();

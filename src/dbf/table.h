@@ -238,6 +238,7 @@ class Table {
     uint32_t windowCount_ = 0;
     std::vector<char> tail_;
     uint32_t tailFirst_ = 0;
+    uint32_t lastRead_ = 0;  // record loaded last, to tell a walk forward
     const char* map_ = nullptr;
     uint64_t mapLen_ = 0;    // mapped bytes
     uint64_t mapValid_ = 0;  // of which the file is known to hold

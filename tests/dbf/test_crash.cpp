@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <thread>
@@ -115,6 +117,69 @@ TEST(CrashSafety, KilledWriterLeavesCommittedRecordsIntact) {
         std::vector<std::string> faults = t->check();
         EXPECT_TRUE(faults.empty()) << faults.front();
     }
+}
+
+// A table used alone keeps the memo file's next free block in memory. A
+// process that ends without closing, right after committing, must still leave
+// the memo header past every memo its committed records point at: the next
+// writer would otherwise hand out those blocks again.
+TEST(CrashSafety, MemosOfCommittedRecordsSurviveAnUnclosedExclusiveWriter) {
+    TempDir d;
+    std::string p = d.file("memos.dbf");
+    Table::create(p, {{"N", 'N', 8, 0}, {"NOTA", 'M', 10, 0}});
+    // Runs `work` on the table opened alone in a child that ends with the
+    // table still open, as if the process died there.
+    auto unclosed = [&](const std::function<void(Table&)>& work) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                auto t = Table::open(p, {false, false});
+                work(*t);
+                ::_exit(0);
+            } catch (...) {
+                ::_exit(2);
+            }
+        }
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    };
+    // Another writer's new memos take fresh blocks; every memo reads back.
+    auto appendAndVerify = [&](uint32_t from, uint32_t to,
+                               const std::map<uint32_t, uint32_t>& memoOf) {
+        auto t = Table::open(p);
+        std::vector<std::string> faults = t->check();
+        EXPECT_TRUE(faults.empty()) << faults.front();
+        for (uint32_t r = from; r <= to; ++r) {
+            t->appendBlank();
+            t->putNumber(0, r);
+            t->putMemo(1, expectedMemo(r));
+            t->unlockAll();
+        }
+        for (uint32_t r = 1; r <= to; ++r) {
+            ASSERT_TRUE(t->read(r));
+            auto m = memoOf.find(r);
+            EXPECT_EQ(t->getMemo(1), expectedMemo(m == memoOf.end() ? r : m->second)) << r;
+        }
+    };
+    // Appends committed, the memo header taken along.
+    unclosed([](Table& t) {
+        for (uint32_t r = 1; r <= 40; ++r) {
+            t.appendBlank();
+            t.putNumber(0, r);
+            t.putMemo(1, expectedMemo(r));
+        }
+        t.commit();
+    });
+    appendAndVerify(41, 50, {});
+    // A change in place that needs new blocks, written when the record is left.
+    unclosed([](Table& t) {
+        t.read(7);
+        t.putMemo(1, expectedMemo(700));
+        t.read(8);
+    });
+    appendAndVerify(51, 60, {{7, 700}});
 }
 
 TEST(CrashSafety, KilledPackLosesNoLiveRecordAndDuplicatesNone) {
