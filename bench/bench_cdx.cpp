@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_text.h"
+#include "bench_support.h"
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
@@ -125,14 +125,6 @@ std::vector<uint32_t>& seekTargets() {
 WorkArea* g_wa = nullptr;
 sqlite3* g_db = nullptr;
 
-void exec(const char* sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(g_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "sqlite: %s\n", err ? err : "?");
-        std::abort();
-    }
-}
-
 // Fills both stores with the same records (not measured).
 void prepare() {
     xb::setFieldAccess(&workspace());
@@ -141,14 +133,14 @@ void prepare() {
     int a = workspace().open(table, "Prospecto", OpenOptions{false, false});
     g_wa = workspace().area(a);
     sqlite3_open((dir() + "/prosp.db").c_str(), &g_db);
-    exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=NORMAL");
-    exec(
-        "CREATE TABLE prosp (codvend TEXT, codprosp TEXT, new TEXT, tip TEXT, nombre TEXT, "
-        "direc TEXT, telef TEXT, fax TEXT, email TEXT, ciudad TEXT, represent TEXT, telfrep "
-        "TEXT, encargado TEXT, numprosp TEXT, fec_crea TEXT, observac TEXT, vta INTEGER, "
-        "fec_vta TEXT, cat TEXT)");
-    exec("BEGIN");
+    sqliteExec(g_db, "PRAGMA journal_mode=WAL");
+    sqliteExec(g_db, "PRAGMA synchronous=NORMAL");
+    sqliteExec(g_db,
+               "CREATE TABLE prosp (codvend TEXT, codprosp TEXT, new TEXT, tip TEXT, nombre TEXT, "
+               "direc TEXT, telef TEXT, fax TEXT, email TEXT, ciudad TEXT, represent TEXT, telfrep "
+               "TEXT, encargado TEXT, numprosp TEXT, fec_crea TEXT, observac TEXT, vta INTEGER, "
+               "fec_vta TEXT, cat TEXT)");
+    sqliteExec(g_db, "BEGIN");
     sqlite3_stmt* ins = nullptr;
     sqlite3_prepare_v2(g_db, "INSERT INTO prosp VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1,
                        &ins, nullptr);
@@ -176,7 +168,7 @@ void prepare() {
     }
     t.flush();
     sqlite3_finalize(ins);
-    exec("COMMIT");
+    sqliteExec(g_db, "COMMIT");
     std::mt19937 pick(5);
     for (uint32_t i = 0; i < operations(); ++i) seekTargets().push_back(1 + pick() % records());
 }
@@ -193,14 +185,14 @@ void BM_BuildNineTags_Cdx(benchmark::State& state) {
 
 void BM_BuildNineTags_Sqlite(benchmark::State& state) {
     for (auto _ : state) {
-        exec("BEGIN");
+        sqliteExec(g_db, "BEGIN");
         int n = 0;
         for (auto& t : kTags) {
             std::string sql =
                 std::string("CREATE INDEX i") + std::to_string(++n) + " ON prosp (" + t.sql + ")";
-            exec(sql.c_str());
+            sqliteExec(g_db, sql.c_str());
         }
-        exec("COMMIT");
+        sqliteExec(g_db, "COMMIT");
     }
 }
 
@@ -302,7 +294,7 @@ void BM_Append_Sqlite(benchmark::State& state) {
     sqlite3_prepare_v2(g_db, "INSERT INTO prosp VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1,
                        &ins, nullptr);
     for (auto _ : state) {
-        exec("BEGIN");
+        sqliteExec(g_db, "BEGIN");
         for (uint32_t i = 0; i < operations(); ++i) {
             Rec r = makeRec(rng, records() + 1 + i);
             r.f[1] = code(i);
@@ -320,7 +312,7 @@ void BM_Append_Sqlite(benchmark::State& state) {
             sqlite3_step(ins);
             sqlite3_reset(ins);
         }
-        exec("COMMIT");
+        sqliteExec(g_db, "COMMIT");
     }
     sqlite3_finalize(ins);
 }
@@ -342,7 +334,7 @@ void BM_ChangeIndexedField_Sqlite(benchmark::State& state) {
     sqlite3_stmt* up = nullptr;
     sqlite3_prepare_v2(g_db, "UPDATE prosp SET nombre = ? WHERE rowid = ?", -1, &up, nullptr);
     for (auto _ : state) {
-        exec("BEGIN");
+        sqliteExec(g_db, "BEGIN");
         uint32_t i = 0;
         for (uint32_t r : seekTargets()) {
             std::string v = fmt("CAMBIADO %u", ++i);
@@ -351,7 +343,7 @@ void BM_ChangeIndexedField_Sqlite(benchmark::State& state) {
             sqlite3_step(up);
             sqlite3_reset(up);
         }
-        exec("COMMIT");
+        sqliteExec(g_db, "COMMIT");
     }
     sqlite3_finalize(up);
 }

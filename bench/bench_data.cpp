@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bench_text.h"
+#include "bench_support.h"
 #include "data/catalogue.h"
 #include "data/helpers.h"
 #include "data/session.h"
@@ -96,26 +96,17 @@ void BM_ProspectMaintenance(benchmark::State& state) {
 }
 BENCHMARK(BM_ProspectMaintenance)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
-void exec(sqlite3* db, const std::string& sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string e = err ? err : "?";
-        sqlite3_free(err);
-        throw std::runtime_error(e);
-    }
-}
-
 void BM_SqliteProspectMaintenance(benchmark::State& state) {
     Scratch scratch;
     const int n = static_cast<int>(state.range(0));
     {
         sqlite3* db;
         sqlite3_open("master.db", &db);
-        exec(db,
-             "CREATE TABLE p(codvend, codprosp, new, tip, nombre, direc, telef, fax, email, "
-             "ciudad, represent, telfrep, encargado, numprosp, fec_crea, observac, vta, "
-             "fec_vta, cat, deleted)");
-        exec(db, "BEGIN");
+        sqliteExec(db,
+                   "CREATE TABLE p(codvend, codprosp, new, tip, nombre, direc, telef, fax, email, "
+                   "ciudad, represent, telfrep, encargado, numprosp, fec_crea, observac, vta, "
+                   "fec_vta, cat, deleted)");
+        sqliteExec(db, "BEGIN");
         sqlite3_stmt* st;
         sqlite3_prepare_v2(db,
                            "INSERT INTO p(codvend, codprosp, nombre, numprosp, fec_crea, "
@@ -138,7 +129,7 @@ void BM_SqliteProspectMaintenance(benchmark::State& state) {
             sqlite3_reset(st);
         }
         sqlite3_finalize(st);
-        exec(db, "COMMIT");
+        sqliteExec(db, "COMMIT");
         sqlite3_close(db);
     }
     for (auto _ : state) {
@@ -147,17 +138,17 @@ void BM_SqliteProspectMaintenance(benchmark::State& state) {
         sqlite3* db;
         sqlite3_open("work.db", &db);
         state.ResumeTiming();
-        exec(db, "DELETE FROM p WHERE deleted");
-        exec(db, "VACUUM");
-        exec(db,
-             "BEGIN; CREATE TABLE q AS SELECT *, '' AS extra FROM p; DROP TABLE p; "
-             "ALTER TABLE q RENAME TO p; COMMIT");
-        exec(db,
-             "CREATE INDEX i1 ON p(codprosp); CREATE INDEX i2 ON p(nombre); "
-             "CREATE INDEX i3 ON p(codvend, codprosp); CREATE INDEX i4 ON p(fec_crea); "
-             "CREATE INDEX i5 ON p(tip); CREATE INDEX i6 ON p(codprosp); "
-             "CREATE INDEX i7 ON p(codvend); CREATE INDEX i8 ON p(cat, codprosp); "
-             "CREATE INDEX i9 ON p(numprosp, codprosp, fec_crea, codvend)");
+        sqliteExec(db, "DELETE FROM p WHERE deleted");
+        sqliteExec(db, "VACUUM");
+        sqliteExec(db,
+                   "BEGIN; CREATE TABLE q AS SELECT *, '' AS extra FROM p; DROP TABLE p; "
+                   "ALTER TABLE q RENAME TO p; COMMIT");
+        sqliteExec(db,
+                   "CREATE INDEX i1 ON p(codprosp); CREATE INDEX i2 ON p(nombre); "
+                   "CREATE INDEX i3 ON p(codvend, codprosp); CREATE INDEX i4 ON p(fec_crea); "
+                   "CREATE INDEX i5 ON p(tip); CREATE INDEX i6 ON p(codprosp); "
+                   "CREATE INDEX i7 ON p(codvend); CREATE INDEX i8 ON p(cat, codprosp); "
+                   "CREATE INDEX i9 ON p(numprosp, codprosp, fec_crea, codvend)");
         state.PauseTiming();
         sqlite3_close(db);
         state.ResumeTiming();

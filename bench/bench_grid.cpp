@@ -19,7 +19,7 @@
 #include <random>
 #include <string>
 
-#include "bench_text.h"
+#include "bench_support.h"
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
@@ -56,14 +56,6 @@ std::string dir() {
 dbf::WorkArea* g_wa = nullptr;
 sqlite3* g_db = nullptr;
 
-void exec(const char* sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(g_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "sqlite: %s\n", err ? err : "?");
-        std::abort();
-    }
-}
-
 void prepare() {
     xb::settings().deleted = true;
     xb::setFieldAccess(&dbf::workspace());
@@ -72,11 +64,12 @@ void prepare() {
     const int a = dbf::workspace().open(table, "Prospecto", dbf::OpenOptions{false, false});
     g_wa = dbf::workspace().area(a);
     sqlite3_open((dir() + "/prosp.db").c_str(), &g_db);
-    exec("PRAGMA journal_mode=WAL");
-    exec(
+    sqliteExec(g_db, "PRAGMA journal_mode=WAL");
+    sqliteExec(
+        g_db,
         "CREATE TABLE prosp (codvend TEXT, codprosp TEXT, tip TEXT, nombre TEXT, ciudad TEXT, "
         "numprosp TEXT, fec_crea INTEGER, cat TEXT)");
-    exec("BEGIN");
+    sqliteExec(g_db, "BEGIN");
     sqlite3_stmt* ins = nullptr;
     sqlite3_prepare_v2(g_db, "INSERT INTO prosp VALUES (?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
     static const char* names[] = {"GARCIA", "LOPEZ",  "PEREZ", "MARTIN", "SANCHEZ",
@@ -113,8 +106,8 @@ void prepare() {
     }
     t.flush();
     sqlite3_finalize(ins);
-    exec("COMMIT");
-    exec("CREATE INDEX inombre ON prosp (nombre)");
+    sqliteExec(g_db, "COMMIT");
+    sqliteExec(g_db, "CREATE INDEX inombre ON prosp (nombre)");
     dbf::Orders& o = dbf::orders(*g_wa);
     for (const ProspectTag& td : kProspectTags)
         o.createTag(dir() + "/VdrPrpx1.cdx", td.name, td.key, "!Deleted()", td.unique);

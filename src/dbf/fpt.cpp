@@ -157,23 +157,22 @@ void MemoFile::writeNextFree(uint32_t next) {
         headerPending_ = true;
         return;
     }
+    storeNextFree(next);
+}
+
+void MemoFile::flushHeader() {
+    if (!headerPending_) return;
+    storeNextFree(next_);
+    headerPending_ = false;
+}
+
+void MemoFile::storeNextFree(uint32_t next) {
     unsigned char h[4];
     io::putBe32(h, next);
     if (!io::writeAt(fd_, h, 4, 0))
         throw DbfError(kErrWrite,
                        "No se puede escribir el fichero de memos: " + io::osText(errno) + ".",
                        path_, errno);
-}
-
-void MemoFile::flushHeader() {
-    if (!headerPending_) return;
-    unsigned char h[4];
-    io::putBe32(h, next_);
-    if (!io::writeAt(fd_, h, 4, 0))
-        throw DbfError(kErrWrite,
-                       "No se puede escribir el fichero de memos: " + io::osText(errno) + ".",
-                       path_, errno);
-    headerPending_ = false;
 }
 
 uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {

@@ -55,7 +55,8 @@ class MemoFile {
   private:
     uint32_t blocksFor(uint64_t dataLength) const;
     void readHeader();
-    void writeNextFree(uint32_t next);
+    void writeNextFree(uint32_t next);  // kept in memory when exclusive
+    void storeNextFree(uint32_t next);  // to the file now
     void grewTo(uint64_t end);
 
     std::string path_;
