@@ -1,4 +1,5 @@
 #include "app/inicial.h"
+#include "app/functions.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -152,9 +153,7 @@ int INICIAL() {
     tk::ResourceLibrary::require(
         bundle.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("ZariReva.rcc"))
                          : bundle);
-    registerAppFunctions();
-    company::registerCompanyFunctions();
-    company::registerUpkeepFunctions();
+    registerProgramFunctions();
 
     // 2-3. The frame and its pictures.
     MainWindow window;
