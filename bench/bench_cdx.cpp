@@ -348,6 +348,52 @@ void BM_ChangeIndexedField_Sqlite(benchmark::State& state) {
     sqlite3_finalize(up);
 }
 
+// The program's own way on a shared table: go to the record, lock it (which
+// reads it again), change an indexed field, unlock (the record and the nine
+// tags written through the bag's lock, new pages before the pages that point
+// to them, the bag marked as being changed meanwhile). One change at a time,
+// as workstations make them; SQLite commits each change on its own.
+uint32_t sharedChanges() {
+    return std::max<uint32_t>(operations() / 10, 1);
+}
+
+void BM_SharedLockChange_Cdx(benchmark::State& state) {
+    // The exclusive open of the other steps gives way to a shared one.
+    workspace().closeAll();
+    int a = workspace().open(dir() + "/VdrProsp.dbf", "Compartida", OpenOptions{true, false});
+    WorkArea& wa = *workspace().area(a);
+    orders(wa).addBag(dir() + "/VdrPrpx1.cdx");
+    Table& t = wa.table();
+    for (auto _ : state) {
+        uint32_t i = 0;
+        for (uint32_t r : seekTargets()) {
+            if (i == sharedChanges()) break;
+            wa.goTo(r);
+            if (!wa.lockRecord()) state.SkipWithError("lock");
+            t.putString(4, fmt("COMPARTIDO %u", ++i));
+            wa.unlock();
+        }
+    }
+    workspace().closeAll();
+}
+
+void BM_SharedLockChange_Sqlite(benchmark::State& state) {
+    sqlite3_stmt* up = nullptr;
+    sqlite3_prepare_v2(g_db, "UPDATE prosp SET nombre = ? WHERE rowid = ?", -1, &up, nullptr);
+    for (auto _ : state) {
+        uint32_t i = 0;
+        for (uint32_t r : seekTargets()) {
+            if (i == sharedChanges()) break;
+            std::string v = fmt("COMPARTIDO %u", ++i);
+            sqlite3_bind_text(up, 1, v.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int64(up, 2, r);
+            sqlite3_step(up);  // a transaction of its own
+            sqlite3_reset(up);
+        }
+    }
+    sqlite3_finalize(up);
+}
+
 }  // namespace
 
 #define ONCE(fn) BENCHMARK(fn)->Iterations(1)->Unit(benchmark::kMillisecond)
@@ -361,6 +407,8 @@ ONCE(BM_Append_Cdx);
 ONCE(BM_Append_Sqlite);
 ONCE(BM_ChangeIndexedField_Cdx);
 ONCE(BM_ChangeIndexedField_Sqlite);
+ONCE(BM_SharedLockChange_Cdx);
+ONCE(BM_SharedLockChange_Sqlite);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -29,6 +29,11 @@ constexpr size_t kCacheLimit = 200000;
 constexpr size_t kBuildFill = kLeafHead + (kCdxPage - kLeafHead) * 7 / 8;
 // Pages a build keeps before writing them out.
 constexpr size_t kBuildBatch = 4096;
+// Change marks: words in the bag's own header page, and the lock bytes that
+// tell whether their writers still run.
+constexpr uint32_t kMarkOffset = 400;
+constexpr int kMarkSlots = 24;
+constexpr int64_t kSlotByte = 0x7FFFF000;
 
 uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -125,6 +130,7 @@ CdxBag::~CdxBag() {
     if (fd_ >= 0) {
         try {
             flush();
+            clearMarkIfDone();
         } catch (...) {
             // Closing cannot report; the bag stays as the last flush left it.
         }
@@ -264,6 +270,9 @@ void CdxBag::dropCache() {
     leafHeads_.clear();
     dirty_.clear();
     dirtyNodes_.clear();
+    fresh_.clear();
+    freed_.clear();
+    headerPages_.clear();
     ++generation_;
     ++epoch_;
     dirLoaded_ = false;
@@ -325,6 +334,7 @@ void CdxBag::beginWrite() {
         try {
             lockOrFail(locks::Kind::Write);
             refresh();
+            if (!marked_) setMark(true);
         } catch (...) {
             --writeDepth_;
             if (readDepth_)
@@ -333,8 +343,9 @@ void CdxBag::beginWrite() {
                 locks::unlock(fd_, locks::kHeaderByte, 1);
             throw;
         }
-    } else if (cache_.size() > kCacheLimit) {
-        trimCache();
+    } else {
+        if (!marked_) setMark(true);
+        if (cache_.size() > kCacheLimit) trimCache();
     }
 }
 
@@ -387,11 +398,29 @@ void CdxBag::clearCache() {
     cache_.clear();
 }
 
-// Writes every changed page in file order, neighbours in one write. Changed
-// cached nodes are encoded straight into the run being written; pages kept
-// encoded (freed pages, headers, reservations) are copied from dirty_. All
-// stays pending until the last write succeeded.
+// Writes every changed page back. A writer killed halfway must leave no
+// page pointing at one not yet written: pages new in this change go first
+// (nothing on disk refers to them yet), then changed leaves, then interior
+// nodes and roots, then tag headers (their roots), then freed pages, and the
+// bag's header (free list, change counter) last. Inside each group neighbours
+// go in one write. All stays pending until the last write succeeded.
 void CdxBag::writeBack() {
+    struct Item {
+        int group;
+        uint32_t off;
+        const CdxNode* node;  // null: an encoded page of dirty_
+        const uint8_t* page;
+    };
+    std::vector<Item> items;
+    items.reserve(dirtyNodes_.size() + dirty_.size());
+    auto groupOf = [&](uint32_t off, const CdxNode* c, const uint8_t* page) {
+        if (freed_.count(off)) return 5;
+        if (fresh_.count(off)) return 0;
+        if (headerPages_.count(off)) return off < kHeaderSize ? 6 : 4;  // the bag's own last
+        uint16_t attr = c ? c->attr : get16(page);  // a node spilled from the cache
+        if (attr & 1) return 3;
+        return attr & 2 ? 1 : 2;
+    };
     std::vector<uint32_t> nodes;
     nodes.reserve(dirtyNodes_.size());
     for (uint32_t off : dirtyNodes_) {
@@ -400,45 +429,125 @@ void CdxBag::writeBack() {
     }
     std::sort(nodes.begin(), nodes.end());
     nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+    for (uint32_t off : nodes) {
+        const CdxNode* c = cache_.find(off);
+        if (!c->owner) corrupt("nodo sin etiqueta al escribir");
+        items.push_back({groupOf(off, c, nullptr), off, c, nullptr});
+    }
+    for (auto& [off, page] : dirty_) {
+        if (std::binary_search(nodes.begin(), nodes.end(), off)) continue;  // the node is newer
+        items.push_back({groupOf(off, nullptr, page.data()), off, nullptr, page.data()});
+    }
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        return a.group != b.group ? a.group < b.group : a.off < b.off;
+    });
     std::vector<uint8_t>& buf = runBuffer_;
     buf.clear();
     uint32_t runStart = 0, expect = 0;
-    auto ni = nodes.begin();
-    auto di = dirty_.begin();
-    while (ni != nodes.end() || di != dirty_.end()) {
-        const bool fromNode = ni != nodes.end() && (di == dirty_.end() || *ni <= di->first);
-        const uint32_t off = fromNode ? *ni : di->first;
-        const CdxNode* c = fromNode ? cache_.find(off) : nullptr;
-        if (fromNode) {
-            ++ni;
-            if (di != dirty_.end() && di->first == off) ++di;  // the node is newer
-            if (!c->owner) corrupt("nodo sin etiqueta al escribir");
-        }
-        if (buf.empty() || off != expect || buf.size() >= (1u << 20)) {
+    int runGroup = -1;
+    for (const Item& it : items) {
+        if (buf.empty() || it.off != expect || it.group != runGroup || buf.size() >= (1u << 20)) {
             if (!buf.empty()) writeRaw(buf.data(), buf.size(), runStart);
             buf.clear();
-            runStart = off;
+            runStart = it.off;
+            runGroup = it.group;
         }
         buf.resize(buf.size() + kCdxPage);
         uint8_t* page = buf.data() + buf.size() - kCdxPage;
-        if (c) {
-            if (!encode(*c, *c->owner, page)) corrupt("nodo demasiado lleno al escribir");
+        if (it.node) {
+            if (!encode(*it.node, *it.node->owner, page))
+                corrupt("nodo demasiado lleno al escribir");
         } else {
-            std::memcpy(page, di->second.data(), kCdxPage);
-            ++di;
+            std::memcpy(page, it.page, kCdxPage);
         }
-        expect = off + kCdxPage;
+        expect = it.off + kCdxPage;
     }
     if (!buf.empty()) writeRaw(buf.data(), buf.size(), runStart);
     for (uint32_t off : nodes) cache_.find(off)->dirty = false;
     dirtyNodes_.clear();
     dirty_.clear();
+    fresh_.clear();
+    freed_.clear();
+    headerPages_.clear();
     if (headerDirty_) {
         uint8_t h[8];
         put32(h, freeHead_);
         put32(h + 4, counter_);
         writeRaw(h, sizeof h, 4);
         headerDirty_ = false;
+    }
+    clearMarkIfDone();
+}
+
+bool CdxBag::claimSlot() {
+    for (int i = 0; i < kMarkSlots; ++i) {
+        if (!locks::tryLock(fd_, kSlotByte + i, 1, locks::Kind::Write)) continue;
+        uint8_t w[4];
+        readExact(w, 4, kMarkOffset + 4u * static_cast<uint32_t>(i));
+        if (get32(w) != 0) {
+            // Left by a writer that is gone: kept for the repair of the next open.
+            locks::unlock(fd_, kSlotByte + i, 1);
+            continue;
+        }
+        slot_ = i;
+        return true;
+    }
+    slot_ = -2;  // more writers than slots: this one goes unmarked
+    return false;
+}
+
+void CdxBag::setMark(bool on) {
+    if (readOnly_ || slot_ == -2) return;
+    if (slot_ == -1 && !claimSlot()) return;
+    uint8_t w[4];
+    put32(w, on ? 1 : 0);
+    writeRaw(w, 4, kMarkOffset + 4u * static_cast<uint32_t>(slot_));
+    marked_ = on;
+}
+
+void CdxBag::clearMarkIfDone() {
+    if (!marked_ || holds_ > 0 || writeDepth_ > 0) return;
+    if (!dirty_.empty() || !dirtyNodes_.empty() || headerDirty_) return;
+    setMark(false);
+}
+
+void CdxBag::holdChange() {
+    if (readOnly_) return;
+    if (holds_++ == 0 && !marked_) setMark(true);
+}
+
+void CdxBag::releaseChange() {
+    if (holds_ > 0) --holds_;
+    clearMarkIfDone();
+}
+
+bool CdxBag::interrupted() {
+    uint8_t area[4 * kMarkSlots];
+    readExact(area, sizeof area, kMarkOffset);
+    for (int i = 0; i < kMarkSlots; ++i) {
+        if (i == slot_ || get32(area + 4 * i) == 0) continue;
+        if (!locks::isLockedByOther(fd_, kSlotByte + i, 1, locks::Kind::Write)) return true;
+    }
+    return false;
+}
+
+void CdxBag::clearDeadMarks() {
+    if (readOnly_) return;
+    uint8_t area[4 * kMarkSlots];
+    readExact(area, sizeof area, kMarkOffset);
+    for (int i = 0; i < kMarkSlots; ++i) {
+        if (i == slot_ || get32(area + 4 * i) == 0) continue;
+        // Taken for the moment of the write, so that no new writer claims the
+        // slot in between.
+        if (!locks::tryLock(fd_, kSlotByte + i, 1, locks::Kind::Write)) continue;
+        uint8_t zero[4] = {};
+        try {
+            writeRaw(zero, 4, kMarkOffset + 4u * static_cast<uint32_t>(i));
+        } catch (...) {
+            locks::unlock(fd_, kSlotByte + i, 1);
+            throw;
+        }
+        locks::unlock(fd_, kSlotByte + i, 1);
     }
 }
 
@@ -696,6 +805,8 @@ uint32_t CdxBag::allocNode() {
         headerDirty_ = true;
         cache_.erase(off);
         leafHeads_.erase(off);
+        freed_.erase(off);
+        fresh_.insert(off);
         return off;
     }
     if (freeHead_ != 0) {
@@ -709,6 +820,7 @@ uint32_t CdxBag::allocNode() {
     // Reserve the page at once so that a later allocation does not hand it out again.
     std::array<uint8_t, kCdxPage> zero{};
     dirty_[static_cast<uint32_t>(end)] = zero;
+    fresh_.insert(static_cast<uint32_t>(end));
     return static_cast<uint32_t>(end);
 }
 
@@ -719,6 +831,7 @@ void CdxBag::freeNode(uint32_t off) {
     std::array<uint8_t, kCdxPage> page{};
     put32(page.data(), freeHead_);
     dirty_[off] = page;
+    freed_.insert(off);
     freeHead_ = off;
     headerDirty_ = true;
 }
@@ -732,6 +845,8 @@ uint32_t CdxBag::allocHeader() {
     std::array<uint8_t, kCdxPage> zero{};
     dirty_[static_cast<uint32_t>(end)] = zero;
     dirty_[static_cast<uint32_t>(end + kCdxPage)] = zero;
+    fresh_.insert(static_cast<uint32_t>(end));
+    fresh_.insert(static_cast<uint32_t>(end + kCdxPage));
     ++generation_;
     return static_cast<uint32_t>(end);
 }
@@ -750,12 +865,16 @@ void CdxBag::writeTagHeader(const CdxTagInfo& info, uint32_t root) {
     std::memcpy(x.data(), k.data(), k.size());
     std::memcpy(x.data() + k.size() + 1, f.data(), f.size());
     if (info.header == 0) {
-        // The bag's own header: the directory; keep the free list and counter.
+        // The bag's own header: the directory; keep the free list, counter
+        // and the change marks of the writers.
         put32(h.data() + 4, freeHead_);
         put32(h.data() + 8, counter_);
+        readExact(h.data() + kMarkOffset, 4 * kMarkSlots, kMarkOffset);
     }
     dirty_[info.header] = h;
     dirty_[info.header + kCdxPage] = x;
+    headerPages_.insert(info.header);
+    headerPages_.insert(info.header + kCdxPage);
     ++generation_;
 }
 
@@ -1179,8 +1298,17 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
     info.keyExpr = std::move(keyExpr);
     info.forExpr = std::move(forExpr);
     if (existing) {
-        // Same header, so the tag keeps its place among the others.
-        for (uint32_t off : collectTree(*existing)) freeNode(off);
+        // Same header, so the tag keeps its place among the others. The old
+        // tree's pages are freed when it can be walked; a damaged one is left
+        // behind rather than followed.
+        std::vector<uint32_t> old;
+        try {
+            old = collectTree(*existing);
+        } catch (const DbfError&) {
+            old.clear();
+            clearCache();
+        }
+        for (uint32_t off : old) freeNode(off);
         info.header = existing->info_.header;
     } else {
         info.header = allocHeader();
@@ -1204,6 +1332,87 @@ CdxTag* CdxBag::buildTag(std::string name, std::string keyExpr, std::string forE
         directory_->insert(dirKey, info.header);
     }
     return t;
+}
+
+std::vector<CdxTagInfo> CdxBag::definitions() {
+    ReadGuard g(*this);
+    loadDirectory();
+    std::vector<CdxTagInfo> out;
+    for (auto& t : tags_) out.push_back(t->info_);
+    return out;
+}
+
+void CdxBag::rebuild(std::vector<TagSource> sources) {
+    for (TagSource& src : sources) {
+        src.name = upperName(src.name);
+        if (src.keyLength == 0 || src.keyLength > kCdxMaxKey ||
+            src.flatKeys.size() != src.recnos.size() * src.keyLength)
+            throw DbfError(kErrArg, "Claves de la etiqueta " + src.name + " mal formadas", path_);
+    }
+    if (exclusive_) {
+        // Alone on the file: the new bag is written beside it and takes its
+        // place whole, so that the file holds no page of the old one.
+        std::string scratch = path_ + ".vdrnew";
+        std::unique_ptr<CdxBag> nb = create(scratch, true);
+        for (TagSource& src : sources)
+            nb->buildTag(src.name, src.keyExpr, src.forExpr, src.unique, src.type, src.keyLength,
+                         std::move(src.flatKeys), std::move(src.recnos));
+        nb->flush();
+        if (::fdatasync(nb->fd_) != 0 || ::rename(scratch.c_str(), path_.c_str()) != 0) {
+            int err = errno;
+            nb.reset();
+            ::unlink(scratch.c_str());
+            throw DbfError(kErrWrite, "No se puede reconstruir el índice", path_, err);
+        }
+        // The scratch file's descriptor (and its exclusive lock) is ours now.
+        ::close(fd_);
+        fd_ = nb->fd_;
+        nb->fd_ = -1;
+        fileEnd_ = nb->fileEnd_;
+        counter_ = nb->counter_;
+        freeHead_ = nb->freeHead_;
+        headerDirty_ = false;
+        slot_ = -1;
+        marked_ = false;
+        dropCache();
+        ReadGuard g(*this);
+        loadDirectory();
+        for (auto& t : tags_)
+            for (auto& nt : nb->tags_)
+                if (nt->name() == t->name()) t->setKeyType(nt->type_);
+        return;
+    }
+    // Shared: the headers stay where others find them; every tree is built
+    // anew at the end of the file, and only then do the headers name the new
+    // roots (see writeBack). The old trees and free list are abandoned, not
+    // walked: a later rebuild in exclusive use gives their room back.
+    WriteGuard g(*this);
+    dropCache();
+    loadDirectory();
+    freeHead_ = 0;
+    headerDirty_ = true;
+    for (TagSource& src : sources) {
+        CdxTag* t = nullptr;
+        for (auto& x : tags_)
+            if (x->name() == src.name) t = x.get();
+        if (!t) throw DbfError(kErrArg, "El índice no tiene la etiqueta " + src.name, path_);
+        CdxTagInfo info = t->info_;
+        info.keyLength = src.keyLength;
+        info.options =
+            static_cast<uint8_t>(kCdxCompact | kCdxCompound | (src.unique ? kCdxUnique : 0) |
+                                 (src.forExpr.empty() ? 0 : kCdxHasFor));
+        info.keyExpr = src.keyExpr;
+        info.forExpr = src.forExpr;
+        t->info_ = info;
+        t->type_ = src.type;
+        t->pad_ = cdxkey::padByte(src.type);
+        BigArray<uint32_t> sel = sortedEntries(src.flatKeys, src.recnos, src.keyLength, src.unique);
+        Builder b{*this, *t, src.keyLength, t->pad_};
+        uint32_t root = b.build(src.flatKeys.data(), src.recnos.data(), sel);
+        writeTagHeader(info, root);
+        t->root_ = root;
+        t->rootStamp_ = epoch_;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -1370,6 +1579,17 @@ CdxPos CdxTag::seekLast(std::string_view prefix) {
 bool CdxTag::contains(std::string_view key, uint32_t recno) {
     CdxPos p = seekEntry(key, recno);
     return p.valid && p.recno == recno && p.key == normalize(key);
+}
+
+bool CdxTag::holds(const CdxPos& p) {
+    if (!p.valid) return false;
+    CdxBag::ReadGuard g(*bag_);
+    if (p.stamp == bag_->generation()) {
+        const CdxNode& n = bag_->node(p.leaf, *this);
+        return p.index < n.size() && n.recnos[p.index] == p.recno &&
+               n.keys.compare(size_t{p.index} * info_.keyLength, info_.keyLength, p.key) == 0;
+    }
+    return contains(p.key, p.recno);
 }
 
 CdxPos CdxTag::locate(const CdxPos& p) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "dbf/bigbuf.h"
@@ -110,6 +111,9 @@ class CdxTag {
     // The entry (key, recno) exactly, or the first one after it.
     CdxPos seekEntry(std::string_view key, uint32_t recno);
     bool contains(std::string_view key, uint32_t recno);
+    // The tree still lists the entry at `p` (where it was found while the bag
+    // is unchanged, else by seeking it).
+    bool holds(const CdxPos& p);
 
     // Maintenance. insert() answers false when a unique tag already holds
     // the key (it keeps the first record) or the entry is already there.
@@ -195,6 +199,42 @@ class CdxBag {
 
     void flush();
     uint32_t changeCounter();  // as last seen on disk
+
+    // --- a change in progress, told to the next open when its writer dies.
+    // Each writing open owns a slot: a lock byte it holds while open and a
+    // word in the bag's own header (bytes 400-495, reserved in the published
+    // layout, which other programs leave alone) that is set before anything
+    // the bag must follow is written (a record, pages of the bag) and cleared
+    // once the bag has followed it. A set word whose lock byte nobody holds
+    // was left by a writer that stopped halfway: the bag must be rebuilt.
+    // Counted: nested holds clear the word with the last release.
+    void holdChange();
+    void releaseChange();
+    // A mark left by an open that no longer exists.
+    bool interrupted();
+    // Clears the marks of writers that no longer exist (after a rebuild).
+    void clearDeadMarks();
+
+    // One tag of a rebuild: its definition and its entries.
+    struct TagSource {
+        std::string name, keyExpr, forExpr;
+        bool unique = false;
+        cdxkey::Type type = cdxkey::Type::Character;
+        uint16_t keyLength = 0;
+        BigArray<char> flatKeys;
+        BigArray<uint32_t> recnos;
+    };
+    // Rebuilds the bag with these tags, in this order, without reading the
+    // old trees (they may be damaged). A bag used alone is written anew in a
+    // scratch file that then takes its place; a shared one keeps its tag
+    // headers where they are (others have them open) and gets new trees at
+    // its end, so that a writer killed halfway leaves the old definitions to
+    // rebuild from again. The caller holds a WriteGuard when the entries
+    // were read under it.
+    void rebuild(std::vector<TagSource> tags);
+    // The definitions of the tags (names, expressions, key lengths) from the
+    // directory and the tag headers alone.
+    std::vector<CdxTagInfo> definitions();
     uint64_t generation() const { return generation_; }
     uint64_t epoch() const { return epoch_; }
 
@@ -286,7 +326,18 @@ class CdxBag {
     // Cached nodes marked dirty, newer than their page (an offset may be
     // there twice, or for a node since dropped: the mark decides).
     std::vector<uint32_t> dirtyNodes_;
+    // Pages given out (new or from the free list) and pages freed since the
+    // last write-back: they decide the order of the writes.
+    std::unordered_set<uint32_t> fresh_;
+    std::unordered_set<uint32_t> freed_;
+    std::unordered_set<uint32_t> headerPages_;  // tag headers rewritten
     uint64_t epoch_ = 1;  // moves when the cache is dropped for another user's change
+    int slot_ = -1;       // change-mark slot owned (-1 none yet, -2 none free)
+    int holds_ = 0;
+    bool marked_ = false;  // our word is set on disk
+    void setMark(bool on);
+    void clearMarkIfDone();
+    bool claimSlot();
 };
 
 }  // namespace dbf

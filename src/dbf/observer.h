@@ -17,6 +17,10 @@ class TableObserver {
     // The current record is about to change for the first time since it was
     // read: the buffer still holds the values on disk (the old keys).
     virtual void beforeChange(Table& /*table*/, uint32_t /*recno*/) {}
+    // A changed or appended record is about to be written (to the file or,
+    // in exclusive use, to the records batched for it): from here until the
+    // index has followed, a crash leaves keys behind.
+    virtual void beforeWrite(Table& /*table*/, uint32_t /*recno*/) {}
     // The changed record has just been written to the file (the new keys).
     virtual void afterChange(Table& /*table*/, uint32_t /*recno*/) {}
     // A blank record was appended and is now the current record.

@@ -279,7 +279,9 @@ class Orders::Nav : public OrderNav {
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         CdxPos p = o_->positionOf(*ot, recno);
-        o_->last_ = p.valid && p.recno == recno ? o_->scopedNext(*ot, p) : p;
+        CdxPos q = p.valid && p.recno == recno ? o_->scopedNext(*ot, p) : p;
+        if (p.valid && p.recno == recno && q.valid) o_->mustAdvance(*ot, p, q, 1);
+        o_->last_ = q;
         if (o_->last_.valid && !o_->inScope(*ot, o_->last_.key)) o_->last_ = {};
         return o_->last_.valid ? o_->last_.recno : 0;
     }
@@ -288,7 +290,9 @@ class Orders::Nav : public OrderNav {
         OrderTag* ot = o_->cur();
         if (!ot) return 0;
         CdxPos p = o_->positionOf(*ot, recno);
-        o_->last_ = p.valid ? o_->scopedPrev(*ot, p) : o_->scopedLast(*ot);
+        CdxPos q = p.valid ? o_->scopedPrev(*ot, p) : o_->scopedLast(*ot);
+        if (p.valid && q.valid) o_->mustAdvance(*ot, p, q, -1);
+        o_->last_ = q;
         return o_->last_.valid ? o_->last_.recno : 0;
     }
 
@@ -376,7 +380,12 @@ void Orders::addBag(const std::string& path) {
     Table& t = wa_->table();
     auto bag = CdxBag::open(path, t.exclusive(), t.readOnly());
     bool none = current_ == 0;
+    // A writer that died halfway through a change left its mark: the bag is
+    // put right from the table before anyone reads through it.
+    bool repair = !t.readOnly() && !bag->readOnly() && bag->interrupted();
     bags_.push_back(std::move(bag));
+    if (holding_) bags_.back()->holdChange();
+    if (repair) rebuildBag(*bags_.back(), nullptr, true);
     loadTags();
     if (none) {
         // Order 1 of the bag just opened.
@@ -390,6 +399,7 @@ void Orders::addBag(const std::string& path) {
 void Orders::clearBags() {
     wa_->table().flush();
     settlePending();
+    releaseMarks();
     for (auto& b : bags_) b->flush();
     tags_.clear();
     bags_.clear();
@@ -499,7 +509,22 @@ void Orders::createTag(const std::string& bagPath, const std::string& tagName,
         bags_.push_back(std::move(nb));
         bag = bags_.back().get();
     }
-    buildInto(*bag, tagName, km, keyExpr, forExpr, unique);
+    std::string upperTag = upperAscii(trimmed(tagName)).substr(0, 10);
+    bool exists = false;
+    for (CdxTag* x : bag->tags())
+        if (x->name() == upperTag) exists = true;
+    if (exists) {
+        // A tag replaced: the whole bag is built again from the table, so that
+        // the old tree (perhaps the damaged one being replaced) is never walked.
+        CdxTagInfo def;
+        def.name = upperTag;
+        def.keyExpr = keyExpr;
+        def.forExpr = forExpr;
+        def.options = unique ? kCdxUnique : 0;
+        rebuildBag(*bag, &def);
+    } else {
+        buildInto(*bag, tagName, km, keyExpr, forExpr, unique);
+    }
     loadTags();
     std::string u = upperAscii(tagName).substr(0, 10);
     for (size_t i = 0; i < tags_.size(); ++i)
@@ -511,16 +536,80 @@ void Orders::createTag(const std::string& bagPath, const std::string& tagName,
 void Orders::reindex() {
     wa_->table().flush();
     settlePending();
-    for (auto& b : bags_) {
-        for (CdxTag* t : b->tags()) {
-            KeyMaker km;
-            km.prepare(*wa_, t->info().keyExpr, t->info().forExpr);
-            if (!km.computable()) continue;  // kept as it is: we cannot do better
-            buildInto(*b, t->name(), km, t->info().keyExpr, t->info().forExpr, t->unique());
-        }
-    }
+    for (auto& b : bags_) rebuildBag(*b);
     loadTags();
     attachNav();
+}
+
+// The entries of one tag from the records. A tag whose expression this
+// engine cannot compute keeps the entries its tree lists (when it can be read).
+CdxBag::TagSource Orders::sourceFor(CdxBag& bag, const CdxTagInfo& def) {
+    CdxBag::TagSource src;
+    src.name = def.name;
+    src.keyExpr = def.keyExpr;
+    src.forExpr = def.forExpr;
+    src.unique = def.options & kCdxUnique;
+    KeyMaker km;
+    km.prepare(*wa_, def.keyExpr, def.forExpr);
+    if (!km.computable()) {
+        CdxTag* old = bag.tag(def.name);
+        if (!old) throw DbfError(kErrArg, "El índice no tiene la etiqueta " + def.name, bag.path());
+        src.type = old->keyType();
+        src.keyLength = old->keyLength();
+        old->walk([&](std::string_view k, uint32_t r) {
+            src.flatKeys.append(k.data(), k.size());
+            src.recnos.push_back(r);
+            return true;
+        });
+        return src;
+    }
+    src.type = km.type();
+    src.keyLength = km.length();
+    Table& t = wa_->table();
+    uint32_t n = t.recCount();
+    src.flatKeys.reserve(size_t{n} * km.length());
+    src.recnos.reserve(n);
+    for (uint32_t r = 1; r <= n; ++r) {
+        t.read(r);
+        if (auto k = km.key(*wa_)) {
+            k->resize(km.length(), cdxkey::padByte(km.type()));
+            src.flatKeys.append(k->data(), k->size());
+            src.recnos.push_back(r);
+        }
+    }
+    return src;
+}
+
+void Orders::rebuildBag(CdxBag& bag, const CdxTagInfo* replace, bool onlyIfInterrupted) {
+    Table& t = wa_->table();
+    t.flush();
+    uint32_t keep = t.atPhantom() ? 0 : t.recno();
+    {
+        // The records are read under the bag's write lock: a writer that
+        // changes one meanwhile follows it in the bag after our build.
+        CdxBag::WriteGuard g(bag);
+        if (onlyIfInterrupted && !bag.interrupted()) return;  // another open did it
+        std::vector<CdxBag::TagSource> sources;
+        for (const CdxTagInfo& d : bag.definitions())
+            sources.push_back(sourceFor(bag, replace && d.name == replace->name ? *replace : d));
+        bag.rebuild(std::move(sources));
+        bag.clearDeadMarks();
+    }
+    t.read(keep);
+}
+
+void Orders::holdMarks() {
+    if (holding_ || tags_.empty()) return;
+    for (auto& b : bags_) b->holdChange();
+    holding_ = true;
+}
+
+// The bags have followed every record written: nothing is pending here (an
+// appended record's keys wait for its first change).
+void Orders::releaseMarks() {
+    if (!holding_ || pendingAppend_) return;
+    holding_ = false;
+    for (auto& b : bags_) b->releaseChange();
 }
 
 void Orders::destroyTag(std::string_view name) {
@@ -587,6 +676,22 @@ CdxPos Orders::positionOf(OrderTag& ot, uint32_t recno) {
         // Still right unless the record's key changed since.
         auto k = ot.maker.computable() ? ot.maker.key(*wa_) : std::optional<std::string>(last_.key);
         if (!ot.maker.computable() || (k && *k == last_.key)) return last_;
+        Table& t = wa_->table();
+        if (!t.dirty() && ot.tag->holds(last_)) {
+            // The tree lists the record under a key the record does not
+            // have. Only a writer halfway through the change (it holds the
+            // record) explains that; otherwise the tag is damaged, and
+            // seeking by the record's own key would bring the walk back here
+            // for ever.
+            if (!t.lockedByOther(recno)) {
+                t.reread();
+                auto again = ot.maker.key(*wa_);
+                if (!again || *again != last_.key)
+                    damaged(ot, "la clave del registro " + std::to_string(recno) +
+                                    " no es la de su entrada");
+            }
+            return last_;
+        }
     }
     std::optional<std::string> k = ot.maker.key(*wa_);
     if (!k) {
@@ -601,6 +706,23 @@ CdxPos Orders::positionOf(OrderTag& ot, uint32_t recno) {
         if (!k) return {};
     }
     return ot.tag->seekEntry(*k, recno);
+}
+
+void Orders::damaged(const OrderTag& ot, const std::string& what) const {
+    throw DbfError(kErrCorruption,
+                   "Índice dañado: etiqueta " + ot.tag->name() + " del índice " +
+                       baseName(ot.bag->path()) + ": " + what + ".",
+                   ot.bag->path());
+}
+
+// A step in an order lands strictly beyond where it started; a tree whose
+// keys are out of order (a damaged page) would otherwise walk in circles.
+void Orders::mustAdvance(const OrderTag& ot, const CdxPos& from, const CdxPos& to, int dir) const {
+    int c = to.key.compare(from.key);
+    if (c == 0) c = to.recno < from.recno ? -1 : to.recno > from.recno ? 1 : 0;
+    if (c * dir > 0) return;
+    damaged(ot, "las claves no avanzan al recorrerla (registro " + std::to_string(from.recno) +
+                    " a " + std::to_string(to.recno) + ")");
 }
 
 bool Orders::seek(const xb::Value& v, bool soft, bool lastOne) {
@@ -934,11 +1056,18 @@ void Orders::beforeChange(Table&, uint32_t recno) {
     before_[recno] = keysNow();
 }
 
+void Orders::beforeWrite(Table&, uint32_t) {
+    holdMarks();
+}
+
 void Orders::afterChange(Table&, uint32_t recno) {
     if (tags_.empty()) return;
-    if (pendingAppend_ != recno) settlePending();
+    if (pendingAppend_ != recno) settlePending(false);  // this record's keys still to follow
     auto it = before_.find(recno);
-    if (it == before_.end()) return;  // announced before we were attached
+    if (it == before_.end()) {  // announced before we were attached
+        releaseMarks();
+        return;
+    }
     std::vector<std::optional<std::string>> old = std::move(it->second);
     before_.erase(it);
     std::vector<std::optional<std::string>> now = keysNow();
@@ -963,6 +1092,7 @@ void Orders::afterChange(Table&, uint32_t recno) {
         for (auto& [i, key] : orphaned) refillUnique(i, key, recno);
     }
     if (last_.valid && last_.recno == recno) last_ = {};
+    releaseMarks();
 }
 
 // A unique tag lists each key once, held by the first record (in record
@@ -1027,7 +1157,7 @@ void Orders::refillUnique(size_t idx, const std::string& key, uint32_t except) {
 
 void Orders::afterAppend(Table&, uint32_t recno) {
     if (tags_.empty()) return;
-    settlePending();
+    settlePending(false);  // the mark stays for the new record
     // The blank record's keys wait until it is filled (its first change,
     // announced next in the usual case) or anything else happens here: one
     // insertion per tag instead of a blank one, a removal and the real one.
@@ -1036,7 +1166,7 @@ void Orders::afterAppend(Table&, uint32_t recno) {
     last_ = {};
 }
 
-void Orders::settlePending() {
+void Orders::settlePending(bool release) {
     if (!pendingAppend_) return;
     uint32_t recno = pendingAppend_;
     pendingAppend_ = 0;
@@ -1049,6 +1179,7 @@ void Orders::settlePending() {
             insertKey(ot, *keys[i], recno);
         }
     }
+    if (release) releaseMarks();
 }
 
 void Orders::afterPack(Table&) {
@@ -1080,6 +1211,12 @@ void Orders::tableClosing(Table& t) {
         } catch (...) {
         }
     }
+    // Released only when the bags followed (a failure above keeps the mark
+    // for the next open to repair).
+    try {
+        releaseMarks();
+    } catch (...) {
+    }
     t.removeObserver(this);
     wa_->setMoveHook(nullptr);
     closed_ = true;
@@ -1103,10 +1240,16 @@ std::vector<std::string> Orders::check() {
         if (!ot.maker.computable()) continue;
         const std::string& name = ot.tag->name();
         std::vector<std::pair<std::string, uint32_t>> inTree;
-        ot.tag->walk([&](std::string_view k, uint32_t r) {
-            inTree.emplace_back(std::string(k), r);
-            return true;
-        });
+        try {
+            ot.tag->walk([&](std::string_view k, uint32_t r) {
+                inTree.emplace_back(std::string(k), r);
+                return true;
+            });
+        } catch (const DbfError& e) {
+            // Already told by the structure check; the keys cannot be compared.
+            faults.push_back("etiqueta " + name + ": " + e.description());
+            continue;
+        }
         std::map<uint32_t, std::string> treeByRec;
         for (auto& [k, r] : inTree) {
             if (r == 0 || r > n)

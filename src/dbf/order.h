@@ -131,6 +131,7 @@ class Orders : public TableObserver {
 
     // TableObserver
     void beforeChange(Table& t, uint32_t recno) override;
+    void beforeWrite(Table& t, uint32_t recno) override;
     void afterChange(Table& t, uint32_t recno) override;
     void afterAppend(Table& t, uint32_t recno) override;
     void afterPack(Table& t) override;
@@ -158,14 +159,24 @@ class Orders : public TableObserver {
     CdxPos scopedNext(OrderTag& ot, const CdxPos& p);
     CdxPos scopedPrev(OrderTag& ot, const CdxPos& p);
     CdxPos positionOf(OrderTag& ot, uint32_t recno);
+    [[noreturn]] void damaged(const OrderTag& ot, const std::string& what) const;
+    void mustAdvance(const OrderTag& ot, const CdxPos& from, const CdxPos& to, int dir) const;
     std::vector<std::optional<std::string>> keysNow();
     // Writes the keys of a blank record appended and not yet filled.
-    void settlePending();
+    void settlePending(bool release = true);
     void insertKey(OrderTag& ot, const std::string& key, uint32_t recno);
     void refillUnique(size_t idx, const std::string& key, uint32_t except);
     bool countNeedsRecords(const OrderTag& ot) const;
     bool everyKeyVisible(const OrderTag& ot) const;
     void attachNav();
+    // Builds every tag of `bag` again from the table, under the bag's write
+    // lock; `replace` (when given) takes the place of the tag of its name.
+    // With `onlyIfInterrupted`, only when a dead writer's mark is still there.
+    void rebuildBag(CdxBag& bag, const CdxTagInfo* replace = nullptr,
+                    bool onlyIfInterrupted = false);
+    CdxBag::TagSource sourceFor(CdxBag& bag, const CdxTagInfo& def);
+    void holdMarks();
+    void releaseMarks();
 
     WorkArea* wa_;
     std::vector<std::unique_ptr<CdxBag>> bags_;
@@ -185,6 +196,7 @@ class Orders : public TableObserver {
     std::vector<std::optional<std::string>> pendingKeys_;
     bool closed_ = false;
     bool syncing_ = false;
+    bool holding_ = false;  // the bags carry our change mark
 };
 
 // The bags and orders of a work area, made on first use and dropped when its

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "dbf/cdx.h"
 #include "dbf/error.h"
@@ -36,8 +37,10 @@ class ScratchArea {
 
 }  // namespace
 
-std::vector<TagSummary> describeBag(const std::string& bagPath) {
+std::vector<TagSummary> describeBag(const std::string& bagPath, const std::string& tablePath) {
     auto bag = CdxBag::open(bagPath, false, true);
+    std::optional<ScratchArea> sa;
+    if (!tablePath.empty()) sa.emplace(tablePath, false, true);
     std::vector<TagSummary> out;
     int n = 0;
     for (CdxTag* t : bag->tags()) {
@@ -48,6 +51,16 @@ std::vector<TagSummary> describeBag(const std::string& bagPath) {
         s.forExpr = t->info().forExpr;
         s.unique = t->unique();
         s.keyType = static_cast<char>(t->keyType());
+        if (sa) {
+            // No type is stored in the file: the expression tells it, where a
+            // first key (a negative number, a date) would mislead.
+            KeyMaker km;
+            km.prepare(sa->wa(), s.keyExpr, s.forExpr);
+            if (km.computable()) {
+                s.keyType = static_cast<char>(km.type());
+                t->setKeyType(km.type());  // decoded with the right pad byte
+            }
+        }
         s.keyLength = t->keyLength();
         s.keys = t->count();
         out.push_back(std::move(s));
@@ -69,6 +82,13 @@ std::vector<std::string> checkBags(const std::string& tablePath,
             continue;
         }
         for (const std::string& f : o.check()) faults.push_back(baseName(b) + ": " + f);
+        try {
+            if (CdxBag::open(b, false, true)->interrupted())
+                faults.push_back(baseName(b) +
+                                 ": un proceso que lo estaba cambiando se interrumpió; se "
+                                 "reparará al abrirlo para escribir (o con vdrtool reindex)");
+        } catch (const DbfError&) {
+        }
     }
     return faults;
 }

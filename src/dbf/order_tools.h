@@ -20,8 +20,10 @@ struct TagSummary {
     uint64_t keys = 0;
 };
 
-// The tags of a bag, read from the file alone (no table needed).
-std::vector<TagSummary> describeBag(const std::string& bagPath);
+// The tags of a bag. With the table, each key's type is that of its
+// expression over the table's fields; without it (the file alone) it is
+// guessed from the stored keys.
+std::vector<TagSummary> describeBag(const std::string& bagPath, const std::string& tablePath = {});
 
 // Every tag of every bag against the table: keys recomputed from the records
 // against the keys in the tree (missing, extra, out of order, FOR condition,

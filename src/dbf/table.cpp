@@ -619,6 +619,7 @@ void Table::flush() {
         dirty_ = false;
         return;
     }
+    for (TableObserver* o : observers_) o->beforeWrite(*this, recno_);
     storeRecord(recno_, buf_.data());
     dirty_ = false;
     changeAnnounced_ = false;
@@ -654,6 +655,7 @@ uint32_t Table::appendBlank(bool releaseOthers) {
              "La tabla está abierta solo para lectura: no se pueden añadir registros.");
     flush();
     changeAnnounced_ = false;
+    for (TableObserver* o : observers_) o->beforeWrite(*this, 0);
     if (!shared_) {
         if (tail_.empty()) tailFirst_ = count_ + 1;
         size_t at = tail_.size();
@@ -1064,11 +1066,29 @@ bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
     if (recLocks_.count(recno)) return true;
     if (!locks::tryLock(fd_, locks::recordByte(recno), 1, locks::Kind::Write)) return false;
     recLocks_.insert(recno);
+    if (recno == recno_) refreshLocked();
     return true;
+}
+
+// The buffer was read before the lock, and another user may have changed the
+// record since: written back as it stands, it would undo their change, and the
+// index upkeep would take its old keys from it. So the record is read again
+// once it is ours. A change of our own still in the buffer wins (it could only
+// have been made under a lock held all along).
+void Table::refreshLocked() {
+    if (dirty_ || phantom_) return;
+    if (!tail_.empty() && recno_ >= tailFirst_) return;
+    loadRecord(recno_, buf_.data());
+    changeAnnounced_ = false;
 }
 
 bool Table::isLocked(uint32_t recno) const {
     return !shared_ || fileLocked_ || recLocks_.count(recno) > 0;
+}
+
+bool Table::lockedByOther(uint32_t recno) const {
+    if (!shared_) return false;
+    return locks::isLockedByOther(fd_, locks::recordByte(recno), 1, locks::Kind::Write);
 }
 
 void Table::unlockRecord(uint32_t recno) {
@@ -1086,6 +1106,8 @@ bool Table::lockFile() {
     // The record locks now lie inside the file lock and merged with it.
     recLocks_.clear();
     fileLocked_ = true;
+    recCount();  // appends of others made before the lock
+    refreshLocked();
     return true;
 }
 

@@ -154,12 +154,17 @@ class Table {
     // short wait, DbfError with oscode 32.
     uint32_t appendBlank(bool releaseOthers = true);
 
-    // --- locks (answer at once; true also on exclusive or read-only opens)
+    // --- locks (answer at once; true also on exclusive or read-only opens).
+    // Locking the current record, or the file, reads the record again from
+    // the file: what another user wrote before the lock is what gets changed.
     bool lockRecord(uint32_t recno, bool releaseOthers);
     bool lockFile();
     void unlockRecord(uint32_t recno);
     void unlockAll();
     bool isLocked(uint32_t recno) const;
+    // Another open holds the record (or the whole file) locked: it may be
+    // halfway through a change of the record and of its keys.
+    bool lockedByOther(uint32_t recno) const;
     bool fileLocked() const { return fileLocked_; }
     std::vector<uint32_t> lockList() const { return {recLocks_.begin(), recLocks_.end()}; }
     // The header lock ("record 0"), for the index layer and appends; tries for
@@ -197,6 +202,7 @@ class Table {
     uint32_t readHeaderCount();
     void writeHeaderCount(uint32_t count);
     void flushTail();
+    void refreshLocked();
     void beginWrite(int field);
     void markDirty();
     char* fieldPtr(int field) { return buf_.data() + 1 + fields_[field].offset; }

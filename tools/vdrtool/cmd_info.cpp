@@ -19,7 +19,7 @@ int runInfo(const vdrtool::Args& args) {
             own && bags.empty())
             bags.push_back(*own);
         for (const std::string& bag : bags) {
-            std::vector<dbf::TagSummary> tags = dbf::describeBag(bag);
+            std::vector<dbf::TagSummary> tags = dbf::describeBag(bag, t->path());
             std::cout << "Índices en " << dbf::resolvePath(bag) << ": " << tags.size() << "\n";
             for (const dbf::TagSummary& s : tags) {
                 char head[64];
