@@ -2,6 +2,7 @@
 // the record.
 #include <gtest/gtest.h>
 
+#include "data/helpers.h"
 #include "data/maintenance.h"
 #include "dbf/table.h"
 #include "fixture.h"
@@ -117,4 +118,34 @@ TEST_F(Sharing, ProtegerWaitsForTheRecordAndTriesTheFileOnceWhenAsked) {
     EXPECT_TRUE(xb::evalText("PROTEGER(2)").asLogical());
     xb::evalText("DESPROTEGER()");
     EXPECT_TRUE(ui.shown().empty());  // PROTEGER shows nothing
+}
+
+TEST_F(Sharing, RecLockReadsWhatAnotherWorkstationWroteMeanwhile) {
+    ASSERT_TRUE(data::ABRIR("Vendedor", xb::getVar("VDRVEND").asString(), "S"));
+    dbf::WorkArea& a = *dbf::workspace().area(dbf::workspace().current());
+    a.goTo(3);  // on the user's screen, being edited
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        try {
+            auto t = dbf::Table::open("EMP00001/VdrVend.dbf", {true, false});
+            t->read(3);
+            if (!t->lockRecord(3, true)) ::_exit(2);
+            t->putString(1, "OTRO PUESTO");
+            t->unlockAll();
+        } catch (...) {
+            ::_exit(3);
+        }
+        ::_exit(0);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    EXPECT_TRUE(xb::evalText("REC_LOCK(0)").asLogical());
+    EXPECT_EQ(a.table().getString(1).substr(0, 11), "OTRO PUESTO");
+    a.table().putString(0, "V3B");
+    xb::evalText("DESPROTEGER()");
+    auto t = dbf::Table::open("EMP00001/VdrVend.dbf", {true, true});
+    t->read(3);
+    EXPECT_EQ(t->getString(0).substr(0, 3), "V3B");
+    EXPECT_EQ(t->getString(1).substr(0, 11), "OTRO PUESTO");  // the other's change kept
 }
