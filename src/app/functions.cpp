@@ -1,8 +1,11 @@
 #include "app/functions.h"
 
 #include "app/inicial.h"
+#include "company/salespeople.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "reference/reference.h"
+#include "ui/search.h"
 
 namespace app {
 
@@ -11,6 +14,9 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    company::registerSalespeopleFunctions();
+    ui::registerSearchFunctions();
+    reference::registerReferenceFunctions();
 }
 
 }  // namespace app
