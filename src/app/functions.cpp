@@ -3,6 +3,9 @@
 #include "app/inicial.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "ui/calendar.h"
+#include "ui/grid.h"
+#include "ui/messages.h"
 
 namespace app {
 
@@ -11,6 +14,9 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    ui::registerMessageFunctions();
+    ui::registerGridFunctions();
+    ui::registerCalendarFunctions();
 }
 
 }  // namespace app
