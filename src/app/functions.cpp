@@ -6,6 +6,9 @@
 #include "company/upkeep.h"
 #include "reference/reference.h"
 #include "ui/search.h"
+#include "ui/calendar.h"
+#include "ui/grid.h"
+#include "ui/messages.h"
 
 namespace app {
 
@@ -17,6 +20,9 @@ void registerProgramFunctions() {
     company::registerSalespeopleFunctions();
     ui::registerSearchFunctions();
     reference::registerReferenceFunctions();
+    ui::registerMessageFunctions();
+    ui::registerGridFunctions();
+    ui::registerCalendarFunctions();
 }
 
 }  // namespace app
