@@ -3,6 +3,7 @@
 #include "app/inicial.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "prospects/fichprosp.h"
 
 namespace app {
 
@@ -11,6 +12,7 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    prospects::registerProspectFunctions();
 }
 
 }  // namespace app
