@@ -95,7 +95,6 @@ void BROWINPROSP(QWidget* owner) {
                      {QStringLiteral("Prioridad"), field("CAT"), 68, {}, {}, 8},
                      {QStringLiteral("Fech.Creac."), field("FEC_CREA"), 390, {}, {}, 0}});
     grid.setHeaderExtra(10);
-    grid.setRowColours(Qt::black, tk::kFocusedRowBg);
 
     std::string choice =
         "C\xf3"
@@ -129,17 +128,11 @@ void BROWINPROSP(QWidget* owner) {
             kit::chooseOrder(grid, choice, "Prosp");
             after();
         });
-    for (int id : {104, 105}) {
-        auto* l = f.ctl<QLabel>(id);
-        QFont font = l->font();
-        font.setBold(true);
-        l->setFont(font);
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, QColor(178, 0, 0));
-        pal.setColor(QPalette::Window, l->palette().color(QPalette::Button));
-        l->setPalette(pal);
-        l->setAutoFillBackground(true);
-    }
+    // Dark red on the button face, bold: what the filter narrows to.
+    for (int id : {104, 105})
+        f.control(id)->setStyleSheet(
+            QStringLiteral("QLabel { color: rgb(178,0,0); background-color: palette(button); "
+                           "font-weight: bold; }"));
     auto filter = [&](const char* kind) {
         kit::filter(grid, f, 104, 105, dlg, kind, "Prosp", choice);
         after();

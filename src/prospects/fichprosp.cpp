@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -522,9 +523,11 @@ class Card {
         g.setRowExtra(1);
         g.setHeaderExtra(10);
         g.view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setBold(g.view(), "Ms Sans Serif", 8);
-        QFont f(QStringLiteral("Ms Sans Serif"), 8);
-        g.view()->setFont(f);
+        g.view()->setFont(QFont(QStringLiteral("Ms Sans Serif"), 8));
+        // No horizontal scrolling: the grid is as wide as its four columns.
+        int width = 0;
+        for (const tk::BrowseColumn& c : g.model()->columns()) width += c.width;
+        g.view()->setMinimumWidth(width + g.view()->verticalHeader()->sizeHint().width() + 24);
     }
 
     bool vendorCheck() {

@@ -253,3 +253,47 @@ TEST_F(ProspectFixture, TheCardKeepsWhatWasTyped) {
     EXPECT_FALSE(BORRAPROSPS());
     EXPECT_EQ(interaction.shown().size(), shown);
 }
+
+// Pictures of the browser and of the card's three pages with data, for a
+// person to look at: written to the folder VDR_PROSP_SHOTS when it is set.
+TEST_F(ProspectFixture, Screenshots) {
+    const char* out = std::getenv("VDR_PROSP_SHOTS");
+    if (!out || !*out) GTEST_SKIP() << "VDR_PROSP_SHOTS not set";
+    seedReference();
+    ProspectFields f = pt::prospect("C001", "V1", "20260314101010", "ACME LTDA");
+    f.direc = pad("CALLE 10 # 20-30", kWDirec);
+    f.ciudad = pad("BOGOTA", kWCiudad);
+    f.email = pad("ventas@acme.example", kWEmail);
+    f.vta = true;
+    f.fecVta = xb::julianFromYmd(2026, 12, 1);
+    const uint32_t rec = pt::addProspect(f);
+    pt::addProspect(pt::prospect("C002", "V2", "20260314111111", "BETA Y CIA"));
+    pt::addProspect(pt::prospect("C003", "V9", "20260314121212", "GAMMA SIN VENDEDOR"));
+    pt::addRow(1, f.link(), "P1", 3, 4500);
+    pt::addRow(1, f.link(), "P2", 2, 501);
+    pt::addRow(2, f.link(), "PRIMERA VISITA", 0, 0);
+    pt::addRow(3, f.link(), "P1", 3, 4500);
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    auto shot = [&](QWidget* w, const char* name) {
+        QApplication::processEvents();
+        w->grab().save(QString::fromLocal8Bit(out) + "/" + name + ".png");
+    };
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        auto* folder = qobject_cast<QTabWidget*>(h.dialog()->control(101));
+        for (int i = 0; i < 3; ++i) {
+            folder->setCurrentIndex(i);
+            shot(h.window(), ("card_page" + std::to_string(i + 1)).c_str());
+        }
+        h.onPage(101, 1).press(201);
+    });
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
+        shot(h.window(), "browser");
+        h.press(205);
+    });
+    dbf::workspace().closeAll();
+    BROWINPROSP();
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+}
