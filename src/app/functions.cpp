@@ -1,9 +1,12 @@
 #include "app/functions.h"
 
 #include "app/inicial.h"
+#include "company/salespeople.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
 #include "prospects/fichprosp.h"
+#include "reference/reference.h"
+#include "ui/search.h"
 
 namespace app {
 
@@ -12,6 +15,9 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    company::registerSalespeopleFunctions();
+    ui::registerSearchFunctions();
+    reference::registerReferenceFunctions();
     prospects::registerProspectFunctions();
 }
 

@@ -232,8 +232,14 @@ bool REC_LOCK(std::optional<int> tries) {
     int limit = tries.value_or(10);
     for (int used = 0; limit == 0 || used < limit; ++used) {
         if (a->lockRecord(0, true)) return true;
-        alertDialog("Registro bloqueado en " + a->alias() + ". Por favor espere ...",
-                    "Atenci\xf3n.....");
+        const std::string wait = "Registro bloqueado en " + a->alias() + ". Por favor espere ...";
+        if (limit != 0) {
+            alertDialog(wait, "Atenci\xf3n.....");
+            continue;
+        }
+        // Without a limit the user decides how long to wait: giving up (or
+        // closing the box) abandons the write that needed the lock.
+        if (alertDialog(wait, "Atenci\xf3n.....", {kAlertDefaultButton, "A&bandonar"}) != 1) break;
     }
     PARE("Registro no est\xe1 disponible.");
     return false;

@@ -1,6 +1,7 @@
 #include "toolkit/browse.h"
 
 #include <QKeyEvent>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
@@ -172,7 +173,14 @@ void BrowseHeader::paintSection(QPainter* p, const QRect& rect, int logical) con
         if (c.align) align = c.align | Qt::AlignVCenter;
     }
     p->save();
-    p->fillRect(rect, isOrder ? orderColour : kHeaderBg);
+    if (isOrder && orderGradient) {
+        QLinearGradient g(rect.topLeft(), rect.bottomLeft());
+        g.setColorAt(0, orderColour);
+        g.setColorAt(1, Qt::black);
+        p->fillRect(rect, g);
+    } else {
+        p->fillRect(rect, isOrder ? orderColour : kHeaderBg);
+    }
     p->setPen(QColor(255, 255, 255, 90));
     p->drawLine(rect.topRight(), rect.bottomRight());
     p->setPen(Qt::white);

@@ -105,6 +105,8 @@ class BrowseHeader : public QHeaderView {
   public:
     explicit BrowseHeader(QWidget* parent);
     QColor orderColour = kOrderHeaderBg;
+    // The order's column painted from orderColour down to black instead of flat.
+    bool orderGradient = false;
 
   protected:
     void paintSection(QPainter* p, const QRect& rect, int logical) const override;
