@@ -15,6 +15,7 @@
 #include "toolkit/browse_dbf.h"
 #include "toolkit/dialog.h"
 #include "toolkit/text.h"
+#include "ui/search.h"
 
 namespace prospects {
 
@@ -99,7 +100,9 @@ void BROWINPROSP(QWidget* owner) {
     std::string choice =
         "C\xf3"
         "digo";
+    ui::BrowseStack innermost(&grid);
     auto after = [&] {
+        kit::stabilise(grid);
         grid.refresh();
         grid.view()->setFocus();
     };

@@ -745,7 +745,8 @@ class Card {
                              moveFocus(p1_, 102);
                              return;
                          }
-                         if (r == SaveResult::Changed) return;  // the card stays, nothing lost
+                         // Changed underneath or given up: the card stays, nothing typed is lost.
+                         if (r != SaveResult::Saved) return;
                          saved_ = true;
                          dlg_.end(1);
                      }));

@@ -1,32 +1,31 @@
 #include "prospects/kit.h"
 
-#include "dbf/order.h"
-#include "dbf/workspace.h"
 #include "toolkit/browse.h"
 #include "toolkit/dialog.h"
+#include "ui/filters.h"
+#include "ui/search.h"
 
 namespace prospects::kit {
 
-// Until the kit is in the build, the order list sets the order itself and
-// the filters and the search do nothing.
-void chooseOrder(tk::Browse&, const std::string& choice, const std::string&) {
-    dbf::WorkArea* p = dbf::workspace().area("Prospecto");
-    if (!p) return;
-    const int n = choice == "Nombre" ? 2 : choice == "Vendedor" ? 3 : choice == "Prioridad" ? 8 : 1;
-    dbf::orders(*p).setOrder(n);
+void chooseOrder(tk::Browse& grid, const std::string& choice, const std::string& kind) {
+    int order = 0;
+    ui::COMBOINDEX(&grid, choice, order, kind);
 }
 
-void filter(tk::Browse&, tk::Form& form, int captionId, int valueId, tk::Dialog&,
-            const std::string& filterKind, const std::string&, const std::string&) {
-    dbf::WorkArea* p = dbf::workspace().area("Prospecto");
-    if (!p || filterKind != "Todos") return;
-    dbf::orders(*p).clearScope();
-    dbf::orders(*p).setOrder(1);
-    form.setText(captionId, {});
-    form.setText(valueId, {});
+void filter(tk::Browse& grid, tk::Form& form, int captionId, int valueId, tk::Dialog& dlg,
+            const std::string& filterKind, const std::string& kind, const std::string& choice) {
+    ui::HACEFILTR1(&grid, form.find(captionId), form.find(valueId), &dlg, filterKind, kind, choice);
+    ui::ESTABILIZA(&grid);
 }
 
-void search(tk::Dialog&, tk::Browse&, const std::string&, const std::vector<std::string>&,
-            const std::vector<std::string>&) {}
+void search(tk::Dialog& dlg, tk::Browse& grid, const std::string& alias,
+            const std::vector<std::string>& fields, const std::vector<std::string>& labels) {
+    ui::BUSCA1(&dlg, &grid, alias, fields, labels);
+    ui::ESTABILIZA(&grid);
+}
+
+void stabilise(tk::Browse& grid) {
+    ui::ESTABILIZA(&grid);
+}
 
 }  // namespace prospects::kit

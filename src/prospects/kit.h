@@ -23,4 +23,7 @@ void filter(tk::Browse& grid, tk::Form& form, int captionId, int valueId, tk::Di
 void search(tk::Dialog& dlg, tk::Browse& grid, const std::string& alias,
             const std::vector<std::string>& fields, const std::vector<std::string>& labels);
 
+// ESTABILIZA.
+void stabilise(tk::Browse& grid);
+
 }  // namespace prospects::kit

@@ -217,12 +217,27 @@ class JournalFile {
 
 // ------------------------------------------------------------------- locks
 
-// Locks the current record of `wa`, waiting as long as it takes (REC_LOCK 0).
-void lockWaiting(dbf::WorkArea& wa) {
+// Locks the current record of `wa` through REC_LOCK(0): the user may give
+// up waiting, and then nothing has been written.
+bool lockPatiently(dbf::WorkArea& wa) {
     const int prev = ws().current();
     ws().select(wa.number());
-    data::REC_LOCK(0);
+    const bool ok = data::REC_LOCK(0);
     ws().select(prev);
+    if (ok) wa.table().reread();
+    return ok;
+}
+
+// A row past the commit point is locked whatever it takes: the save is
+// half done and giving up is no longer an option; other workstations hold
+// row locks only for one write.
+void lockRow(dbf::WorkArea& wa) {
+    for (int tries = 0; !wa.lockRecord(0, true); ++tries) {
+        if (tries % 100 == 99)
+            data::alertDialog("Registro bloqueado en " + wa.alias() + ". Por favor espere ...",
+                              kAttention);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     wa.table().reread();
 }
 
@@ -241,7 +256,7 @@ void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int&
     for (uint32_t r : rows) {
         if (r == 0 || r > wa.recCount()) continue;
         wa.goTo(r);
-        lockWaiting(wa);
+        lockRow(wa);
         if (!wa.table().deleted() && rowHasLink(wa, t, link)) wa.deleteRecord();
         wa.unlock(r);
         step(SaveStep::OldRowDeleted, ++counter);
@@ -285,7 +300,7 @@ void rollForward(const Journal& j) {
         }
     } else if (j.prosRec && j.prosRec <= p.recCount()) {
         p.goTo(j.prosRec);
-        lockWaiting(p);
+        lockRow(p);
         if (sameProspect(p, j.oldLink)) {
             if (j.op == "DELETE")
                 p.deleteRecord();
@@ -375,7 +390,10 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
     j.mode = mode == "I" ? "I" : "M";
     if (j.mode == "M") {
         p.goTo(v.recno);
-        lockWaiting(p);
+        if (!lockPatiently(p)) {
+            ws().select(prev);
+            return SaveResult::Abandoned;
+        }
         if (v.recno == 0 || p.table().deleted() || readProspect(p) != v.stored) {
             p.unlock(0);
             ws().select(prev);
@@ -464,7 +482,7 @@ bool deleteProspect(uint32_t recno) {
     dbf::WorkArea& p = areaOf("Prospecto");
     if (recno == 0 || recno > p.recCount()) return false;
     p.goTo(recno);
-    lockWaiting(p);
+    if (!lockPatiently(p)) return false;
     if (p.table().deleted()) {
         p.unlock(0);
         data::interaction().info("Otra estaci\xf3n de trabajo ya borr\xf3 este Prospecto.",

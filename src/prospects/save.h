@@ -34,8 +34,9 @@ namespace prospects {
 
 enum class SaveResult {
     Saved,
-    NoCode,   // blank CODPROSP: nothing written
-    Changed,  // another workstation changed or deleted the prospect: nothing written
+    NoCode,     // blank CODPROSP: nothing written
+    Changed,    // another workstation changed or deleted the prospect: nothing written
+    Abandoned,  // the user gave up waiting for the prospect's lock: nothing written
 };
 
 // GRABAPROSP's work: mode "I" or "M", the card values (NUMPROSP may move on
