@@ -4,6 +4,7 @@
 #include "company/salespeople.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "prospects/fichprosp.h"
 #include "reference/reference.h"
 #include "ui/search.h"
 #include "ui/calendar.h"
@@ -23,6 +24,7 @@ void registerProgramFunctions() {
     ui::registerMessageFunctions();
     ui::registerGridFunctions();
     ui::registerCalendarFunctions();
+    prospects::registerProspectFunctions();
 }
 
 }  // namespace app

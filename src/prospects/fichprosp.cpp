@@ -1,0 +1,937 @@
+#include "prospects/fichprosp.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <memory>
+
+#include "data/helpers.h"
+#include "data/interaction.h"
+#include "dbf/order.h"
+#include "dbf/workspace.h"
+#include "prospects/pick.h"
+#include "prospects/rows.h"
+#include "prospects/save.h"
+#include "toolkit/browse.h"
+#include "toolkit/browse_dbf.h"
+#include "toolkit/dialog.h"
+#include "toolkit/text.h"
+#include "xbase/picture.h"
+
+namespace prospects {
+
+namespace {
+
+dbf::Workspace& ws() {
+    return dbf::workspace();
+}
+
+const char* kAttention = "Atenci\xf3n.....";
+const QColor kGreyBg{192, 192, 192};
+const QColor kDisplayGrey{222, 222, 222};
+const QColor kDarkBlue{0, 0, 128};
+const char* kTotalPicture = "@ ###,###,###,###.##";
+
+QString q(const std::string& s) {
+    return tk::fromAnsi(s);
+}
+
+// An entry bound to a text of the card.
+tk::EntryBinding textBinding(std::string& s, const std::string& picture) {
+    tk::EntryBinding b;
+    b.get = [&s] { return xb::Value::str(s); };
+    b.set = [&s](const xb::Value& v) { s = v.asString(); };
+    b.picture = picture;
+    return b;
+}
+
+tk::EntryBinding dateBinding(int32_t& d) {
+    tk::EntryBinding b;
+    b.get = [&d] { return xb::Value::date(d); };
+    b.set = [&d](const xb::Value& v) { d = v.asDate(); };
+    b.picture = "99-99-9999";
+    return b;
+}
+
+tk::EntryBinding numberBinding(double& n, const std::string& picture) {
+    tk::EntryBinding b;
+    b.get = [&n] { return xb::Value::num(n); };
+    b.set = [&n](const xb::Value& v) { n = v.asNumber(); };
+    b.picture = picture;
+    return b;
+}
+
+QString totalText(double t) {
+    return q(xb::transform(xb::Value::num(t, 18, 2), kTotalPicture));
+}
+
+void setBold(QWidget* w, const char* family = "Ms Sans Serif", int points = 8) {
+    QFont f(QString::fromLatin1(family), points);
+    f.setBold(true);
+    w->setFont(f);
+}
+
+// A picker that was opened by a field's own check counts as the answer to a
+// click on the field's search button in the same change of focus.
+struct PickerMemory {
+    QElapsedTimer since;
+    void note() { since.start(); }
+    bool justNow() {
+        const bool r = since.isValid() && since.elapsed() < 700;
+        since.invalidate();
+        return r;
+    }
+};
+
+tk::ButtonSpec button(const QString& tooltip, std::function<void()> action, bool cancel = false) {
+    tk::ButtonSpec b;
+    b.tooltip = tooltip;
+    b.action = std::move(action);
+    b.cancel = cancel;
+    return b;
+}
+
+void moveFocus(tk::Form& f, int id) {
+    if (QWidget* w = f.find(id)) w->setFocus();
+}
+
+// Product code lookup of the product dialog: four values remembered, and
+// the field refused only when the picker it opened was left with "&Salir".
+struct ProductDialog {
+    ProductRow row;
+    PickerMemory memory;
+};
+
+double unitPrice(double total, double qty) {
+    return qty == 0 ? 0 : total / qty;
+}
+
+void productDialog(int n, const std::string& mode, QWidget* page, CardValues& v) {
+    dbf::WorkArea& buf = areaOf(n == 1 ? "Buffer1" : "Buffer3");
+    dbf::WorkArea& prod = areaOf("Producto");
+    const int prev = ws().current();
+    ProductDialog d;
+    d.row.code = pad("", 20);
+    d.row.name = pad("", 60);
+    if (mode == "I") {
+        prod.goTop();
+    } else {
+        if (buf.eof()) return;  // "Modificar" on an empty list
+        d.row.code = S(buf, "CODPROD");
+        d.row.qty = N(buf, "CANT");
+        d.row.total = N(buf, "VALORTOT");
+        d.row.price = unitPrice(d.row.total, d.row.qty);
+        std::string name;
+        if (lookupCode("Producto", d.row.code, "NOMBRE", name)) d.row.name = name;
+    }
+    tk::Dialog dlg(QStringLiteral("Dlg_Prd_Of"), page);
+    dlg.setWindowTitle(n == 1 ? QStringLiteral("Producto Ofertado")
+                              : QStringLiteral("Producto Vendido"));
+    dlg.setBrush(tk::kDialogBrush);
+    tk::Form& f = dlg.form();
+    ProductRow& r = d.row;
+    auto takeProduct = [&] {
+        r.code = S(prod, "CODIGO");
+        r.name = S(prod, "NOMBRE");
+        r.price = N(prod, "PRECIO");
+        double t = 0;
+        r.total = productTotal(r.qty, r.price, t) ? t : 0;
+    };
+    auto recompute = [&] {
+        double t = 0;
+        if (!productTotal(r.qty, r.price, t)) {
+            data::interaction().info(
+                "La cantidad por el precio unitario no cabe en el valor total (m\xe1ximo "
+                "999.999.999,99).\nCorrija la cantidad o el precio.",
+                kAttention);
+            return false;
+        }
+        r.total = t;
+        f.refresh();
+        return true;
+    };
+    tk::EntryBinding code = textBinding(r.code, "@!");
+    code.valid = [&] {
+        const ProductRow kept = r;
+        std::string name;
+        if (lookupCode("Producto", r.code, "NOMBRE", name)) {
+            takeProduct();
+            f.refresh();
+            return true;
+        }
+        prod.goTop();
+        const bool picked = pickRecord("Producto", "Producto", &dlg);
+        d.memory.note();
+        if (picked)
+            takeProduct();
+        else
+            r = kept;
+        f.refresh();
+        return picked;
+    };
+    f.bindEntry(101, code);
+    tk::EntryBinding name = textBinding(r.name, "@!");
+    name.readOnly = true;
+    f.bindEntry(102, name);
+    tk::EntryBinding qty = numberBinding(r.qty, "@K 9,999,999.99");
+    qty.valid = recompute;
+    f.bindEntry(103, qty);
+    tk::EntryBinding price = numberBinding(r.price, "@K 999,999,999.99");
+    price.valid = recompute;
+    f.bindEntry(104, price);
+    tk::EntryBinding total = numberBinding(r.total, "@K 999,999,999.99");
+    total.readOnly = true;
+    f.bindEntry(105, total);
+    for (int id : {102, 105}) {
+        f.setColors(id, Qt::yellow, kDarkBlue);
+        setBold(f.control(id));
+    }
+    f.bindButton(500, button(QStringLiteral("Seleccionar Producto"), [&] {
+                     if (!d.memory.justNow()) {
+                         const ProductRow kept = r;
+                         if (pickRecord("Producto", "Producto", &dlg))
+                             takeProduct();
+                         else
+                             r = kept;
+                         f.refresh();
+                     }
+                     moveFocus(f, 101);
+                 }));
+    f.bindButton(
+        201, button(n == 1 ? QStringLiteral("Graba datos Producto / Servicio Ofertado") : QString(),
+                    [&] {
+                        f.commit();
+                        if (blank(r.code) && blank(r.name)) return;
+                        double t = 0;
+                        if (!productTotal(r.qty, r.price, t)) {
+                            recompute();
+                            return;
+                        }
+                        writeProductRow(n, mode, r, v);
+                        dlg.end(1);
+                    }));
+    f.bindButton(202, button(
+                          QStringLiteral("Cancela inclusi\xf3n datos"), [&] { dlg.end(0); }, true));
+    dlg.run();
+    ws().select(prev);
+}
+
+}  // namespace
+
+bool askDelete(const std::string& question) {
+    data::interaction().tone(125, 55);
+    data::interaction().tone(300, 55);
+    return data::interaction().alert(question, kAttention, {"  &Si  ", "  &No  "}) == 1;
+}
+
+void ADDPRODOF(const std::string& mode, QWidget* page, CardValues& v) {
+    productDialog(1, mode, page, v);
+}
+void ADDPRODVT(const std::string& mode, QWidget* page, CardValues& v) {
+    productDialog(3, mode, page, v);
+}
+
+namespace {
+
+bool deleteListRow(int n, uint32_t recno, const char* question) {
+    if (!askDelete(question)) return false;
+    const int prev = ws().current();
+    deleteBufferRow(n, recno);
+    ws().select(prev);
+    return true;
+}
+
+}  // namespace
+
+bool BORRAPRODOF(uint32_t recno) {
+    return deleteListRow(1, recno, "Seguro desea borrar Producto ofertado ?");
+}
+bool BORRAPRODVT(uint32_t recno) {
+    return deleteListRow(3, recno, "Seguro desea borrar Producto vendido ?");
+}
+bool BORRACONTAC(uint32_t recno) {
+    return deleteListRow(2, recno, "Seguro desea borrar Contacto efectuado ?");
+}
+
+bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
+    dbf::WorkArea& buf = areaOf("Buffer2");
+    dbf::WorkArea& resp = areaOf("Respuesta");
+    const int prev = ws().current();
+    ContactRow c;
+    c.resultado = pad("", 120);
+    c.horProx = pad("", 5);
+    c.horReal = pad("", 5);
+    c.codRes = pad("", 8);
+    if (mode == "M") {
+        if (buf.eof()) return false;
+        c = readContact(buf);
+    }
+    tk::Dialog dlg(QStringLiteral("AddContacto"), page);
+    if (mode == "M") dlg.setWindowTitle(QStringLiteral("Modifica Contacto"));
+    dlg.setBrush(tk::kDialogBrush);
+    tk::Form& f = dlg.form();
+    PickerMemory memory;
+    f.bindEntry(101, dateBinding(c.fecCont));
+    static const char* kinds[] = {"Personal", "Telef\xf3nico", "email", "Fax"};
+    f.bindCombo(
+        102, {q(kinds[0]), q(kinds[1]), q(kinds[2]), q(kinds[3])},
+        [&] {
+            for (int i = 0; i < 4; ++i)
+                if (trimmed(c.tipo) == kinds[i]) return i + 1;
+            return 1;
+        },
+        [&](int i) { c.tipo = kinds[std::max(1, std::min(i, 4)) - 1]; });
+    auto take = [&] {
+        c.resultado = S(resp, "DETALLE");
+        c.codRes = S(resp, "CODIGO");
+    };
+    tk::EntryBinding res = textBinding(c.resultado, "@!S120");
+    res.valid = [&] {
+        const std::string keptText = c.resultado, keptCode = c.codRes;
+        dbf::Orders& o = dbf::orders(resp);
+        o.setOrder(2);
+        const std::string typed = trimmed(c.resultado);
+        if (typed.empty()) {
+            c.resultado = pad("", 120);
+            c.codRes = pad("", 8);
+        } else if (o.seek(xb::Value::str(typed))) {
+            take();
+        } else {
+            resp.goTop();
+            const bool picked = pickRecord("Respuesta", "Respuesta", &dlg);
+            memory.note();
+            if (picked)
+                take();
+            else {
+                c.resultado = keptText;
+                c.codRes = keptCode;
+            }
+        }
+        o.setOrder(1);
+        f.refresh();
+        return true;
+    };
+    f.bindEntry(103, res);
+    f.bindMemo(
+        104, [&] { return xb::Value::memo(c.observac); },
+        [&](const xb::Value& x) { c.observac = x.asString(); });
+    f.bindEntry(105, dateBinding(c.fecProx));
+    f.bindEntry(106, textBinding(c.horProx, "99:99"));
+    f.bindEntry(107, dateBinding(c.fecReal));
+    f.bindEntry(108, textBinding(c.horReal, "99:99"));
+    f.bindButton(500, button(QStringLiteral("Seleccionar Respuesta"), [&] {
+                     if (!memory.justNow()) {
+                         const std::string keptText = c.resultado, keptCode = c.codRes;
+                         dbf::Orders& o = dbf::orders(resp);
+                         o.setOrder(1);
+                         if (!o.seek(xb::Value::str(trimmed(c.codRes))) || blank(c.codRes))
+                             resp.goTop();
+                         if (pickRecord("Respuesta", "Respuesta", &dlg))
+                             take();
+                         else {
+                             c.resultado = keptText;
+                             c.codRes = keptCode;
+                         }
+                         f.refresh();
+                     }
+                     moveFocus(f, 103);
+                     ws().select(prev);
+                 }));
+    bool written = false;
+    f.bindButton(200, button(QStringLiteral("Graba datos contacto"), [&] {
+                     f.commit();
+                     writeContactRow(mode, c, v);
+                     written = true;
+                     dlg.end(1);
+                 }));
+    f.bindButton(201, button(
+                          QStringLiteral("Cancela inclusi\xf3n datos"), [&] { dlg.end(0); }, true));
+    dlg.run();
+    ws().select(prev);
+    return written;
+}
+
+// ---------------------------------------------------------------- the card
+
+namespace {
+
+class Card {
+  public:
+    Card(const std::string& mode, CardValues& v, QWidget* owner)
+        : mode_(mode),
+          v_(v),
+          dlg_(QStringLiteral("FoldProsp"), owner),
+          p1_(dlg_.page(101, 1)),
+          p2_(dlg_.page(101, 2)),
+          p3_(dlg_.page(101, 3)),
+          rows1_(areaOf("Buffer1")),
+          rows2_(areaOf("Buffer2")),
+          rows3_(areaOf("Buffer3")) {
+        lastCode_ = v_.p.codprosp;
+        dlg_.setWindowTitle(mode == "M" ? q("Ficha Prospecto : " + trimmed(v_.p.nombre))
+                                        : QStringLiteral("Ficha Prospecto "));
+        dlg_.setBrush(tk::kDialogBrush);
+        buildPage1();
+        buildPage2();
+        buildPage3();
+        auto* folder = dlg_.ctl<QTabWidget>(101);
+        folder->setTabText(0, QStringLiteral("&Datos Generales"));
+        folder->setTabText(1, QStringLiteral("&Contactos efectuados"));
+        folder->setTabText(2, QStringLiteral("Productos &Vendidos"));
+        QObject::connect(folder, &QTabWidget::currentChanged, folder, [this](int i) {
+            if (i == 2) enterPage3();
+        });
+        initialStates();
+    }
+
+    int run() { return dlg_.run(); }
+    tk::Dialog& dialog() { return dlg_; }
+
+  private:
+    // ------------------------------------------------------------ page 1
+    void buildPage1() {
+        tk::Form& f = p1_;
+        ProspectFields& p = v_.p;
+        setBold(f.control(400));
+        f.setText(400, q(trimmed(v_.vendName)));
+        tk::EntryBinding vend = textBinding(p.codvend, "@!");
+        vend.valid = [this] { return vendorCheck(); };
+        f.bindEntry(101, vend);
+        f.bindButton(500,
+                     button(QStringLiteral("Seleccionar Vendedor"), [this] { vendorButton(); }));
+        tk::EntryBinding code = textBinding(p.codprosp, "@!");
+        code.valid = [this] { return VALIDAPROSP(); };
+        f.bindEntry(102, code);
+        f.bindButton(505,
+                     button(QStringLiteral("Seleccionar Prospecto"), [this] { prospectButton(); }));
+        f.bindCombo(
+            103, {QStringLiteral("Si"), QStringLiteral("No")},
+            [this] { return trimmed(v_.p.nuevo) == "No" ? 2 : 1; },
+            [this](int i) { v_.p.nuevo = i == 2 ? "No" : "Si"; },
+            [this](int) { p1_.setEnabled(505, trimmed(v_.p.nuevo) == "No" && mode_ == "I"); });
+        f.bindCombo(
+            104, {q(kJuridica), QStringLiteral("Natural")},
+            [this] { return v_.p.tip.rfind("Ju", 0) == 0 ? 1 : 2; },
+            [this](int i) { v_.p.tip = i == 1 ? kJuridica : "Natural"; });
+        f.bindCombo(
+            119, {"001", "002", "003", "004", "005"},
+            [this] {
+                const int c = std::atoi(trimmed(v_.p.cat).c_str());
+                return c >= 1 && c <= 5 ? c : 1;
+            },
+            [this](int i) { v_.p.cat = "00" + std::to_string(i); });
+        tk::EntryBinding name = textBinding(p.nombre, "@!");
+        name.valid = [this] {
+            ruleA();
+            return true;
+        };
+        f.bindEntry(105, name);
+        f.bindEntry(106, textBinding(p.direc, "@!"));
+        f.bindEntry(107, textBinding(p.telef, "@!"));
+        f.bindEntry(108, textBinding(p.fax, "@!"));
+        f.bindEntry(109, textBinding(p.email, "@S60"));
+        f.bindEntry(110, textBinding(p.ciudad, "@!"));
+        f.bindEntry(111, textBinding(p.represent, "@!"));
+        f.bindEntry(112, textBinding(p.telfrep, "@!"));
+        f.bindEntry(113, textBinding(p.encargado, "@!"));
+        grid1_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(114), &rows1_, productColumns(1));
+        listLook(*grid1_);
+        tk::EntryBinding plan = textBinding(v_.planOf, "@!S120");
+        plan.valid = [this] { return planCheck(v_.planOf, v_.planOfDet, p1_, 401); };
+        plan.when = [] { return bufferRows(1) > 0; };
+        f.bindEntry(115, plan);
+        f.setColors(401, kDarkBlue);
+        f.control(401)->setFont(QFont(QStringLiteral("Arial"), 9));
+        f.setText(401, q(trimmed(v_.planOfDet)));
+        f.bindButton(504, button(QStringLiteral("Seleccionar Plan de Mercadeo"),
+                                 [this] { planButton(v_.planOf, v_.planOfDet, p1_, 401, 115); }));
+        f.bindMemo(
+            116, [this] { return xb::Value::memo(v_.p.observac); },
+            [this](const xb::Value& x) { v_.p.observac = x.asString(); });
+        f.bindCheck(
+            117, [this] { return v_.p.vta; }, {}, [this](bool on) { toggleSale(on); });
+        tk::EntryBinding fv = dateBinding(p.fecVta);
+        fv.valid = [this] {
+            v_.fecVtaCopy = v_.p.fecVta;
+            p3_.refresh();
+            return true;
+        };
+        f.bindEntry(118, fv);
+        f.bindButton(501,
+                     button(QStringLiteral("Ingresar nuevo producto"), [this] { offerNew(); }));
+        f.bindButton(502,
+                     button(QStringLiteral("Modificar datos producto"), [this] { offerModify(); }));
+        f.bindButton(503,
+                     button(QStringLiteral("Borrar producto ofertado"), [this] { offerDelete(); }));
+        setBold(f.control(402));
+        bindSaveAndExit(f, true);
+    }
+
+    std::vector<tk::BrowseColumn> productColumns(int n) {
+        std::vector<tk::BrowseColumn> cols;
+        const char* buffer = n == 1 ? "Buffer1" : "Buffer3";
+        cols.push_back({QStringLiteral("CODIGO"),
+                        [buffer] { return xb::Value::str(S(areaOf(buffer), "CODPROD")); },
+                        130,
+                        {},
+                        {},
+                        0});
+        if (n == 1) {
+            cols.push_back({QStringLiteral("NOMBRE"),
+                            [] {
+                                dbf::WorkArea& p = areaOf("Producto");
+                                return xb::Value::str(p.eof() ? std::string() : S(p, "NOMBRE"));
+                            },
+                            390,
+                            {},
+                            {},
+                            0});
+        } else {
+            cols.push_back({QStringLiteral("NOMBRE"),
+                            [] {
+                                std::string name;
+                                return xb::Value::str(lookupCode("Producto",
+                                                                 S(areaOf("Buffer3"), "CODPROD"),
+                                                                 "NOMBRE", name)
+                                                          ? name
+                                                          : std::string("Error"));
+                            },
+                            390,
+                            {},
+                            {},
+                            0});
+        }
+        cols.push_back({QStringLiteral("CANTIDAD"),
+                        [buffer] { return xb::Value::num(N(areaOf(buffer), "CANT")); }, 65,
+                        "###,###.##", Qt::AlignRight | Qt::AlignVCenter, 0});
+        cols.push_back({QStringLiteral("VAL.TOTAL"),
+                        [buffer] { return xb::Value::num(N(areaOf(buffer), "VALORTOT")); }, 120,
+                        "###,###,###,###.##", Qt::AlignRight | Qt::AlignVCenter, 0});
+        return cols;
+    }
+
+    static void listLook(tk::Browse& g) {
+        g.setFrozen(static_cast<int>(g.model()->columnCount()));
+        g.setRowExtra(1);
+        g.setHeaderExtra(10);
+        g.view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g.view()->setFont(QFont(QStringLiteral("Ms Sans Serif"), 8));
+        // No horizontal scrolling: the grid is as wide as its four columns.
+        int width = 0;
+        for (const tk::BrowseColumn& c : g.model()->columns()) width += c.width;
+        g.view()->setMinimumWidth(width + g.view()->verticalHeader()->sizeHint().width() + 24);
+    }
+
+    bool vendorCheck() {
+        const std::string keptCode = v_.p.codvend, keptName = v_.vendName;
+        std::string name;
+        if (lookupCode("Vendedor", v_.p.codvend, "NOMBRE", name)) {
+            v_.p.codvend = S(areaOf("Vendedor"), "CODIGO");
+            v_.vendName = name;
+            p1_.setText(400, q(trimmed(name)));
+            return true;
+        }
+        areaOf("Vendedor").goTop();
+        const bool picked = pickRecord("Vendedor", "Vendedor", &dlg_);
+        vendorMemory_.note();
+        if (picked) {
+            v_.p.codvend = S(areaOf("Vendedor"), "CODIGO");
+            v_.vendName = S(areaOf("Vendedor"), "NOMBRE");
+        } else {
+            v_.p.codvend = keptCode;
+            v_.vendName = keptName;
+        }
+        p1_.setText(400, q(trimmed(v_.vendName)));
+        p1_.refresh();
+        return picked;
+    }
+
+    void vendorButton() {
+        if (!vendorMemory_.justNow()) {
+            const std::string keptCode = v_.p.codvend, keptName = v_.vendName;
+            if (pickRecord("Vendedor", "Vendedor", &dlg_)) {
+                v_.p.codvend = S(areaOf("Vendedor"), "CODIGO");
+                v_.vendName = S(areaOf("Vendedor"), "NOMBRE");
+            } else {
+                v_.p.codvend = keptCode;
+                v_.vendName = keptName;
+            }
+            p1_.setText(400, q(trimmed(v_.vendName)));
+            p1_.refresh();
+        }
+        moveFocus(p1_, 101);
+    }
+
+    // VALIDAPROSP: the code field is never refused.
+    bool VALIDAPROSP() {
+        const bool changed = v_.p.codprosp != lastCode_;
+        lastCode_ = v_.p.codprosp;
+        const bool found = lookupClient(v_.p.codprosp, v_, changed);
+        p1_.refresh();
+        if (found) {
+            for (int i = 1; i <= 3; ++i) dlg_.setPageEnabled(101, i, true);
+        } else if (changed) {
+            dlg_.setPageEnabled(101, 2, false);
+            dlg_.setPageEnabled(101, 3, false);
+        }
+        ws().select("Prospecto");
+        return true;
+    }
+
+    void prospectButton() {
+        const std::string kept = v_.p.codprosp;
+        if (pickProspect(&dlg_))
+            v_.p.codprosp = S(areaOf("Prospecto"), "CODPROSP");
+        else
+            v_.p.codprosp = kept;
+        p1_.refresh();
+        moveFocus(p1_, 102);
+    }
+
+    bool planCheck(std::string& code, std::string& det, tk::Form& f, int detId) {
+        const std::string keptCode = code, keptDet = det;
+        std::string d;
+        if (lookupCode("Plan", code, "DETALLE", d)) {
+            code = S(areaOf("Plan"), "CODIGO");
+            det = d;
+        } else if (blank(code)) {
+            det.clear();
+        } else {
+            areaOf("Plan").goTop();
+            if (pickRecord("Plan", "Plan de Mercadeo", &dlg_)) {
+                code = S(areaOf("Plan"), "CODIGO");
+                det = S(areaOf("Plan"), "DETALLE");
+            } else {
+                code = keptCode;
+                det = keptDet;
+                f.setText(detId, q(trimmed(det)));
+                f.refresh();
+                return false;
+            }
+        }
+        f.setText(detId, q(trimmed(det)));
+        f.refresh();
+        return true;
+    }
+
+    void planButton(std::string& code, std::string& det, tk::Form& f, int detId, int fieldId) {
+        // "&Salir" keeps the plan the card had (the picker no longer drops
+        // in whatever plan the table happened to be on).
+        if (pickRecord("Plan", "Plan de Mercadeo", &dlg_)) {
+            code = S(areaOf("Plan"), "CODIGO");
+            det = S(areaOf("Plan"), "DETALLE");
+        }
+        f.setText(detId, q(trimmed(det)));
+        f.refresh();
+        moveFocus(f, fieldId);
+    }
+
+    void ruleA() {
+        const ProspectFields& p = v_.p;
+        const bool all = !blank(p.codvend) && !blank(p.codprosp) && !blank(p.nuevo) &&
+                         !blank(p.tip) && !blank(p.nombre);
+        dlg_.setPageEnabled(101, 2, all);
+        dlg_.setPageEnabled(101, 3, false);
+    }
+
+    void toggleSale(bool on) {
+        if (!on && mode_ == "M" && bufferRows(3) > 0 &&
+            data::interaction().alert(
+                "Al quitar la venta se borrar\xe1n los Productos vendidos de este Prospecto "
+                "cuando grabe la ficha.\n\xbf Desea quitar la venta ?",
+                kAttention, {"  &Si  ", "  &No  "}) != 1) {
+            p1_.refresh();  // the box stays checked
+            return;
+        }
+        v_.p.vta = on;
+        saleState();
+        dlg_.setPageEnabled(101, 2, true);
+        dlg_.setPageEnabled(101, 3, on);
+        if (on) moveFocus(p1_, 118);
+    }
+
+    void saleState() {
+        if (tk::EntryField* e = p1_.entry(118)) {
+            e->setReadOnly(!v_.p.vta);
+            e->setColors(Qt::black, v_.p.vta ? QColor(Qt::white) : kGreyBg);
+        }
+    }
+
+    void planFieldState() {
+        const bool any = bufferRows(1) > 0;
+        p1_.setEnabled(115, any);
+        p1_.setEnabled(504, any);
+        if (tk::EntryField* e = p1_.entry(115))
+            e->setColors(Qt::black, any ? QColor(Qt::white) : kGreyBg);
+    }
+
+    void showTotals() {
+        p1_.setText(402, totalText(v_.totalOf));
+        p3_.setText(402, totalText(v_.totalVt));
+    }
+
+    void offerNew() {
+        ADDPRODOF("I", p1_.root(), v_);
+        if (bufferRows(1) > 0) {
+            planFieldState();
+            v_.totalOf = bufferTotal(1);
+        }
+        showTotals();
+        grid1_->refresh();
+        grid1_->view()->setFocus();
+    }
+    void offerModify() {
+        ADDPRODOF("M", p1_.root(), v_);
+        grid1_->refresh();
+        grid1_->view()->setFocus();
+        if (bufferRows(1) > 0) v_.totalOf = bufferTotal(1);
+        showTotals();
+    }
+    void offerDelete() { listDelete(1); }
+
+    void listDelete(int n) {
+        dbf::WorkArea& b = areaOf(("Buffer" + std::to_string(n)).c_str());
+        if (b.eof()) return;
+        const uint32_t noted = b.recno();
+        const bool done = n == 1   ? BORRAPRODOF(noted)
+                          : n == 2 ? BORRACONTAC(noted)
+                                   : BORRAPRODVT(noted);
+        if (done) {
+            const uint32_t count = b.recCount();
+            if (count == 0)
+                b.goTop();
+            else
+                b.goTo(noted > count ? count : noted);
+        } else {
+            b.goTo(noted);
+        }
+        if (n == 1) {
+            if (bufferRows(1) == 0) {
+                v_.planOf = pad("", 8);
+                v_.planOfDet.clear();
+                p1_.setText(401, QString());
+                v_.totalOf = 0;
+                p1_.refresh();
+                planFieldState();
+            } else {
+                v_.totalOf = bufferTotal(1);
+            }
+        } else if (n == 3) {
+            v_.totalVt = bufferRows(3) == 0 ? 0 : bufferTotal(3);
+        }
+        showTotals();
+        tk::Browse& g = n == 1 ? *grid1_ : n == 2 ? *grid2_ : *grid3_;
+        g.refresh();
+        g.view()->setFocus();
+        if (n == 2) showFirstContact();
+    }
+
+    void bindSaveAndExit(tk::Form& f, bool firstPage) {
+        f.bindButton(200, button(QStringLiteral("Actualizar datos"), [this, &f] {
+                         f.commit();
+                         p1_.commit();
+                         p3_.commit();
+                         const SaveResult r = saveProspect(mode_, v_);
+                         if (r == SaveResult::NoCode) {
+                             dlg_.ctl<QTabWidget>(101)->setCurrentIndex(0);
+                             moveFocus(p1_, 102);
+                             return;
+                         }
+                         // Changed underneath or given up: the card stays, nothing typed is lost.
+                         if (r != SaveResult::Saved) return;
+                         saved_ = true;
+                         dlg_.end(1);
+                     }));
+        f.bindButton(201, button(
+                              QStringLiteral("Salir de Fichas de Prospectos"),
+                              [this, firstPage] {
+                                  if (firstPage && mode_ == "M") areaOf("Prospecto").goTo(v_.recno);
+                                  dlg_.end(0);
+                              },
+                              true));
+    }
+
+    // ------------------------------------------------------------ page 2
+    void buildPage2() {
+        tk::Form& f = p2_;
+        std::vector<tk::BrowseColumn> cols;
+        auto date = [](const char* name) {
+            return [name] { return xb::Value::date(D(areaOf("Buffer2"), name)); };
+        };
+        cols.push_back({QStringLiteral("FEC.CONT"), date("FEC_CONT"), 82, {}, {}, 0});
+        cols.push_back({QStringLiteral("TIPO"),
+                        [] { return xb::Value::str(S(areaOf("Buffer2"), "TIPO")); },
+                        97,
+                        {},
+                        {},
+                        0});
+        cols.push_back({QStringLiteral("FEC.PROX"), date("FEC_PROX"), 82, {}, {}, 0});
+        cols.push_back({QStringLiteral("FEC.REAL"), date("FEC_REAL"), 82, {}, {}, 0});
+        grid2_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(101), &rows2_, cols);
+        grid2_->setFrozen(4);
+        grid2_->view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setBold(grid2_->view());
+        grid2_->setOnRowChange([this] { showFirstContact(); });
+        auto ro = [&f](int id, tk::EntryBinding b) {
+            b.readOnly = true;
+            f.bindEntry(id, b);
+            f.setColors(id, Qt::black, kDisplayGrey);
+        };
+        ro(102, dateBinding(v_.cFecCont));
+        static const char* kinds[] = {"Personal", "Telef\xf3nico", "email", "Fax"};
+        f.bindCombo(103, {q(kinds[0]), q(kinds[1]), q(kinds[2]), q(kinds[3])},
+                    [this] {
+                        for (int i = 0; i < 4; ++i)
+                            if (trimmed(v_.cTipo) == kinds[i]) return i + 1;
+                        return 1;
+                    },
+                    {});
+        f.setEnabled(103, false);
+        ro(104, textBinding(v_.cResultado, "@!"));
+        f.bindMemo(
+            105, [this] { return xb::Value::memo(v_.cObservac); }, {}, true);
+        f.setColors(105, Qt::black, kDisplayGrey);
+        ro(106, dateBinding(v_.cFecProx));
+        ro(107, textBinding(v_.cHorProx, "99:99"));
+        ro(108, dateBinding(v_.cFecReal));
+        ro(109, textBinding(v_.cHorReal, "99:99"));
+        f.bindButton(501, button({}, [this] {
+                         if (ADDCONTACTO("I", v_, p2_.root())) afterContact();
+                     }));
+        f.bindButton(502, button({}, [this] {
+                         if (ADDCONTACTO("M", v_, p2_.root())) afterContact();
+                     }));
+        f.bindButton(503, button({}, [this] { listDelete(2); }));
+        bindSaveAndExit(f, false);
+    }
+
+    void afterContact() {
+        p2_.refresh();
+        grid2_->refresh();
+        grid2_->view()->setFocus();
+    }
+
+    void showFirstContact() {
+        dbf::WorkArea& b = areaOf("Buffer2");
+        if (!b.eof()) showContact(readContact(b), v_);
+        p2_.refresh();
+    }
+
+    // ------------------------------------------------------------ page 3
+    void buildPage3() {
+        tk::Form& f = p3_;
+        tk::EntryBinding date = dateBinding(v_.fecVtaCopy);
+        date.readOnly = true;
+        f.bindEntry(101, date);
+        f.setColors(101, Qt::black, kGreyBg);
+        f.bindEntry(102, textBinding(v_.docum, "@!"));
+        tk::EntryBinding plan = textBinding(v_.planVt, "@!");
+        plan.valid = [this] { return planCheck(v_.planVt, v_.planVtDet, p3_, 401); };
+        f.bindEntry(103, plan);
+        f.setColors(401, kDarkBlue);
+        f.control(401)->setFont(QFont(QStringLiteral("Arial"), 9));
+        f.setText(401, q(trimmed(v_.planVtDet)));
+        f.bindButton(500, button(QStringLiteral("Seleccionar Plan de Mercadeo"),
+                                 [this] { planButton(v_.planVt, v_.planVtDet, p3_, 401, 103); }));
+        grid3_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(104), &rows3_, productColumns(3));
+        listLook(*grid3_);
+        f.bindButton(501, button(QStringLiteral("Ingresar nuevo producto"), [this] {
+                         ADDPRODVT("I", p3_.root(), v_);
+                         if (bufferRows(3) > 0) v_.totalVt = bufferTotal(3);
+                         showTotals();
+                         grid3_->refresh();
+                         grid3_->view()->setFocus();
+                     }));
+        f.bindButton(502, button(QStringLiteral("Modificar datos producto"), [this] {
+                         ADDPRODVT("M", p3_.root(), v_);
+                         grid3_->refresh();
+                         grid3_->view()->setFocus();
+                         if (bufferRows(3) > 0) v_.totalVt = bufferTotal(3);
+                         showTotals();
+                     }));
+        f.bindButton(503, button({}, [this] { listDelete(3); }));
+        setBold(f.control(402));
+        bindSaveAndExit(f, false);
+    }
+
+    void enterPage3() {
+        if (blank(v_.planVt)) {
+            v_.fecVtaCopy = v_.p.fecVta;
+            v_.planVt = v_.planOf;
+            v_.planVtDet = v_.planOfDet;
+            p3_.setText(401, q(trimmed(v_.planVtDet)));
+            p3_.refresh();
+        }
+        moveFocus(p3_, 102);
+    }
+
+    void initialStates() {
+        p1_.setEnabled(505, false);
+        if (mode_ == "M") {
+            p1_.setEnabled(102, false);
+            if (tk::EntryField* e = p1_.entry(102)) e->setColors(Qt::black, kGreyBg);
+        }
+        planFieldState();
+        dlg_.setPageEnabled(101, 2, false);
+        dlg_.setPageEnabled(101, 3, false);
+        if (mode_ == "M") {
+            dlg_.setPageEnabled(101, 2, true);
+            dlg_.setPageEnabled(101, 3, v_.p.vta);
+        }
+        saleState();
+        showTotals();
+        areaOf("Buffer1").goTop();
+        areaOf("Buffer2").goTop();
+        areaOf("Buffer3").goTop();
+    }
+
+    std::string mode_;
+    CardValues& v_;
+    tk::Dialog dlg_;
+    tk::Form& p1_;
+    tk::Form& p2_;
+    tk::Form& p3_;
+    tk::WorkAreaRows rows1_, rows2_, rows3_;
+    std::unique_ptr<tk::Browse> grid1_, grid2_, grid3_;
+    PickerMemory vendorMemory_;
+    std::string lastCode_;
+    bool saved_ = false;
+};
+
+CardValues* openCard = nullptr;
+
+}  // namespace
+
+void FICHPROSP(const std::string& mode, QWidget* owner) {
+    if (ws().used("Producto")) return;
+    const int prev = ws().current();
+    CardValues v;
+    if (!prepareCard(mode, v)) {
+        closeBuffers();
+        closeCardTables();
+        ws().select(prev);
+        return;
+    }
+    ws().select("Prospecto");
+    {
+        Card card(mode, v, owner);
+        openCard = &v;
+        card.run();
+        openCard = nullptr;
+    }
+    for (int a : ws().openAreas())
+        if (dbf::WorkArea* w = ws().area(a)) w->flush();
+    closeCardTables();
+    closeBuffers();
+    ws().select("Prospecto");
+}
+
+}  // namespace prospects

@@ -1,0 +1,32 @@
+// The procedures of the prospect file, callable by name from menus and scripts.
+#include "prospects/fichprosp.h"
+#include "prospects/save.h"
+#include "xbase/runtime.h"
+
+namespace prospects {
+
+namespace {
+
+std::string textArg(xb::Args& a, size_t i, const char* def) {
+    return i < a.size() && a[i].isString() ? trimmed(a[i].asString()) : std::string(def);
+}
+
+}  // namespace
+
+void registerProspectFunctions() {
+    xb::registerFunction("BROWINPROSP", [](xb::Args&) {
+        BROWINPROSP();
+        return xb::Value::nil();
+    });
+    xb::registerFunction("FICHPROSP", [](xb::Args& a) {
+        FICHPROSP(textArg(a, 0, "M"));
+        return xb::Value::nil();
+    });
+    xb::registerFunction("BORRAPROSPS",
+                         [](xb::Args&) { return xb::Value::logical(BORRAPROSPS()); });
+    // Settles the saves and deletions that a dead workstation left half done.
+    xb::registerFunction("SANEAPROSP",
+                         [](xb::Args&) { return xb::Value::integer(settlePendingSaves()); });
+}
+
+}  // namespace prospects

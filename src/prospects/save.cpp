@@ -1,0 +1,519 @@
+#include "prospects/save.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "data/helpers.h"
+#include "data/interaction.h"
+#include "data/paths.h"
+#include "dbf/bulk.h"
+#include "dbf/order.h"
+#include "dbf/workspace.h"
+#include "prospects/rows.h"
+#include "xbase/date.h"
+
+namespace prospects {
+
+namespace {
+
+dbf::Workspace& ws() {
+    return dbf::workspace();
+}
+
+std::function<void(SaveStep, int)>& hookRef() {
+    static std::function<void(SaveStep, int)> h;
+    return h;
+}
+
+void step(SaveStep s, int n = 1) {
+    if (hookRef()) hookRef()(s, n);
+}
+
+const char* kAttention = "Atenci\xf3n.....";
+
+// ------------------------------------------------------------------ journal
+
+std::string hex(const std::string& s) {
+    static const char* d = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += d[c >> 4];
+        out += d[c & 15];
+    }
+    return out.empty() ? "-" : out;
+}
+
+std::string unhex(const std::string& h) {
+    if (h == "-") return {};
+    std::string out;
+    for (size_t i = 0; i + 1 < h.size(); i += 2)
+        out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+Link linkFromKey(const std::string& k) {
+    Link l;
+    if (k.size() < 38) return l;
+    l.numprosp = k.substr(0, 14);
+    l.codprosp = k.substr(14, 8);
+    const std::string d = k.substr(22, 8);
+    l.fecCrea = d == "        "
+                    ? 0
+                    : xb::julianFromYmd(std::stoi(d.substr(0, 4)), std::stoi(d.substr(4, 2)),
+                                        std::stoi(d.substr(6, 2)));
+    l.codvend = k.substr(30, 8);
+    return l;
+}
+
+struct Journal {
+    std::string op = "SAVE";  // or DELETE
+    std::string mode = "M";
+    uint32_t prosRec = 0;
+    Link oldLink, newLink;
+    uint32_t base[4] = {0, 0, 0, 0};
+    std::vector<uint32_t> old[4];
+    ProspectFields fields;
+    bool committed = false;
+
+    std::string text() const {
+        std::ostringstream o;
+        o << "VDRGRABA 1\nOP " << op << "\nMODE " << mode << "\nPROSREC " << prosRec << "\nOLD "
+          << hex(oldLink.key()) << "\nNEW " << hex(newLink.key()) << "\n";
+        for (int t = 1; t <= 3; ++t) {
+            o << "BASE " << t << " " << base[t] << "\nROWS " << t;
+            for (uint32_t r : old[t]) o << " " << r;
+            o << "\n";
+        }
+        const ProspectFields& p = fields;
+        o << "F " << hex(p.codvend) << " " << hex(p.codprosp) << " " << hex(p.nuevo) << " "
+          << hex(p.tip) << " " << hex(p.nombre) << " " << hex(p.direc) << " " << hex(p.telef) << " "
+          << hex(p.fax) << " " << hex(p.email) << " " << hex(p.ciudad) << " " << hex(p.represent)
+          << " " << hex(p.telfrep) << " " << hex(p.encargado) << " " << hex(p.numprosp) << " "
+          << p.fecCrea << " " << hex(p.observac) << " " << (p.vta ? 1 : 0) << " " << p.fecVta << " "
+          << hex(p.cat) << "\nEND\n";
+        return o.str();
+    }
+
+    // False for a journal cut short before its END line (it was never in place).
+    bool parse(const std::string& s) {
+        std::istringstream in(s);
+        std::string line;
+        bool ended = false;
+        while (std::getline(in, line)) {
+            std::istringstream l(line);
+            std::string w;
+            l >> w;
+            if (w == "OP")
+                l >> op;
+            else if (w == "MODE")
+                l >> mode;
+            else if (w == "PROSREC")
+                l >> prosRec;
+            else if (w == "OLD" || w == "NEW") {
+                std::string h;
+                l >> h;
+                (w == "OLD" ? oldLink : newLink) = linkFromKey(unhex(h));
+            } else if (w == "BASE") {
+                int t = 0;
+                l >> t;
+                if (t >= 1 && t <= 3) l >> base[t];
+            } else if (w == "ROWS") {
+                int t = 0;
+                l >> t;
+                uint32_t r;
+                if (t >= 1 && t <= 3)
+                    while (l >> r) old[t].push_back(r);
+            } else if (w == "F") {
+                std::string h[19];
+                int vta = 0;
+                ProspectFields& p = fields;
+                l >> h[0] >> h[1] >> h[2] >> h[3] >> h[4] >> h[5] >> h[6] >> h[7] >> h[8] >> h[9] >>
+                    h[10] >> h[11] >> h[12] >> h[13] >> p.fecCrea >> h[15] >> vta >> p.fecVta >>
+                    h[18];
+                p.codvend = unhex(h[0]);
+                p.codprosp = unhex(h[1]);
+                p.nuevo = unhex(h[2]);
+                p.tip = unhex(h[3]);
+                p.nombre = unhex(h[4]);
+                p.direc = unhex(h[5]);
+                p.telef = unhex(h[6]);
+                p.fax = unhex(h[7]);
+                p.email = unhex(h[8]);
+                p.ciudad = unhex(h[9]);
+                p.represent = unhex(h[10]);
+                p.telfrep = unhex(h[11]);
+                p.encargado = unhex(h[12]);
+                p.numprosp = unhex(h[13]);
+                p.observac = unhex(h[15]);
+                p.vta = vta != 0;
+                p.cat = unhex(h[18]);
+            } else if (w == "END")
+                ended = true;
+            else if (line == "COMMIT")
+                committed = true;
+        }
+        return ended;
+    }
+};
+
+void writeAll(int fd, const std::string& s) {
+    size_t done = 0;
+    while (done < s.size()) {
+        const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+        if (n <= 0) throw std::runtime_error("no se pudo escribir el diario de grabación");
+        done += static_cast<size_t>(n);
+    }
+}
+
+// The journal of this workstation's running operation; holds its lock.
+class JournalFile {
+  public:
+    explicit JournalFile(const Journal& j) {
+        const std::string folder = data::hostPath(workstationFolder());
+        if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
+        path_ = folder + "/" + kJournalName;
+        const std::string tmp = path_ + ".tmp";
+        fd_ = ::open(tmp.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0666);
+        if (fd_ < 0) throw std::runtime_error("no se pudo crear el diario de grabación " + tmp);
+        // Locked before it has its name: whoever finds the journal finds it locked.
+        ::flock(fd_, LOCK_EX);
+        writeAll(fd_, j.text());
+        ::fsync(fd_);
+        if (::rename(tmp.c_str(), path_.c_str()) != 0)
+            throw std::runtime_error("no se pudo poner en su sitio el diario de grabación");
+        data::syncPath(folder);
+    }
+    void commit() {
+        writeAll(fd_, "COMMIT\n");
+        ::fsync(fd_);
+    }
+    // Done: the journal goes (while the prospect's lock is still held).
+    void finish() {
+        if (fd_ < 0) return;
+        ::unlink(path_.c_str());
+        ::close(fd_);
+        fd_ = -1;
+    }
+    // An operation that failed half way leaves its journal for settling,
+    // unlocked, as a dead process would.
+    ~JournalFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    JournalFile(const JournalFile&) = delete;
+    JournalFile& operator=(const JournalFile&) = delete;
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// ------------------------------------------------------------------- locks
+
+// Locks the current record of `wa` through REC_LOCK(0): the user may give
+// up waiting, and then nothing has been written.
+bool lockPatiently(dbf::WorkArea& wa) {
+    const int prev = ws().current();
+    ws().select(wa.number());
+    const bool ok = data::REC_LOCK(0);
+    ws().select(prev);
+    if (ok) wa.table().reread();
+    return ok;
+}
+
+// A row past the commit point is locked whatever it takes: the save is
+// half done and giving up is no longer an option; other workstations hold
+// row locks only for one write.
+void lockRow(dbf::WorkArea& wa) {
+    for (int tries = 0; !wa.lockRecord(0, true); ++tries) {
+        if (tries % 100 == 99)
+            data::alertDialog("Registro bloqueado en " + wa.alias() + ". Por favor espere ...",
+                              kAttention);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    wa.table().reread();
+}
+
+void lockFileWaiting(dbf::WorkArea& wa) {
+    for (int tries = 0; !wa.lockFile(); ++tries) {
+        if (tries % 100 == 99)
+            data::alertDialog("Registro bloqueado en " + wa.alias() + ". Por favor espere ...",
+                              kAttention);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// Deletes the listed rows that still carry `link` (one lock at a time).
+void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int& counter) {
+    dbf::WorkArea& wa = areaOf(dependentAlias(t));
+    for (uint32_t r : rows) {
+        if (r == 0 || r > wa.recCount()) continue;
+        wa.goTo(r);
+        lockRow(wa);
+        if (!wa.table().deleted() && rowHasLink(wa, t, link)) wa.deleteRecord();
+        wa.unlock(r);
+        step(SaveStep::OldRowDeleted, ++counter);
+    }
+    wa.commit();
+    wa.goTop();
+}
+
+// Rolls back a save that died before its commit point: the rows it had
+// appended carry the new link and lie past the counts noted before.
+void rollBack(const Journal& j) {
+    for (int t = 1; t <= 3; ++t) {
+        std::vector<uint32_t> added;
+        for (uint32_t r : linkedRows(t, j.newLink))
+            if (r > j.base[t]) added.push_back(r);
+        int n = 0;
+        deleteRows(t, added, j.newLink, n);
+    }
+}
+
+bool sameProspect(dbf::WorkArea& p, const Link& l) {
+    return !p.table().deleted() && S(p, "NUMPROSP") == pad(l.numprosp, 14) &&
+           S(p, "CODPROSP") == pad(l.codprosp, 8) && D(p, "FEC_CREA") == l.fecCrea;
+}
+
+// Finishes a save or deletion that died after its commit point.
+void rollForward(const Journal& j) {
+    int n = 0;
+    for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, n);
+    dbf::WorkArea& p = areaOf("Prospecto");
+    if (j.mode == "I" && j.op == "SAVE") {
+        dbf::Orders& o = dbf::orders(p);
+        const int before = o.orderNumber();
+        o.setOrder("NumProsp0");
+        const bool there = o.seek(xb::Value::str(j.newLink.key()));
+        o.setOrder(before);
+        if (!there) {
+            p.append();
+            writeProspect(p, j.fields);
+            p.unlock(0);
+        }
+    } else if (j.prosRec && j.prosRec <= p.recCount()) {
+        p.goTo(j.prosRec);
+        lockRow(p);
+        if (sameProspect(p, j.oldLink)) {
+            if (j.op == "DELETE")
+                p.deleteRecord();
+            else
+                writeProspect(p, j.fields);
+        }
+        p.unlock(0);
+    }
+    p.commit();
+}
+
+std::string readFile(int fd) {
+    std::string s;
+    char buf[4096];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
+    return s;
+}
+
+}  // namespace
+
+void setSaveHook(std::function<void(SaveStep, int)> hook) {
+    hookRef() = std::move(hook);
+}
+
+int settlePendingSaves() {
+    namespace fs = std::filesystem;
+    const std::string company = data::hostPath(tableVar("G_CAMINO"));
+    std::error_code ec;
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(company.empty() ? "." : company, ec))
+        if (e.is_directory(ec)) {
+            const fs::path j = e.path() / kJournalName;
+            if (fs::exists(j, ec)) found.push_back(j.string());
+        }
+    if (found.empty()) return 0;
+
+    // The tables the settling needs; those opened here are closed again.
+    const int prev = ws().current();
+    std::vector<std::string> opened;
+    for (const char* a :
+         {"Prospecto", "Producto", "Plan", "ProdOfer", "ProdVta", "Contacto", "Respuesta"})
+        if (!ws().used(a)) opened.push_back(a);
+    if (!ws().used("Prospecto") &&
+        !data::ABRIR("Prospecto", tableVar("VDRPROSP"), "S", {tableVar("VDRPRPX1")}))
+        return 0;
+    if (!openCardTables()) return 0;
+    int settled = 0;
+    for (const std::string& path : found) {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        if (fd < 0) continue;
+        // Held: the operation is running on its workstation.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            continue;
+        }
+        Journal j;
+        if (j.parse(readFile(fd))) {
+            if (j.committed)
+                rollForward(j);
+            else if (j.op == "SAVE")
+                rollBack(j);
+            ++settled;
+        }
+        ::unlink(path.c_str());
+        ::close(fd);
+    }
+    for (const std::string& a : opened)
+        if (dbf::WorkArea* w = ws().area(a)) ws().close(w->number());
+    ws().select(prev);
+    return settled;
+}
+
+SaveResult saveProspect(const std::string& mode, CardValues& v) {
+    if (blank(v.p.codprosp)) {
+        data::interaction().info(
+            "Debe asignar un C\xf3"
+            "digo al Prospecto.....",
+            kAttention);
+        return SaveResult::NoCode;
+    }
+    const int prev = ws().current();
+    dbf::WorkArea& p = areaOf("Prospecto");
+    for (int t = 1; t <= 3; ++t) areaOf(("Buffer" + std::to_string(t)).c_str()).flush();
+
+    Journal j;
+    j.mode = mode == "I" ? "I" : "M";
+    if (j.mode == "M") {
+        p.goTo(v.recno);
+        if (!lockPatiently(p)) {
+            ws().select(prev);
+            return SaveResult::Abandoned;
+        }
+        if (v.recno == 0 || p.table().deleted() || readProspect(p) != v.stored) {
+            p.unlock(0);
+            ws().select(prev);
+            data::interaction().info(
+                "Otra estaci\xf3n de trabajo modific\xf3 o borr\xf3 este Prospecto despu\xe9s de "
+                "abrir la ficha.\nNo se grab\xf3 nada: salga y vuelva a abrir la ficha para ver "
+                "los datos actuales.",
+                kAttention);
+            return SaveResult::Changed;
+        }
+        j.prosRec = v.recno;
+        j.oldLink = v.stored.link();
+    } else {
+        // Held until the new record is written: no other workstation can
+        // take the same link key in between.
+        lockFileWaiting(p);
+        dbf::Orders& o = dbf::orders(p);
+        const int before = o.orderNumber();
+        o.setOrder("NumProsp0");
+        while (o.seek(xb::Value::str(v.p.link().key()))) {
+            // Same code, salesperson and second as a stored prospect: the
+            // next second makes the control number distinct again.
+            long long n = std::stoll(trimmed(v.p.numprosp).empty() ? "0" : trimmed(v.p.numprosp));
+            v.p.numprosp = std::to_string(n + 1);
+        }
+        o.setOrder(before);
+        j.oldLink = v.p.link();
+    }
+    j.newLink = v.p.link();
+    j.fields = v.p;
+    const bool keepSold = j.mode == "I" || v.p.vta;
+    for (int t = 1; t <= 3; ++t) {
+        dbf::WorkArea& d = areaOf(dependentAlias(t));
+        j.base[t] = d.recCount();
+        if (j.mode == "M") j.old[t] = linkedRows(t, j.oldLink);
+    }
+
+    {
+        JournalFile jf(j);
+        step(SaveStep::Journaled);
+        int appended = 0;
+        for (int t = 1; t <= 3; ++t) {
+            if (t == 3 && !keepSold) continue;
+            dbf::WorkArea& src = areaOf(("Buffer" + std::to_string(t)).c_str());
+            dbf::WorkArea& dst = areaOf(dependentAlias(t));
+            const uint32_t at = src.recno();
+            for (src.goTop(); !src.eof(); src.skip(1)) {
+                dst.append();
+                dbf::copyMatchingFields(src.table(), dst.table());
+                stampLink(dst, t, j.newLink);
+                if (t == 1) putS(dst, "PLAN", v.planOf);
+                if (t == 3) {
+                    putS(dst, "PLAN", v.planVt);
+                    putS(dst, "DOCUM", v.docum);
+                }
+                dst.flush();
+                step(SaveStep::RowAppended, ++appended);
+            }
+            src.goTo(at);
+            dst.unlock(0);
+            dst.commit();
+        }
+        jf.commit();
+        step(SaveStep::Committed);
+        int deleted = 0;
+        for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, deleted);
+        if (j.mode == "I")
+            p.append();
+        else
+            p.goTo(v.recno);
+        writeProspect(p, v.p);
+        p.commit();
+        step(SaveStep::ProspectWritten);
+        jf.finish();
+        v.recno = p.recno();
+        v.stored = readProspect(p);
+        p.unlock(0);
+    }
+    step(SaveStep::Done);
+    for (int t = 1; t <= 3; ++t) areaOf(dependentAlias(t)).goTop();
+    ws().select(prev);
+    return SaveResult::Saved;
+}
+
+bool deleteProspect(uint32_t recno) {
+    dbf::WorkArea& p = areaOf("Prospecto");
+    if (recno == 0 || recno > p.recCount()) return false;
+    p.goTo(recno);
+    if (!lockPatiently(p)) return false;
+    if (p.table().deleted()) {
+        p.unlock(0);
+        data::interaction().info("Otra estaci\xf3n de trabajo ya borr\xf3 este Prospecto.",
+                                 kAttention);
+        return false;
+    }
+    Journal j;
+    j.op = "DELETE";
+    j.prosRec = recno;
+    j.oldLink = j.newLink = readProspect(p).link();
+    j.fields = readProspect(p);
+    // Products sold stay with the deleted prospect, as they always have.
+    for (int t = 1; t <= 2; ++t) {
+        j.base[t] = areaOf(dependentAlias(t)).recCount();
+        j.old[t] = linkedRows(t, j.oldLink);
+    }
+    {
+        JournalFile jf(j);
+        jf.commit();
+        step(SaveStep::Journaled);
+        int n = 0;
+        for (int t = 1; t <= 2; ++t) deleteRows(t, j.old[t], j.oldLink, n);
+        p.goTo(recno);
+        p.deleteRecord();
+        p.commit();
+        step(SaveStep::ProspectWritten);
+        jf.finish();
+        p.unlock(0);
+    }
+    step(SaveStep::Done);
+    return true;
+}
+
+}  // namespace prospects

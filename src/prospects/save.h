@@ -1,0 +1,64 @@
+// Saving and deleting a prospect with its dependent rows, safe against a
+// process that dies half way and against another workstation's change.
+//
+// A save holds the prospect's record lock from start to end (a new prospect:
+// the prospect table's file lock, so that two workstations creating the same
+// code in the same second cannot both take one link key). It then:
+//
+//   1. collects the record numbers of the prospect's stored rows (by the
+//      link tags) and the tables' record counts;
+//   2. writes a journal "GrabaPrs.jnl" in the workstation's folder naming
+//      them, the old and new link and the prospect's new fields; the journal
+//      is locked (flock) by the saving process for as long as it exists;
+//   3. appends the buffers' rows stamped with the final link values, PLAN
+//      and DOCUM, and flushes them to disk;
+//   4. marks the journal committed (the commit point);
+//   5. deletes the old rows by the record numbers collected in step 1;
+//   6. writes the prospect record, and removes the journal.
+//
+// settlePendingSaves() looks in every workstation folder of the company for
+// a journal whose lock nobody holds (its process died): before the commit
+// point it deletes the rows the save had appended (new link, record number
+// past the count noted); after it, it finishes steps 5 and 6. Either way the
+// prospect ends with one set of rows, the old or the new one. The card and
+// the browser call it when they open; so does the self-maintenance.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "prospects/card.h"
+
+namespace prospects {
+
+enum class SaveResult {
+    Saved,
+    NoCode,     // blank CODPROSP: nothing written
+    Changed,    // another workstation changed or deleted the prospect: nothing written
+    Abandoned,  // the user gave up waiting for the prospect's lock: nothing written
+};
+
+// GRABAPROSP's work: mode "I" or "M", the card values (NUMPROSP may move on
+// by seconds in mode "I" to keep link keys distinct; `v.stored`/`v.recno`
+// follow the saved record). Tells the user about NoCode and Changed.
+SaveResult saveProspect(const std::string& mode, CardValues& v);
+
+// BORRAPROSPS's work after the user said yes: deletes the prospect at
+// `recno` with its products offered and contacts (products sold stay).
+// False, after a message, when the record was already deleted.
+bool deleteProspect(uint32_t recno);
+
+// Settles the saves and deletions left half done by dead processes; answers
+// how many it settled. Opens (and closes again) the tables it needs.
+int settlePendingSaves();
+
+// Name of the journal inside a workstation folder.
+inline constexpr const char* kJournalName = "GrabaPrs.jnl";
+
+// Test hook: called at each step of a save or a deletion (a test may end the
+// process there). `n` counts the calls of that step within the operation.
+enum class SaveStep { Journaled, RowAppended, Committed, OldRowDeleted, ProspectWritten, Done };
+void setSaveHook(std::function<void(SaveStep, int n)> hook);
+
+}  // namespace prospects

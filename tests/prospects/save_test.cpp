@@ -1,0 +1,461 @@
+// The card's buffers, the save and the deletion of a prospect over a real
+// company, with other workstations as real processes (this binary started
+// again as ProspectChild.Run), some of them killed in the middle of a save.
+#include <signal.h>
+
+#include <QProcess>
+#include <memory>
+
+#include "prospect_fixture.h"
+
+using namespace prospects;
+
+namespace {
+
+const char* kNum1 = "20260314101010";
+const char* kNum2 = "20260314111111";
+
+// Two prospects with the same client code (each with its own link), the
+// first with two products offered and a contact, the second with one of each
+// list; a third table row of another client sits between them.
+struct Company {
+    ProspectFields a, b;
+    uint32_t recA = 0, recB = 0;
+};
+
+Company makeCompany() {
+    Company c;
+    pt::addVendor("V1", "ANA PEREZ");
+    pt::addVendor("V2", "LUIS GOMEZ");
+    pt::addProduct("P1", "PLAN BASICO", 1500);
+    pt::addProduct("P2", "PLAN PLUS", 250.5);
+    pt::addPlan("PL1", "PLAN DE VERANO");
+    c.a = pt::prospect("C001", "V1", kNum1, "ACME LTDA");
+    c.b = pt::prospect("C001", "V2", kNum2, "ACME SUCURSAL");
+    c.recA = pt::addProspect(c.a);
+    c.recB = pt::addProspect(c.b);
+    pt::addRow(1, c.a.link(), "P1", 3, 4500);
+    pt::addRow(1, c.b.link(), "P2", 1, 250.5);
+    pt::addRow(1, c.a.link(), "P2", 2, 501);
+    pt::addRow(2, c.a.link(), "PRIMERA VISITA", 0, 0);
+    pt::addRow(2, c.b.link(), "OTRA", 0, 0);
+    pt::addRow(3, c.b.link(), "P2", 1, 250.5);
+    return c;
+}
+
+void goProspect(uint32_t recno) {
+    pt::area("Prospecto").goTo(recno);
+}
+
+using Rows = std::vector<std::string>;
+
+}  // namespace
+
+// ---------------------------------------------------------------- child
+
+// Another workstation: does the operation named by VDR_PROSP_CHILD on the
+// installation VDR_PROSP_DIR and ends; VDR_PROSP_KILL "step:n" kills it with
+// SIGKILL at the n-th call of that step of the save.
+TEST(ProspectChild, Run) {
+    const char* action = std::getenv("VDR_PROSP_CHILD");
+    if (!action || !*action) GTEST_SKIP() << "only run as a child process";
+    pt::ensureApp();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromLocal8Bit(std::getenv("VDR_PROSP_DIR"))));
+    data::ScriptedInteraction quiet;
+    data::setInteraction(&quiet);
+    const char* wsName = std::getenv("VDR_PROSP_WS");
+    pt::startWorkstation(wsName && *wsName ? wsName : "WS2");
+    pt::openBrowserTables();
+    const std::string kill = std::getenv("VDR_PROSP_KILL") ? std::getenv("VDR_PROSP_KILL") : "";
+    const std::string extra = std::getenv("VDR_PROSP_EXTRA") ? std::getenv("VDR_PROSP_EXTRA") : "";
+    if (!kill.empty()) {
+        const int want = std::stoi(kill.substr(0, kill.find(':')));
+        const int nth = std::stoi(kill.substr(kill.find(':') + 1));
+        setSaveHook([want, nth](SaveStep s, int n) {
+            if (static_cast<int>(s) == want && n == nth) ::raise(SIGKILL);
+        });
+    }
+    const std::string a = action;
+    // What the other workstation was told, for the parent's failure message.
+    struct Tell {
+        data::ScriptedInteraction& i;
+        ~Tell() {
+            for (const auto& s : i.shown()) std::fprintf(stderr, "[WS2] %s\n", s.message.c_str());
+        }
+    } tell{quiet};
+    CardValues v;
+    if (a == "move" || a == "rename") {
+        // Opens the card of the record EXTRA, changes it and saves.
+        goProspect(static_cast<uint32_t>(std::stoul(extra)));
+        ASSERT_TRUE(prepareCard("M", v));
+        if (a == "move") {
+            v.p.codvend = pad("V2", 8);
+            v.p.vta = true;
+            v.docum = pad("FAC-77", 20);
+            ProductRow r{"P2", "PLAN PLUS", 4, 250.5, 1002};
+            writeProductRow(1, "I", r, v);
+            ContactRow c;
+            c.resultado = pad("SEGUNDA VISITA", 120);
+            writeContactRow("I", c, v);
+        } else {
+            v.p.nombre = pad("CAMBIADO EN WS2", kWNombre);
+        }
+        ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
+    } else if (a == "delete") {
+        goProspect(static_cast<uint32_t>(std::stoul(extra)));
+        ASSERT_TRUE(openCardTables());
+        ASSERT_TRUE(deleteProspect(static_cast<uint32_t>(std::stoul(extra))));
+    } else if (a == "create") {
+        // A new prospect C777 of V1 whose card was opened at the second EXTRA.
+        ASSERT_TRUE(prepareCard("I", v));
+        v.p.numprosp = extra;
+        v.p.codvend = pad("V1", 8);
+        v.p.codprosp = pad("C777", 8);
+        writeProductRow(1, "I", ProductRow{"P1", "", 1, 1500, 1500}, v);
+        // Wait for the sibling so that both save at the same moment.
+        QFile go(QString::fromLocal8Bit(std::getenv("VDR_PROSP_DIR")) + "/go");
+        for (int i = 0; i < 500 && !go.exists(); ++i) ::usleep(10000);
+        ASSERT_EQ(saveProspect("I", v), SaveResult::Saved);
+    }
+    dbf::workspace().closeAll();
+    data::setInteraction(nullptr);
+}
+
+// ------------------------------------------------------------------ buffers
+
+TEST_F(ProspectFixture, CardBuffersHoldOnlyTheProspectsRowsInStoredOrder) {
+    Company c = makeCompany();
+    goProspect(c.recA);
+    CardValues v;
+    ASSERT_TRUE(prepareCard("M", v));
+    EXPECT_EQ(trimmed(v.vendName), "ANA PEREZ");
+    ASSERT_EQ(bufferRows(1), 2);
+    dbf::WorkArea& b1 = pt::area("Buffer1");
+    b1.goTop();
+    EXPECT_EQ(trimmed(S(b1, "CODPROD")), "P1");
+    b1.skip(1);
+    EXPECT_EQ(trimmed(S(b1, "CODPROD")), "P2");
+    EXPECT_EQ(bufferRows(2), 1);
+    EXPECT_EQ(trimmed(v.cResultado), "PRIMERA VISITA");
+    // No sold rows: the sold list starts as a copy of the offers.
+    ASSERT_EQ(bufferRows(3), 2);
+    EXPECT_DOUBLE_EQ(v.totalOf, 5001);
+    EXPECT_DOUBLE_EQ(v.totalVt, v.totalOf);
+    dbf::WorkArea& b3 = pt::area("Buffer3");
+    b3.goTop();
+    EXPECT_EQ(S(b3, "NUMPROSP"), kNum1);
+    EXPECT_TRUE(blank(S(b3, "DOCUM")));
+
+    // The other record of the same client code has its own rows.
+    closeBuffers();
+    closeCardTables();
+    goProspect(c.recB);
+    ASSERT_TRUE(prepareCard("M", v));
+    EXPECT_EQ(bufferRows(1), 1);
+    EXPECT_EQ(bufferRows(2), 1);
+    EXPECT_EQ(bufferRows(3), 1);
+    EXPECT_EQ(trimmed(v.p.nombre), "ACME SUCURSAL");
+}
+
+TEST_F(ProspectFixture, UnknownSalespersonAndListRowsEditing) {
+    Company c = makeCompany();
+    ProspectFields orphan = pt::prospect("C002", "VX", "20260314121212", "SIN VENDEDOR");
+    const uint32_t r = pt::addProspect(orphan);
+    goProspect(r);
+    CardValues v;
+    ASSERT_TRUE(prepareCard("M", v));
+    EXPECT_EQ(v.vendName,
+              "ERROR..... C\xf3"
+              "digo no registrado....");
+    // Deleting the second of three rows leaves two, numbered 1 and 2.
+    for (const char* code : {"P1", "P2", "P1"})
+        writeProductRow(1, "I", ProductRow{code, "", 1, 10, 10}, v);
+    deleteBufferRow(1, 2);
+    dbf::WorkArea& b1 = pt::area("Buffer1");
+    EXPECT_EQ(b1.recCount(), 2u);
+    b1.goTo(2);
+    EXPECT_EQ(trimmed(S(b1, "CODPROD")), "P1");
+    EXPECT_DOUBLE_EQ(bufferTotal(1), 20);
+    (void)c;
+}
+
+TEST(ProspectTotals, AQuantityTimesAPriceThatDoesNotFitIsRefused) {
+    double t = -1;
+    EXPECT_TRUE(productTotal(3, 1500, t));
+    EXPECT_DOUBLE_EQ(t, 4500);
+    EXPECT_TRUE(productTotal(9999999.99, 99.99, t));  // 999,999,998.00 fits
+    EXPECT_FALSE(productTotal(9999999.99, 999999999.99, t));
+    EXPECT_FALSE(productTotal(1000000, 1000, t));
+    EXPECT_FALSE(productTotal(-1000000, 1000, t));
+}
+
+// ------------------------------------------------------------------ VALIDAPROSP
+
+TEST_F(ProspectFixture, ClientLookupCopiesIdentityAndBlanksOnlyAChangedCode) {
+    Company c = makeCompany();
+    ProspectFields other = pt::prospect("C001", "V2", "20260101000000", "ACME ANTIGUA");
+    other.email = pad("ventas@acme.example", kWEmail);
+    pt::addProspect(other);
+    ASSERT_TRUE(openCardTables());
+    CardValues v = newCard();
+    v.p.codvend = pad("V9", 8);
+    // Several records with the code: the first in code order (the first stored).
+    EXPECT_TRUE(lookupClient("C001", v, true));
+    EXPECT_EQ(trimmed(v.p.nombre), "ACME LTDA");
+    EXPECT_EQ(trimmed(v.p.codvend), "V9");  // not touched
+
+    v.p.nombre = pad("TECLEADO", kWNombre);
+    v.p.email = pad("a@b.example", kWEmail);
+    EXPECT_FALSE(lookupClient("ZZZ", v, false));
+    EXPECT_EQ(trimmed(v.p.nombre), "TECLEADO");
+    EXPECT_FALSE(lookupClient("ZZZ", v, true));
+    EXPECT_TRUE(blank(v.p.nombre));
+    EXPECT_EQ(v.p.email.size(), 60u);
+    EXPECT_TRUE(blank(v.p.email));
+    (void)c;
+}
+
+// ------------------------------------------------------------------ save
+
+TEST_F(ProspectFixture, NewProspectStoresEveryListWithTheFinalLink) {
+    pt::addVendor("V1", "ANA PEREZ");
+    pt::addProduct("P1", "PLAN BASICO", 1500);
+    CardValues v;
+    ASSERT_TRUE(prepareCard("I", v));
+    EXPECT_EQ(v.p.numprosp.size(), 14u);
+    // Rows added before the salesperson and the code were typed.
+    writeProductRow(1, "I", ProductRow{"P1", "", 3, 1500, 4500}, v);
+    ContactRow ct;
+    ct.resultado = pad("LLAMAR", 120);
+    writeContactRow("I", ct, v);
+    writeProductRow(3, "I", ProductRow{"P1", "", 1, 1500, 1500}, v);
+    EXPECT_EQ(saveProspect("I", v), SaveResult::NoCode);
+    EXPECT_EQ(interaction.shown().back().message,
+              "Debe asignar un C\xf3"
+              "digo al Prospecto.....");
+    v.p.codvend = pad("V1", 8);
+    v.p.codprosp = pad("N001", 8);
+    v.p.nombre = pad("NUEVO CLIENTE", kWNombre);
+    v.planOf = pad("PL1", 8);
+    v.p.vta = false;  // mode I stores the sold list whatever VTA says
+    ASSERT_EQ(saveProspect("I", v), SaveResult::Saved);
+    const Link l = v.p.link();
+    EXPECT_EQ(pt::whatOf(1, l), Rows{"P1"});
+    EXPECT_EQ(pt::whatOf(2, l), Rows{"LLAMAR"});
+    EXPECT_EQ(pt::whatOf(3, l), Rows{"P1"});
+    EXPECT_EQ(pt::storedRows(1).at(0).plan, "PL1");
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+TEST_F(ProspectFixture, SalespersonChangeMovesEveryRowAndSaleReplacesSoldRows) {
+    Company c = makeCompany();
+    goProspect(c.recA);
+    CardValues v;
+    ASSERT_TRUE(prepareCard("M", v));
+    v.p.codvend = pad("V2", 8);
+    v.p.vta = true;
+    v.docum = pad("FAC-1", 20);
+    v.planVt = pad("PL1", 8);
+    ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
+    const Link oldL = c.a.link();
+    Link newL = oldL;
+    newL.codvend = pad("V2", 8);
+    EXPECT_TRUE(pt::whatOf(1, oldL).empty());
+    EXPECT_TRUE(pt::whatOf(2, oldL).empty());
+    EXPECT_TRUE(pt::whatOf(3, oldL).empty());
+    EXPECT_EQ(pt::whatOf(1, newL), (Rows{"P1", "P2"}));
+    EXPECT_EQ(pt::whatOf(2, newL), Rows{"PRIMERA VISITA"});
+    EXPECT_EQ(pt::whatOf(3, newL), (Rows{"P1", "P2"}));
+    for (const pt::StoredRow& r : pt::storedRows(3))
+        if (r.key == newL.key()) {
+            EXPECT_EQ(r.docum, "FAC-1");
+            EXPECT_EQ(r.plan, "PL1");
+        }
+    // The other record of the same code kept its rows.
+    EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
+    EXPECT_EQ(pt::whatOf(3, c.b.link()), Rows{"P2"});
+    goProspect(c.recA);
+    EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")), "V2");
+
+    // Saved again with VTA cleared: the products sold go.
+    closeBuffers();
+    closeCardTables();
+    goProspect(c.recA);
+    ASSERT_TRUE(prepareCard("M", v));
+    v.p.vta = false;
+    ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
+    EXPECT_TRUE(pt::whatOf(3, newL).empty());
+    EXPECT_EQ(pt::whatOf(1, newL).size(), 2u);
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+TEST_F(ProspectFixture, DeletionTakesOffersAndContactsAndKeepsSoldRows) {
+    Company c = makeCompany();
+    ASSERT_TRUE(openCardTables());
+    ASSERT_TRUE(deleteProspect(c.recB));
+    EXPECT_TRUE(pt::whatOf(1, c.b.link()).empty());
+    EXPECT_TRUE(pt::whatOf(2, c.b.link()).empty());
+    EXPECT_EQ(pt::whatOf(3, c.b.link()), Rows{"P2"});
+    EXPECT_EQ(pt::whatOf(1, c.a.link()).size(), 2u);
+    goProspect(c.recB);
+    EXPECT_TRUE(pt::area("Prospecto").deleted());
+    // Deleted again (another workstation got there first): nothing, and said so.
+    EXPECT_FALSE(deleteProspect(c.recB));
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+// ------------------------------------------------------------------ sharing
+
+TEST_F(ProspectFixture, ACardSavedAfterAnotherWorkstationChangedItWritesNothing) {
+    Company c = makeCompany();
+    goProspect(c.recA);
+    CardValues v;
+    ASSERT_TRUE(prepareCard("M", v));
+    v.p.nombre = pad("MI CAMBIO", kWNombre);
+    v.p.codvend = pad("V2", 8);
+
+    std::unique_ptr<QProcess> other(
+        pt::startChild(dir.path(), "rename", {}, QString::number(c.recA)));
+    ASSERT_TRUE(other->waitForFinished(60000));
+    ASSERT_EQ(other->exitCode(), 0) << other->readAll().toStdString();
+
+    EXPECT_EQ(saveProspect("M", v), SaveResult::Changed);
+    EXPECT_NE(interaction.shown().back().message.find("Otra estaci"), std::string::npos);
+    goProspect(c.recA);
+    EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "NOMBRE")), "CAMBIADO EN WS2");
+    EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")), "V1");
+    EXPECT_EQ(pt::whatOf(1, c.a.link()).size(), 2u);
+
+    // Deleted by the other workstation: same answer.
+    closeBuffers();
+    closeCardTables();
+    goProspect(c.recB);
+    ASSERT_TRUE(prepareCard("M", v));
+    other.reset(pt::startChild(dir.path(), "delete", {}, QString::number(c.recB)));
+    ASSERT_TRUE(other->waitForFinished(60000));
+    ASSERT_EQ(other->exitCode(), 0) << other->readAll().toStdString();
+    EXPECT_EQ(saveProspect("M", v), SaveResult::Changed);
+    goProspect(c.recB);
+    EXPECT_TRUE(pt::area("Prospecto").deleted());
+    EXPECT_TRUE(pt::whatOf(1, c.b.link()).empty());
+}
+
+TEST_F(ProspectFixture, TwoWorkstationsCreatingTheSameCodeInTheSameSecondGetDistinctLinks) {
+    pt::addVendor("V1", "ANA PEREZ");
+    pt::addProduct("P1", "PLAN BASICO", 1500);
+    dbf::workspace().closeAll();
+    std::unique_ptr<QProcess> a(pt::startChild(dir.path(), "create", {}, "20261209101500"));
+    std::unique_ptr<QProcess> b(pt::startChild(dir.path(), "create", {}, "20261209101500"));
+    ::usleep(1500000);
+    QFile go(dir.filePath("go"));
+    ASSERT_TRUE(go.open(QIODevice::WriteOnly));
+    go.close();
+    ASSERT_TRUE(a->waitForFinished(60000));
+    ASSERT_TRUE(b->waitForFinished(60000));
+    ASSERT_EQ(a->exitCode(), 0) << a->readAll().toStdString();
+    ASSERT_EQ(b->exitCode(), 0) << b->readAll().toStdString();
+    pt::openBrowserTables();
+    std::vector<std::string> nums;
+    dbf::WorkArea& p = pt::area("Prospecto");
+    for (p.goTop(); !p.eof(); p.skip(1)) nums.push_back(S(p, "NUMPROSP"));
+    ASSERT_EQ(nums.size(), 2u);
+    EXPECT_NE(nums[0], nums[1]);
+    // Each has its own product offered.
+    for (const std::string& n : nums) {
+        Link l{n, pad("C777", 8), xb::todayJulian(), pad("V1", 8)};
+        EXPECT_EQ(pt::whatOf(1, l), Rows{"P1"}) << n;
+    }
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+// ------------------------------------------------------------------ killed saves
+
+namespace {
+
+struct KillPoint {
+    SaveStep step;
+    int nth;
+};
+
+}  // namespace
+
+// A second workstation moves prospect A to salesperson V2 with one more
+// product offered, one more contact and a sale; it is killed at each step in
+// turn. Once the journal is settled the prospect has exactly the old set of
+// rows or exactly the new one, and every table checks clean.
+TEST_F(ProspectFixture, SaveKilledAtEveryStepLeavesOneSetOfRows) {
+    const KillPoint points[] = {
+        {SaveStep::Journaled, 1},     {SaveStep::RowAppended, 1},   {SaveStep::RowAppended, 3},
+        {SaveStep::RowAppended, 5},   {SaveStep::RowAppended, 7},   {SaveStep::Committed, 1},
+        {SaveStep::OldRowDeleted, 1}, {SaveStep::OldRowDeleted, 3}, {SaveStep::ProspectWritten, 1},
+    };
+    for (const KillPoint& k : points) {
+        SCOPED_TRACE(static_cast<int>(k.step) * 100 + k.nth);
+        dbf::workspace().closeAll();
+        // A fresh company for each kill.
+        QTemporaryDir fresh;
+        ASSERT_TRUE(testsupport::assembleInstallation(fresh.path()));
+        QDir::setCurrent(fresh.path());
+        pt::startWorkstation("WS1");
+        pt::openBrowserTables();
+        Company c = makeCompany();
+        dbf::workspace().closeAll();
+
+        const QString kill = QString("%1:%2").arg(static_cast<int>(k.step)).arg(k.nth);
+        std::unique_ptr<QProcess> child(
+            pt::startChild(fresh.path(), "move", kill, QString::number(c.recA)));
+        ASSERT_TRUE(child->waitForFinished(60000));
+        ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAll().toStdString();
+
+        pt::openBrowserTables();
+        EXPECT_EQ(settlePendingSaves(), 1);
+        const Link oldL = c.a.link();
+        Link newL = oldL;
+        newL.codvend = pad("V2", 8);
+        const Rows o1 = pt::whatOf(1, oldL), n1 = pt::whatOf(1, newL);
+        const Rows o2 = pt::whatOf(2, oldL), n2 = pt::whatOf(2, newL);
+        const Rows o3 = pt::whatOf(3, oldL), n3 = pt::whatOf(3, newL);
+        const bool committed = k.step >= SaveStep::Committed;
+        if (!committed) {
+            EXPECT_EQ(o1, (Rows{"P1", "P2"}));
+            EXPECT_EQ(o2, Rows{"PRIMERA VISITA"});
+            EXPECT_TRUE(o3.empty());
+            EXPECT_TRUE(n1.empty() && n2.empty() && n3.empty());
+        } else {
+            EXPECT_TRUE(o1.empty() && o2.empty() && o3.empty());
+            EXPECT_EQ(n1, (Rows{"P1", "P2", "P2"}));
+            EXPECT_EQ(n2, (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
+            EXPECT_EQ(n3, (Rows{"P1", "P2"}));
+        }
+        // The prospect's record carries the salesperson of its rows.
+        goProspect(c.recA);
+        EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")), committed ? "V2" : "V1");
+        // The other prospect of the same code is untouched.
+        EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
+        EXPECT_EQ(pt::vdrtoolCheck(), "");
+        // Settled once: a second look finds nothing.
+        EXPECT_EQ(settlePendingSaves(), 0);
+        dbf::workspace().closeAll();
+        QDir::setCurrent(dir.path());
+    }
+}
+
+TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
+    Company c = makeCompany();
+    dbf::workspace().closeAll();
+    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
+    std::unique_ptr<QProcess> child(
+        pt::startChild(dir.path(), "delete", kill, QString::number(c.recA)));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+    pt::openBrowserTables();
+    goProspect(c.recA);
+    EXPECT_FALSE(pt::area("Prospecto").deleted());  // not yet
+    EXPECT_EQ(settlePendingSaves(), 1);
+    goProspect(c.recA);
+    EXPECT_TRUE(pt::area("Prospecto").deleted());
+    EXPECT_TRUE(pt::whatOf(1, c.a.link()).empty());
+    EXPECT_TRUE(pt::whatOf(2, c.a.link()).empty());
+    EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
