@@ -1,8 +1,10 @@
 #include "app/functions.h"
 
 #include "app/inicial.h"
+#include "app/script.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "reports/reports.h"
 
 namespace app {
 
@@ -11,6 +13,8 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    registerScriptFunctions();
+    reports::registerReportFunctions();
 }
 
 }  // namespace app
