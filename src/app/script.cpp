@@ -131,12 +131,7 @@ void outputLine(const std::string& line) {
 }
 
 std::string scriptCacheKey(std::string_view name) {
-    std::optional<std::string> plain = reports::plainScriptName(name);
-    if (!plain) return {};
-    std::string key = "V" + reports::storeKey(*plain);
-    for (char& c : key)
-        if (c == '.') c = '_';
-    return key;
+    return reports::scriptCacheVariable(name);
 }
 
 std::vector<std::string> splitScriptLines(std::string_view text) {
@@ -276,6 +271,19 @@ void registerScriptFunctions() {
         if (argv.empty() || argv[0].empty()) return xb::Value::integer(-1);
         for (auto& s : argv) s = xb::cp1252ToUtf8(s);
         return xb::Value::integer(waitRun(argv));
+    });
+    // PUBLIC and PRIVATE of a script line: a line cannot declare, so these
+    // create the named variables (nil; a public keeps its value when it
+    // exists). A private belongs to the run of the script that declared it.
+    xb::registerFunction("__MVPUBLIC", [](xb::Args& a) {
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i].isString()) xb::createPublic(trim(a[i].asString()), xb::Value());
+        return xb::Value();
+    });
+    xb::registerFunction("__MVPRIVATE", [](xb::Args& a) {
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i].isString()) xb::createPrivate(trim(a[i].asString()), xb::Value());
+        return xb::Value();
     });
     // Like KEYBOARD: a script cannot stuff the keyboard buffer.
     xb::registerFunction("KEYPUT", [](xb::Args&) { return xb::Value(); });

@@ -323,6 +323,15 @@ std::string loosePath(const std::string& plain) {
     return std::string(kLooseFolder) + "\\" + file;
 }
 
+std::string scriptCacheVariable(std::string_view name) {
+    std::optional<std::string> plain = plainScriptName(name);
+    if (!plain) return {};
+    std::string key = "V" + storeKey(*plain);
+    for (char& c : key)
+        if (c == '.') c = '_';
+    return key;
+}
+
 void refuseName(std::string_view given) {
     data::CGBELL();
     tell("El nombre de formato \"" + std::string(given) +

@@ -44,6 +44,10 @@ std::string storeKey(const std::string& plain);
 // Where the loose file of a plain name lives: "PRUEBA\NAME", or the name
 // itself in the working directory when it contains ".CG".
 std::string loosePath(const std::string& plain);
+// The public variable that caches a script's lines: "V" + the name with its
+// point as "_" ("INFPRO.RPO" -> "VINFPRO_RPO"), so that no two scripts share
+// a cache entry. Empty for a name that is no plain name.
+std::string scriptCacheVariable(std::string_view name);
 // Tells the user that `given` is no plain script name.
 void refuseName(std::string_view given);
 

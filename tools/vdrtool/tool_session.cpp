@@ -63,3 +63,7 @@ void startCompanySession(const std::string& given) {
 }
 
 }  // namespace vdrtool
+
+namespace vdrtool {
+ScriptInstaller scriptInstaller = nullptr;
+}  // namespace vdrtool

@@ -19,3 +19,13 @@ void startCompanySession(const std::string& code);
 std::string takeCompanyOption(std::vector<std::string>& args);
 
 }  // namespace vdrtool
+
+namespace vdrtool {
+
+// Set by the commands built with the program's library: puts the default
+// report scripts of `sourcesDir`/scripts into the store of the installation
+// in the current directory (install calls it when the store is missing).
+using ScriptInstaller = void (*)(const std::string& sourcesDir);
+extern ScriptInstaller scriptInstaller;
+
+}  // namespace vdrtool
