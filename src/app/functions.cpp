@@ -10,6 +10,8 @@
 #include "ui/calendar.h"
 #include "ui/grid.h"
 #include "ui/messages.h"
+#include "app/script.h"
+#include "reports/reports.h"
 
 namespace app {
 
@@ -25,6 +27,8 @@ void registerProgramFunctions() {
     ui::registerGridFunctions();
     ui::registerCalendarFunctions();
     prospects::registerProspectFunctions();
+    registerScriptFunctions();
+    reports::registerReportFunctions();
 }
 
 }  // namespace app
