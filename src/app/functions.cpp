@@ -1,6 +1,7 @@
 #include "app/functions.h"
 
 #include "app/inicial.h"
+#include "charts/charts.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
 
@@ -11,6 +12,7 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    charts::registerChartFunctions();
 }
 
 }  // namespace app
