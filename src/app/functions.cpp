@@ -2,6 +2,7 @@
 
 #include "app/inicial.h"
 #include "company/salespeople.h"
+#include "charts/charts.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
 #include "prospects/fichprosp.h"
@@ -29,6 +30,7 @@ void registerProgramFunctions() {
     prospects::registerProspectFunctions();
     registerScriptFunctions();
     reports::registerReportFunctions();
+    charts::registerChartFunctions();
 }
 
 }  // namespace app

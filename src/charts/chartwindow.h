@@ -1,0 +1,54 @@
+// The chart window: draws a ChartModel with Qt Charts, and prints it or saves
+// it as PNG or PDF from its button bar or its pop-up menu. The window owns its
+// model, so nothing of the script that made it has to outlive the call.
+#pragma once
+
+#include <QWidget>
+
+#include "charts/chartmodel.h"
+
+class QChart;
+class QChartView;
+class QPrinter;
+class QToolBar;
+class QAbstractBarSeries;
+
+namespace charts {
+
+class ChartWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ChartWindow(ChartModel model, QWidget* parent = nullptr, bool standardBar = true);
+
+    const ChartModel& model() const { return model_; }
+    // Redraws with another model (the common look applied afterwards).
+    void setModel(ChartModel model);
+    QChart* chart() const { return chart_; }
+    QChartView* view() const { return view_; }
+    QToolBar* buttonBar() const { return bar_; }
+    QAbstractBarSeries* barSeries() const { return bars_; }
+
+    // Draws the chart alone (no button bar) into a picture of the given size,
+    // default the view's size.
+    QImage render(QSize size = QSize()) const;
+    bool savePng(const QString& file, QSize size = QSize()) const;
+    bool savePdf(const QString& file) const;
+    void printOn(QPrinter& printer) const;
+
+  public slots:
+    void printDialog();
+    void savePngDialog();
+    void savePdfDialog();
+
+  private:
+    void build();
+    void paintChart(QPainter& p, const QRectF& target) const;
+
+    ChartModel model_;
+    QChart* chart_ = nullptr;
+    QChartView* view_ = nullptr;
+    QToolBar* bar_ = nullptr;
+    QAbstractBarSeries* bars_ = nullptr;
+};
+
+}  // namespace charts

@@ -1,0 +1,310 @@
+// The chart functions from the language: the value rule, each chart kind from
+// a small table or list with known counts (read back from the drawn chart),
+// the percentage scale and its absence against a zero total, the subtitle, the
+// chart's own copy of its data, and the PNG and PDF it saves.
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QFile>
+#include <QHorizontalBarSeries>
+#include <QLegend>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QValueAxis>
+
+#include "chartfixture.h"
+#include "charts/charts.h"
+#include "toolkit/text.h"
+#include "xbase/date.h"
+
+using charttest::SessionTest;
+
+namespace {
+
+std::vector<double> setValues(const QBarSet* set) {
+    std::vector<double> v;
+    for (int i = 0; i < set->count(); ++i) v.push_back(set->at(i));
+    return v;
+}
+
+QStringList categoriesOf(QChart* chart) {
+    for (QAbstractAxis* ax : chart->axes())
+        if (auto* c = qobject_cast<QBarCategoryAxis*>(ax)) return c->categories();
+    return {};
+}
+
+QValueAxis* valueAxis(QChart* chart, const char* name) {
+    for (QAbstractAxis* ax : chart->axes())
+        if (ax->objectName() == QLatin1String(name)) return qobject_cast<QValueAxis*>(ax);
+    return nullptr;
+}
+
+QString plainTitle(QChart* chart) {
+    QString t = chart->title();
+    t.replace(QLatin1String("<br>"), QLatin1String("\n"));
+    t.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    return t;
+}
+
+int nonWhitePixels(const QImage& img) {
+    int n = 0;
+    for (int y = 0; y < img.height(); y += 2)
+        for (int x = 0; x < img.width(); x += 2)
+            if (img.pixelColor(x, y) != QColor(Qt::white)) ++n;
+    return n;
+}
+
+}  // namespace
+
+class ValueRule : public SessionTest {};
+
+TEST_F(ValueRule, NumbersDatesTextsLogicalsAndTheRest) {
+    const int32_t today = xb::todayJulian();
+    EXPECT_EQ(charts::chartValue(xb::Value::num(12.5), today), 12.5);
+    EXPECT_EQ(charts::chartValue(xb::Value::date(today - 10), today), 10);
+    EXPECT_EQ(charts::chartValue(xb::Value::date(today + 3), today), -3);
+    EXPECT_EQ(charts::chartValue(xb::Value::date(0), today), 0);  // no age for no date
+    EXPECT_EQ(charts::chartValue(xb::Value::str("AB"), today), 65 + 66);
+    EXPECT_EQ(charts::chartValue(xb::Value::str("\xf1"), today), 241);  // bytes, not signed chars
+    EXPECT_EQ(charts::chartValue(xb::Value::logical(true), today), 1);
+    EXPECT_EQ(charts::chartValue(xb::Value::logical(false), today), 0);
+    EXPECT_EQ(charts::chartValue(xb::Value(), today), 0);
+    EXPECT_EQ(charts::chartValue(xb::Value::newArray(2), today), 0);
+}
+
+TEST_F(ValueRule, ChartedFromTheLanguage) {
+    // The same rule seen through a drawn chart: a text, a date and a logical
+    // as values of one series.
+    ev("NTOTAL := 100");
+    ev("ADATOS := {{'T', 'AB'}, {'D', DATE() - 7}, {'L', .T.}, {'N', 4}}");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    auto sets = w->barSeries()->barSets();
+    ASSERT_EQ(sets.size(), 1);
+    EXPECT_EQ(setValues(sets[0]), (std::vector<double>{131, 7, 1, 4}));
+    EXPECT_EQ(categoriesOf(w->chart()), (QStringList{"T", "D", "L", "N"}));
+}
+
+class ChartKinds : public SessionTest {
+  protected:
+    // Responses counted per code: A 3, B 5, C 2 (total 10).
+    void responses() {
+        makeTable(
+            "cuenta.dbf", "Cuenta", "{{'CODIGO','C',3,0},{'CANT','N',6,0}}",
+            {"FIELD->CODIGO := 'A', FIELD->CANT := 3", "FIELD->CODIGO := 'B', FIELD->CANT := 5",
+             "FIELD->CODIGO := 'C', FIELD->CANT := 2"});
+    }
+};
+
+TEST_F(ChartKinds, ResponsesFromAnOpenTable) {
+    responses();
+    ev("NTOTAL := 10, ADATOS := {1, 2, 3}");
+    xb::Value g = ev("ACTIVAGRAF(,,,, 'Respuestas', 'Cuenta')");
+    ASSERT_TRUE(g.isObject());
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Respuestas"));
+    auto* series = qobject_cast<QHorizontalBarSeries*>(w->barSeries());
+    ASSERT_NE(series, nullptr) << "the response chart is rotated";
+    ASSERT_EQ(series->barSets().size(), 1);
+    QBarSet* set = series->barSets()[0];
+    EXPECT_EQ(set->label(), QStringLiteral("Respuesta"));
+    EXPECT_EQ(set->color(), QColor(255, 20, 20));
+    EXPECT_EQ(setValues(set), (std::vector<double>{3, 5, 2}));
+    EXPECT_EQ(categoriesOf(w->chart()), (QStringList{"A", "B", "C"}));
+    EXPECT_TRUE(series->isLabelsVisible());
+    EXPECT_TRUE(
+        plainTitle(w->chart()).startsWith(QStringLiteral("Frecuencia por Tipo de Respuestas")));
+
+    QValueAxis* left = valueAxis(w->chart(), "left");
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->max(), 5);  // the largest count on a step of 5
+    EXPECT_EQ(left->tickInterval(), 5);
+    EXPECT_TRUE(left->titleText().contains(QStringLiteral("Frecuencia")));
+    QValueAxis* right = valueAxis(w->chart(), "right");
+    ASSERT_NE(right, nullptr);
+    EXPECT_DOUBLE_EQ(right->max(), 50);  // 5 of a total of 10
+    EXPECT_TRUE(right->titleText().contains(QStringLiteral("Proporcionalidad")));
+
+    // The script sees the chart and its last series.
+    EXPECT_EQ(evn("LEN(OGRAPH:aValues(1))"), 3);
+    EXPECT_EQ(ev("OCOLUMN:cCaption").asString(), "Respuesta");
+    EXPECT_EQ(evn("OCOLUMN:aValues[2]"), 5);
+    // And the table's record was not moved by the chart reading it.
+    EXPECT_EQ(evn("RECNO()"), 1);
+}
+
+TEST_F(ChartKinds, DemonstrationsAgainstSales) {
+    ev("NTOTAL := 8");
+    ev("ADATOS := {{'ANA', 3, 1}, {'LUIS', 4, 2}}");
+    ev("ACTIVAGRA2(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    auto sets = w->barSeries()->barSets();
+    ASSERT_EQ(sets.size(), 2);
+    EXPECT_EQ(sets[0]->label(), QStringLiteral("Demostr."));
+    EXPECT_EQ(sets[1]->label(), QStringLiteral("Ventas"));
+    EXPECT_EQ(sets[0]->color(), QColor(255, 20, 20));
+    EXPECT_NE(sets[1]->color(), sets[0]->color());
+    EXPECT_EQ(setValues(sets[0]), (std::vector<double>{3, 4}));
+    EXPECT_EQ(setValues(sets[1]), (std::vector<double>{1, 2}));
+    EXPECT_TRUE(plainTitle(w->chart()).startsWith(QStringLiteral("Demostraciones Vs. Ventas")));
+    EXPECT_EQ(ev("OCOLUMN:cCaption").asString(), "Ventas");
+}
+
+TEST_F(ChartKinds, OfferedAgainstSold) {
+    ev("NTOTAL := 40");
+    ev("ADATOS := {{'P01', 12, 3}, {'P02', 25, 9}, {'P03', 1, 0}}");
+    ev("ACTIVAGRA3(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    auto sets = w->barSeries()->barSets();
+    ASSERT_EQ(sets.size(), 2);
+    EXPECT_EQ(sets[0]->label(), QStringLiteral("Ofertados"));
+    EXPECT_EQ(sets[1]->label(), QStringLiteral("Vendidos"));
+    EXPECT_EQ(setValues(sets[0]), (std::vector<double>{12, 25, 1}));
+    EXPECT_EQ(setValues(sets[1]), (std::vector<double>{3, 9, 0}));
+    EXPECT_TRUE(plainTitle(w->chart())
+                    .startsWith(QStringLiteral("Productos/Servicios Ofertados Vs. Vendidos")));
+    QValueAxis* left = valueAxis(w->chart(), "left");
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->tickInterval(), 10);
+    EXPECT_EQ(left->max(), 30);
+    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 75);
+    bool productAxis = false;
+    for (QAbstractAxis* ax : w->chart()->axes())
+        productAxis |= ax->titleText() == QStringLiteral("Código Productos");
+    EXPECT_TRUE(productAxis);
+}
+
+TEST_F(ChartKinds, ContactsPerDayUprightWithoutLegend) {
+    ev("NTOTAL := 6");
+    ev("ADATOS := {{CTOD('01-12-2026'), 2}, {CTOD('02-12-2026'), 4}}");
+    ev("ACTIVAGRA4(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(qobject_cast<QHorizontalBarSeries*>(w->barSeries()), nullptr);
+    EXPECT_FALSE(w->chart()->legend()->isVisible());
+    EXPECT_EQ(w->barSeries()->barSets()[0]->label(), QStringLiteral("Día"));
+    EXPECT_EQ(categoriesOf(w->chart()), (QStringList{"01-12-2026", "02-12-2026"}));
+    bool dayAxis = false;
+    for (QAbstractAxis* ax : w->chart()->axes())
+        dayAxis |= ax->titleText() == QStringLiteral("Día");
+    EXPECT_TRUE(dayAxis) << "the horizontal axis defaults to Día";
+
+    ev("ACTIVAGRA4(,,,,, ADATOS,,,,,,,, 'Semana')");
+    bool weekAxis = false;
+    for (QAbstractAxis* ax : charts::lastChartWindow()->chart()->axes())
+        weekAxis |= ax->titleText() == QStringLiteral("Semana");
+    EXPECT_TRUE(weekAxis);
+}
+
+TEST_F(ChartKinds, Grafico1TakesItsTotalAndItsOwnWindow) {
+    ev("ADATOS := {{'X', 1}, {'Y', 3}}");
+    ev("GRAFICO1(4, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Análisis estadístico"));
+    EXPECT_TRUE(w->isWindow());
+    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 125);  // 5 of 4
+}
+
+TEST_F(ChartKinds, NoDataShowsTheMessageAndOpensNothing) {
+    ev("ADATOS := {}");
+    EXPECT_TRUE(ev("ACTIVAGRAF(,,,,, ADATOS)").isNil());
+    EXPECT_TRUE(ev("ACTIVAGRA2()").isNil());
+    EXPECT_TRUE(ev("GRAFICO1(5, 'NoAbierta')").isNil());
+    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), 3u);
+    EXPECT_EQ(infos[0].message, "Debe pasar datos");
+    EXPECT_EQ(infos[0].title, "Atenci\xf3n.....");
+    EXPECT_EQ(charts::lastChartWindow(), nullptr);
+}
+
+class ChartMends : public SessionTest {};
+
+TEST_F(ChartMends, AZeroTotalDrawsWithoutThePercentScale) {
+    ev("NTOTAL := 0, ADATOS := {{'A', 2}, {'B', 7}}");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(valueAxis(w->chart(), "right"), nullptr);
+    EXPECT_NE(valueAxis(w->chart(), "left"), nullptr);
+    EXPECT_GT(nonWhitePixels(w->render(QSize(538, 350))), 1000);
+}
+
+TEST_F(ChartMends, TheChartKeepsItsDataWhenTheScriptsTablesAndListsAreGone) {
+    makeTable("cuenta.dbf", "Cuenta", "{{'CODIGO','C',3,0},{'CANT','N',6,0}}",
+              {"FIELD->CODIGO := 'A', FIELD->CANT := 4", "FIELD->CODIGO := 'B', FIELD->CANT := 6"});
+    ev("NTOTAL := 10, OFONTT := NIL");
+    ev("ACTIVAGRAF(,,,,, 'Cuenta')");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    ev("DBCLOSEALL(), NTOTAL := 0, ADATOS := NIL");
+    QFile::remove(QStringLiteral("cuenta.dbf"));
+    // Redrawn with another model and back: everything comes from its copy.
+    charts::ChartModel copy = w->model();
+    w->setModel(copy);
+    EXPECT_EQ(setValues(w->barSeries()->barSets()[0]), (std::vector<double>{4, 6}));
+    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 100);
+    EXPECT_GT(nonWhitePixels(w->render(QSize(538, 350))), 1000);
+}
+
+TEST_F(ChartMends, CategoriesComeFromTheDataGivenNotFromAdatos) {
+    ev("ADATOS := ARRAY(12), NTOTAL := 3");
+    ev("ACTIVAGRAF(,,,,, {{'A', 1}, {'B', 2}})");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->model().viewCount, 2);
+    EXPECT_EQ(categoriesOf(w->chart()).size(), 2);
+    EXPECT_EQ(w->barSeries()->barSets()[0]->count(), 2);
+}
+
+class ChartLook : public SessionTest {};
+
+TEST_F(ChartLook, SubtitleIsTheFilterCaptionOrTheIssueDate) {
+    ev("ADATOS := {{'A', 1}}, NTOTAL := 1, CTITFILTRO := ''");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    QString today = QString::fromStdString(xb::formatDate(xb::todayJulian(), "dd-mm-yyyy"));
+    EXPECT_EQ(charts::lastChartWindow()->model().subtitle, QStringLiteral("Emisión: ") + today);
+    EXPECT_TRUE(plainTitle(charts::lastChartWindow()->chart()).contains(today));
+    ev("CTITFILTRO := 'Vendedor: ANA'");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    EXPECT_EQ(charts::lastChartWindow()->model().subtitle, QStringLiteral("Vendedor: ANA"));
+}
+
+TEST_F(ChartLook, CaractgrafPutsTheCommonLookBack) {
+    ev("ADATOS := {{'A', 1, 2}}, NTOTAL := 3");
+    ev("ACTIVAGRA2(,,,,, ADATOS)");
+    ev("CARACTGRAF(OGRAPH)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    EXPECT_EQ(w->model().title, QStringLiteral("Frecuencia por Tipo de Respuestas"));
+    EXPECT_EQ(w->model().leftStep, 5);
+    EXPECT_EQ(w->barSeries()->barSets().size(), 2);  // the data stay
+    EXPECT_TRUE(ev("CARACTGRAF(NIL)").isNil());
+}
+
+TEST_F(ChartLook, SavedAsPngAndPdf) {
+    ev("ADATOS := {{'P01', 12, 3}, {'P02', 25, 9}}, NTOTAL := 40");
+    ev("ACTIVAGRA3(,,,,, ADATOS)");
+    QString png = dir.filePath(QStringLiteral("g.png"));
+    QString pdf = dir.filePath(QStringLiteral("g.pdf"));
+    ASSERT_TRUE(ev("OGRAPH:SavePng('" + png.toStdString() + "')").asLogical());
+    ASSERT_TRUE(ev("OGRAPH:SavePdf('" + pdf.toStdString() + "')").asLogical());
+    QImage img(png);
+    ASSERT_FALSE(img.isNull());
+    EXPECT_GT(nonWhitePixels(img), 1000);
+    // The red of the first series is on the picture.
+    bool red = false;
+    for (int y = 0; y < img.height() && !red; ++y)
+        for (int x = 0; x < img.width() && !red; ++x)
+            red = img.pixelColor(x, y) == QColor(255, 20, 20);
+    EXPECT_TRUE(red);
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    QString text = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(text.contains(QStringLiteral("Ofertados"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("P02"))) << text.toStdString();
+}
