@@ -2,7 +2,9 @@
 // of the prospects table): building the nine prospect tags (nine CREATE
 // INDEX), random exact seeks, a full ordered scan of one tag, appends with
 // the nine tags kept, and changes of an indexed field. Both sides work alone
-// on their files (exclusive open; one SQLite transaction per step).
+// on their files (exclusive open; one SQLite transaction per step). Last, the
+// same change the way workstations make it: shared open, go to, lock (which
+// reads the record again), change, unlock; SQLite commits each on its own.
 //
 //   build/bench-cdx/bench/bench_cdx [--benchmark_...]
 //   VDR_BENCH_RECORDS=N sets the table size (default 1,000,000); 100,000

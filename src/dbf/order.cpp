@@ -455,30 +455,20 @@ bool Orders::orderUnique(int n) const {
     return t && t->unique();
 }
 
-void Orders::buildInto(CdxBag& bag, const std::string& tagName, KeyMaker& km,
-                       const std::string& keyExpr, const std::string& forExpr, bool unique) {
+void Orders::buildInto(CdxBag& bag, const std::string& tagName, const std::string& keyExpr,
+                       const std::string& forExpr, bool unique) {
     Table& t = wa_->table();
     t.flush();
     uint32_t keep = t.atPhantom() ? 0 : t.recno();
-    BigArray<char> flat;
-    BigArray<uint32_t> recnos;
-    uint32_t n = t.recCount();
-    flat.reserve(size_t{n} * km.length());
-    recnos.reserve(n);
-    for (uint32_t r = 1; r <= n; ++r) {
-        t.read(r);
-        if (auto k = km.key(*wa_)) {
-            k->resize(km.length(), cdxkey::padByte(km.type()));
-            flat.append(k->data(), k->size());
-            recnos.push_back(r);
-        }
-    }
-    bag.buildTag(tagName, keyExpr, forExpr, unique, km.type(), km.length(), std::move(flat),
-                 std::move(recnos));
-    if (keep)
-        t.read(keep);
-    else
-        t.read(0);
+    CdxTagInfo def;
+    def.name = tagName;
+    def.keyExpr = keyExpr;
+    def.forExpr = forExpr;
+    def.options = unique ? kCdxUnique : 0;
+    CdxBag::TagSource src = sourceFor(bag, def);
+    bag.buildTag(tagName, keyExpr, forExpr, unique, src.type, src.keyLength,
+                 std::move(src.flatKeys), std::move(src.recnos));
+    t.read(keep);
 }
 
 void Orders::createTag(const std::string& bagPath, const std::string& tagName,
@@ -523,7 +513,7 @@ void Orders::createTag(const std::string& bagPath, const std::string& tagName,
         def.options = unique ? kCdxUnique : 0;
         rebuildBag(*bag, &def);
     } else {
-        buildInto(*bag, tagName, km, keyExpr, forExpr, unique);
+        buildInto(*bag, tagName, keyExpr, forExpr, unique);
     }
     loadTags();
     std::string u = upperAscii(tagName).substr(0, 10);

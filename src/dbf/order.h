@@ -150,7 +150,7 @@ class Orders : public TableObserver {
     class Nav;
     friend class Nav;
     void loadTags();
-    void buildInto(CdxBag& bag, const std::string& tag, KeyMaker& km, const std::string& keyExpr,
+    void buildInto(CdxBag& bag, const std::string& tag, const std::string& keyExpr,
                    const std::string& forExpr, bool unique);
     OrderTag* cur();
     bool inScope(const OrderTag& ot, const std::string& key) const;

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <random>
@@ -278,6 +279,8 @@ TEST(LockReread, GoThenLockWritersInEightProcessesLoseNothing) {
         }
     }
     EXPECT_GT(ops, 50);
+    std::printf("%d procesos, %d s: %d cambios confirmados (%zu altas)\n", kProcs, seconds, ops,
+                appended.size());
     auto t = Table::open(f.table, {true, true});
     EXPECT_EQ(t->recCount(), 6 + appended.size());
     for (uint32_t r = 1; r <= 6; ++r) {
