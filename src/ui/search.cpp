@@ -327,7 +327,7 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
                 return true;
             });
         }
-        out.examined = first ? position : position;
+        out.examined = position;
         if (first == 0) return out;
         if (position > kSearchLimit && (!hooks.goOn || !hooks.goOn(kSearchLimit))) {
             out.stopped = true;
