@@ -186,7 +186,7 @@ void browseFile(const FileSpec& spec, QWidget* owner) {
         const int f = wa->table().fieldIndex(c.field);
         // Wide enough for the field (long texts take what is left), and
         // texts shown without their padding.
-        const int chars = f < 0 ? 10 : std::clamp<int>(wa->table().fields()[f].len, 10, 40);
+        const int chars = f < 0 ? 10 : std::clamp<int>(wa->table().fields()[f].len, 10, 28);
         cols.push_back(tk::BrowseColumn{c.header,
                                         [wa, f] {
                                             if (f < 0) return xb::Value::str("");
