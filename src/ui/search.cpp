@@ -210,7 +210,7 @@ bool hidesDeleted() {
 // The records that match, read from the file in large blocks (the table's
 // own buffer written first). match[r] for r in 1..count.
 std::vector<bool> scanFile(dbf::WorkArea& wa, Matcher& match, const SearchHooks& hooks,
-                           bool& cancelled) {
+                           bool& cancelled, uint64_t& hits) {
     dbf::Table& t = wa.table();
     t.flush();
     const uint32_t count = wa.recCount();
@@ -231,7 +231,10 @@ std::vector<bool> scanFile(dbf::WorkArea& wa, Matcher& match, const SearchHooks&
         for (uint32_t i = 0; i < whole; ++i) {
             const char* rec = block.data() + static_cast<size_t>(i) * reclen;
             if (hide && rec[0] == '*') continue;
-            if (match(rec)) hit[first + i] = true;
+            if (match(rec)) {
+                hit[first + i] = true;
+                ++hits;
+            }
         }
         if (hooks.progress && !hooks.progress(first + n - 1, count)) {
             cancelled = true;
@@ -395,8 +398,14 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
     // matching record; whole table, no filter, no scope.
     if (fx && wa.filterText().empty() && !scoped(wa)) {
         Matcher match(wa.table(), *fx, needle);
-        const std::vector<bool> hit = scanFile(wa, match, hooks, out.cancelled);
+        uint64_t hits = 0;
+        const std::vector<bool> hit = scanFile(wa, match, hooks, out.cancelled, hits);
         if (out.cancelled) return out;
+        // No record holds the text: the order need not be walked.
+        if (hits == 0) {
+            out.examined = hit.size() - 1;
+            return out;
+        }
         uint32_t first = 0;
         uint64_t position = 0;
         if (orders.orderNumber() == 0) {
