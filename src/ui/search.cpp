@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -209,7 +210,7 @@ bool hidesDeleted() {
 // The records that match, read from the file in large blocks (the table's
 // own buffer written first). match[r] for r in 1..count.
 std::vector<bool> scanFile(dbf::WorkArea& wa, Matcher& match, const SearchHooks& hooks,
-                           bool& cancelled) {
+                           bool& cancelled, uint64_t& hits) {
     dbf::Table& t = wa.table();
     t.flush();
     const uint32_t count = wa.recCount();
@@ -230,7 +231,10 @@ std::vector<bool> scanFile(dbf::WorkArea& wa, Matcher& match, const SearchHooks&
         for (uint32_t i = 0; i < whole; ++i) {
             const char* rec = block.data() + static_cast<size_t>(i) * reclen;
             if (hide && rec[0] == '*') continue;
-            if (match(rec)) hit[first + i] = true;
+            if (match(rec)) {
+                hit[first + i] = true;
+                ++hits;
+            }
         }
         if (hooks.progress && !hooks.progress(first + n - 1, count)) {
             cancelled = true;
@@ -246,6 +250,85 @@ bool scoped(dbf::WorkArea& wa) {
     dbf::Orders* o = dbf::findOrders(wa);
     if (o == nullptr || o->orderNumber() == 0) return false;
     return !o->scopeTop().isNil() || !o->scopeBottom().isNil();
+}
+
+// The bytes (in upper case) that some key of the controlling order holds
+// past its first place. Read with one walk of the keys and kept while the
+// bag's file stays as it was (any workstation's write changes it).
+struct KeySummary {
+    const dbf::CdxTag* tag = nullptr;
+    std::string bag;
+    uint64_t stamp = 0;
+    std::array<bool, 256> later{};
+};
+
+uint64_t fileStamp(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return 0;
+    const auto time = std::filesystem::last_write_time(path, ec);
+    if (ec) return 0;
+    return (static_cast<uint64_t>(size) * 1000003u) ^
+           static_cast<uint64_t>(time.time_since_epoch().count());
+}
+
+bool keysHoldLater(dbf::Orders& orders, unsigned char c) {
+    static KeySummary cache;
+    dbf::CdxTag* tag = orders.tag();
+    const std::string bag = orders.orderBag();
+    const uint64_t stamp = fileStamp(bag);
+    if (stamp == 0 || cache.tag != tag || cache.bag != bag || cache.stamp != stamp) {
+        cache = KeySummary{};
+        tag->walk([&](std::string_view k, uint32_t) {
+            for (size_t i = 1; i < k.size(); ++i)
+                cache.later[xb::upper1252(static_cast<unsigned char>(k[i]))] = true;
+            return true;
+        });
+        if (stamp == 0) return cache.later[c];
+        cache.tag = tag;
+        cache.bag = bag;
+        cache.stamp = stamp;
+    }
+    return cache.later[c];
+}
+
+// The bytes whose upper case is `c`.
+const std::vector<char>& caseVariants(unsigned char c) {
+    static const std::array<std::vector<char>, 256> table = [] {
+        std::array<std::vector<char>, 256> t;
+        for (int b = 0; b < 256; ++b)
+            t[xb::upper1252(static_cast<unsigned char>(b))].push_back(static_cast<char>(b));
+        return t;
+    }();
+    return table[c];
+}
+
+// The first entry of the tag, in its order, whose key begins with `text`
+// in any case and whose record is visible.
+dbf::CdxPos firstWithPrefix(dbf::WorkArea& wa, dbf::CdxTag& tag, const std::string& text) {
+    dbf::CdxPos best;
+    auto before = [](const dbf::CdxPos& a, const dbf::CdxPos& b) {
+        return !b.valid || a.key < b.key || (a.key == b.key && a.recno < b.recno);
+    };
+    std::function<void(const std::string&)> visit = [&](const std::string& prefix) {
+        if (prefix.size() == text.size()) {
+            for (dbf::CdxPos p = tag.seekFirst(prefix);
+                 p.valid && p.key.compare(0, prefix.size(), prefix) == 0; p = tag.next(p)) {
+                wa.goTo(p.recno);
+                if (!wa.visible()) continue;
+                if (before(p, best)) best = p;
+                return;
+            }
+            return;
+        }
+        for (char v : caseVariants(static_cast<unsigned char>(text[prefix.size()]))) {
+            const std::string next = prefix + v;
+            const dbf::CdxPos p = tag.seekFirst(next);
+            if (p.valid && p.key.compare(0, next.size(), next) == 0) visit(next);
+        }
+    };
+    visit(std::string());
+    return best;
 }
 
 }  // namespace
@@ -274,23 +357,33 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
         orders.orderNumber() > 0 && orders.tag() != nullptr &&
         squeeze(orders.orderKey()) == wa.table().fields()[fx->field].name &&
         orders.tag()->keyLength() == wa.table().fields()[fx->field].len) {
-        std::array<char, 256> up{};
-        for (int c = 0; c < 256; ++c)
-            up[c] = static_cast<char>(xb::upper1252(static_cast<unsigned char>(c)));
-        std::string key;
+        dbf::CdxTag* tag = orders.tag();
         uint32_t first = 0;
         uint64_t position = 0;
-        orders.tag()->walk([&](std::string_view k, uint32_t recno) {
-            ++position;
-            key.assign(k);
-            for (char& ch : key) ch = up[static_cast<unsigned char>(ch)];
-            if (memmem(key.data(), key.size(), needle.data(), needle.size()) == nullptr)
-                return true;
-            wa.goTo(recno);
-            if (!wa.visible()) return true;  // a deleted record the tag still lists
-            first = recno;
-            return false;
-        });
+        if (!keysHoldLater(orders, static_cast<unsigned char>(needle[0]))) {
+            // No key has the text's first letter past its first place: only
+            // keys that begin with the text can hold it, and seeks find them.
+            const dbf::CdxPos p = firstWithPrefix(wa, *tag, needle);
+            if (p.valid) {
+                first = p.recno;
+                position = tag->span(tag->first(), p);
+            }
+        } else {
+            std::array<char, 256> up{};
+            for (int c = 0; c < 256; ++c)
+                up[c] = static_cast<char>(xb::upper1252(static_cast<unsigned char>(c)));
+            std::vector<char> key(tag->keyLength());
+            tag->walk([&](std::string_view k, uint32_t recno) {
+                ++position;
+                const size_t n = std::min(k.size(), key.size());
+                for (size_t i = 0; i < n; ++i) key[i] = up[static_cast<unsigned char>(k[i])];
+                if (memmem(key.data(), n, needle.data(), needle.size()) == nullptr) return true;
+                wa.goTo(recno);
+                if (!wa.visible()) return true;  // a deleted record the tag still lists
+                first = recno;
+                return false;
+            });
+        }
         out.examined = position;
         if (first == 0) return out;
         if (position > kSearchLimit && (!hooks.goOn || !hooks.goOn(kSearchLimit))) {
@@ -305,8 +398,14 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
     // matching record; whole table, no filter, no scope.
     if (fx && wa.filterText().empty() && !scoped(wa)) {
         Matcher match(wa.table(), *fx, needle);
-        const std::vector<bool> hit = scanFile(wa, match, hooks, out.cancelled);
+        uint64_t hits = 0;
+        const std::vector<bool> hit = scanFile(wa, match, hooks, out.cancelled, hits);
         if (out.cancelled) return out;
+        // No record holds the text: the order need not be walked.
+        if (hits == 0) {
+            out.examined = hit.size() - 1;
+            return out;
+        }
         uint32_t first = 0;
         uint64_t position = 0;
         if (orders.orderNumber() == 0) {
@@ -327,7 +426,7 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
                 return true;
             });
         }
-        out.examined = first ? position : position;
+        out.examined = position;
         if (first == 0) return out;
         if (position > kSearchLimit && (!hooks.goOn || !hooks.goOn(kSearchLimit))) {
             out.stopped = true;
@@ -500,17 +599,6 @@ void BUSCA1(QWidget* owner, tk::Browse* browse, const std::string& alias,
 // ------------------------------------------------------- duplicate codes
 
 namespace {
-
-// The bytes whose upper case is `c`.
-const std::vector<char>& caseVariants(unsigned char c) {
-    static const std::array<std::vector<char>, 256> table = [] {
-        std::array<std::vector<char>, 256> t;
-        for (int b = 0; b < 256; ++b)
-            t[xb::upper1252(static_cast<unsigned char>(b))].push_back(static_cast<char>(b));
-        return t;
-    }();
-    return table[c];
-}
 
 // An order of the area whose key is `field` alone, with every record in
 // it (no FOR other than the deletion mark), not unique.

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QTableView>
+#include <algorithm>
 
 #include "data/helpers.h"
 #include "data/interaction.h"
@@ -180,11 +181,22 @@ void browseFile(const FileSpec& spec, QWidget* owner) {
     dlg.setFont(font);
 
     std::vector<tk::BrowseColumn> cols;
+    const int digit = dlg.fontMetrics().horizontalAdvance(QLatin1Char('0'));
     for (const FileColumn& c : spec.columns) {
         const int f = wa->table().fieldIndex(c.field);
+        // Wide enough for the field (long texts take what is left), and
+        // texts shown without their padding.
+        const int chars = f < 0 ? 10 : std::clamp<int>(wa->table().fields()[f].len, 10, 28);
         cols.push_back(tk::BrowseColumn{c.header,
-                                        [wa, f] { return f < 0 ? xb::Value::str("") : wa->get(f); },
-                                        0,
+                                        [wa, f] {
+                                            if (f < 0) return xb::Value::str("");
+                                            xb::Value v = wa->get(f);
+                                            if (v.type() != 'C') return v;
+                                            std::string s = v.asString();
+                                            s.erase(s.find_last_not_of(' ') + 1);
+                                            return xb::Value::str(s);
+                                        },
+                                        digit * chars + 12,
                                         {},
                                         {},
                                         c.order});

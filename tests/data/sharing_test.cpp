@@ -91,6 +91,23 @@ TEST_F(Sharing, RecLockZeroWaitsAsLongAsItTakes) {
     EXPECT_EQ(waits, 15);
 }
 
+TEST_F(Sharing, RecLockZeroLetsTheUserGiveUp) {
+    Holder other("EMP00001/VdrVend.dbf", Holder::RecordLock, 1);
+    ASSERT_TRUE(data::ABRIR("Vendedor", xb::getVar("VDRVEND").asString(), "S"));
+    dbf::workspace().area(dbf::workspace().current())->goTo(1);
+    ui.answer(1);  // wait once
+    ui.answer(2);  // then give up
+    EXPECT_FALSE(data::REC_LOCK(0));
+    auto alerts = ui.of(Kind::Alert);
+    ASSERT_EQ(alerts.size(), 3u);
+    EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"&Aceptar", "A&bandonar"}));
+    EXPECT_EQ(alerts[2].message, "Registro no est\xe1 disponible.");
+    // Closing the box gives up too.
+    ui.clear();
+    EXPECT_FALSE(xb::evalText("REC_LOCK(0)").asLogical());
+    EXPECT_EQ(ui.of(Kind::Alert).size(), 2u);
+}
+
 TEST_F(Sharing, PacaLeavesAHeldTableAsItWasAndPacksItWhenFree) {
     {
         Holder other("EMP00001/VdrVend.dbf", Holder::Shared);

@@ -54,6 +54,33 @@ TEST_F(Search, ContainsIgnoresCaseInEitherWayAndAnEmptyTextFindsNothing) {
     }
 }
 
+TEST_F(Search, SearchesInTheOrdersKeyFindWhatTheLanguageFinds) {
+    // Codes whose first letters appear later in other codes, and codes
+    // whose first letter never does (the case that seeks answer).
+    dbf::WorkArea& wa = open("Vendedor", "VDRVEND", "VDRVENX1");
+    std::mt19937 rng(11);
+    const std::string later = "12ab";
+    for (int i = 0; i < 200; ++i) {
+        std::string c = i % 3 == 0 ? "p" : "P";
+        for (int k = 0; k < 3; ++k) c += later[rng() % later.size()];
+        add(wa, {{"CODIGO", xb::Value::str(c)}, {"NOMBRE", xb::Value::str("X")}});
+    }
+    wa.goTo(5);
+    ASSERT_TRUE(data::REC_LOCK(0));
+    wa.deleteRecord();
+    wa.unlock(0);
+    ui::SearchHooks all;
+    all.goOn = [](uint64_t) { return true; };
+    for (const char* text : {"P1", "p12a", "PB", "1A", "2", "B2B", "Q", "P1A2"}) {
+        wa.goTop();
+        const ui::SearchOutcome a = ui::searchContains(wa, "Codigo", text, all);
+        wa.goTop();
+        const ui::SearchOutcome b = ui::searchContains(wa, "trim(Codigo)", text, all);
+        EXPECT_EQ(a.found, b.found) << text;
+        EXPECT_EQ(a.recno, b.recno) << text;
+    }
+}
+
 TEST_F(Search, DeletedFilteredAndScopedRecordsAreNotFound) {
     dbf::WorkArea& wa = salespeople({{"A1", "MARIANA"}, {"B1", "JULIANA"}, {"C1", "LUCIANA"}});
     wa.goTop();  // A1
