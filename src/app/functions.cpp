@@ -1,5 +1,6 @@
 #include "app/functions.h"
 
+#include "app/errorsys.h"
 #include "app/inicial.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
@@ -12,6 +13,7 @@ namespace app {
 void registerProgramFunctions() {
     // One line a module; each module's own function registers its names.
     registerAppFunctions();
+    registerErrorFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
     ui::registerMessageFunctions();

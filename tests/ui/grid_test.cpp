@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "messages_fixture.h"
+#include "pdf_text.h"
 #include "ui/grid.h"
 #include "ui/messages.h"
 #include "xbase/compiler.h"
@@ -234,10 +235,7 @@ TEST_F(GridTest, PrintedListHasTitleHeadersEveryFieldAndPageNumbers) {
     xb::evalText("REPMIBRW(NIL, 'Clientes del mes')");
     ASSERT_EQ(print::writtenPdfs().size(), before + 1);
     const QString pdf = print::writtenPdfs().last();
-    // Blanks inside one drawn text come back by width: compare with runs of one.
-    const QString text =
-        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
-            .replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
+    const QString text = testsupport::pdfText(pdf);
     EXPECT_TRUE(text.contains(QStringLiteral("Fichero: Clientes del mes"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Valdrosa Compañía S.A.")));
     EXPECT_TRUE(text.contains(QStringLiteral("Fecha: ")));

@@ -2,6 +2,7 @@
 // one-value input, the run-time input dialog, the print form choice, the
 // progress message, the utilities and opening a document.
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -20,6 +21,14 @@ using Handle = tk::test::Handle;
 
 QString sv(const char* name) {
     return QString::fromStdString(xb::getVar(name).toText());
+}
+
+// Gives a field of a window built at run time the focus, as a click would.
+void focusIn(QWidget* w) {
+    w->window()->activateWindow();
+    QApplication::setActiveWindow(w->window());
+    w->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
 }
 
 class MessagesTest : public UiTest {
@@ -81,9 +90,9 @@ TEST_F(MessagesTest, RuntimeDialogKeepsAcceptedEditsAndUndoesCancelledOnes) {
         auto* amount = h.window()->findChild<QLineEdit*>(QStringLiteral("campo2"));
         ASSERT_TRUE(name && amount);
         EXPECT_EQ(amount->alignment() & Qt::AlignRight, Qt::AlignRight);
-        name->setFocus();
+        focusIn(name);
         QTest::keyClicks(name, QStringLiteral("Luis"));
-        amount->setFocus();
+        focusIn(amount);
         QTest::keyClick(amount, Qt::Key_Home);
         QTest::keyClicks(amount, QStringLiteral("99"));
         // The close box does not close it.
@@ -103,9 +112,9 @@ TEST_F(MessagesTest, RuntimeDialogKeepsAcceptedEditsAndUndoesCancelledOnes) {
     const double amountBefore = xb::getVar("NIMPORTE").asNumber();
     driver->whenOpen(QStringLiteral("Datos del informe"), [](Handle& h) {
         auto* name = h.window()->findChild<QLineEdit*>(QStringLiteral("campo1"));
-        name->setFocus();
+        focusIn(name);
         QTest::keyClicks(name, QStringLiteral("ZZZ"));
-        h.window()->findChild<QLineEdit*>(QStringLiteral("campo2"))->setFocus();
+        focusIn(h.window()->findChild<QLineEdit*>(QStringLiteral("campo2")));
         h.window()->findChild<QPushButton*>(QStringLiteral("cancelar"))->click();
     });
     EXPECT_FALSE(xb::evalText(call).asLogical());
@@ -208,7 +217,10 @@ TEST_F(MessagesTest, DocumentsOpenThroughAnArgumentListNeverAShell) {
     EXPECT_TRUE(ui::POWERPNT(odd.toStdString()));
     EXPECT_FALSE(ui::POWERPNT("no existe.doc"));
     qunsetenv("VDR_OPENER");
-    for (int i = 0; i < 100 && !QFile::exists(log); ++i) QTest::qWait(50);
+    // The opener runs on its own: wait for its whole line.
+    for (int i = 0; i < 200 && !(QFile::exists(log) && QFileInfo(log).size() > 0); ++i)
+        QTest::qWait(50);
+    QTest::qWait(100);
     QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QStringList args =
