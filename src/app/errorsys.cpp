@@ -133,7 +133,9 @@ std::string valueText(const xb::Value& v) {
     if (v.isArray()) return "{...}";
     if (v.isBlock()) return "{|| ... }";
     if (v.isObject()) return v.asObject()->className();
-    return v.toText();
+    std::string text = v.toText();
+    if (v.isNum()) text.erase(0, text.find_first_not_of(' '));
+    return text;
 }
 
 // The script runner's current line, when a script is being run.
@@ -191,9 +193,7 @@ std::string CGETINFO(const xb::Value& v) {
     if (v.isString()) return "\"" + v.asString() + "\"";
     if (v.isObject()) return "Class: " + v.asObject()->className();
     if (v.isArray()) return "Len: " + num(static_cast<long long>(v.asArray()->items.size()), 4);
-    std::string text = valueText(v);
-    if (v.isNum()) text.erase(0, text.find_first_not_of(' '));
-    return text;
+    return valueText(v);
 }
 
 // ----------------------------------------------------------------- report
@@ -203,8 +203,10 @@ std::string errorReport(const xb::Error& e, std::string* shortReport, QStringLis
     const std::string exe = programFile();
     r += underline("Aplicaci\xF3n:");
     r += line("   Path y nombre: " + exe);
-    r += line("   Tam.: " +
-              xb::transform(xb::Value::integer(QFileInfo(q(exe)).size()), "9,999,999") + " bytes");
+    // Programs of this platform outgrow the old seven digits.
+    r += line(
+        "   Tam.: " + xb::transform(xb::Value::integer(QFileInfo(q(exe)).size()), "999,999,999") +
+        " bytes");
     r += line("   M\xE1ximo de ficheros abiertos: ( SetHandleCount() ) " +
               num(fileHandleLimit(), 3));
     r += line(

@@ -408,3 +408,33 @@ TEST_F(ErrorSysTest, AFailureInsideTheHandlerEndsWithExitCode1InsteadOfRecursing
 }
 
 }  // namespace
+
+namespace {
+
+// Pictures for the record, when VDR_SCREENSHOTS names a folder (run under a
+// real display, e.g. Xvfb): the error dialog with a real call chain and the
+// log viewer.
+TEST_F(ErrorSysTest, Screenshots) {
+    const QString out = qEnvironmentVariable("VDR_SCREENSHOTS");
+    if (out.isEmpty()) GTEST_SKIP() << "VDR_SCREENSHOTS not set";
+    table("CLIENTES");
+    driver->whenOpen(kDialog, [&](Handle& h) {
+        h.window()->grab().save(out + QStringLiteral("/error_dialog.png"));
+        driver->whenOpen(QStringLiteral("_SHOWERROR"), [&](Handle& v) {
+            QApplication::processEvents();
+            v.window()->grab().save(out + QStringLiteral("/error_log_viewer.png"));
+            v.pressCaption(QStringLiteral("&Salir"));
+        });
+        h.pressCaption(QStringLiteral("&Mas..."));
+        h.pressCaption(QStringLiteral("&Omitir"));
+    });
+    inEventLoop([&] {
+        xb::Procedure menu("ACTIVAMENU", 88);
+        xb::Procedure report("INFORM1", 57);
+        report.setParams({xb::Value::str("VENTAS.RPO")});
+        xb::Procedure body("IMPFAC", 212);
+        xb::evalText("CLIENTES->NOMBRE + 5");
+    });
+}
+
+}  // namespace

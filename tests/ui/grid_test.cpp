@@ -250,3 +250,35 @@ TEST_F(GridTest, PrintedListHasTitleHeadersEveryFieldAndPageNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pictures for the record, when VDR_SCREENSHOTS names a folder (run under a
+// real display, e.g. Xvfb): the editable grid, the picker and the first page
+// of the grid's printed list rendered from its PDF.
+TEST_F(GridTest, Screenshots) {
+    const QString out = qEnvironmentVariable("VDR_SCREENSHOTS");
+    if (out.isEmpty()) GTEST_SKIP() << "VDR_SCREENSHOTS not set";
+    clients();
+    driver->whenOpen(QStringLiteral("Edit_Tabl"), [&](Handle& h) {
+        QApplication::processEvents();
+        h.window()->grab().save(out + QStringLiteral("/grid_edit.png"));
+        h.press(402);
+    });
+    ui::MIBROWSEG("Inclusión de Informes en Maestro de Informes");
+    driver->whenOpen(QStringLiteral("Seleccione Cliente"), [&](Handle& h) {
+        QApplication::processEvents();
+        h.window()->grab().save(out + QStringLiteral("/grid_picker.png"));
+        h.pressCaption(QStringLiteral("&Cancelar"));
+    });
+    ui::BROWSAUX1({}, {"CODIGO", "NOMBRE", "IMPORTE"}, {"Código", "Nombre", "Importe"}, "Cliente");
+    print::setUnattendedPdf(out + QStringLiteral("/list_report.pdf"));
+    ui::REPMIBRW(nullptr, "CLIENTES");
+    testsupport::runProgram(
+        QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"),
+         QStringLiteral("-singlefile"), out + QStringLiteral("/list_report.pdf"),
+         out + QStringLiteral("/list_report_page1")});
+}
+
+}  // namespace
