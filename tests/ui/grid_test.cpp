@@ -3,6 +3,7 @@
 // deletion in shared and exclusive tables, and the printed list as PDF text.
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
@@ -279,6 +280,59 @@ TEST_F(GridTest, Screenshots) {
         {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"),
          QStringLiteral("-singlefile"), out + QStringLiteral("/list_report.pdf"),
          out + QStringLiteral("/list_report_page1")});
+}
+
+}  // namespace
+
+namespace {
+
+// The second workstation: holds the lock of record 1 of a shared table.
+TEST(GridLockHolder, HoldRecordOne) {
+    const QByteArray path = qgetenv("VDR_GRID_HOLD");
+    if (path.isEmpty()) GTEST_SKIP() << "run by RefusedLockSaysFicheroNoDisponible";
+    dbf::Workspace ws;
+    const int n = ws.open(path.toStdString(), "HELD", dbf::OpenOptions{true, false});
+    ws.area(n)->goTo(1);
+    if (!ws.area(n)->lockRecord()) return;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char buf[8];
+    (void)!std::fread(buf, 1, 1, stdin);  // until the parent closes our input
+}
+
+TEST_F(GridTest, RefusedLockSaysFicheroNoDisponibleAndWritesNothing) {
+    clients(true);
+    const QString path = dir.filePath(QStringLiteral("CLIENTES.dbf"));
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VDR_GRID_HOLD"), path);
+    holder.setProcessEnvironment(env);
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=GridLockHolder.HoldRecordOne")});
+    QByteArray said;
+    while (!said.contains("ready\n") && holder.waitForReadyRead(30000))
+        said += holder.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("ready\n")) << said.toStdString();
+
+    driver->answer({1});
+    driver->whenOpen(QStringLiteral("Edit_Tabl"), [this](Handle& h) {
+        auto* v = h.dialog()->ctl<QTableView>(101);
+        whenEditor(QStringLiteral("editorCelda"), [](QLineEdit* e) {
+            QTest::keyClick(e, Qt::Key_Home);
+            QTest::keyClicks(e, QStringLiteral("Omega"));
+            QTest::keyClick(e, Qt::Key_Return);
+        });
+        const QRect cell = v->visualRect(v->model()->index(0, 1));
+        QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, cell.center());
+        h.press(402);
+    });
+    ui::MIBROWSEG("Bloqueada");
+    holder.closeWriteChannel();
+    holder.waitForFinished(10000);
+    ASSERT_EQ(driver->boxes().size(), 1u);
+    EXPECT_EQ(driver->boxes()[0].text, QStringLiteral("Fichero no disponible"));
+    area().goTo(1);
+    EXPECT_EQ(field(1).substr(0, 4), "Alfa");
 }
 
 }  // namespace
