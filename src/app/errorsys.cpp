@@ -648,9 +648,93 @@ bool errorSysInstalled() {
     return g_installed;
 }
 
+namespace {
+
+// An error condition as scripts see it (ERRORNEW()): the fields of the
+// condition by their usual message names, so that a script can build one and
+// hand it to ERRORMESSAGE or ERRORDIALOG.
+class ErrorObject : public xb::Object {
+  public:
+    std::string className() const override { return "ERROR"; }
+    bool send(std::string_view m, xb::Args&, xb::Value& r) override {
+        if (m == "GENCODE")
+            r = xb::Value::integer(e.genCode);
+        else if (m == "OSCODE")
+            r = xb::Value::integer(e.osCode);
+        else if (m == "SEVERITY")
+            r = xb::Value::integer(e.severity);
+        else if (m == "SUBSYSTEM")
+            r = xb::Value::str(e.subsystem);
+        else if (m == "SUBCODE")
+            r = xb::Value::integer(e.subCode);
+        else if (m == "DESCRIPTION")
+            r = xb::Value::str(e.description);
+        else if (m == "FILENAME")
+            r = xb::Value::str(e.filename);
+        else if (m == "OPERATION")
+            r = xb::Value::str(e.operation);
+        else if (m == "CANRETRY")
+            r = xb::Value::logical(e.canRetry);
+        else if (m == "CANSUBSTITUTE" || m == "CANDEFAULT")
+            r = xb::Value::logical(e.canSubstitute);
+        else
+            return false;
+        return true;
+    }
+    bool assign(std::string_view m, const xb::Value& v) override {
+        const int n = v.isNum() ? static_cast<int>(v.asNumber()) : 0;
+        const std::string t = v.isString() ? v.asString() : std::string();
+        if (m == "GENCODE")
+            e.genCode = n;
+        else if (m == "OSCODE")
+            e.osCode = n;
+        else if (m == "SEVERITY")
+            e.severity = n;
+        else if (m == "SUBSYSTEM")
+            e.subsystem = t;
+        else if (m == "SUBCODE")
+            e.subCode = n;
+        else if (m == "DESCRIPTION")
+            e.description = t;
+        else if (m == "FILENAME")
+            e.filename = t;
+        else if (m == "OPERATION")
+            e.operation = t;
+        else if (m == "CANRETRY")
+            e.canRetry = v.asLogical();
+        else if (m == "CANSUBSTITUTE" || m == "CANDEFAULT")
+            e.canSubstitute = v.asLogical();
+        else
+            return false;
+        return true;
+    }
+    xb::Error e;
+};
+
+xb::Error* errorOf(const xb::Value& v) {
+    auto* o = v.isObject() ? dynamic_cast<ErrorObject*>(v.asObject().get()) : nullptr;
+    return o ? &o->e : nullptr;
+}
+
+}  // namespace
+
 void registerErrorFunctions() {
     using xb::Args;
     using xb::Value;
+    xb::registerClass("ERROR");
+    xb::registerFunction("ERRORNEW",
+                         [](Args&) { return Value::object(std::make_shared<ErrorObject>()); });
+    xb::registerFunction("ERRORMESSAGE", [](Args& a) {
+        const xb::Error* e = errorOf(a[0]);
+        return Value::str(e ? ERRORMESSAGE(*e) : std::string());
+    });
+    xb::registerFunction("ERRORDIALOG", [](Args& a) {
+        xb::Error* e = errorOf(a[0]);
+        if (!e) return Value();
+        const xb::HandlerAnswer r = ERRORDIALOG(*e);
+        if (r.action == xb::ErrorAction::Retry) return Value::logical(true);
+        return r.value;
+    });
     xb::registerFunction("ERRORSYS", [](Args&) {
         ERRORSYS();
         return Value();

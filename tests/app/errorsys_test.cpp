@@ -127,6 +127,16 @@ TEST_F(ErrorSysTest, MessagePrefixesFollowOsCodeAndSeverity) {
     e.filename.clear();
     e.operation.clear();
     EXPECT_EQ(app::ERRORMESSAGE(e), "(DOS Error 2) ?\?\?/1003");
+    // Scripts build the condition by its fields.
+    xb::assignVar("OERR", xb::evalText("ERRORNEW()"));
+    xb::evalText(
+        "OERR:SubSystem := 'DBFCDX', OERR:SubCode := 1021, OERR:OsCode := 32, "
+        "OERR:Description := 'Error de apertura', OERR:FileName := 'CLIENTES.DBF'");
+    EXPECT_EQ(xb::evalText("ERRORMESSAGE(OERR)").asString(),
+              "(DOS Error 32) DBFCDX/1021  Error de apertura: CLIENTES.DBF");
+    // Division by zero through ERRORDIALOG by name: 0, silently.
+    xb::evalText("OERR:GenCode := 5");
+    EXPECT_EQ(xb::evalText("ERRORDIALOG(OERR)").asNumber(), 0);
     EXPECT_EQ(app::CGETINFO(xb::Value::str("abc")), "\"abc\"");
     xb::Value arr = xb::Value::newArray(3);
     EXPECT_EQ(app::CGETINFO(arr), "Len:    3");
