@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -237,6 +238,20 @@ TEST_F(MessagesTest, BannerStartsOnceAndEachFlashLeavesBlanks) {
     EXPECT_TRUE(ui::bannerRunning());
     ui::stopBanner();
     EXPECT_FALSE(ui::bannerRunning());
+    // One flash over the main window's client area: shown, then blanked.
+    QMainWindow main;
+    main.setCentralWidget(new QWidget);
+    main.show();
+    QString seen;
+    QTimer::singleShot(0, [&] {
+        if (auto* l = main.centralWidget()->findChild<QLabel*>(QStringLiteral("banner")))
+            seen = l->text();
+    });
+    ui::MSGSUBLIM2("Compre productos Valdrosa");
+    auto* label = main.centralWidget()->findChild<QLabel*>(QStringLiteral("banner"));
+    ASSERT_TRUE(label);
+    EXPECT_EQ(seen, QStringLiteral("Compre productos Valdrosa"));
+    EXPECT_EQ(label->text(), QString(70, QLatin1Char(' ')));
 }
 
 }  // namespace
