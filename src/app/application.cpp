@@ -2,13 +2,20 @@
 
 #include <exception>
 
+#include "app/errorsys.h"
+#include "print/document.h"
 #include "toolkit/msgbox.h"
 #include "xbase/codepage.h"
 #include "xbase/error.h"
 
 namespace app {
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    // Every runtime error of the session goes to the program's handler;
+    // unattended runs may send every printout to PDF (VDR_PRINT_PDF).
+    ERRORSYS();
+    print::initFromEnvironment();
+}
 
 void reportUnhandledError() {
     QString text;

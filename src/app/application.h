@@ -1,7 +1,9 @@
-// The program's application object. A runtime error that nobody handled and
-// that reaches the event loop is shown in a stop box with its one-line
-// message, and the program goes on in the main window: an action that failed
-// must never end the session silently.
+// The program's application object. It installs the program's error handler
+// (ERRORSYS). A runtime error that reaches the event loop has been through
+// that handler already (which let it break) and is shown in a stop box with
+// its one-line message, as is any other failure that reaches the loop; the
+// program goes on in the main window: an action that failed must never end
+// the session silently.
 #pragma once
 
 #include <QApplication>

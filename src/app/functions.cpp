@@ -1,5 +1,6 @@
 #include "app/functions.h"
 
+#include "app/errorsys.h"
 #include "app/inicial.h"
 #include "company/salespeople.h"
 #include "charts/charts.h"
@@ -19,6 +20,7 @@ namespace app {
 void registerProgramFunctions() {
     // One line a module; each module's own function registers its names.
     registerAppFunctions();
+    registerErrorFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
     company::registerSalespeopleFunctions();

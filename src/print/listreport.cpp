@@ -29,7 +29,10 @@ ListReport::ListReport(Document& doc, ListReportSpec spec) : doc_(doc), spec_(st
     const int gap = charW;
     int x = left_;
     for (const ListColumn& c : spec_.columns) {
-        const int w = std::max(c.chars, 1) * charW;
+        // A caption wider than its column widens it, so captions never run
+        // into each other.
+        const int w =
+            std::max(std::max(c.chars, 1) * charW, doc_.textWidth(c.caption, spec_.headingFont));
         lefts_.push_back(x);
         widths_.push_back(w);
         x += w + gap;

@@ -513,7 +513,6 @@ bool REPMIBRW(dbf::WorkArea* areaIn, const std::string& titleIn) {
         c.align = numeric ? print::Align::Right : print::Align::Left;
         spec.columns.push_back(c);
     }
-    // Many fields do not fit across a portrait page: the list goes sideways.
     {
         print::ListReport list(*doc, spec);
         area->goTop();

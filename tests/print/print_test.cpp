@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include "pdf_text.h"
 #include "print/document.h"
 #include "print/listreport.h"
 
@@ -27,25 +28,11 @@ class QtEnv : public ::testing::Environment {
 };
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnv);
 
-QString run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(60000)) return {};
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-// The text of a PDF with every run of blanks as one: pdftotext renders the
-// blanks inside one drawn text by their width, not by their count.
-QString squeeze(QString s) {
-    return s.replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
-}
-QString pdfText(const QString& pdf) {
-    return squeeze(
-        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")}));
-}
+using testsupport::pdfText;
+using testsupport::runProgram;
 
 int pdfPages(const QString& pdf) {
-    const QString info = run(QStringLiteral("pdfinfo"), {pdf});
+    const QString info = runProgram(QStringLiteral("pdfinfo"), {pdf});
     for (const QString& line : info.split(QLatin1Char('\n')))
         if (line.startsWith(QLatin1String("Pages:"))) return line.mid(6).trimmed().toInt();
     return -1;
@@ -54,10 +41,10 @@ int pdfPages(const QString& pdf) {
 // The page rendered at 50 dpi, for looking at where ink fell.
 QImage pdfPage(const QString& pdf, int page, const QString& dir) {
     const QString base = dir + QStringLiteral("/page");
-    run(QStringLiteral("pdftoppm"),
-        {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-f"), QString::number(page),
-         QStringLiteral("-l"), QString::number(page), QStringLiteral("-png"),
-         QStringLiteral("-singlefile"), pdf, base});
+    runProgram(QStringLiteral("pdftoppm"),
+               {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-f"),
+                QString::number(page), QStringLiteral("-l"), QString::number(page),
+                QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf, base});
     return QImage(base + QStringLiteral(".png"));
 }
 

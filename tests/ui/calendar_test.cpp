@@ -98,3 +98,21 @@ TEST_F(CalendarTest, YearStepsKeepTheDayOrTheLastOneThatExists) {
 }
 
 }  // namespace
+
+namespace {
+
+// A picture of the calendar for the record, when VDR_SCREENSHOTS names a
+// folder (run under a real display, e.g. Xvfb).
+TEST_F(CalendarTest, Screenshot) {
+    const QString out = qEnvironmentVariable("VDR_SCREENSHOTS");
+    if (out.isEmpty()) GTEST_SKIP() << "VDR_SCREENSHOTS not set";
+    ui::setCalendarToday(QDate(2026, 12, 9));
+    driver->whenOpen(QStringLiteral("CALEND2"), [&](Handle& h) {
+        QApplication::processEvents();
+        h.window()->grab().save(out + QStringLiteral("/calendar.png"));
+        h.press(200);
+    });
+    ui::MICALENDAR();
+}
+
+}  // namespace

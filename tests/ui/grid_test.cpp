@@ -3,12 +3,14 @@
 // deletion in shared and exclusive tables, and the printed list as PDF text.
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 
 #include "messages_fixture.h"
+#include "pdf_text.h"
 #include "ui/grid.h"
 #include "ui/messages.h"
 #include "xbase/compiler.h"
@@ -234,10 +236,7 @@ TEST_F(GridTest, PrintedListHasTitleHeadersEveryFieldAndPageNumbers) {
     xb::evalText("REPMIBRW(NIL, 'Clientes del mes')");
     ASSERT_EQ(print::writtenPdfs().size(), before + 1);
     const QString pdf = print::writtenPdfs().last();
-    // Blanks inside one drawn text come back by width: compare with runs of one.
-    const QString text =
-        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
-            .replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
+    const QString text = testsupport::pdfText(pdf);
     EXPECT_TRUE(text.contains(QStringLiteral("Fichero: Clientes del mes"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Valdrosa Compañía S.A.")));
     EXPECT_TRUE(text.contains(QStringLiteral("Fecha: ")));
@@ -249,6 +248,91 @@ TEST_F(GridTest, PrintedListHasTitleHeadersEveryFieldAndPageNumbers) {
     EXPECT_TRUE(text.contains(QStringLiteral("Página: 1")));
     EXPECT_EQ(area().recno(), 1u);
     EXPECT_EQ(ui::progressMessage(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Pictures for the record, when VDR_SCREENSHOTS names a folder (run under a
+// real display, e.g. Xvfb): the editable grid, the picker and the first page
+// of the grid's printed list rendered from its PDF.
+TEST_F(GridTest, Screenshots) {
+    const QString out = qEnvironmentVariable("VDR_SCREENSHOTS");
+    if (out.isEmpty()) GTEST_SKIP() << "VDR_SCREENSHOTS not set";
+    clients();
+    driver->whenOpen(QStringLiteral("Edit_Tabl"), [&](Handle& h) {
+        QApplication::processEvents();
+        h.window()->grab().save(out + QStringLiteral("/grid_edit.png"));
+        h.press(402);
+    });
+    ui::MIBROWSEG("Inclusión de Informes en Maestro de Informes");
+    driver->whenOpen(QStringLiteral("Seleccione Cliente"), [&](Handle& h) {
+        QApplication::processEvents();
+        h.window()->grab().save(out + QStringLiteral("/grid_picker.png"));
+        h.pressCaption(QStringLiteral("&Cancelar"));
+    });
+    ui::BROWSAUX1({}, {"CODIGO", "NOMBRE", "IMPORTE"}, {"Código", "Nombre", "Importe"}, "Cliente");
+    print::setUnattendedPdf(out + QStringLiteral("/list_report.pdf"));
+    ui::REPMIBRW(nullptr, "CLIENTES");
+    testsupport::runProgram(
+        QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"),
+         QStringLiteral("-singlefile"), out + QStringLiteral("/list_report.pdf"),
+         out + QStringLiteral("/list_report_page1")});
+}
+
+}  // namespace
+
+namespace {
+
+// The second workstation: holds the lock of record 1 of a shared table.
+TEST(GridLockHolder, HoldRecordOne) {
+    const QByteArray path = qgetenv("VDR_GRID_HOLD");
+    if (path.isEmpty()) GTEST_SKIP() << "run by RefusedLockSaysFicheroNoDisponible";
+    dbf::Workspace ws;
+    const int n = ws.open(path.toStdString(), "HELD", dbf::OpenOptions{true, false});
+    ws.area(n)->goTo(1);
+    if (!ws.area(n)->lockRecord()) return;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char buf[8];
+    (void)!std::fread(buf, 1, 1, stdin);  // until the parent closes our input
+}
+
+TEST_F(GridTest, RefusedLockSaysFicheroNoDisponibleAndWritesNothing) {
+    clients(true);
+    const QString path = dir.filePath(QStringLiteral("CLIENTES.dbf"));
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VDR_GRID_HOLD"), path);
+    holder.setProcessEnvironment(env);
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=GridLockHolder.HoldRecordOne")});
+    QByteArray said;
+    while (!said.contains("ready\n") && holder.waitForReadyRead(30000))
+        said += holder.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("ready\n")) << said.toStdString();
+
+    driver->answer({1});
+    driver->whenOpen(QStringLiteral("Edit_Tabl"), [this](Handle& h) {
+        auto* v = h.dialog()->ctl<QTableView>(101);
+        whenEditor(QStringLiteral("editorCelda"), [](QLineEdit* e) {
+            QTest::keyClick(e, Qt::Key_Home);
+            QTest::keyClicks(e, QStringLiteral("Omega"));
+            QTest::keyClick(e, Qt::Key_Return);
+        });
+        const QRect cell = v->visualRect(v->model()->index(0, 1));
+        QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, cell.center());
+        h.press(402);
+    });
+    ui::MIBROWSEG("Bloqueada");
+    holder.closeWriteChannel();
+    holder.waitForFinished(10000);
+    ASSERT_EQ(driver->boxes().size(), 1u);
+    EXPECT_EQ(driver->boxes()[0].text, QStringLiteral("Fichero no disponible"));
+    area().goTo(1);
+    EXPECT_EQ(field(1).substr(0, 4), "Alfa");
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPointer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -100,13 +99,6 @@ class UiTest : public ::testing::Test {
                     }
         });
         timer->start(20);
-    }
-
-    static QString run(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.start(program, args);
-        if (!p.waitForFinished(60000)) return {};
-        return QString::fromUtf8(p.readAllStandardOutput());
     }
 
     QTemporaryDir dir;

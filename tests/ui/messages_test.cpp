@@ -2,8 +2,10 @@
 // one-value input, the run-time input dialog, the print form choice, the
 // progress message, the utilities and opening a document.
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -20,6 +22,14 @@ using Handle = tk::test::Handle;
 
 QString sv(const char* name) {
     return QString::fromStdString(xb::getVar(name).toText());
+}
+
+// Gives a field of a window built at run time the focus, as a click would.
+void focusIn(QWidget* w) {
+    w->window()->activateWindow();
+    QApplication::setActiveWindow(w->window());
+    w->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
 }
 
 class MessagesTest : public UiTest {
@@ -81,9 +91,9 @@ TEST_F(MessagesTest, RuntimeDialogKeepsAcceptedEditsAndUndoesCancelledOnes) {
         auto* amount = h.window()->findChild<QLineEdit*>(QStringLiteral("campo2"));
         ASSERT_TRUE(name && amount);
         EXPECT_EQ(amount->alignment() & Qt::AlignRight, Qt::AlignRight);
-        name->setFocus();
+        focusIn(name);
         QTest::keyClicks(name, QStringLiteral("Luis"));
-        amount->setFocus();
+        focusIn(amount);
         QTest::keyClick(amount, Qt::Key_Home);
         QTest::keyClicks(amount, QStringLiteral("99"));
         // The close box does not close it.
@@ -103,9 +113,9 @@ TEST_F(MessagesTest, RuntimeDialogKeepsAcceptedEditsAndUndoesCancelledOnes) {
     const double amountBefore = xb::getVar("NIMPORTE").asNumber();
     driver->whenOpen(QStringLiteral("Datos del informe"), [](Handle& h) {
         auto* name = h.window()->findChild<QLineEdit*>(QStringLiteral("campo1"));
-        name->setFocus();
+        focusIn(name);
         QTest::keyClicks(name, QStringLiteral("ZZZ"));
-        h.window()->findChild<QLineEdit*>(QStringLiteral("campo2"))->setFocus();
+        focusIn(h.window()->findChild<QLineEdit*>(QStringLiteral("campo2")));
         h.window()->findChild<QPushButton*>(QStringLiteral("cancelar"))->click();
     });
     EXPECT_FALSE(xb::evalText(call).asLogical());
@@ -208,7 +218,10 @@ TEST_F(MessagesTest, DocumentsOpenThroughAnArgumentListNeverAShell) {
     EXPECT_TRUE(ui::POWERPNT(odd.toStdString()));
     EXPECT_FALSE(ui::POWERPNT("no existe.doc"));
     qunsetenv("VDR_OPENER");
-    for (int i = 0; i < 100 && !QFile::exists(log); ++i) QTest::qWait(50);
+    // The opener runs on its own: wait for its whole line.
+    for (int i = 0; i < 200 && !(QFile::exists(log) && QFileInfo(log).size() > 0); ++i)
+        QTest::qWait(50);
+    QTest::qWait(100);
     QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QStringList args =
@@ -225,6 +238,20 @@ TEST_F(MessagesTest, BannerStartsOnceAndEachFlashLeavesBlanks) {
     EXPECT_TRUE(ui::bannerRunning());
     ui::stopBanner();
     EXPECT_FALSE(ui::bannerRunning());
+    // One flash over the main window's client area: shown, then blanked.
+    QMainWindow main;
+    main.setCentralWidget(new QWidget);
+    main.show();
+    QString seen;
+    QTimer::singleShot(0, [&] {
+        if (auto* l = main.centralWidget()->findChild<QLabel*>(QStringLiteral("banner")))
+            seen = l->text();
+    });
+    ui::MSGSUBLIM2("Compre productos Valdrosa");
+    auto* label = main.centralWidget()->findChild<QLabel*>(QStringLiteral("banner"));
+    ASSERT_TRUE(label);
+    EXPECT_EQ(seen, QStringLiteral("Compre productos Valdrosa"));
+    EXPECT_EQ(label->text(), QString(70, QLatin1Char(' ')));
 }
 
 }  // namespace
