@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QTableView>
 #include <filesystem>
