@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QTableView>
 #include <filesystem>
@@ -155,7 +156,7 @@ void fill() {
         if (!a) a = ws.area(open(d.tableVar));
         fs::remove(company + d.bag);
         for (const data::TagDef& t : d.tags)
-            dbf::orders(*a).createTag(company + d.bag, t.name, t.key, "", t.unique);
+            dbf::orders(*a).createTag(company + d.bag, t.name, t.key, "!Deleted()", t.unique);
     }
     ws.closeAll();
     g_middle = withRows / 2;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <memory>
 
 #include "data/helpers.h"
@@ -103,10 +104,20 @@ void moveFocus(tk::Form& f, int id) {
     if (QWidget* w = f.find(id)) w->setFocus();
 }
 
+// A lookup left through the picker's "&Salir": the field shows again what
+// it held and keeps the focus. The field is let go first so that it shows
+// the value put back instead of what was typed, then the focus returns.
+void refuse(tk::Form& f, int id) {
+    QWidget* w = f.find(id);
+    if (!w) return;
+    QTimer::singleShot(0, w, [w] { w->setFocus(Qt::OtherFocusReason); });
+}
+
 // Product code lookup of the product dialog: four values remembered, and
 // the field refused only when the picker it opened was left with "&Salir".
 struct ProductDialog {
     ProductRow row;
+    std::string shownCode;  // the code as last accepted
     PickerMemory memory;
 };
 
@@ -132,6 +143,7 @@ void productDialog(int n, const std::string& mode, QWidget* page, CardValues& v)
         std::string name;
         if (lookupCode("Producto", d.row.code, "NOMBRE", name)) d.row.name = name;
     }
+    d.shownCode = d.row.code;
     tk::Dialog dlg(QStringLiteral("Dlg_Prd_Of"), page);
     dlg.setWindowTitle(n == 1 ? QStringLiteral("Producto Ofertado")
                               : QStringLiteral("Producto Vendido"));
@@ -160,10 +172,14 @@ void productDialog(int n, const std::string& mode, QWidget* page, CardValues& v)
     };
     tk::EntryBinding code = textBinding(r.code, "@!");
     code.valid = [&] {
-        const ProductRow kept = r;
+        // The field's binding already holds what was typed: the code to
+        // put back is the one the row had before.
+        ProductRow kept = r;
+        kept.code = d.shownCode;
         std::string name;
         if (lookupCode("Producto", r.code, "NOMBRE", name)) {
             takeProduct();
+            d.shownCode = r.code;
             f.refresh();
             return true;
         }
@@ -294,8 +310,9 @@ bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
         c.codRes = S(resp, "CODIGO");
     };
     tk::EntryBinding res = textBinding(c.resultado, "@!S120");
+    std::string shownText = c.resultado;
     res.valid = [&] {
-        const std::string keptText = c.resultado, keptCode = c.codRes;
+        const std::string keptText = shownText, keptCode = c.codRes;
         dbf::Orders& o = dbf::orders(resp);
         o.setOrder(2);
         const std::string typed = trimmed(c.resultado);
@@ -316,6 +333,7 @@ bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
             }
         }
         o.setOrder(1);
+        shownText = c.resultado;
         f.refresh();
         return true;
     };
@@ -340,6 +358,7 @@ bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
                              c.resultado = keptText;
                              c.codRes = keptCode;
                          }
+                         shownText = c.resultado;
                          f.refresh();
                      }
                      moveFocus(f, 103);
@@ -376,6 +395,9 @@ class Card {
           rows2_(areaOf("Buffer2")),
           rows3_(areaOf("Buffer3")) {
         lastCode_ = v_.p.codprosp;
+        shownVend_ = v_.p.codvend;
+        shownPlanOf_ = v_.planOf;
+        shownPlanVt_ = v_.planVt;
         dlg_.setWindowTitle(mode == "M" ? q("Ficha Prospecto : " + trimmed(v_.p.nombre))
                                         : QStringLiteral("Ficha Prospecto "));
         dlg_.setBrush(tk::kDialogBrush);
@@ -445,7 +467,7 @@ class Card {
         grid1_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(114), &rows1_, productColumns(1));
         listLook(*grid1_);
         tk::EntryBinding plan = textBinding(v_.planOf, "@!S120");
-        plan.valid = [this] { return planCheck(v_.planOf, v_.planOfDet, p1_, 401); };
+        plan.valid = [this] { return planCheck(v_.planOf, v_.planOfDet, p1_, 401, 115); };
         plan.when = [] { return bufferRows(1) > 0; };
         f.bindEntry(115, plan);
         f.setColors(401, kDarkBlue);
@@ -531,10 +553,10 @@ class Card {
     }
 
     bool vendorCheck() {
-        const std::string keptCode = v_.p.codvend, keptName = v_.vendName;
+        const std::string keptCode = shownVend_, keptName = v_.vendName;
         std::string name;
         if (lookupCode("Vendedor", v_.p.codvend, "NOMBRE", name)) {
-            v_.p.codvend = S(areaOf("Vendedor"), "CODIGO");
+            v_.p.codvend = shownVend_ = S(areaOf("Vendedor"), "CODIGO");
             v_.vendName = name;
             p1_.setText(400, q(trimmed(name)));
             return true;
@@ -548,10 +570,12 @@ class Card {
         } else {
             v_.p.codvend = keptCode;
             v_.vendName = keptName;
+            refuse(p1_, 101);
         }
+        shownVend_ = v_.p.codvend;
         p1_.setText(400, q(trimmed(v_.vendName)));
         p1_.refresh();
-        return picked;
+        return true;
     }
 
     void vendorButton() {
@@ -564,6 +588,7 @@ class Card {
                 v_.p.codvend = keptCode;
                 v_.vendName = keptName;
             }
+            shownVend_ = v_.p.codvend;
             p1_.setText(400, q(trimmed(v_.vendName)));
             p1_.refresh();
         }
@@ -574,6 +599,9 @@ class Card {
     bool VALIDAPROSP() {
         const bool changed = v_.p.codprosp != lastCode_;
         lastCode_ = v_.p.codprosp;
+        shownVend_ = v_.p.codvend;
+        shownPlanOf_ = v_.planOf;
+        shownPlanVt_ = v_.planVt;
         const bool found = lookupClient(v_.p.codprosp, v_, changed);
         p1_.refresh();
         if (found) {
@@ -596,8 +624,9 @@ class Card {
         moveFocus(p1_, 102);
     }
 
-    bool planCheck(std::string& code, std::string& det, tk::Form& f, int detId) {
-        const std::string keptCode = code, keptDet = det;
+    bool planCheck(std::string& code, std::string& det, tk::Form& f, int detId, int fieldId) {
+        std::string& shown = fieldId == 115 && &f == &p1_ ? shownPlanOf_ : shownPlanVt_;
+        const std::string keptCode = shown, keptDet = det;
         std::string d;
         if (lookupCode("Plan", code, "DETALLE", d)) {
             code = S(areaOf("Plan"), "CODIGO");
@@ -612,11 +641,10 @@ class Card {
             } else {
                 code = keptCode;
                 det = keptDet;
-                f.setText(detId, q(trimmed(det)));
-                f.refresh();
-                return false;
+                refuse(f, fieldId);
             }
         }
+        shown = code;
         f.setText(detId, q(trimmed(det)));
         f.refresh();
         return true;
@@ -629,6 +657,7 @@ class Card {
             code = S(areaOf("Plan"), "CODIGO");
             det = S(areaOf("Plan"), "DETALLE");
         }
+        (fieldId == 115 && &f == &p1_ ? shownPlanOf_ : shownPlanVt_) = code;
         f.setText(detId, q(trimmed(det)));
         f.refresh();
         moveFocus(f, fieldId);
@@ -715,7 +744,7 @@ class Card {
         }
         if (n == 1) {
             if (bufferRows(1) == 0) {
-                v_.planOf = pad("", 8);
+                v_.planOf = shownPlanOf_ = pad("", 8);
                 v_.planOfDet.clear();
                 p1_.setText(401, QString());
                 v_.totalOf = 0;
@@ -834,7 +863,7 @@ class Card {
         f.setColors(101, Qt::black, kGreyBg);
         f.bindEntry(102, textBinding(v_.docum, "@!"));
         tk::EntryBinding plan = textBinding(v_.planVt, "@!");
-        plan.valid = [this] { return planCheck(v_.planVt, v_.planVtDet, p3_, 401); };
+        plan.valid = [this] { return planCheck(v_.planVt, v_.planVtDet, p3_, 401, 103); };
         f.bindEntry(103, plan);
         f.setColors(401, kDarkBlue);
         f.control(401)->setFont(QFont(QStringLiteral("Arial"), 9));
@@ -865,7 +894,7 @@ class Card {
     void enterPage3() {
         if (blank(v_.planVt)) {
             v_.fecVtaCopy = v_.p.fecVta;
-            v_.planVt = v_.planOf;
+            v_.planVt = shownPlanVt_ = v_.planOf;
             v_.planVtDet = v_.planOfDet;
             p3_.setText(401, q(trimmed(v_.planVtDet)));
             p3_.refresh();
@@ -903,6 +932,9 @@ class Card {
     std::unique_ptr<tk::Browse> grid1_, grid2_, grid3_;
     PickerMemory vendorMemory_;
     std::string lastCode_;
+    // What the lookup fields held when last accepted: the binding already
+    // holds the typed text when the check runs.
+    std::string shownVend_, shownPlanOf_, shownPlanVt_;
     bool saved_ = false;
 };
 

@@ -261,7 +261,8 @@ void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int&
         wa.unlock(r);
         step(SaveStep::OldRowDeleted, ++counter);
     }
-    wa.commit();
+    // Flushed, not synced: until the journal goes, settling can redo them.
+    wa.flush();
     wa.goTop();
 }
 
@@ -454,7 +455,8 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
             }
             src.goTo(at);
             dst.unlock(0);
-            dst.commit();
+            // On disk before the commit mark says they are all there.
+            if (src.recCount() > 0) dst.commit();
         }
         jf.commit();
         step(SaveStep::Committed);

@@ -1,0 +1,152 @@
+// The prospect browser over the search kit, and the card's pickers: order
+// list, salesperson filter, deletion and where the cursor lands, an empty
+// grid; an unknown code left through the picker's "&Salir".
+#include <QTableView>
+
+#include "prospect_fixture.h"
+#include "prospects/fichprosp.h"
+#include "toolkit/dialog.h"
+#include "toolkit/testdriver.h"
+
+using namespace prospects;
+using tk::test::Handle;
+
+namespace {
+
+std::string currentCode() {
+    return trimmed(S(pt::area("Prospecto"), "CODPROSP"));
+}
+
+int gridRows(Handle& h, int id) {
+    auto* v = qobject_cast<QTableView*>(h.control(id));
+    return v ? v->model()->rowCount() : -1;
+}
+
+}  // namespace
+
+TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
+    pt::addVendor("V1", "ANA PEREZ");
+    pt::addVendor("V2", "LUIS GOMEZ");
+    const char* rows[][3] = {
+        {"C004", "V2", "005"}, {"C001", "V1", "003"}, {"C003", "V1", "001"}, {"C002", "V2", "001"}};
+    int n = 0;
+    for (auto& r : rows) {
+        ProspectFields f = pt::prospect(r[0], r[1], "2026031410101" + std::to_string(n++), r[0]);
+        f.cat = r[2];
+        pt::addProspect(f);
+    }
+    dbf::workspace().closeAll();
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    int all = 0, filtered = 0, order = 0, afterTodos = 0;
+    std::string lastBefore, firstByPriority, caption, afterLastDeleted, afterDeclined;
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
+        all = gridRows(h, 101);
+        h.choose(102, QStringLiteral("Prioridad"));
+        order = dbf::orders(pt::area("Prospecto")).orderNumber();
+        pt::area("Prospecto").goTop();
+        firstByPriority = currentCode();
+        h.press(208);  // salesperson filter: V1 picked
+        filtered = gridRows(h, 101);
+        caption = h.text(104).toStdString();
+        h.press(206);
+        afterTodos = gridRows(h, 101);
+        h.key(101, Qt::Key_End, Qt::ControlModifier);
+        lastBefore = currentCode();
+        interaction.answer(1);
+        h.press(203);  // the last row goes: the cursor on the new last row
+        afterLastDeleted = currentCode();
+        h.key(101, Qt::Key_Home, Qt::ControlModifier);
+        interaction.answer(2);
+        h.press(203);  // declined: the cursor stays
+        afterDeclined = currentCode();
+        h.press(205);
+    });
+    driver.whenOpen(QStringLiteral("BROWFILTRVND"),
+                    [&](Handle& h) { h.pressCaption(QStringLiteral("&Aceptar")); });
+    BROWINPROSP();
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(all, 4);
+    EXPECT_EQ(order, 8);
+    EXPECT_EQ(firstByPriority, "C002");  // CAT 001, then by code
+    EXPECT_EQ(filtered, 2);
+    EXPECT_EQ(caption, "VENDEDOR:");
+    EXPECT_EQ(afterTodos, 4);
+    EXPECT_EQ(lastBefore, "C004");
+    EXPECT_EQ(afterLastDeleted, "C003");
+    EXPECT_EQ(afterDeclined, "C001");
+    EXPECT_FALSE(dbf::workspace().used("Prospecto"));  // leaving closes every table
+}
+
+TEST_F(ProspectFixture, EmptyBrowserDoesNothingOnModifyOrDelete) {
+    dbf::workspace().closeAll();
+    tk::test::Driver driver;
+    driver.watchdog(30000);
+    int rowsShown = -1;
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
+        rowsShown = gridRows(h, 101);
+        h.press(203);
+        h.press(202);
+        h.key(101, Qt::Key_Return);
+        h.press(205);
+    });
+    BROWINPROSP();
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(rowsShown, 0);
+    EXPECT_TRUE(interaction.shown().empty());  // no question, no card
+}
+
+TEST_F(ProspectFixture, PickersLeftWithSalirPutBackWhatTheCardHad) {
+    pt::addVendor("V1", "ANA PEREZ");
+    pt::addVendor("V2", "LUIS GOMEZ");
+    pt::addProduct("P1", "PLAN BASICO", 1500);
+    pt::addPlan("PL1", "PLAN DE VERANO");
+    pt::addPlan("PL2", "PLAN DE INVIERNO");
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    QString afterSalir, vendName, planAfterPick, planAfterSalir, detail;
+    int focusAfterSalir = 0;
+    bool planOffBefore = false, planOnAfter = false;
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1);
+        h.type(101, "VX");  // unknown: the picker opens and is left with "&Salir"
+        afterSalir = h.text(101).trimmed();
+        QApplication::setActiveWindow(h.window());  // back from the picker
+        QApplication::processEvents();
+        focusAfterSalir = h.focusedId();
+        h.type(101, "V2");
+        vendName = h.text(400);
+        planOffBefore = !h.control(115)->isEnabled();
+        h.press(501);
+        planOnAfter = h.control(115)->isEnabled();
+        h.type(115, "ZZ");  // unknown plan: picked from the list (PL2)
+        planAfterPick = h.text(115).trimmed();
+        h.press(504);  // plan picker left with "&Salir": the plan stays
+        planAfterSalir = h.text(115).trimmed();
+        detail = h.text(401);
+        h.press(201);
+    });
+    driver.whenOpen(QStringLiteral("BrowBusca"), [&](Handle& h) { h.press(202); });
+    driver.whenOpen(QStringLiteral("Dlg_Prd_Of"), [&](Handle& h) {
+        h.type(101, "P1");
+        h.press(201);
+    });
+    driver.whenOpen(QStringLiteral("BrowBusca"), [&](Handle& h) {
+        h.key(101, Qt::Key_Down);
+        h.press(201);
+    });
+    driver.whenOpen(QStringLiteral("BrowBusca"), [&](Handle& h) {
+        h.key(101, Qt::Key_Up);
+        h.press(202);
+    });
+    FICHPROSP("I");
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(afterSalir, "");
+    EXPECT_EQ(focusAfterSalir, 101);
+    EXPECT_EQ(vendName, "LUIS GOMEZ");
+    EXPECT_TRUE(planOffBefore);
+    EXPECT_TRUE(planOnAfter);
+    EXPECT_EQ(planAfterPick, "PL2");
+    EXPECT_EQ(planAfterSalir, "PL2");
+    EXPECT_EQ(detail, "PLAN DE INVIERNO");
+}
