@@ -5,6 +5,9 @@
 #include "company/selection.h"
 #include "company/upkeep.h"
 #include "reports/reports.h"
+#include "ui/calendar.h"
+#include "ui/grid.h"
+#include "ui/messages.h"
 
 namespace app {
 
@@ -13,6 +16,9 @@ void registerProgramFunctions() {
     registerAppFunctions();
     company::registerCompanyFunctions();
     company::registerUpkeepFunctions();
+    ui::registerMessageFunctions();
+    ui::registerGridFunctions();
+    ui::registerCalendarFunctions();
     registerScriptFunctions();
     reports::registerReportFunctions();
 }
