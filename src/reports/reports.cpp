@@ -10,6 +10,7 @@ void registerReportFunctions() {
     registerStoreFunctions();
     registerPrinterFunctions();
     registerInformFunctions();
+    registerRegisterFunctions();
 }
 
 }  // namespace reports

@@ -6,4 +6,9 @@ namespace reports {
 // The script store (INCLUIR, EXTRAER, VACIAR) and the report functions.
 void registerReportFunctions();
 
+// The additional-report register: choose and run one, maintain the register.
+void EMIINFAD();
+void INCINFAD();
+void registerRegisterFunctions();
+
 }  // namespace reports
