@@ -11,6 +11,7 @@ void registerReportFunctions() {
     registerPrinterFunctions();
     registerInformFunctions();
     registerRegisterFunctions();
+    registerStoreToolFunctions();
 }
 
 }  // namespace reports

@@ -11,4 +11,8 @@ void EMIINFAD();
 void INCINFAD();
 void registerRegisterFunctions();
 
+// The script store tool in its dialog.
+void MAKECGFTE();
+void registerStoreToolFunctions();
+
 }  // namespace reports

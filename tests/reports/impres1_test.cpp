@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -106,6 +107,34 @@ TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
     EXPECT_TRUE(seen().empty());
     EXPECT_TRUE(dbf::workspace().openAreas().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The store tool: include a loose script by name through the dialog, then
+// extract it again; a picture of the dialog is written for the record.
+TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
+    std::ofstream("Prueba/HOLA.RPO") << "1\r\n";
+    scripted.answer(2);  // "Desea continuar ?" -> Si
+    driver->whenOpen(QStringLiteral("Dlg_cgFuente"), [](Handle& h) {
+        h.type(101, QStringLiteral("hola.rpo"));
+        h.check(102, true);  // include
+        if (const char* shots = std::getenv("VDR_SHOTS"))
+            h.window()->grab().save(QString::fromLocal8Bit(shots) +
+                                    QStringLiteral("/cgfuente.png"));
+        h.press(400);
+        EXPECT_FALSE(QFile::exists(QStringLiteral("Prueba/HOLA.RPO")));
+        h.check(103, true);  // extract
+        h.press(400);
+        EXPECT_TRUE(QFile::exists(QStringLiteral("Prueba/HOLA.RPO")));
+        h.press(402);
+    });
+    xb::callFunction("MAKECGFTE");
+    ASSERT_FALSE(scripted.shown().empty());
+    EXPECT_NE(scripted.of(data::ScriptedInteraction::Kind::Alert)[0].message.find("UNICAMENTE"),
+              std::string::npos);
 }
 
 }  // namespace
