@@ -251,13 +251,12 @@ void registerInformFunctions() {
         struct CloseAll {
             ~CloseAll() { dbf::workspace().closeAll(); }
         } closeAll;
+        xb::Value body;
+        xb::getVar("CCUERPO", body);
         if (!gUnattended) {
-            // The parameter dialog is not built yet: print with the defaults
-            // after telling the user so, rather than doing nothing.
-            data::alertDialog(
-                "El cuadro de par\xe1metros del informe a\xfan no est\xe1 disponible; se "
-                "imprime con el primer orden, sin intervalo ni filtro.",
-                "Atenci\xf3n.....", {"&Aceptar"});
+            xb::Value params;
+            if (runImpres1(a, params)) IMPFAC(params, str(body));
+            return xb::Value();
         }
         // The first order offered, as the dialog preselects it.
         xb::Value tags = a[11];
@@ -269,8 +268,6 @@ void registerInformFunctions() {
         xb::Value params =
             ACTLZPARAM(xb::Value::str(""), xb::Value::str(""), "", "=", xb::Value::str(""), "=",
                        xb::Value::str(""), xb::Value::date(0), xb::Value::date(0), 1);
-        xb::Value body;
-        xb::getVar("CCUERPO", body);
         IMPFAC(params, str(body));
         return xb::Value();
     });

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "xbase/runtime.h"
 #include "xbase/value.h"
 
 namespace reports {
@@ -34,6 +35,10 @@ xb::Value ACTLZPARAM(const xb::Value& from, const xb::Value& to, const std::stri
 // Applies range and filter to the current table and runs the body script.
 // False when no record passed the field filter (the user was told).
 bool IMPFAC(const xb::Value& params, const std::string& body);
+
+// The dialog "Impres1" of PANTAINF1 with PANTAINF1's arguments; true when
+// the user chose "&Imprimir", with the parameter vector in `params`.
+bool runImpres1(xb::Args& args, xb::Value& params);
 
 void registerInformFunctions();
 

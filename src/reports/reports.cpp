@@ -10,6 +10,8 @@ void registerReportFunctions() {
     registerStoreFunctions();
     registerPrinterFunctions();
     registerInformFunctions();
+    registerRegisterFunctions();
+    registerStoreToolFunctions();
 }
 
 }  // namespace reports

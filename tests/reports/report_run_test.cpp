@@ -8,8 +8,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QLocale>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>

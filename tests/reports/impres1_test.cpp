@@ -1,0 +1,140 @@
+// The parameter dialog "Impres1" driven as a user would: the filter
+// operator "$" with a typed value, the destination, "&Imprimir" running the
+// body over the chosen records; "&Cancelar" running nothing. A picture of the
+// dialog is written for the record (VDR_SHOTS=DIR).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <fstream>
+
+#include "app/functions.h"
+#include "data/interaction.h"
+#include "data/session.h"
+#include "dbf/table.h"
+#include "dbf/workspace.h"
+#include "toolkit/resources.h"
+#include "toolkit/testdriver.h"
+#include "xbase/compiler.h"
+#include "xbase/runtime.h"
+
+namespace {
+
+using Handle = tk::test::Handle;
+
+class Impres1Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char arg0[] = "test_reports";
+        static char* argv[] = {arg0, nullptr};
+        if (!QApplication::instance()) new QApplication(argc, argv);
+        if (!tk::ResourceLibrary::isLoaded())
+            tk::ResourceLibrary::load(QStringLiteral(VDR_BINARY_DIR "/resources/ZariReva.rcc"));
+        ASSERT_TRUE(tmp.isValid());
+        previous = QDir::currentPath();
+        QDir::setCurrent(tmp.path());
+        xb::resetRuntime();
+        data::setInteraction(&scripted);
+        ASSERT_TRUE(data::startSession("PRUEBA"));
+        app::registerProgramFunctions();
+        data::HACEPRUEBA();
+        dbf::Table::create("P.DBF", {{"NOMBRE", 'C', 30, 0}, {"N", 'N', 5, 0}});
+        {
+            auto t = dbf::Table::open("P.DBF", {false, false});
+            const char* names[] = {"GARCIA", "LOPEZ", "MARTIN", "PEREZ", "RUIZ", "GARZON"};
+            for (int i = 0; i < 6; ++i) {
+                t->appendBlank();
+                t->putString(0, names[i]);
+                t->putNumber(1, i + 1);
+            }
+            t->commit();
+        }
+        std::ofstream("Prueba/INFPRU.RPO")
+            << "DBUSEAREA(.T., , \"P.DBF\", \"P\", .F.)\r\n"
+               "ORDCREATE(\"P.CDX\", \"NOMBRE\", \"NOMBRE\")\r\n"
+               "PANTAINF1({\"Por nombre\"}, {\"NOMBRE\"}, {\"Nombre\"}, \"Prueba\", {\"NOMBRE\", "
+               "\"N\"}, .T., .F., .T., 1, .T., .T., {1}, .F., 1, \"P\")\r\n";
+        std::ofstream("Prueba/INFPRUc.rpo") << "{|| AADD(VISTOS, TRIM(P->NOMBRE))}\r\n";
+        xb::createPublic("VISTOS", xb::Value::newArray());
+        driver = std::make_unique<tk::test::Driver>();
+        driver->watchdog(20000);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(driver->failures().isEmpty())
+            << driver->failures().join(QStringLiteral("; ")).toStdString();
+        driver.reset();
+        dbf::workspace().closeAll();
+        data::setInteraction(nullptr);
+        QDir::setCurrent(previous);
+    }
+    std::vector<std::string> seen() {
+        std::vector<std::string> out;
+        for (const auto& v : xb::getVar("VISTOS").arrayPtr()->items) out.push_back(v.asString());
+        return out;
+    }
+    QTemporaryDir tmp;
+    QString previous;
+    data::ScriptedInteraction scripted;
+    std::unique_ptr<tk::test::Driver> driver;
+};
+
+TEST_F(Impres1Test, ContainsFilterTypedInTheDialogPrintsTheMatchingRecords) {
+    driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) {
+        EXPECT_TRUE(h.window()->windowTitle().endsWith(QStringLiteral(":  Prueba")));
+        EXPECT_FALSE(h.control(106)->isEnabled());
+        EXPECT_FALSE(h.control(111)->isEnabled());
+        h.choose(112, QStringLiteral("$"));
+        h.type(105, QStringLiteral("ar"));
+        h.check(110, true);  // printer: MPREVW false
+        if (const char* shots = std::getenv("VDR_SHOTS"))
+            h.window()->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/impres1.png"));
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"GARCIA", "GARZON", "MARTIN"}));
+    EXPECT_FALSE(xb::getVar("MPREVW").asLogical());
+    EXPECT_EQ(xb::getVar("CCAMPFILT").asString(), "NOMBRE");
+    EXPECT_TRUE(dbf::workspace().openAreas().empty());  // every table closed
+}
+
+TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {
+    driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) { h.press(401); });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_TRUE(seen().empty());
+    EXPECT_TRUE(dbf::workspace().openAreas().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The store tool: include a loose script by name through the dialog, then
+// extract it again; a picture of the dialog is written for the record.
+TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
+    std::ofstream("Prueba/HOLA.RPO") << "1\r\n";
+    scripted.answer(2);  // "Desea continuar ?" -> Si
+    driver->whenOpen(QStringLiteral("Dlg_cgFuente"), [](Handle& h) {
+        h.type(101, QStringLiteral("hola.rpo"));
+        h.check(102, true);  // include
+        if (const char* shots = std::getenv("VDR_SHOTS"))
+            h.window()->grab().save(QString::fromLocal8Bit(shots) +
+                                    QStringLiteral("/cgfuente.png"));
+        h.press(400);
+        EXPECT_FALSE(QFile::exists(QStringLiteral("Prueba/HOLA.RPO")));
+        h.check(103, true);  // extract
+        h.press(400);
+        EXPECT_TRUE(QFile::exists(QStringLiteral("Prueba/HOLA.RPO")));
+        h.press(402);
+    });
+    xb::callFunction("MAKECGFTE");
+    ASSERT_FALSE(scripted.shown().empty());
+    EXPECT_NE(scripted.of(data::ScriptedInteraction::Kind::Alert)[0].message.find("UNICAMENTE"),
+              std::string::npos);
+}
+
+}  // namespace
