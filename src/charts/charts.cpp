@@ -8,6 +8,7 @@
 #include <QMdiSubWindow>
 #include <QVBoxLayout>
 
+#include "charts/excel.h"
 #include "data/interaction.h"
 #include "toolkit/text.h"
 #include "xbase/compiler.h"
@@ -223,6 +224,7 @@ xb::Value chartFunction(ChartKind kind, xb::Args& a) {
 }
 
 void registerChartFunctions() {
+    registerExcelFunctions();
     xb::registerClass("TGRAPH");
     auto reg = [](const char* name, ChartKind kind) {
         xb::registerFunction(name, [kind](xb::Args& a) { return chartFunction(kind, a); });
