@@ -24,6 +24,7 @@
 #include "data/structures.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
+#include "tool_session.h"
 #include "xbase/codepage.h"
 #include "xbase/date.h"
 #include "xbase/runtime.h"
@@ -174,6 +175,12 @@ int runInstall(const vdrtool::Args& args) {
     if (missingBag) data::INDEXBASES(meter);
     data::HACEPRUEBA();
     dbf::workspace().closeAll();
+    // The default report scripts go into a new installation's script store.
+    if (vdrtool::scriptInstaller && !data::fileExists("cgFuente.dbf") &&
+        fs::is_directory(sources + "/scripts")) {
+        vdrtool::scriptInstaller(sources);
+        say("  creado el almacén de guiones cgFuente con los informes");
+    }
     say("Instalación lista.");
     return 0;
 }

@@ -1,0 +1,192 @@
+// Print documents: what every printed page of the program is drawn on.
+//
+// A Document records its pages as a list of drawing operations in device
+// pixels of a fixed logical resolution (kDpi dots per inch), so that one
+// document can be shown in the preview, sent to a printer and saved as PDF,
+// each from the same recording. Nothing reaches a device before finish().
+//
+// Outputs:
+//   Preview - finish() shows the preview window (print, save as PDF, close),
+//             modal, and returns when the user closes it;
+//   Printer - finish() prints on the named system printer (CUPS), or on the
+//             default one when no name is given, without any dialog;
+//   Pdf     - finish() writes the PDF file given at creation, no dialog.
+// For unattended runs (tests, scheduled reports) setUnattendedPdf() turns
+// every Preview and Printer document into a PDF file, without any window.
+//
+// Coordinates: (row, column) = (y, x) from the top-left corner of the
+// printable area, in device pixels, as the scripts' printer object speaks.
+// Centimetres convert to pixels with cmToRow()/cmToCol(): cm x 10 x pixels
+// per millimetre - the printing offset, never below 0.
+//
+// Fonts and pens are created on the document and referred to by handle, the
+// way the scripts' fonts and pens are bound to their device. Handle 0 is the
+// document's default font (Arial 10) and default pen (solid, 1 pixel, black).
+//
+// Texts are Unicode (QString): callers convert from the tables' code page at
+// their edge (xb::cp1252ToUtf8).
+//
+// Typical use:
+//   auto doc = print::Document::create({.name = "Informe", .output = Output::Pdf,
+//                                       .pdfPath = "/tmp/x.pdf"});
+//   int bold = doc->addFont("Arial", 0, 10, true);
+//   doc->startPage();
+//   doc->say(doc->cmToRow(2), doc->cmToCol(2), "Título", bold);
+//   doc->box(100, 100, 400, 900);
+//   doc->endPage();
+//   doc->finish();
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPen>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <variant>
+#include <vector>
+
+class QPainter;
+class QPrinter;
+class QWidget;
+
+namespace print {
+
+enum class Output { Preview, Printer, Pdf };
+enum class Orientation { Portrait, Landscape };
+enum class Align { Left, Right, Center };
+
+struct Options {
+    QString name = QStringLiteral("Documento");  // job name and preview caption
+    Output output = Output::Preview;
+    Orientation orientation = Orientation::Portrait;
+    QString pdfPath;      // Output::Pdf
+    QString printerName;  // Output::Printer; empty = the system's default
+    QWidget* owner = nullptr;
+};
+
+// Every Preview/Printer document goes to a PDF file instead (no window):
+// `path` is a file name, or a directory where each document becomes
+// "<n>-<name>.pdf". Empty restores normal output. The environment variable
+// VDR_PRINT_PDF sets it at start-up (see initFromEnvironment()).
+void setUnattendedPdf(const QString& path);
+QString unattendedPdf();
+void initFromEnvironment();
+// PDF files written by finish() in this process, in order (tests and logs).
+QStringList writtenPdfs();
+// Whether a system printer exists (the "printing device" of the reports).
+bool printerAvailable();
+
+class Document {
+  public:
+    static constexpr int kDpi = 300;
+
+    // Returns nullptr when the output device cannot be had: Printer output
+    // with no printer installed (and no unattended PDF set).
+    static std::unique_ptr<Document> create(const Options& options);
+    // The same for the usual cases: a name, an output and, for Output::Pdf,
+    // the file.
+    static std::unique_ptr<Document> create(const QString& name, Output output,
+                                            const QString& pdfPath = QString(),
+                                            Orientation orientation = Orientation::Portrait);
+    ~Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    const Options& options() const { return opt_; }
+
+    // ------------------------------------------------------------ device
+    // Logical resolution (pixels per inch), the paper's printable size in
+    // millimetres and pixels, and the printing offsets in pixels.
+    int resolutionX() const { return kDpi; }
+    int resolutionY() const { return kDpi; }
+    double sizeMmX() const;
+    double sizeMmY() const;
+    int pageWidth() const;   // printable width in pixels
+    int pageHeight() const;  // printable height in pixels
+    int offsetX() const { return offX_; }
+    int offsetY() const { return offY_; }
+    int cmToRow(double cm) const;
+    int cmToCol(double cm) const;
+
+    // ------------------------------------------------------- fonts, pens
+    // `height` is the font's character height in points (a negative height
+    // means the same: the sign is the caller's convention); `width` 0 is the
+    // face's natural width, otherwise the average character width in points.
+    int addFont(const QString& face, int width, int height, bool bold = false, bool italic = false,
+                bool underline = false);
+    // `style`: 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot, 5 none.
+    int addPen(int width = 1, int style = 0, const QColor& colour = Qt::black);
+    QFont font(int handle) const;
+    // Metrics of a font in pixels: text width, line height and ascent.
+    int textWidth(const QString& text, int font = 0) const;
+    int lineHeight(int font = 0) const;
+    int ascent(int font = 0) const;
+
+    // ------------------------------------------------------------- pages
+    // startPage() opens a page (ending an open one); the drawing calls open
+    // one themselves when none is open.
+    void startPage();
+    void endPage();
+    int pageCount() const { return static_cast<int>(pages_.size()); }
+    int currentPage() const { return pageCount(); }  // 1-based; 0 before the first
+
+    // Text with its top-left corner at (row, col); Right alignment puts its
+    // right edge at col, Center its middle. Returns the text's width.
+    int say(int row, int col, const QString& text, int font = 0, Align align = Align::Left,
+            const QColor& colour = Qt::black);
+    // Text in centimetres.
+    int sayCm(double row, double col, const QString& text, int font = 0, Align align = Align::Left);
+    void box(int top, int left, int bottom, int right, int pen = 0);
+    void line(int top, int left, int bottom, int right, int pen = 0);
+    void fill(int top, int left, int bottom, int right, const QColor& colour);
+
+    // ------------------------------------------------------------ output
+    // Ends the open page and sends the document to its output. Returns false
+    // when the output failed (PDF not writable, printer refused); the reason
+    // is in error(). Preview returns when the preview window closes.
+    bool finish();
+    const QString& error() const { return error_; }
+    // The PDF file written by finish(), when the output was a PDF.
+    const QString& pdfWritten() const { return pdfWritten_; }
+
+    // Draws the recorded pages on any printer (preview, PDF, CUPS); false
+    // when the device could not be opened.
+    bool render(QPrinter& printer) const;
+    // Writes the recorded pages as a PDF file.
+    bool writePdf(const QString& path) const;
+
+  private:
+    explicit Document(const Options& o);
+    struct Text {
+        int row, col;
+        QString text;
+        int font;
+        QColor colour;
+    };
+    struct Shape {
+        enum Kind { Box, Line, Fill } kind;
+        int top, left, bottom, right;
+        int pen;
+        QColor colour;
+    };
+    using Op = std::variant<Text, Shape>;
+    void ensurePage();
+    void setupPrinter(QPrinter& p) const;
+
+    Options opt_;
+    std::vector<QFont> fonts_;
+    std::vector<QPen> pens_;
+    std::vector<std::vector<Op>> pages_;
+    bool pageOpen_ = false;
+    int offX_ = 0, offY_ = 0;
+    QString error_, pdfWritten_;
+};
+
+// Observes every preview window as it opens (tests take a picture of it or
+// press its buttons); the window closes when the observer returns true.
+using PreviewObserver = std::function<bool(QWidget* preview, Document& doc)>;
+void setPreviewObserver(PreviewObserver observer);
+
+}  // namespace print

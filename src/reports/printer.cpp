@@ -1,0 +1,239 @@
+#include "reports/printer.h"
+
+#include <QColor>
+#include <cmath>
+
+#include "xbase/codepage.h"
+#include "xbase/error.h"
+#include "xbase/runtime.h"
+
+namespace reports {
+
+namespace {
+
+// A font or a pen bound to one document, by the document's handle.
+class DeviceTool : public xb::Object {
+  public:
+    DeviceTool(std::string cls, const print::Document* doc, int handle, int a, int b)
+        : cls_(std::move(cls)), doc_(doc), handle_(handle), a_(a), b_(b) {}
+    std::string className() const override { return cls_; }
+    bool send(std::string_view m, xb::Args&, xb::Value& r) override {
+        if (m == "END" || m == "RELEASE") return r = xb::Value(), true;
+        if (m == "HANDLE" || m == "HFONT" || m == "HPEN")
+            return r = xb::Value::integer(handle_), true;
+        if (m == "NWIDTH") return r = xb::Value::integer(a_), true;
+        if (m == "NHEIGHT" || m == "NSTYLE") return r = xb::Value::integer(b_), true;
+        return false;
+    }
+    bool assign(std::string_view, const xb::Value&) override { return false; }
+    // The handle when the tool belongs to `doc`, else the default (0).
+    int handleFor(const print::Document* doc) const { return doc == doc_ ? handle_ : 0; }
+
+  private:
+    std::string cls_;
+    const print::Document* doc_;
+    int handle_, a_, b_;
+};
+
+int toolHandle(const xb::Value& v, const print::Document* doc) {
+    if (auto* t = dynamic_cast<DeviceTool*>(v.objectPtr())) return t->handleFor(doc);
+    return 0;
+}
+
+int num(const xb::Value& v, int dflt = 0) {
+    return v.isNum() ? static_cast<int>(std::lround(v.asNumber())) : dflt;
+}
+
+QString text(const xb::Value& v) {
+    return QString::fromStdString(xb::cp1252ToUtf8(v.isString() ? v.asString() : v.toText()));
+}
+
+// Colours of the scripts are RGB numbers as the Windows API packs them.
+QColor colour(const xb::Value& v) {
+    if (!v.isNum()) return Qt::black;
+    unsigned c = static_cast<unsigned>(v.asNumber());
+    return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff);
+}
+
+print::Align pad(const xb::Value& v) {
+    int p = num(v);
+    return p == 1 ? print::Align::Right : p == 2 ? print::Align::Center : print::Align::Left;
+}
+
+[[noreturn]] void noDevice(std::string_view what) {
+    xb::raiseBreak(xb::makeError(xb::gen::Arg, 2001, "No hay documento de impresi\xf3n abierto",
+                                 std::string(what)));
+}
+
+print::Document* deviceArg(const xb::Value& v, std::string_view fn) {
+    print::Document* d = documentOf(v);
+    if (!d) noDevice(fn);
+    return d;
+}
+
+}  // namespace
+
+print::Document& PrinterObject::doc(std::string_view message) {
+    if (!doc_) noDevice(message);
+    return *doc_;
+}
+
+bool PrinterObject::send(std::string_view m, xb::Args& a, xb::Value& r) {
+    r = xb::Value();
+    if (m == "STARTPAGE") {
+        doc(m).startPage();
+    } else if (m == "ENDPAGE") {
+        doc(m).endPage();
+    } else if (m == "SAY" || m == "CMSAY") {
+        print::Document& d = doc(m);
+        int font = toolHandle(a[3], &d);
+        int row = m == "SAY" ? num(a[0]) : d.cmToRow(a[0].asNumber());
+        int col = m == "SAY" ? num(a[1]) : d.cmToCol(a[1].asNumber());
+        r = xb::Value::integer(d.say(row, col, text(a[2]), font, pad(a[7]), colour(a[5])));
+    } else if (m == "BOX" || m == "LINE") {
+        print::Document& d = doc(m);
+        int pen = toolHandle(a[4], &d);
+        if (m == "BOX")
+            d.box(num(a[0]), num(a[1]), num(a[2]), num(a[3]), pen);
+        else
+            d.line(num(a[0]), num(a[1]), num(a[2]), num(a[3]), pen);
+    } else if (m == "END" || m == "PREVIEW") {
+        if (doc_) {
+            bool ok = doc_->finish();
+            QString why = doc_->error();
+            doc_.reset();
+            if (!ok) {
+                xb::Error e = xb::makeError(
+                    xb::gen::Write, 2002,
+                    "No se pudo imprimir el documento: " + xb::utf8ToCp1252(why.toStdString()),
+                    "TPRINTER:END");
+                e.canSubstitute = true;
+                xb::raise(std::move(e));
+            }
+        }
+    } else if (m == "NVERTRES") {
+        r = xb::Value::integer(doc(m).pageHeight());
+    } else if (m == "NHORZRES") {
+        r = xb::Value::integer(doc(m).pageWidth());
+    } else if (m == "NLOGPIXELY") {
+        r = xb::Value::integer(doc(m).resolutionY());
+    } else if (m == "NLOGPIXELX") {
+        r = xb::Value::integer(doc(m).resolutionX());
+    } else if (m == "NVERTSIZE") {
+        r = xb::Value::num(doc(m).sizeMmY(), 10, 2);
+    } else if (m == "NHORZSIZE") {
+        r = xb::Value::num(doc(m).sizeMmX(), 10, 2);
+    } else if (m == "NYOFFSET") {
+        r = xb::Value::integer(doc(m).offsetY());
+    } else if (m == "NXOFFSET") {
+        r = xb::Value::integer(doc(m).offsetX());
+    } else if (m == "GETTEXTWIDTH") {
+        print::Document& d = doc(m);
+        r = xb::Value::integer(d.textWidth(text(a[0]), toolHandle(a[1], &d)));
+    } else if (m == "GETTEXTHEIGHT") {
+        print::Document& d = doc(m);
+        r = xb::Value::integer(d.lineHeight(toolHandle(a[1], &d)));
+    } else if (m == "NPAGE") {
+        r = xb::Value::integer(doc(m).pageCount());
+    } else if (m == "CDOCUMENT") {
+        r = xb::Value::str(xb::utf8ToCp1252(doc(m).options().name.toStdString()));
+    } else if (m == "LPREVIEW") {
+        r = xb::Value::logical(doc(m).options().output == print::Output::Preview);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool PrinterObject::assign(std::string_view, const xb::Value&) {
+    return false;
+}
+
+print::Document* documentOf(const xb::Value& printer) {
+    auto* p = dynamic_cast<PrinterObject*>(printer.objectPtr());
+    return p ? p->document() : nullptr;
+}
+
+xb::Value PRINTBEGIN(const std::string& name, bool preview) {
+    auto doc = print::Document::create(QString::fromStdString(xb::cp1252ToUtf8(name)),
+                                       preview ? print::Output::Preview : print::Output::Printer);
+    if (!doc) {
+        xb::Error e = xb::makeError(xb::gen::Open, 2003,
+                                    "No hay ninguna impresora instalada en este equipo", name);
+        e.canSubstitute = true;
+        return xb::raise(std::move(e)).value;
+    }
+    return xb::Value::object(std::make_shared<PrinterObject>(std::move(doc)));
+}
+
+void registerPrinterFunctions() {
+    xb::registerFunction("PRINTBEGIN", [](xb::Args& a) {
+        bool preview = true;
+        xb::Value p;
+        if (a[2].isLogical())
+            preview = a[2].asLogical();
+        else if (a[1].isLogical() && a.size() == 2)
+            preview = a[1].asLogical();
+        else if (xb::getVar("MPREVW", p) && p.isLogical())
+            preview = p.asLogical();
+        return PRINTBEGIN(a[0].isString() ? a[0].asString() : "Informe", preview);
+    });
+    xb::registerFunction("ACTIVAFONT", [](xb::Args& a) {
+        print::Document* d = deviceArg(a[3], "ACTIVAFONT");
+        int w = num(a[1]), h = num(a[2], 10);
+        int handle =
+            d->addFont(text(a[0]), std::abs(w), std::abs(h), a[4].asLogical(), a[5].asLogical());
+        return xb::Value::object(std::make_shared<DeviceTool>("TFONT", d, handle, w, h));
+    });
+    xb::registerFunction("ACTIVAPEN", [](xb::Args& a) {
+        print::Document* d = deviceArg(a[0], "ACTIVAPEN");
+        int w = num(a[1], 1), style = num(a[2], 0);
+        int handle = d->addPen(w, style);
+        return xb::Value::object(std::make_shared<DeviceTool>("TPEN", d, handle, w, style));
+    });
+    // Mode 1 (the default): centimetres converted corner by corner; mode 2:
+    // device pixels as given; any other mode draws nothing.
+    auto shape = [](bool isBox) {
+        return [isBox](xb::Args& a) {
+            print::Document* d = deviceArg(a[4], isBox ? "CAJARECT" : "LINEA");
+            int mode = num(a[6], 1);
+            int t, l, b, r;
+            if (mode == 1) {
+                t = d->cmToRow(a[0].asNumber());
+                l = d->cmToCol(a[1].asNumber());
+                b = d->cmToRow(a[2].asNumber());
+                r = d->cmToCol(a[3].asNumber());
+            } else if (mode == 2) {
+                t = num(a[0]), l = num(a[1]), b = num(a[2]), r = num(a[3]);
+            } else {
+                return xb::Value();
+            }
+            int pen = toolHandle(a[5], d);
+            if (isBox)
+                d->box(t, l, b, r, pen);
+            else
+                d->line(t, l, b, r, pen);
+            return xb::Value();
+        };
+    };
+    xb::registerFunction("CAJARECT", shape(true));
+    xb::registerFunction("LINEA", shape(false));
+    // A page header shared by several reports: CDIRRPO names its folder. Only
+    // the script folder itself (or nothing) is accepted there, so a header
+    // is a script name like any other.
+    xb::registerFunction("ENCABEZADO", [](xb::Args& a) {
+        std::string name = a[0].isString() ? a[0].asString() : std::string();
+        xb::Value dir;
+        std::string prefix;
+        if (xb::getVar("CDIRRPO", dir) && dir.isString()) prefix = dir.asString();
+        std::string p = xb::upper1252(prefix);
+        while (!p.empty() && p.back() == ' ') p.pop_back();
+        for (const char* folder : {"PRUEBA\\", ".\\PRUEBA\\", "PRUEBA/", "./PRUEBA/"})
+            if (p == folder) p.clear();
+        xb::ArgList args{xb::Value::str(p + name)};
+        xb::callFunction("EJECUTAR", args);
+        return xb::Value();
+    });
+}
+
+}  // namespace reports

@@ -1,0 +1,48 @@
+// The year-at-a-glance calendar: twelve month controls (the template's
+// CALEND2, controls 120 to 131), the year stepped back and forth, back to
+// today, and a click on a day that becomes the selected date. The calendar
+// writes its dates as dd/mm/yyyy itself; the session's date format stays as
+// it was.
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+class QCalendarWidget;
+class QLabel;
+
+namespace ui {
+
+struct CalendarView {
+    std::array<QCalendarWidget*, 12> months{};
+    QLabel* year = nullptr;  // control 106
+};
+
+// Shows the calendar; returns the selected date (a julian day).
+int32_t MICALENDAR();
+// The date selected last (today before the first click), kept between calls.
+int32_t calendarSelected();
+
+void REVISAMES(CalendarView& v);
+void ANOATRAS(CalendarView& v);
+void ANOADELANTE(CalendarView& v);
+void HOYDIA(CalendarView& v);
+void MESATRAS(QLabel* caption, QCalendarWidget* month);
+void MESADELANTE(QLabel* caption, QCalendarWidget* month);
+// Days of the month of `jdn`; 0 for the empty date.
+int NDIASMES(int32_t jdn);
+
+// "Marzo 05 de 2009".
+QString todayCaption(const QDate& d);
+// The calendar's own text of a date: dd/mm/yyyy (dd/mm/yy without century).
+QString calendarDateText(const QDate& d);
+// Tests fix "today" (nullopt = the clock's).
+void setCalendarToday(std::optional<QDate> d);
+QDate calendarToday();
+
+void registerCalendarFunctions();
+
+}  // namespace ui

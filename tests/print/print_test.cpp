@@ -1,0 +1,246 @@
+// The printing layer as its users see it: real PDF files, read back with
+// poppler's pdftotext and pdfinfo, and pages rendered to pictures.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include "print/document.h"
+#include "print/listreport.h"
+
+namespace {
+
+class QtEnv : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_print";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
+};
+const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnv);
+
+QString run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000)) return {};
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The text of a PDF with every run of blanks as one: pdftotext renders the
+// blanks inside one drawn text by their width, not by their count.
+QString squeeze(QString s) {
+    return s.replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
+}
+QString pdfText(const QString& pdf) {
+    return squeeze(
+        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")}));
+}
+
+int pdfPages(const QString& pdf) {
+    const QString info = run(QStringLiteral("pdfinfo"), {pdf});
+    for (const QString& line : info.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("Pages:"))) return line.mid(6).trimmed().toInt();
+    return -1;
+}
+
+// The page rendered at 50 dpi, for looking at where ink fell.
+QImage pdfPage(const QString& pdf, int page, const QString& dir) {
+    const QString base = dir + QStringLiteral("/page");
+    run(QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-f"), QString::number(page),
+         QStringLiteral("-l"), QString::number(page), QStringLiteral("-png"),
+         QStringLiteral("-singlefile"), pdf, base});
+    return QImage(base + QStringLiteral(".png"));
+}
+
+bool darkAt(const QImage& img, int x, int y) {
+    return qGray(img.pixel(x, y)) < 128;
+}
+
+class PrintTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        print::setUnattendedPdf({});
+    }
+    QString file(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QTemporaryDir dir;
+};
+
+TEST_F(PrintTest, ListReportPrintsTitleHeadersCaptionsRowsAndNumberedPages) {
+    const QString pdf = file("list.pdf");
+    auto doc = print::Document::create(QStringLiteral("Listado"), print::Output::Pdf, pdf);
+    ASSERT_TRUE(doc);
+    const int bold = doc->addFont(QStringLiteral("Arial"), 0, 10, true);
+    print::ListReportSpec spec;
+    spec.title = QStringLiteral("Fichero:   CLIENTES");
+    spec.headerLeft = {QStringLiteral("Fecha: 09-12-2026, Hora: 10:11:12"),
+                       QStringLiteral("Compañía Ñandú")};
+    spec.footer = [](int page) {
+        return QStringLiteral("Página: %1").arg(page, 3, 10, QLatin1Char(' '));
+    };
+    spec.headingFont = bold;
+    spec.columns = {{QStringLiteral("NOMBRE"), 20, print::Align::Left},
+                    {QStringLiteral("IMPORTE"), 14, print::Align::Right}};
+    {
+        print::ListReport list(*doc, spec);
+        for (int i = 1; i <= 150; ++i)
+            list.addRow(
+                {QStringLiteral("Cliente %1").arg(i), QStringLiteral("%1.50").arg(i * 1000)});
+        EXPECT_EQ(list.rows(), 150);
+        EXPECT_GT(list.pages(), 1);
+    }
+    ASSERT_TRUE(doc->finish()) << doc->error().toStdString();
+    EXPECT_EQ(doc->pdfWritten(), pdf);
+
+    const int pages = pdfPages(pdf);
+    EXPECT_EQ(pages, doc->pageCount());
+    ASSERT_GT(pages, 1);
+    const QString text = pdfText(pdf);
+    EXPECT_EQ(text.count(QStringLiteral("Fichero: CLIENTES")), pages) << text.toStdString();
+    EXPECT_EQ(text.count(QStringLiteral("Compañía Ñandú")), pages);
+    EXPECT_EQ(text.count(QStringLiteral("NOMBRE")), pages);
+    for (int p = 1; p <= pages; ++p)
+        EXPECT_TRUE(text.contains(QStringLiteral("Página: %1").arg(p))) << p;
+    // Every row once, in order.
+    qsizetype at = 0;
+    for (int i = 1; i <= 150; ++i) {
+        const qsizetype found =
+            text.indexOf(QRegularExpression(QStringLiteral("Cliente %1\\s").arg(i)), at);
+        ASSERT_GE(found, at) << "row " << i;
+        at = found;
+    }
+    EXPECT_TRUE(text.contains(QStringLiteral("150000.50")));
+}
+
+TEST_F(PrintTest, EmptyListStillPrintsItsHeadingsOnOnePage) {
+    const QString pdf = file("empty.pdf");
+    auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
+    print::ListReportSpec spec;
+    spec.title = QStringLiteral("Sin registros");
+    spec.columns = {{QStringLiteral("CAMPO"), 10}};
+    print::ListReport(*doc, spec).close();
+    ASSERT_TRUE(doc->finish());
+    EXPECT_EQ(pdfPages(pdf), 1);
+    EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Sin registros")));
+}
+
+TEST_F(PrintTest, LongCellsAreCutAtTheirColumnAndTextIsBrokenIntoLines) {
+    const QStringList lines = print::breakLines(QStringLiteral("abcdefghij\r\n12345\rxy\n"), 4);
+    EXPECT_EQ(lines, (QStringList{"abcd", "efgh", "ij", "1234", "5", "xy", ""}));
+    EXPECT_EQ(print::breakLines(QString(), 10), QStringList{QString()});
+
+    const QString pdf = file("cut.pdf");
+    auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
+    print::ListReportSpec spec;
+    spec.columns = {{QStringLiteral("A"), 5}, {QStringLiteral("B"), 5}};
+    {
+        print::ListReport list(*doc, spec);
+        list.addRow({QStringLiteral("XXXXXXXXXXXXXXXXXXXX"), QStringLiteral("fin")});
+    }
+    ASSERT_TRUE(doc->finish());
+    const QString text = pdfText(pdf);
+    EXPECT_FALSE(text.contains(QStringLiteral("XXXXXXXXXXXXXXXXXXXX")));
+    EXPECT_TRUE(text.contains(QStringLiteral("fin")));
+}
+
+TEST_F(PrintTest, BoxesAndLinesLandWhereTheirCentimetresSay) {
+    const QString pdf = file("shapes.pdf");
+    auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
+    // The conversion: cm x 10 x pixels per mm, clamped at 0.
+    EXPECT_EQ(doc->cmToCol(2.54), print::Document::kDpi);
+    EXPECT_EQ(doc->cmToRow(0), 0);
+    EXPECT_EQ(doc->cmToRow(-3), 0);
+    const int thick = doc->addPen(12);
+    doc->box(doc->cmToRow(5), doc->cmToCol(5), doc->cmToRow(10), doc->cmToCol(15), thick);
+    doc->line(doc->cmToRow(20), 0, doc->cmToRow(20), doc->pageWidth(), thick);
+    ASSERT_TRUE(doc->finish());
+    const QImage img = pdfPage(pdf, 1, dir.path());
+    ASSERT_FALSE(img.isNull());
+    const double pxPerCm = 50 / 2.54;
+    auto at = [&](double xcm, double ycm) {
+        return darkAt(img, int(xcm * pxPerCm), int(ycm * pxPerCm));
+    };
+    EXPECT_TRUE(at(5, 7.5));    // left edge of the box
+    EXPECT_TRUE(at(15, 7.5));   // right edge
+    EXPECT_TRUE(at(10, 5));     // top edge
+    EXPECT_FALSE(at(10, 7.5));  // inside: boxes are not filled
+    EXPECT_TRUE(at(3, 20));     // the line across
+    EXPECT_FALSE(at(3, 15));
+}
+
+TEST_F(PrintTest, FontsKeepTheirStyleAndTextAlignsRightAtItsColumn) {
+    const QString pdf = file("fonts.pdf");
+    auto doc = print::Document::create(QStringLiteral("Apaisado"), print::Output::Pdf, pdf,
+                                       print::Orientation::Landscape);
+    EXPECT_GT(doc->pageWidth(), doc->pageHeight());
+    const int big = doc->addFont(QStringLiteral("Times New Roman"), 0, -24, true, true);
+    EXPECT_TRUE(doc->font(big).bold());
+    EXPECT_TRUE(doc->font(big).italic());
+    EXPECT_GT(doc->lineHeight(big), doc->lineHeight(0) * 2);
+    const int w = doc->say(300, 1000, QStringLiteral("Derecha"), big, print::Align::Right);
+    EXPECT_EQ(w, doc->textWidth(QStringLiteral("Derecha"), big));
+    doc->startPage();
+    doc->say(300, 300, QStringLiteral("Segunda hoja"));
+    ASSERT_TRUE(doc->finish());
+    EXPECT_EQ(pdfPages(pdf), 2);
+    const QString text = pdfText(pdf);
+    EXPECT_TRUE(text.contains(QStringLiteral("Derecha")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Segunda hoja")));
+}
+
+TEST_F(PrintTest, UnattendedRunsTurnPreviewAndPrinterIntoPdfFiles) {
+    print::setUnattendedPdf(dir.path());
+    const qsizetype before = print::writtenPdfs().size();
+    for (auto out : {print::Output::Preview, print::Output::Printer}) {
+        auto doc = print::Document::create(QStringLiteral("Informe x/y"), out);
+        ASSERT_TRUE(doc);
+        doc->say(100, 100, QStringLiteral("sin diálogo"));
+        ASSERT_TRUE(doc->finish());
+        EXPECT_TRUE(QFile::exists(doc->pdfWritten()));
+        EXPECT_TRUE(doc->pdfWritten().startsWith(dir.path()));
+        EXPECT_TRUE(pdfText(doc->pdfWritten()).contains(QStringLiteral("sin diálogo")));
+    }
+    EXPECT_EQ(print::writtenPdfs().size(), before + 2);
+    print::setUnattendedPdf({});
+}
+
+TEST_F(PrintTest, MissingPrinterOrUnwritablePdfIsReportedNotCrashed) {
+    EXPECT_FALSE([] {
+        print::Options o;
+        o.output = print::Output::Printer;
+        o.printerName = QStringLiteral("NoExisteImpresora");
+        return print::Document::create(o);
+    }());
+    auto doc = print::Document::create(QStringLiteral("x"), print::Output::Pdf,
+                                       QStringLiteral("/nonexistent/dir/x.pdf"));
+    doc->say(0, 0, QStringLiteral("x"));
+    EXPECT_FALSE(doc->finish());
+    EXPECT_FALSE(doc->error().isEmpty());
+}
+
+TEST_F(PrintTest, PreviewShowsThePagesAndClosesWhenTheObserverSaysSo) {
+    auto doc = print::Document::create(QStringLiteral("Vista"), print::Output::Preview);
+    doc->say(100, 100, QStringLiteral("Hola"));
+    QString caption;
+    int pages = 0;
+    print::setPreviewObserver([&](QWidget* w, print::Document& d) {
+        caption = w->windowTitle();
+        pages = d.pageCount();
+        return true;
+    });
+    EXPECT_TRUE(doc->finish());
+    print::setPreviewObserver({});
+    EXPECT_EQ(caption, QStringLiteral("Vista previa - Vista"));
+    EXPECT_EQ(pages, 1);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// The year calendar: what it shows on a fixed "today", stepping the year,
+// a click on a day, the day counts of months, and the session's date format
+// left alone.
+#include <QCalendarWidget>
+#include <QLabel>
+#include <QTest>
+
+#include "messages_fixture.h"
+#include "ui/calendar.h"
+#include "xbase/compiler.h"
+#include "xbase/date.h"
+
+namespace {
+
+using Handle = tk::test::Handle;
+
+class CalendarTest : public uitest::UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        ui::registerCalendarFunctions();
+    }
+    void TearDown() override {
+        ui::setCalendarToday(std::nullopt);
+        UiTest::TearDown();
+    }
+    static QCalendarWidget* month(Handle& h, int m) {
+        return h.dialog()->ctl<QCalendarWidget>(119 + m);
+    }
+};
+
+int32_t jd(int y, int m, int d) {
+    return xb::julianFromYmd(y, m, d);
+}
+
+TEST_F(CalendarTest, DaysOfTheMonth) {
+    EXPECT_EQ(ui::NDIASMES(jd(2000, 2, 10)), 29);
+    EXPECT_EQ(ui::NDIASMES(jd(1900, 2, 1)), 28);
+    EXPECT_EQ(ui::NDIASMES(jd(2009, 2, 28)), 28);
+    EXPECT_EQ(ui::NDIASMES(jd(2009, 4, 30)), 30);
+    EXPECT_EQ(ui::NDIASMES(jd(2009, 12, 1)), 31);
+    EXPECT_EQ(ui::NDIASMES(0), 0);
+    const std::string before = xb::settings().dateFormat;
+    xb::assignVar("DX", xb::Value::date(jd(2004, 2, 3)));
+    EXPECT_EQ(xb::evalText("NDIASMES(DX)").asNumber(), 29);
+    EXPECT_EQ(xb::settings().dateFormat, before);
+}
+
+TEST_F(CalendarTest, OpensOnTodayAndAClickedDayBecomesTheResult) {
+    ui::setCalendarToday(QDate(2009, 3, 31));
+    const std::string formatBefore = xb::settings().dateFormat;
+    driver->answer({1});
+    driver->whenOpen(QStringLiteral("CALEND2"), [](Handle& h) {
+        EXPECT_EQ(month(h, 3)->selectedDate(), QDate(2009, 3, 31));
+        for (int m : {1, 2, 4, 12}) EXPECT_EQ(month(h, m)->selectedDate(), QDate(2009, m, 1)) << m;
+        EXPECT_EQ(h.text(105), QStringLiteral("Marzo 31 de 2009"));
+        EXPECT_EQ(h.text(106), QStringLiteral("2009"));
+        emit month(h, 4)->clicked(QDate(2009, 4, 15));
+        h.press(200);
+    });
+    const int32_t picked = ui::MICALENDAR();
+    EXPECT_EQ(picked, jd(2009, 4, 15));
+    ASSERT_EQ(driver->boxes().size(), 1u);
+    EXPECT_EQ(driver->boxes()[0].text, QStringLiteral("Fecha seleccionada:\n15/04/2009"));
+    // The calendar writes its own dates; the session keeps its format.
+    EXPECT_EQ(xb::settings().dateFormat, formatBefore);
+    // The selection outlives the dialog until the next call.
+    EXPECT_EQ(ui::calendarSelected(), jd(2009, 4, 15));
+}
+
+TEST_F(CalendarTest, YearStepsKeepTheDayOrTheLastOneThatExists) {
+    ui::setCalendarToday(QDate(2008, 2, 29));
+    driver->whenOpen(QStringLiteral("CALEND2"), [](Handle& h) {
+        QWidget* forward = h.control(114);
+        QTest::mouseClick(forward, Qt::LeftButton);
+        EXPECT_EQ(month(h, 2)->selectedDate(), QDate(2009, 2, 28));
+        EXPECT_EQ(month(h, 7)->selectedDate(), QDate(2009, 7, 1));
+        EXPECT_EQ(h.text(106), QStringLiteral("2009"));
+        QTest::mouseClick(h.control(113), Qt::LeftButton);
+        QTest::mouseClick(h.control(113), Qt::LeftButton);
+        EXPECT_EQ(month(h, 2)->selectedDate(), QDate(2007, 2, 28));
+        EXPECT_EQ(h.text(106), QStringLiteral("2007"));
+        // Back to today.
+        h.press(110);
+        EXPECT_EQ(month(h, 2)->selectedDate(), QDate(2008, 2, 29));
+        EXPECT_EQ(h.text(106), QStringLiteral("2008"));
+        // One control a month on, across the year's end.
+        QLabel caption;
+        ui::MESADELANTE(&caption, month(h, 12));
+        EXPECT_EQ(month(h, 12)->selectedDate(), QDate(2009, 1, 1));
+        EXPECT_EQ(caption.text(), QStringLiteral("Enero 2009"));
+        ui::MESATRAS(&caption, month(h, 12));
+        ui::MESATRAS(&caption, month(h, 12));
+        EXPECT_EQ(month(h, 12)->selectedDate(), QDate(2008, 11, 1));
+        h.press(200);
+    });
+    EXPECT_EQ(ui::MICALENDAR(), jd(2008, 2, 29));
+}
+
+}  // namespace
