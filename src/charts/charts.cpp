@@ -228,6 +228,9 @@ void GENGRAFIC(const std::string& script) {
     // A chart run is a report run whose script draws instead of printing:
     // the same run variables, the body name from the first six characters,
     // the cached lines dropped (VGRFR for the GRF*.R* chart scripts).
+    // Chart scripts are cached under VGRFR whatever their name: clear it, so
+    // an edited chart script takes effect at once.
+    if (xb::varExists("VGRFR")) xb::assignVar("VGRFR", xb::Value());
     reports::INFORM1(script);
 }
 
