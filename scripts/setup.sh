@@ -16,7 +16,8 @@ build_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
     libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
     qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core)
 run_packages=(qt6-qpa-plugins libqt6svg6 xauth)
-test_packages=(python3 python3-dbfread pgdbf libdbd-xbase-perl xvfb xauth sqlite3 poppler-utils)
+test_packages=(python3 python3-dbfread pgdbf libdbd-xbase-perl xvfb xauth sqlite3 poppler-utils
+    libreoffice-calc-nogui libreoffice-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -3,6 +3,7 @@
 #include "app/errorsys.h"
 #include "app/inicial.h"
 #include "company/salespeople.h"
+#include "app/script.h"
 #include "charts/charts.h"
 #include "company/selection.h"
 #include "company/upkeep.h"

@@ -8,7 +8,9 @@
 #include <QMdiSubWindow>
 #include <QVBoxLayout>
 
+#include "charts/excel.h"
 #include "data/interaction.h"
+#include "reports/inform.h"
 #include "toolkit/text.h"
 #include "xbase/compiler.h"
 #include "xbase/date.h"
@@ -222,7 +224,22 @@ xb::Value chartFunction(ChartKind kind, xb::Args& a) {
     return publish(openChart(std::move(m), place));
 }
 
+void GENGRAFIC(const std::string& script) {
+    // A chart run is a report run whose script draws instead of printing:
+    // the same run variables, the body name from the first six characters,
+    // the cached lines dropped (VGRFR for the GRF*.R* chart scripts).
+    // Chart scripts are cached under VGRFR whatever their name: clear it, so
+    // an edited chart script takes effect at once.
+    if (xb::varExists("VGRFR")) xb::assignVar("VGRFR", xb::Value());
+    reports::INFORM1(script);
+}
+
 void registerChartFunctions() {
+    registerExcelFunctions();
+    xb::registerFunction("GENGRAFIC", [](xb::Args& a) {
+        if (a[0].isString()) GENGRAFIC(a[0].asString());
+        return xb::Value();
+    });
     xb::registerClass("TGRAPH");
     auto reg = [](const char* name, ChartKind kind) {
         xb::registerFunction(name, [kind](xb::Args& a) { return chartFunction(kind, a); });

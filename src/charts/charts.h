@@ -45,6 +45,9 @@ xb::Value chartFunction(ChartKind kind, xb::Args& a);
 // The last chart window opened by any chart function (for tests and tools).
 ChartWindow* lastChartWindow();
 
+// Runs a chart script (GRF*.RPO) as the report run runs a report script.
+void GENGRAFIC(const std::string& script);
+
 void registerChartFunctions();
 
 }  // namespace charts

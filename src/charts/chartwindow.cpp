@@ -102,7 +102,7 @@ void ChartWindow::build() {
         series->append(set);
     }
     series->setLabelsVisible(m.valueLabels);
-    series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+    series->setLabelsPosition(QAbstractBarSeries::LabelsInsideEnd);
     series->setLabelsFormat(QStringLiteral("@value"));
     chart_->addSeries(series);
     bars_ = series;
@@ -144,6 +144,9 @@ void ChartWindow::build() {
         auto* right = new QValueAxis;
         right->setObjectName(QStringLiteral("right"));
         right->setRange(0, *top);
+        // One percentage tick for each tick of the left scale.
+        int ticks = static_cast<int>(m.scaleTop() / (m.leftStep > 0 ? m.leftStep : 1)) + 1;
+        if (ticks >= 2 && ticks <= 21) right->setTickCount(ticks);
         right->setLabelFormat(QStringLiteral("%.1f"));
         right->setTitleText(m.rightCaption + QStringLiteral(" (") + m.rightHeader +
                             QStringLiteral(")"));
@@ -179,15 +182,29 @@ void ChartWindow::build() {
 
 void ChartWindow::paintChart(QPainter& p, const QRectF& target) const {
     p.setRenderHint(QPainter::Antialiasing);
-    // Render through a scene of the view's size scaled into the target, so
-    // the layout is the one seen on the screen.
-    QSize size = view_->size().isEmpty() ? QSize(538, 350) : view_->size();
-    const_cast<QChart*>(chart_)->resize(size);
-    view_->render(&p, target, QRect(QPoint(0, 0), size));
+    // Lay the chart out at the target's own size (a window never shown has
+    // no size to speak of), draw it, and give it back to the view.
+    QSizeF size = target.size();
+    const QSizeF before = chart_->size();
+    chart_->resize(size);
+    chart_->scene()->render(&p, target, QRectF(chart_->pos(), size));
+    if (!before.isEmpty()) chart_->resize(before);
+}
+
+void ChartWindow::drawScaled(QPainter& p, const QRectF& page) const {
+    // Paper has many more dots than a screen: lay out at screen size and
+    // scale, so that fonts keep their proportion to the bars.
+    QSizeF logical(800, 520);
+    QSizeF want = logical.scaled(page.size(), Qt::KeepAspectRatio);
+    p.save();
+    p.translate(page.topLeft());
+    p.scale(want.width() / logical.width(), want.height() / logical.height());
+    paintChart(p, QRectF(QPointF(0, 0), logical));
+    p.restore();
 }
 
 QImage ChartWindow::render(QSize size) const {
-    if (!size.isValid()) size = view_->size().isEmpty() ? QSize(538, 350) : view_->size();
+    if (!size.isValid()) size = view_->size().width() < 300 ? QSize(800, 520) : view_->size();
     QImage img(size, QImage::Format_ARGB32);
     img.fill(Qt::white);
     QPainter p(&img);
@@ -208,9 +225,7 @@ bool ChartWindow::savePdf(const QString& file) const {
     if (!p.begin(&pdf)) return false;
     QRectF page(QPointF(0, 0), QSizeF(pdf.width(), pdf.height()));
     // Keep the window's proportions inside the page.
-    QSizeF want = QSizeF(view_->size().isEmpty() ? QSize(538, 350) : view_->size());
-    want.scale(page.size(), Qt::KeepAspectRatio);
-    paintChart(p, QRectF(page.topLeft(), want));
+    drawScaled(p, page);
     return p.end();
 }
 
@@ -219,9 +234,7 @@ void ChartWindow::printOn(QPrinter& printer) const {
     if (!p.begin(&printer)) return;
     QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
     page.moveTo(0, 0);
-    QSizeF want = QSizeF(view_->size().isEmpty() ? QSize(538, 350) : view_->size());
-    want.scale(page.size(), Qt::KeepAspectRatio);
-    paintChart(p, QRectF(page.topLeft(), want));
+    drawScaled(p, page);
     p.end();
 }
 

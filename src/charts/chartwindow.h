@@ -43,6 +43,7 @@ class ChartWindow : public QWidget {
   private:
     void build();
     void paintChart(QPainter& p, const QRectF& target) const;
+    void drawScaled(QPainter& p, const QRectF& page) const;
 
     ChartModel model_;
     QChart* chart_ = nullptr;
