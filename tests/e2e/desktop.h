@@ -110,7 +110,7 @@ class Desktop {
         return r;
     }
     // The first window whose title is exactly `title`, waiting for it.
-    QString window(const QString& title, int timeoutMs = 15000) const {
+    QString window(const QString& title, int timeoutMs = 30000) const {
         QString id;
         const QString pattern =
             QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
@@ -211,7 +211,7 @@ class Program {
 
     QStringList traceLines() const { return readLines(trace); }
     QStringList boxes() const { return readLines(msglog); }
-    bool waitTrace(const QString& line, int timeoutMs = 30000) const {
+    bool waitTrace(const QString& line, int timeoutMs = 60000) const {
         return waitUntil([&] { return traceLines().contains(line); }, timeoutMs);
     }
     bool waitBox(const QString& prefix, int timeoutMs = 15000) const {

@@ -33,12 +33,9 @@ std::string fieldText(const QString& table, const char* field, uint32_t recno = 
     return t->value(t->fieldIndex(field)).asString();
 }
 
-class OnDisplay : public ::testing::TestWithParam<bool> {};
-
 // Start, choose the test company, F5 and F1 inside the selection dialog and
 // in the main window, the Caps Lock light, and the exit through "Salir".
-TEST_P(OnDisplay, KeysOfTheWholeProgramAndExitThroughSalir) {
-    const bool wm = GetParam();
+void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
     Desktop desk(wm);
     NEED_DESKTOP(desk, wm);
     Program prog(desk);
@@ -107,11 +104,13 @@ TEST_P(OnDisplay, KeysOfTheWholeProgramAndExitThroughSalir) {
         << fileText(resLog).toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktop, OnDisplay, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& i) {
-                             return i.param ? std::string("WithWindowManager")
-                                            : std::string("WithoutWindowManager");
-                         });
+TEST(Desktop, KeysOfTheWholeProgramWithAWindowManager) {
+    keysOfTheWholeProgramAndExitThroughSalir(true);
+}
+
+TEST(Desktop, KeysOfTheWholeProgramWithoutAWindowManager) {
+    keysOfTheWholeProgramAndExitThroughSalir(false);
+}
 
 // A first start: the company form of the first company is filled with the
 // keyboard and with clicks into the middle of empty fields, and accepted
