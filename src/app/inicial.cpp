@@ -8,12 +8,14 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QProcess>
 #include <QScreen>
-#include <QShortcut>
 #include <QStandardPaths>
+#include <QTextStream>
 #include <QToolBar>
 
 #include "app/files.h"
@@ -25,7 +27,9 @@
 #include "company/upkeep.h"
 #include "data/helpers.h"
 #include "dbf/workspace.h"
+#include "toolkit/dialog.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/programkeys.h"
 #include "toolkit/resources.h"
 #include "xbase/codepage.h"
 #include "xbase/runtime.h"
@@ -54,7 +58,67 @@ QString formatFigure(int64_t bytes) {
     return QString::fromStdString(xb::cp1252ToUtf8(v.asString())).trimmed();
 }
 
+void clearSessionObjects() {
+    for (const char* name : {"OWIN", "OBARWIN", "OBRUSHDLG"}) {
+        xb::Value v;
+        if (xb::getVar(name, v)) xb::assignVar(name, xb::Value());
+    }
+}
+
+// A window or brush of the session as the language sees it (OWIN, OBARWIN,
+// OBRUSHDLG): scripts and menu actions test it with VALTYPE and ask it for
+// its handle, title or colour.
+class SessionObject : public xb::Object {
+  public:
+    SessionObject(std::string cls, QWidget* w, QColor colour = {})
+        : cls_(std::move(cls)), w_(w), colour_(colour) {}
+    std::string className() const override { return cls_; }
+    bool send(std::string_view m, xb::Args&, xb::Value& out) override {
+        if (m == "HWND") {
+            out = xb::Value::num(w_ ? static_cast<double>(w_->winId()) : 0.0, 10, 0);
+        } else if (m == "CTITLE" || m == "CCAPTION") {
+            out = xb::Value::str(w_ ? xb::utf8ToCp1252(w_->windowTitle().toStdString())
+                                    : std::string());
+        } else if (m == "NRGBCOLOR" || m == "NCOLOR") {
+            // The colour as a Windows RGB number: red + green * 256 + blue * 65536.
+            out = xb::Value::num(colour_.red() + colour_.green() * 256.0 + colour_.blue() * 65536.0,
+                                 10, 0);
+        } else if (m == "LVISIBLE") {
+            out = xb::Value::logical(w_ && w_->isVisible());
+        } else {
+            return false;
+        }
+        return true;
+    }
+    bool assign(std::string_view, const xb::Value&) override { return false; }
+
+  private:
+    std::string cls_;
+    QPointer<QWidget> w_;
+    QColor colour_;
+};
+
+void setSessionObject(const char* name, xb::ObjectPtr object) {
+    xb::createPublic(name);
+    xb::assignVar(name, object ? xb::Value::object(std::move(object)) : xb::Value());
+}
+
+// The toolkit's list of graphic resources still held when the session ends:
+// every dialog built from a template that was never destroyed.
+void writeResourceLog() {
+    QFile log(startFile(QString::fromLatin1(kResourceLog)));
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return;
+    QTextStream out(&log);
+    const QList<tk::Dialog*> left = tk::Dialog::liveDialogs();
+    for (tk::Dialog* d : left) out << "Dialog " << d->templateName() << '\n';
+    out << "Recursos sin liberar: " << left.size() << '\n';
+}
+
 }  // namespace
+
+void removeResourceLog() {
+    QFile::remove(startFile(QString::fromLatin1(kResourceLog)));
+}
 
 MainWindow* mainWindow() {
     return g_main;
@@ -163,15 +227,22 @@ int INICIAL() {
                        startPicture(QStringLiteral("Valdro32.bmp")));
     window.setBarBrush(tk::bitmap(QStringLiteral("Marco9D")));
     window.setMenuBar(ACTIVAMENU(&window, window.mdiArea()));
-    auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), &window);
-    f5->setContext(Qt::ApplicationShortcut);
-    QObject::connect(f5, &QShortcut::activated, &window, [] { CHECKMIMEMORIA(); });
+    // F5 and F1 act in every window of the session, dialogs included.
+    tk::setProgramKey(Qt::Key_F5, [] { CHECKMIMEMORIA(); });
+    tk::setProgramKey(Qt::Key_F1, [] { HELPINDEX(QString(), QString()); });
+    // The session's shared objects: the frame, its button bar and the
+    // dialogs' background brush.
+    setSessionObject("OWIN", std::make_shared<SessionObject>("TMDIFRAME", &window));
+    setSessionObject("OBARWIN", std::make_shared<SessionObject>("TBAR", window.buttonBar()));
+    setSessionObject("OBRUSHDLG",
+                     std::make_shared<SessionObject>("TBRUSH", nullptr, tk::kDialogBrush));
 
     // 5. A copy started under another file name is caught by the title.
     if (ISDOUBLEDWIN(window.windowTitle())) {
         tk::msgInfo(QStringLiteral("La aplicación ya está abierta."),
                     QStringLiteral("Atención....."));
         g_main = nullptr;
+        clearSessionObjects();
         tk::ResourceLibrary::unload();
         return 0;
     }
@@ -217,13 +288,14 @@ int INICIAL() {
 
     // 7. The company caption over the bar (TEXTOSAYBAR).
     auto* caption = new QLabel(window.buttonBar());
-    caption->setGeometry(423, 15, 358, 15);
+    // Row 15.5 (rounded), column 423, 358 x 13 pixels.
+    caption->setGeometry(423, 16, 358, 13);
     caption->setTextFormat(Qt::PlainText);
     caption->setAlignment(Qt::AlignCenter);
     caption->setAttribute(Qt::WA_TranslucentBackground);
     caption->setStyleSheet(QStringLiteral("color: rgb(0,0,118); background: transparent;"));
     QFont captionFont(GETSYSFONT());
-    captionFont.setPixelSize(11);
+    captionFont.setPixelSize(8);
     caption->setFont(captionFont);
     caption->setObjectName(QStringLiteral("companyCaption"));
     company::setCaptionSink([caption](const QString& text) {
@@ -247,9 +319,13 @@ int INICIAL() {
     window.showMaximized();
     const int status = QApplication::exec();
 
-    // 9. Clean-up.
+    // 9. Clean-up, and the list of what was left unreleased.
     g_main = nullptr;
+    clearSessionObjects();
+    tk::setProgramKey(Qt::Key_F5, {});
+    tk::setProgramKey(Qt::Key_F1, {});
     FINAL();
+    writeResourceLog();
     return status;
 }
 

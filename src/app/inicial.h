@@ -11,6 +11,11 @@ class MainWindow;
 
 int INICIAL();
 
+// "Res.Log": the toolkit's list of graphic resources left unreleased, written
+// when the session ends and removed at start-up.
+inline constexpr const char* kResourceLog = "Res.Log";
+void removeResourceLog();
+
 // The main window while the session runs (OWIN), or nullptr.
 MainWindow* mainWindow();
 

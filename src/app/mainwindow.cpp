@@ -90,9 +90,12 @@ class ButtonBar : public QToolBar {
 }  // namespace
 
 KeyboardLocks keyboardLocks() {
-    // The keyboard's lock lights, as the kernel exposes them; a desktop
-    // reached remotely has none, and then nothing is shown.
     KeyboardLocks locks;
+    // On an X display the server knows the lock state of the keyboard the
+    // user types on, local or remote.
+    if (x11KeyboardLocks(locks.caps, locks.num)) return locks;
+    // Elsewhere, the keyboard's lock lights as the kernel exposes them; a
+    // desktop reached remotely has none, and then nothing is shown.
     const QDir leds(QStringLiteral("/sys/class/leds"));
     for (const QString& led : leds.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const bool caps = led.endsWith(QLatin1String("::capslock"));
@@ -147,9 +150,18 @@ void MainWindow::buildStatusBar() {
         clock_->setText(now.toString(QStringLiteral("HH:mm:ss")));
         date_->setText(now.toString(QStringLiteral("dd-MM-yyyy")));
         const KeyboardLocks locks = keyboardLocks();
-        keys_->setText(
+        const QString lights =
             QStringLiteral("%1 %2").arg(locks.caps ? QStringLiteral("MAY") : QStringLiteral("   "),
-                                        locks.num ? QStringLiteral("NUM") : QStringLiteral("   ")));
+                                        locks.num ? QStringLiteral("NUM") : QStringLiteral("   "));
+        if (lights != keys_->text()) {
+            keys_->setText(lights);
+            // VDR_TRACE also follows the lights, for the tests that type on a
+            // real display.
+            const QString trace = qEnvironmentVariable("VDR_TRACE");
+            QFile f(trace);
+            if (!trace.isEmpty() && f.open(QIODevice::Append | QIODevice::Text))
+                f.write(QStringLiteral("keys %1\n").arg(lights.simplified()).toUtf8());
+        }
     };
     tick();
     auto* timer = new QTimer(this);
@@ -192,6 +204,9 @@ void MainWindow::addBarButton(const BarButton& button, const QPixmap& normal,
     auto* b = new BitmapButton(withCaption(normal, button.caption, font()),
                                withCaption(pressed, button.caption, font()), bar_);
     b->setFixedSize(45, 42);
+    // Bar buttons are for the mouse: a key typed after a dialog closes must
+    // never press one of them.
+    b->setFocusPolicy(Qt::NoFocus);
     b->setToolTip(button.text);
     b->setStatusTip(button.text);
     b->setObjectName(button.text);
@@ -214,6 +229,25 @@ void MainWindow::showEvent(QShowEvent* event) {
     shown_ = true;
     if (QMenuBar* bar = menuBar())
         bar->setStyleSheet(QStringLiteral("QMenuBar { background: white; }"));
+    // VDR_TRACE: where each bar button lies in the window (see the dialogs').
+    const QString trace = qEnvironmentVariable("VDR_TRACE");
+    if (!trace.isEmpty()) {
+        QFile f(trace);
+        if (f.open(QIODevice::Append | QIODevice::Text)) {
+            QString lines = QStringLiteral("shown %1\n").arg(objectName());
+            for (QToolButton* b : bar_->findChildren<QToolButton*>()) {
+                if (b->toolTip().isEmpty()) continue;
+                const QPoint at = b->mapTo(this, QPoint(0, 0));
+                lines += QStringLiteral("button %1 %2 %3 %4 %5\n")
+                             .arg(QString(b->toolTip()).replace(QLatin1Char(' '), QLatin1Char('_')))
+                             .arg(at.x())
+                             .arg(at.y())
+                             .arg(b->width())
+                             .arg(b->height());
+            }
+            f.write(lines.toUtf8());
+        }
+    }
     if (onFirstShow_) QTimer::singleShot(0, this, [this] { onFirstShow_(); });
 }
 

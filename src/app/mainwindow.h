@@ -32,6 +32,9 @@ struct KeyboardLocks {
     bool num = false;
 };
 KeyboardLocks keyboardLocks();
+// The lock state of an X display's keyboard; false when the program does not
+// run on X.
+bool x11KeyboardLocks(bool& caps, bool& num);
 
 // Where the emblem's top-left corner goes in a frame of the given size: its
 // centre sits 60 pixels above and 10 pixels left of the frame's centre.

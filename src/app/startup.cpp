@@ -37,6 +37,8 @@ int INICIO(int argc, char** argv) {
     SingleInstance single(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName());
     if (single.anotherIsRunning()) return 0;
 
+    // The previous session's list of unreleased resources goes.
+    removeResourceLog();
     // The data layer's dialogs are the toolkit's from here on.
     static tk::ToolkitInteraction interaction;
     data::setInteraction(&interaction);

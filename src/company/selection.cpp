@@ -199,6 +199,7 @@ bool SELEEMPR(QWidget* owner) {
 
     // 5-6. The dialog.
     tk::Dialog dlg(QStringLiteral("SelecEmpr"), owner);
+    dlg.setBrush(tk::brickBrush());
     auto* view = dlg.ctl<QTableView>(101);
     tk::WorkAreaRows rows(wa);
     tk::Browse grid(

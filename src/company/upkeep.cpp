@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "company/selection.h"
 #include "data/catalogue.h"
@@ -122,6 +123,20 @@ struct CompanyList {
 
 }  // namespace
 
+std::optional<std::string> normaliseCompanyCode(const std::string& typed) {
+    const std::string t = trim(typed);
+    if (t.empty() || t.size() > 5) return std::nullopt;
+    for (char c : t)
+        if (c < '0' || c > '9') return std::nullopt;
+    // A short code stands for the same number with leading zeros, as the
+    // codes the program proposes are written.
+    return std::string(5 - t.size(), '0') + t;
+}
+
+const char* const kCodeRule =
+    "El código de empresa es un número de hasta cinco cifras;\n"
+    "se completa con ceros a la izquierda (7 es 00007).";
+
 std::string nextCompanyCode() {
     dbf::WorkArea& wa = control();
     wa.goBottom();
@@ -218,7 +233,18 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
               QStringLiteral("Error....."));
         return;
     }
-    const std::string camino = trim(d[Camino].asString());
+    std::string code = trim(d[Code].asString());
+    std::string camino = trim(d[Camino].asString());
+    if (mode == "I") {
+        const auto normal = normaliseCompanyCode(code);
+        if (!normal) {
+            alert(QString::fromUtf8(kCodeRule), QStringLiteral("Error....."));
+            return;
+        }
+        // The directory follows the code it was made from.
+        if (camino == "EMP" + code) camino = "EMP" + *normal;
+        code = *normal;
+    }
     if (mode == "I") {
         const QString folder = QString::fromStdString(data::hostPath(camino));
         if (!isCompanyDirectory(camino) || QFileInfo::exists(folder) || !QDir().mkdir(folder)) {
@@ -230,7 +256,7 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
     } else {
         if (!data::REC_LOCK(0)) return;
     }
-    put("CODEMPR", xb::Value::str(trim(d[Code].asString())));
+    put("CODEMPR", xb::Value::str(code));
     put("EMPRESA", d[Name]);
     put("NIT", d[Nit]);
     put("T_NIT", xb::Value::str(d[Kind].asString() == "NIT" ? "NIT" : "CC"));
@@ -244,8 +270,15 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
     control().flush();
     saved = true;
     if (mode == "I") {
+        // The new company is this workstation's company now, and the one it
+        // finds highlighted at the next start.
+        writeRememberedCompany(camino);
         PUTDATEMPR();
         INIARC();
+    } else if (xb::upper1252(camino) == xb::upper1252(sessionDirectory())) {
+        // The session variables keep their values until the next selection,
+        // but the name the user reads on the bar follows at once.
+        TEXTOSAYBAR(d[Name].asString());
     }
 }
 
@@ -275,6 +308,22 @@ bool PANTAEMPR(CompanyData& d, const std::string& mode, QWidget* owner) {
         b.picture = picture;
         return page.bindEntry(id, b);
     };
+    // The typed code: five digits (a shorter number is completed with
+    // zeros) that no company has yet; the directory follows it.
+    auto checkCode = [&] {
+        if (codeFixed) return true;
+        const auto normal = normaliseCompanyCode(d[Code].asString());
+        if (!normal) {
+            alert(QString::fromUtf8(kCodeRule), QStringLiteral("Atención....."));
+            return false;
+        }
+        d[Code] = xb::Value::str(*normal);
+        if (!BUSCCODEMP(*normal)) return false;
+        codeOk = true;
+        d[Camino] = xb::Value::str("EMP" + *normal);
+        page.refresh();
+        return true;
+    };
     {
         auto [g, s] = slot(Code);
         tk::EntryBinding b;
@@ -282,14 +331,7 @@ bool PANTAEMPR(CompanyData& d, const std::string& mode, QWidget* owner) {
         b.set = s;
         b.picture = "#####";
         b.readOnly = codeFixed;
-        b.valid = [&] {
-            if (codeFixed) return true;
-            if (!BUSCCODEMP(d[Code].asString())) return false;
-            codeOk = true;
-            d[Camino] = xb::Value::str("EMP" + trim(d[Code].asString()));
-            page.refresh();
-            return true;
-        };
+        b.valid = [&] { return checkCode(); };
         page.bindEntry(101, b);
         if (codeFixed) page.setColors(101, Qt::black, kGrey);
     }
@@ -319,7 +361,12 @@ bool PANTAEMPR(CompanyData& d, const std::string& mode, QWidget* owner) {
     ok.caption = QStringLiteral("&Aceptar");
     ok.tooltip = QStringLiteral("Graba datos de la empresa");
     ok.action = [&] {
-        if (!codeOk) return;
+        // A proposed code the user never visited is checked now; a refused
+        // one has been told and takes the focus.
+        if (!codeOk && !checkCode()) {
+            if (auto* code = page.find(101)) code->setFocus();
+            return;
+        }
         page.commit();
         GRABAEMPR(mode, d, saved);
         if (saved)
@@ -363,12 +410,18 @@ void MODIEMPR(QWidget* owner) {
         dlg.form().setText(104, toQ(trim(d[Nit].asString())));
     };
     list.grid.setOnActivate(modify);
+    // The template is the delete dialog's: its buttons' pictures and texts
+    // are replaced by the modify dialog's own.
     tk::ButtonSpec mod;
     mod.caption = QStringLiteral("&Modificar");
+    mod.bitmaps = QStringLiteral("Modif1|Modif2");
+    mod.tooltip = QStringLiteral("Modifica los datos de la Empresa");
     mod.action = modify;
     dlg.bindButton(412, mod);
     tk::ButtonSpec cancel;
     cancel.caption = QStringLiteral("&Cancelar");
+    cancel.bitmaps = QStringLiteral("Exit1|Exit2");
+    cancel.tooltip = QStringLiteral("Cancela modificación de Empresa");
     cancel.cancel = true;
     cancel.action = [&] { dlg.end(0); };
     dlg.bindButton(401, cancel);
@@ -448,6 +501,8 @@ void ELIMEMPR(QWidget* owner) {
                 return;
             }
             if (xb::upper1252(camino) == xb::upper1252(sessionDirectory())) {
+                // The bar no longer names a company that is gone.
+                TEXTOSAYBAR(std::string());
                 data::interaction().beep();
                 alert(QStringLiteral("Debe seleccionar una empresa"), QStringLiteral("Atención"));
                 reselect = true;

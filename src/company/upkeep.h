@@ -3,6 +3,7 @@
 // all its tables.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ bool isCompanyDirectory(const std::string& camino);
 void DATOSEMPR(const std::string& mode, QWidget* owner = nullptr);
 // The company form; true when the company was saved.
 bool PANTAEMPR(CompanyData& data, const std::string& mode, QWidget* owner = nullptr);
+// A typed company code as the catalogue keeps it: up to five digits,
+// completed with leading zeros ("7" is "00007"); nothing for anything else.
+std::optional<std::string> normaliseCompanyCode(const std::string& typed);
 // Validates a typed code: false (after telling the user) when a company has it.
 bool BUSCCODEMP(const std::string& code);
 // Writes the form to Control; `saved` becomes true when written.

@@ -1,5 +1,6 @@
 #include "toolkit/dialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +22,7 @@
 #include <QTimer>
 #include <QUiLoader>
 
+#include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
 #include "toolkit/text.h"
 
@@ -91,9 +94,9 @@ const char* kStyle =
     "QFrame[box=\"yellow\"] { border: 1px solid rgb(120,120,120); background-color: "
     "rgb(255,255,152); }";
 
-void paintBrush(QWidget* w, const QColor& c) {
+void paintBrush(QWidget* w, const QBrush& b) {
     QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, c);
+    pal.setBrush(QPalette::Window, b);
     w->setPalette(pal);
     w->setAutoFillBackground(true);
 }
@@ -180,7 +183,49 @@ void focusNext(QWidget* from, bool backward = false) {
     }
 }
 
+// The entry field being edited in `window`, if the focus is in one.
+EntryField* focusedEntry(QWidget* window) {
+    QWidget* f = QApplication::focusWidget();
+    if (f == nullptr || f->window() != window) return nullptr;
+    return f->findChild<EntryField*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+// Enter in a drop-down list takes the item shown (or, in the open list, the
+// item highlighted) and moves on to the next control; it never reaches the
+// dialog's default button.
+class ComboKeys : public QObject {
+  public:
+    explicit ComboKeys(QComboBox* c) : QObject(c), c_(c) {
+        c->installEventFilter(this);
+        c->view()->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+        if (o == c_) {
+            focusNext(c_);
+            return true;
+        }
+        // In the open list: let it choose, then move on once it has closed.
+        QTimer::singleShot(0, c_, [c = c_] {
+            if (c->hasFocus()) focusNext(c);
+        });
+        return false;
+    }
+
+  private:
+    QComboBox* c_;
+};
+
 }  // namespace
+
+bool leaveFocusedEntry(QWidget* window) {
+    EntryField* f = focusedEntry(window);
+    return f == nullptr || f->leave();
+}
 
 void setStatusSink(std::function<void(const QString&)> sink) {
     statusSink() = std::move(sink);
@@ -289,9 +334,14 @@ QPushButton* Form::bindButton(int id, const ButtonSpec& button) {
     if (button.action) {
         QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
         auto action = button.action;
-        QObject::connect(b, &QPushButton::clicked, b, [b, action] {
+        const bool cancel = button.cancel;
+        QObject::connect(b, &QPushButton::clicked, b, [b, action, cancel] {
             const ButtonLook* look = lookOf(b);
             if (look != nullptr && look->refusedAtPress()) return;
+            // A button pressed by its key (Alt+letter) leaves the focus in the
+            // field being edited: that field is left first, as a click would,
+            // so that its value counts and its validation runs.
+            if (!cancel && !leaveFocusedEntry(b->window())) return;
             action();
         });
     }
@@ -302,6 +352,11 @@ QComboBox* Form::bindCombo(int id, const QStringList& items, std::function<int()
                            std::function<void(int)> set, std::function<void(int)> onChange) {
     auto* c = qobject_cast<QComboBox*>(control(id));
     if (c == nullptr) return nullptr;
+    // ComboKeys has no meta-object of its own: a property marks the list as done.
+    if (!c->property("vdrComboKeys").toBool()) {
+        c->setProperty("vdrComboKeys", true);
+        new ComboKeys(c);
+    }
     if (!items.isEmpty()) {
         c->clear();
         c->addItems(items);
@@ -492,9 +547,29 @@ void Dialog::setPageEnabled(int folderId, int n, bool on) {
 }
 
 void Dialog::setBrush(const QColor& c) {
-    paintBrush(this, c);
+    setBrush(QBrush(c));
+}
+
+void Dialog::setBrush(const QBrush& b) {
+    brush_ = b;
+    paintBrush(this, b);
     for (auto& [id, forms] : pages_)
-        for (auto& f : forms) paintBrush(f->root(), c);
+        for (auto& f : forms) paintBrush(f->root(), b);
+}
+
+QBrush brickBrush() {
+    // One tile: two courses of 16 x 8 bricks, the second shifted by half a brick.
+    QPixmap tile(32, 16);
+    tile.fill(QColor(214, 208, 196));  // mortar
+    QPainter p(&tile);
+    const QColor brick(168, 64, 40);
+    for (int course = 0; course < 2; ++course) {
+        const int y = course * 8;
+        const int shift = course == 0 ? 0 : 8;
+        for (int x = -16 + shift; x < 32; x += 16) p.fillRect(x + 1, y + 1, 14, 6, brick);
+    }
+    p.end();
+    return QBrush(tile);
 }
 
 void Dialog::centre() {
@@ -509,6 +584,7 @@ void Dialog::centre() {
 
 int Dialog::run() {
     centre();
+    const FocusReturn back;
     return exec();
 }
 
@@ -531,6 +607,13 @@ void Dialog::refresh() {
         for (auto& f : forms) f->refresh();
 }
 
+QList<Dialog*> Dialog::liveDialogs() {
+    QList<Dialog*> out;
+    for (const QPointer<Dialog>& d : registry())
+        if (d) out << d.data();
+    return out;
+}
+
 QList<Dialog*> Dialog::openDialogs() {
     QList<Dialog*> out;
     for (const QPointer<Dialog>& d : registry())
@@ -548,8 +631,29 @@ void Dialog::showEvent(QShowEvent* e) {
         const QString trace = qEnvironmentVariable("VDR_TRACE");
         if (!trace.isEmpty()) {
             QFile f(trace);
-            if (f.open(QIODevice::Append | QIODevice::Text))
-                f.write(QStringLiteral("shown %1\n").arg(name_).toUtf8());
+            if (f.open(QIODevice::Append | QIODevice::Text)) {
+                // Where each control lies in the window, so that a test on a
+                // real display can point the mouse at it.
+                QString lines;
+                auto place = [&](const Form& form) {
+                    for (int id : form.ids()) {
+                        QWidget* w = form.find(id);
+                        if (!w->isVisibleTo(this)) continue;
+                        const QPoint at = w->mapTo(this, QPoint(0, 0));
+                        lines += QStringLiteral("control %1 %2 %3 %4 %5 %6\n")
+                                     .arg(name_)
+                                     .arg(id)
+                                     .arg(at.x())
+                                     .arg(at.y())
+                                     .arg(w->width())
+                                     .arg(w->height());
+                    }
+                };
+                place(*form_);
+                for (auto& [id, forms] : pages_)
+                    for (auto& page : forms) place(*page);
+                f.write(QStringLiteral("shown %1\n").arg(name_).toUtf8() + lines.toUtf8());
+            }
         }
         if (onInit_) QTimer::singleShot(0, this, [this] { onInit_(); });
     }
@@ -633,10 +737,31 @@ void EntryField::restyle() {
     edit_->setStyleSheet(QStringLiteral("QLineEdit { %1 } ").arg(css) + focused);
 }
 
+bool EntryField::eraseSelection() {
+    if (!edit_->hasSelectedText()) return false;
+    const int from = edit_->selectionStart();
+    buf_.eraseRange(from, from + static_cast<int>(edit_->selectedText().size()));
+    edit_->deselect();
+    return true;
+}
+
 void EntryField::show() {
     const QSignalBlocker block(edit_);
     edit_->setText(fromAnsi(buf_.text()));
     edit_->setCursorPosition(editing_ ? buf_.cursor() : 0);
+}
+
+void EntryField::refuse(const QString& why) {
+    g_refusedPending = true;
+    QTimer::singleShot(0, [] { g_refusedPending = false; });
+    if (!why.isEmpty()) {
+        validating_ = true;  // the box takes the focus for a while: no second leave
+        showBox(BoxKind::Alert, QStringLiteral("Atención....."), why, {QStringLiteral("&Aceptar")},
+                edit_->window());
+        validating_ = false;
+    }
+    if (!edit_->hasFocus())
+        QTimer::singleShot(0, edit_, [e = edit_] { e->setFocus(Qt::OtherFocusReason); });
 }
 
 bool EntryField::leave() {
@@ -646,17 +771,27 @@ bool EntryField::leave() {
     const xb::Value v = buf_.value(&ok);
     if (!ok) {
         QApplication::beep();
+        const QString shown = fromAnsi(buf_.text()).trimmed();
+        refuse(buf_.type() == 'D'
+                   ? QStringLiteral("La fecha %1 no es válida.\nEscríbala como día-mes-año "
+                                    "(%2) o pulse Esc para salir sin grabar.")
+                         .arg(shown, QString::fromStdString(b_.dateFormat))
+                   : QStringLiteral("El valor %1 no es válido para este campo.\n"
+                                    "Corríjalo o pulse Esc para salir sin grabar.")
+                         .arg(shown));
         return false;
     }
     if (b_.set) b_.set(v);
     validating_ = true;
+    const int boxesBefore = boxesAsked();
     const bool accepted = !b_.valid || b_.valid();
     validating_ = false;
     if (!accepted) {
-        g_refusedPending = true;
-        QTimer::singleShot(0, [] { g_refusedPending = false; });
-        if (!edit_->hasFocus())
-            QTimer::singleShot(0, edit_, [e = edit_] { e->setFocus(Qt::OtherFocusReason); });
+        // A rule that said nothing still owes the user a reason.
+        refuse(boxesAsked() != boxesBefore
+                   ? QString()
+                   : QStringLiteral("El valor de este campo no es aceptado.\n"
+                                    "Corríjalo o pulse Esc para salir sin grabar."));
         return false;
     }
     editing_ = false;
@@ -665,15 +800,17 @@ bool EntryField::leave() {
     return true;
 }
 
+void EntryField::beginEdit(bool focusing) {
+    if (editing_ || b_.readOnly || (!focusing && !edit_->hasFocus())) return;
+    buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture), b_.dateFormat);
+    editing_ = true;
+    show();
+}
+
 bool EntryField::eventFilter(QObject*, QEvent* e) {
     switch (e->type()) {
         case QEvent::FocusIn:
-            if (!editing_ && !b_.readOnly) {
-                buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture),
-                           b_.dateFormat);
-                editing_ = true;
-                show();
-            }
+            beginEdit(true);
             return false;
         case QEvent::FocusOut: {
             auto* fe = static_cast<QFocusEvent*>(e);
@@ -685,18 +822,26 @@ bool EntryField::eventFilter(QObject*, QEvent* e) {
             }
             return false;
         }
+        case QEvent::MouseButtonPress:
+            beginEdit();
+            return false;
         case QEvent::MouseButtonRelease:
-            if (editing_) {
-                buf_.setCursor(edit_->cursorPosition());
+            // A selection made by dragging or by a triple click stays, for
+            // the next key to replace.
+            if (editing_ && !edit_->hasSelectedText()) {
+                buf_.clickAt(edit_->cursorPosition());
                 buf_.noteKey();
                 show();
             }
             return false;
         case QEvent::MouseButtonDblClick:
+            // A double click takes the whole field, for the next key to replace.
+            if (editing_) edit_->selectAll();
             return editing_;
         case QEvent::KeyPress: {
             if (b_.readOnly) return false;
             auto* k = static_cast<QKeyEvent*>(e);
+            beginEdit();
             if (!editing_) return false;
             const int key = k->key();
             const bool shift = k->modifiers() & Qt::ShiftModifier;
@@ -723,10 +868,10 @@ bool EntryField::eventFilter(QObject*, QEvent* e) {
                     buf_.end();
                     break;
                 case Qt::Key_Backspace:
-                    buf_.backspace();
+                    if (!eraseSelection()) buf_.backspace();
                     break;
                 case Qt::Key_Delete:
-                    buf_.del();
+                    if (!eraseSelection()) buf_.del();
                     break;
                 case Qt::Key_Insert:
                     buf_.toggleInsert();
@@ -744,8 +889,13 @@ bool EntryField::eventFilter(QObject*, QEvent* e) {
                          (k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))))
                         return true;
                     bool moved = false;
+                    // Typing over a selection replaces it.
+                    eraseSelection();
                     for (char c : toAnsi(typed)) {
-                        if (!buf_.typeChar(c)) QApplication::beep();
+                        if (!buf_.typeChar(c)) {
+                            QApplication::beep();
+                            if (buf_.atEnd()) break;  // no room left: one beep is enough
+                        }
                         if (buf_.full() && !b_.confirm) {
                             show();
                             if (leave()) focusNext(edit_);

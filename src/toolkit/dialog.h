@@ -5,6 +5,7 @@
 // page is a Form of its own, because page templates reuse IDs.
 #pragma once
 
+#include <QBrush>
 #include <QColor>
 #include <QDialog>
 #include <QHash>
@@ -30,10 +31,20 @@ inline const QColor kDialogBrush{255, 235, 175};
 inline const QColor kFocusedEntry{225, 255, 200};
 inline const QColor kReadOnlyGrey{230, 230, 230};
 
+// The brick pattern a few dialogs (the company selection) take as their
+// background: red bricks in running bond with light mortar.
+QBrush brickBrush();
+
 // Where buttons put their status-bar message while the mouse is over them
 // (the main window installs its status bar here).
 void setStatusSink(std::function<void(const QString&)> sink);
 void showStatus(const QString& text);
+
+class EntryField;
+// Leaves the entry field that has the focus in `window`, as Tab would (its
+// value is assigned and validated). False when the field refused its value;
+// true when it accepted it or the focus is in no entry field.
+bool leaveFocusedEntry(QWidget* window);
 
 // The kind of a control as the templates carry it: "entry", "button", "grid",
 // "combo", "check", "radio", "memo", "text", "frame", "bitmap", "icon",
@@ -137,6 +148,9 @@ class Dialog : public QDialog {
     // Run once, right after the dialog first shows.
     void setOnInit(std::function<void()> action) { onInit_ = std::move(action); }
     void setBrush(const QColor& c);
+    // A patterned background (e.g. brickBrush()).
+    void setBrush(const QBrush& b);
+    const QBrush& brush() const { return brush_; }
 
     // Modal: shows centred over the owner and returns the result given to end()
     // (0 when closed otherwise).
@@ -149,6 +163,8 @@ class Dialog : public QDialog {
 
     // Every live dialog built from a template (for the test driver).
     static QList<Dialog*> openDialogs();
+    // Every dialog built from a template and not destroyed yet, shown or not.
+    static QList<Dialog*> liveDialogs();
 
   protected:
     void showEvent(QShowEvent* e) override;
@@ -165,6 +181,7 @@ class Dialog : public QDialog {
     std::map<int, std::vector<std::unique_ptr<Form>>> pages_;
     std::function<bool()> closeRule_;
     std::function<void()> onInit_;
+    QBrush brush_{kDialogBrush};
     bool initDone_ = false;
     bool closingChecked_ = false;
 };
@@ -194,6 +211,14 @@ class EntryField : public QObject {
   private:
     void show();
     void restyle();
+    // Starts editing when the field has the focus (or is getting it) and is
+    // not being edited yet, e.g. after leave() kept the focus in it.
+    void beginEdit(bool focusing = false);
+    // Erases the selected part of the text; false when nothing is selected.
+    bool eraseSelection();
+    // Tells why a value was refused (an empty reason: already told) and
+    // keeps the focus in the field.
+    void refuse(const QString& why);
 
     QLineEdit* edit_;
     EntryBinding b_;

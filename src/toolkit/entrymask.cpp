@@ -1,5 +1,6 @@
 #include "toolkit/entrymask.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -197,6 +198,7 @@ void EntryBuffer::start(const xb::Value& value, const Picture& picture, std::str
     firstKey_ = true;
     changed_ = false;
     full_ = false;
+    pastEnd_ = false;
     insert_ = false;
 }
 
@@ -327,7 +329,9 @@ bool EntryBuffer::typeChar(char c) {
     if (cursor_ >= static_cast<int>(buf_.size())) return false;
     char ch = c;
     if (!accepts(cursor_, ch)) return false;
-    if (pic_.clearOnFirstKey && firstKey_) clearAll();
+    // The field is full: the key has no place (unless @K clears it first).
+    if (pastEnd_ && !(pic_.clearOnFirstKey && firstKey_)) return false;
+    if (pic_.clearOnFirstKey && firstKey_) clearAll(), pastEnd_ = false;
     firstKey_ = false;
     if (insert_ && type_ == 'C') {
         // Shift the following editable positions one to the right.
@@ -344,6 +348,7 @@ bool EntryBuffer::typeChar(char c) {
     int next = nextEditable(cursor_ + 1);
     if (next >= static_cast<int>(buf_.size())) {
         full_ = true;  // the cursor stays on the last position
+        pastEnd_ = true;
     } else {
         cursor_ = next;
     }
@@ -369,24 +374,28 @@ void EntryBuffer::numberPoint() {
 
 void EntryBuffer::left() {
     firstKey_ = false;
+    pastEnd_ = false;
     const int p = prevEditable(cursor_ - 1);
     if (p >= 0) cursor_ = p;
 }
 
 void EntryBuffer::right() {
     firstKey_ = false;
+    pastEnd_ = false;
     const int n = nextEditable(cursor_ + 1);
     if (n < static_cast<int>(buf_.size())) cursor_ = n;
 }
 
 void EntryBuffer::home() {
     firstKey_ = false;
+    pastEnd_ = false;
     const int n = nextEditable(0);
     if (n < static_cast<int>(buf_.size())) cursor_ = n;
 }
 
 void EntryBuffer::end() {
     firstKey_ = false;
+    pastEnd_ = false;
     // After the last non-blank character, as xBase does.
     int last = -1;
     for (int i = 0; i < static_cast<int>(buf_.size()); ++i)
@@ -398,6 +407,7 @@ void EntryBuffer::end() {
 }
 
 void EntryBuffer::setCursor(int pos) {
+    pastEnd_ = false;
     const int n = nextEditable(pos);
     if (n < static_cast<int>(buf_.size()))
         cursor_ = n;
@@ -405,8 +415,49 @@ void EntryBuffer::setCursor(int pos) {
         cursor_ = prevEditable(pos);
 }
 
+void EntryBuffer::clickAt(int pos) {
+    int last = -1;
+    for (int i = 0; i < static_cast<int>(buf_.size()); ++i)
+        if (editable(i) && buf_[static_cast<size_t>(i)] != ' ') last = i;
+    // Numbers and dates are laid out by their template: any place is fine.
+    if (type_ == 'C') {
+        const int after = nextEditable(last + 1);
+        if (pos > after) pos = after;
+    }
+    setCursor(pos);
+}
+
+void EntryBuffer::eraseRange(int from, int to) {
+    firstKey_ = false;
+    pastEnd_ = false;
+    full_ = false;
+    const int n = static_cast<int>(buf_.size());
+    from = std::clamp(from, 0, n);
+    to = std::clamp(to, from, n);
+    if (type_ == 'N' && from <= nextEditable(0) && to >= prevEditable(n - 1) + 1) {
+        clearAll();
+        return;
+    }
+    if (type_ == 'C') {
+        // Close up: the editable positions after the range move to its start.
+        std::string kept;
+        for (int i = to; i < n; ++i)
+            if (editable(i)) kept.push_back(buf_[static_cast<size_t>(i)]);
+        size_t k = 0;
+        for (int i = from; i < n; ++i)
+            if (editable(i)) buf_[static_cast<size_t>(i)] = k < kept.size() ? kept[k++] : ' ';
+    } else {
+        for (int i = from; i < to; ++i)
+            if (editable(i)) buf_[static_cast<size_t>(i)] = ' ';
+    }
+    changed_ = true;
+    const int c = nextEditable(from);
+    cursor_ = c < n ? c : std::max(prevEditable(n - 1), 0);
+}
+
 void EntryBuffer::del() {
     firstKey_ = false;
+    pastEnd_ = false;
     if (!editable(cursor_)) return;
     if (type_ == 'C') {
         // Shift the rest of the field left, over editable positions only.
@@ -426,7 +477,7 @@ void EntryBuffer::del() {
 void EntryBuffer::backspace() {
     firstKey_ = false;
     const int p = prevEditable(cursor_ - 1);
-    if (full_ && cursor_ == prevEditable(static_cast<int>(buf_.size()) - 1)) {
+    if (pastEnd_ && cursor_ == prevEditable(static_cast<int>(buf_.size()) - 1)) {
         // The last key filled the field: its character is the one to erase.
         full_ = false;
         del();

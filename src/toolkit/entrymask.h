@@ -56,6 +56,9 @@ class EntryBuffer {
     bool changed() const { return changed_; }
     // True right after a typed key filled the last position of the field.
     bool full() const { return full_; }
+    // True while the last position holds a typed character and the cursor
+    // has not moved since: further keys are refused instead of overwriting it.
+    bool atEnd() const { return pastEnd_; }
 
     // A typed character (Windows-1252 byte). Returns false when the position
     // does not take it (the field is unchanged then).
@@ -68,6 +71,13 @@ class EntryBuffer {
     void del();
     // Puts the cursor at the editable position nearest to `pos`.
     void setCursor(int pos);
+    // A click at `pos`: as setCursor, but never beyond the position after
+    // the last character typed, so that a click into the blank tail of a
+    // field does not leave the typing among the padding.
+    void clickAt(int pos);
+    // Erases the positions [from, to) (a selection): text closes up over
+    // them, other types blank them; the cursor goes to `from`.
+    void eraseRange(int from, int to);
     // Any key other than a typed character or a cursor key: the first typed
     // key no longer clears the field.
     void noteKey() { firstKey_ = false; }
@@ -100,6 +110,7 @@ class EntryBuffer {
     bool firstKey_ = true;
     bool changed_ = false;
     bool full_ = false;
+    bool pastEnd_ = false;
 };
 
 }  // namespace tk

@@ -57,8 +57,30 @@ void setMsgBoxObserver(MsgBoxObserver obs) {
     observer() = std::move(obs);
 }
 
+namespace {
+int g_boxesAsked = 0;
+}  // namespace
+
+int boxesAsked() {
+    return g_boxesAsked;
+}
+
+FocusReturn::FocusReturn()
+    : focus_(QApplication::focusWidget()), window_(QApplication::activeWindow()) {
+    if (!window_ && focus_) window_ = focus_->window();
+}
+
+FocusReturn::~FocusReturn() {
+    QWidget* w = window_.data();
+    if (w == nullptr || !w->isVisible()) return;
+    w->activateWindow();
+    if (focus_ && focus_->window() == w && focus_->isVisible() && focus_->isEnabled())
+        focus_->setFocus(Qt::ActiveWindowFocusReason);
+}
+
 int showBox(BoxKind kind, const QString& title, const QString& text, const QStringList& buttons,
             QWidget* owner, int defaultButton) {
+    ++g_boxesAsked;
     BoxShown shown{kind, title, text,
                    buttons.isEmpty() ? QStringList{QStringLiteral("&Aceptar")} : buttons};
     if (observer()) {
@@ -85,7 +107,10 @@ int showBox(BoxKind kind, const QString& title, const QString& text, const QStri
         closer->hide();
         box.setEscapeButton(closer);
     }
-    box.exec();
+    {
+        const FocusReturn back;
+        box.exec();
+    }
     const int index = static_cast<int>(made.indexOf(box.clickedButton()));
     return index < 0 ? 0 : index + 1;
 }

@@ -2,6 +2,7 @@
 // so that tests can read what was shown and answer it (see MsgBoxObserver).
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -29,6 +30,27 @@ void setMsgBoxObserver(MsgBoxObserver observer);
 // closed without a button.
 int showBox(BoxKind kind, const QString& title, const QString& text, const QStringList& buttons,
             QWidget* owner = nullptr, int defaultButton = 1);
+
+// How many boxes have been asked for since the program started (shown,
+// answered by an observer or from the environment alike). Lets a caller tell
+// whether a step it ran already told the user something.
+int boxesAsked();
+
+// Gives the focus back, when it goes out of scope, to the widget that had it
+// when it was made (or to the window that was active then), so that keys
+// typed after a modal window closes go where the user was typing and never
+// to a window or button behind it.
+class FocusReturn {
+  public:
+    FocusReturn();
+    ~FocusReturn();
+    FocusReturn(const FocusReturn&) = delete;
+    FocusReturn& operator=(const FocusReturn&) = delete;
+
+  private:
+    QPointer<QWidget> focus_;
+    QPointer<QWidget> window_;
+};
 
 void msgInfo(const QString& text, const QString& title = QString(), QWidget* owner = nullptr);
 void msgStop(const QString& text, const QString& title = QString(), QWidget* owner = nullptr);

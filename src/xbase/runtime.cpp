@@ -1,4 +1,5 @@
 #include "xbase/runtime.h"
+#include "xbase/function_names.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -152,6 +153,13 @@ bool functionExists(std::string_view name) {
 
 uint64_t functionsGeneration() {
     return g_funcGeneration;
+}
+
+std::vector<std::string> functionNames() {
+    std::vector<std::string> names;
+    for (const auto& [key, entry] : st().funcs) names.push_back(key);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 Value callFunction(std::string_view name, Args& args) {

@@ -76,7 +76,8 @@ class TempDir {
 std::vector<std::string> vfpBags() {
     std::vector<std::string> r;
     for (const char* sub : {"contacts", "expenses"})
-        for (auto& e : fs::directory_iterator(std::string(VDR_SHARED_DIR) + "/testdata/vfp/" + sub))
+        for (auto& e :
+             fs::directory_iterator(std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/" + sub))
             if (e.path().extension() == ".CDX") r.push_back(e.path().string());
     std::sort(r.begin(), r.end());
     return r;
@@ -169,8 +170,8 @@ TEST(CdxVfp, EveryTagWalksAsIndexDumpReadsIt) {
 }
 
 TEST(CdxVfp, TagsKeepCreationOrderAndExpressions) {
-    auto bag =
-        CdxBag::open(std::string(VDR_SHARED_DIR) + "/testdata/vfp/contacts/calls.CDX", false, true);
+    auto bag = CdxBag::open(std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/contacts/calls.CDX",
+                            false, true);
     auto tags = bag->tags();
     ASSERT_EQ(tags.size(), 2u);
     EXPECT_EQ(tags[0]->name(), "CALL_ID");
@@ -192,7 +193,7 @@ TEST(CdxVfp, TagsKeepCreationOrderAndExpressions) {
     }
     EXPECT_EQ(n, 16);
 
-    auto emp = CdxBag::open(std::string(VDR_SHARED_DIR) + "/testdata/vfp/expenses/employees.CDX",
+    auto emp = CdxBag::open(std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/expenses/employees.CDX",
                             false, true);
     std::vector<std::string> names;
     for (CdxTag* t : emp->tags()) names.push_back(t->name());

@@ -414,7 +414,7 @@ TEST(OrderVfp, ForeignBagsOpenAndWalkWithTheirTables) {
     // Copies, since the originals are read-only.
     for (const char* f :
          {"calls.dbf", "calls.CDX", "calls.FPT", "contacts.dbf", "contacts.CDX", "contacts.FPT"})
-        std::filesystem::copy_file(std::string(VDR_SHARED_DIR) + "/testdata/vfp/contacts/" + f,
+        std::filesystem::copy_file(std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/contacts/" + f,
                                    dir.file(f));
     workspace().closeAll();
     int a = workspace().open(dir.file("calls.dbf"), "calls", OpenOptions{true, false});

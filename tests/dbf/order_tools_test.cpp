@@ -136,7 +136,7 @@ TEST_F(OrderTools, DescribeAndOrderedDumpFollowTagAndScope) {
 TEST(OrderToolsVfp, NumericScopesReadAsNumbers) {
     dbftest::TempDir dir;
     for (const char* f : {"calls.dbf", "calls.CDX", "calls.FPT"})
-        std::filesystem::copy_file(std::string(VDR_SHARED_DIR) + "/testdata/vfp/contacts/" + f,
+        std::filesystem::copy_file(std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/contacts/" + f,
                                    dir.file(f));
     auto recs = orderedRecords(dir.file("calls.dbf"), dir.file("calls.CDX"), "CALL_ID",
                                std::string("3"), std::string("5"));

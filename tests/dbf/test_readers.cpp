@@ -312,7 +312,7 @@ TEST(IndependentReaders, DbfDumpReadsWhatTheEngineWrites) {
 
 TEST(VisualFoxProFiles, EngineReadsEveryTableAsDbfreadDoes) {
     if (!dbftest::haveProgram(kPython)) GTEST_SKIP() << "python3 missing";
-    std::string root = std::string(VDR_SHARED_DIR) + "/testdata/vfp";
+    std::string root = std::string(VDR_SOURCE_DIR) + "/tests/data/vfp";
     ASSERT_TRUE(std::filesystem::exists(root)) << root;
     int tables = 0;
     for (auto& e : std::filesystem::recursive_directory_iterator(root)) {
@@ -328,7 +328,7 @@ TEST(VisualFoxProFiles, EngineReadsEveryTableAsDbfreadDoes) {
 }
 
 TEST(VisualFoxProFiles, TypesAndValuesOfKnownRecords) {
-    std::string root = std::string(VDR_SHARED_DIR) + "/testdata/vfp";
+    std::string root = std::string(VDR_SOURCE_DIR) + "/tests/data/vfp";
     // Asked in upper case, as the program's data names them.
     auto t = Table::open(root + "/expenses/EXPENSE DETAILS.DBF", {true, true});
     EXPECT_EQ(t->version(), 0x30);
@@ -355,7 +355,7 @@ TEST(VisualFoxProFiles, TypesAndValuesOfKnownRecords) {
 TEST(VisualFoxProFiles, WritingVfpFieldsKeepsOtherReadersAgreeing) {
     if (!dbftest::haveProgram(kPython)) GTEST_SKIP() << "python3 missing";
     TempDir d;
-    std::string root = std::string(VDR_SHARED_DIR) + "/testdata/vfp/expenses/";
+    std::string root = std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/expenses/";
     std::filesystem::copy_file(root + "expense reports.dbf", d.file("er.dbf"));
     std::filesystem::copy_file(root + "expense reports.FPT", d.file("er.FPT"));
     std::filesystem::permissions(d.file("er.dbf"), std::filesystem::perms::owner_write,

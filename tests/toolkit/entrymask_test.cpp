@@ -157,9 +157,9 @@ TEST(EntryBuffer, AFullFieldReportsItAndStaysOnItsLastPosition) {
     typeAll(b, "c");
     EXPECT_TRUE(b.full());
     EXPECT_EQ(b.cursor(), 2);
-    // Further keys overwrite the last position; the field never grows.
-    EXPECT_TRUE(b.typeChar('d'));
-    EXPECT_EQ(b.text(), "ABD");
+    // Further keys find no room: refused, the last character stays.
+    EXPECT_FALSE(b.typeChar('d'));
+    EXPECT_EQ(b.text(), "ABC");
 }
 
 }  // namespace

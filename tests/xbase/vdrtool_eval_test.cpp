@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -16,12 +18,15 @@ struct ToolRun {
 
 // Runs vdrtool with one argument; captures standard output, or standard
 // error when `errors` is set.
-ToolRun vdrtool(const std::string& arg, bool errors = false) {
+ToolRun vdrtool(const std::string& arg, bool errors = false, const std::string& command = "eval") {
     std::string exe = std::string(VDR_BINARY_DIR) + "/bin/vdrtool";
     std::string quoted = "'";
     for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     quoted += "'";
-    std::string cmd = exe + " eval " + quoted + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null");
+    if (arg.empty()) quoted.clear();
+    // No display: the tool needs none, whatever the functions it knows.
+    std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + exe + " " +
+                      command + " " + quoted + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null");
     ToolRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -62,4 +67,34 @@ TEST(VdrtoolEval, FailingExpressionPrintsSpanishDescriptionAndFails) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.out.find("División por cero"), std::string::npos) << r.out;
     EXPECT_EQ(vdrtool("1 / 0").out, "");
+}
+
+// eval and functions know the program's whole catalogue: the data layer's
+// helpers, the window's and the companies' functions, the language's library.
+TEST(VdrtoolEval, KnowsEveryFunctionOfTheProgramAndListsThem) {
+    if (!haveTool()) GTEST_SKIP() << "vdrtool no está compilado en este árbol";
+    ToolRun r = vdrtool("DIV_ZERO(5,2)");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(r.out.find('\t')), "\tN\n") << r.out;
+    EXPECT_NE(r.out.find("2.5"), std::string::npos) << r.out;
+    EXPECT_EQ(vdrtool("DIV_ZERO(5,0)").out.find("0") != std::string::npos, true);
+
+    ToolRun list = vdrtool("", false, "functions");
+    EXPECT_EQ(list.status, 0);
+    auto has = [&](const std::string& name) {
+        return ("\n" + list.out).find("\n" + name + "\n") != std::string::npos;
+    };
+    for (const char* name : {"DIV_ZERO", "ABRIR", "SELEEMPR", "DATOSEMPR", "HELPINDEX",
+                             "CHECKMIMEMORIA", "VALTYPE", "UPPER"})
+        EXPECT_TRUE(has(name)) << name << " falta en la lista";
+    // One name a line, in order, none twice.
+    std::vector<std::string> names;
+    for (size_t at = 0, nl; (nl = list.out.find('\n', at)) != std::string::npos; at = nl + 1)
+        names.push_back(list.out.substr(at, nl - at));
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+    // Every listed name is one eval can call (it does not say "no definida").
+    const ToolRun unknown = vdrtool("NOHAYTAL(1)", true);
+    EXPECT_NE(unknown.out.find("no definida"), std::string::npos) << unknown.out;
+    EXPECT_FALSE(has("NOHAYTAL"));
 }

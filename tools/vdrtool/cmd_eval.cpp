@@ -1,8 +1,10 @@
 // vdrtool eval 'EXPRESIÓN': evaluates an expression of the program's language
-// and prints its value and its type letter, so that keys, filters and script
-// lines can be tried from the command line.
+// and prints its value and its type letter, so that keys, filters, menu
+// actions and script lines can be tried from the command line with every
+// function the program offers.
 #include <iostream>
 
+#include "catalogue.h"
 #include "command.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
@@ -11,6 +13,8 @@
 namespace {
 int runEval(const vdrtool::Args& args) {
     if (args.size() != 1) return vdrtool::fail("uso: vdrtool eval 'EXPRESIÓN'");
+    // The same functions as in the program, data-layer helpers included.
+    vdrtool::loadProgramCatalogue();
     // Errors break at once; the message is printed here, once.
     xb::setErrorHandler([](xb::Error&) { return xb::HandlerAnswer{}; });
     try {

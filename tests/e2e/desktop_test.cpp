@@ -1,0 +1,168 @@
+// The real program on a real X display (Xvfb), with and without a window
+// manager, driven by real key and mouse events: what the offscreen platform
+// cannot show (which window has the keyboard, program-wide keys, clicks that
+// land on the padding of a field, the lock lights).
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "dbf/table.h"
+#include "desktop.h"
+
+namespace {
+
+using e2e::Desktop;
+using e2e::Program;
+
+const QString kMainTitle = QStringLiteral("Control de Gestión Area Comercial Valdrosa");
+
+#define NEED_DESKTOP(desk, wm)                                                       \
+    ASSERT_TRUE((desk).missing().isEmpty())                                          \
+        << "faltan " << (desk).missing().toStdString() << "(scripts/setup.sh test)"; \
+    ASSERT_TRUE((desk).ready(wm)) << "no arrancó Xvfb" << ((wm) ? " u openbox" : "")
+
+QString fileText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+std::string fieldText(const QString& table, const char* field, uint32_t recno = 1) {
+    auto t = dbf::Table::open(table.toStdString(), {true, true});
+    if (!t || !t->read(recno)) return "<sin registro>";
+    return t->value(t->fieldIndex(field)).asString();
+}
+
+// Start, choose the test company, F5 and F1 inside the selection dialog and
+// in the main window, the Caps Lock light, and the exit through "Salir".
+void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
+    Desktop desk(wm);
+    NEED_DESKTOP(desk, wm);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    const QString resLog = prog.installation + QStringLiteral("/Res.Log");
+    {
+        QFile stale(resLog);
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("de la sesión anterior\n");
+    }
+    // Two memory boxes and the exit question, all answered with their first button.
+    ASSERT_TRUE(prog.start(QStringLiteral("1,1,1")));
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
+    EXPECT_FALSE(QFileInfo::exists(resLog)) << "el Res.Log anterior sigue ahí";
+
+    const QString selection = desk.window(QStringLiteral("Seleccione una empresa"));
+    ASSERT_FALSE(selection.isEmpty());
+    ASSERT_TRUE(desk.focus(selection));
+    // F5 inside the dialog: the memory box.
+    desk.keys({QStringLiteral("F5")});
+    EXPECT_TRUE(prog.waitBox(QStringLiteral("|MemUsed:"))) << prog.boxes().join('\n').toStdString();
+    // F1 inside the dialog: the help window.
+    desk.keys({QStringLiteral("F1")});
+    const QString help = desk.window(QStringLiteral("Ayuda Valdrosa"), 10000);
+    EXPECT_FALSE(help.isEmpty()) << "F1 no abrió la ayuda en el diálogo";
+
+    ASSERT_TRUE(desk.focus(selection));
+    desk.keys({QStringLiteral("Return")});
+    const QString main = desk.window(kMainTitle);
+    ASSERT_FALSE(main.isEmpty());
+    EXPECT_TRUE(e2e::waitUntil(
+        [&] {
+            return fileText(prog.installation + QStringLiteral("/Terminales/CAJA1/cgCamino.mem"))
+                .startsWith(QStringLiteral("CMEMCAM=EMP00001"));
+        },
+        10000));
+
+    // F5 from the main window.
+    ASSERT_TRUE(desk.focus(main));
+    desk.keys({QStringLiteral("F5")});
+    EXPECT_TRUE(e2e::waitUntil(
+        [&] { return prog.boxes().filter(QStringLiteral("|MemUsed:")).size() == 2; }, 10000))
+        << prog.boxes().join('\n').toStdString();
+
+    // The lock light follows Caps Lock, both ways.
+    auto capsShown = [&] {
+        const QStringList keys =
+            prog.traceLines().filter(QRegularExpression(QStringLiteral("^keys")));
+        return keys.isEmpty() ? -1 : keys.last().contains(QStringLiteral("MAY")) ? 1 : 0;
+    };
+    const int before = capsShown();
+    desk.keys({QStringLiteral("Caps_Lock")});
+    EXPECT_TRUE(e2e::waitUntil([&] { return capsShown() == (before == 1 ? 0 : 1); }, 5000))
+        << prog.traceLines().filter(QStringLiteral("keys")).join('\n').toStdString();
+    desk.keys({QStringLiteral("Caps_Lock")});
+    EXPECT_TRUE(e2e::waitUntil([&] { return capsShown() == (before == 1 ? 1 : 0); }, 5000));
+
+    // "Salir" on the bar: the exit question, answered "Si", ends the program.
+    const QPoint salir = prog.barButtonCentre(QStringLiteral("Terminar Aplicación"));
+    ASSERT_GE(salir.x(), 0) << "la traza no da la posición de Salir";
+    ASSERT_TRUE(desk.click(main, salir.x(), salir.y()));
+    EXPECT_TRUE(prog.waitBox(QStringLiteral("Seleccione su opción|Desea terminar su sesión ?")));
+    ASSERT_TRUE(prog.waitForEnd());
+    EXPECT_EQ(prog.exitCode(), 0);
+    EXPECT_TRUE(fileText(resLog).contains(QStringLiteral("Recursos sin liberar")))
+        << fileText(resLog).toStdString();
+}
+
+TEST(Desktop, KeysOfTheWholeProgramWithAWindowManager) {
+    keysOfTheWholeProgramAndExitThroughSalir(true);
+}
+
+TEST(Desktop, KeysOfTheWholeProgramWithoutAWindowManager) {
+    keysOfTheWholeProgramAndExitThroughSalir(false);
+}
+
+// A first start: the company form of the first company is filled with the
+// keyboard and with clicks into the middle of empty fields, and accepted
+// with Alt+A; the company is then selected and remembered.
+TEST(Desktop, FirstCompanyByKeyboardAndClicksIntoEmptyFields) {
+    Desktop desk(true);
+    NEED_DESKTOP(desk, true);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    // An installation without any company.
+    for (const char* f : {"/ContEmpr.Ini", "/ContEmx1.cdx"})
+        ASSERT_TRUE(QFile::remove(prog.installation + QString::fromLatin1(f)));
+    ASSERT_TRUE(QDir(prog.installation + QStringLiteral("/EMP00001")).removeRecursively());
+
+    ASSERT_TRUE(prog.start());
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown FoldIniEmpr")));
+    const QString form = desk.window(QStringLiteral("Iniciar Empresa"));
+    ASSERT_FALSE(form.isEmpty());
+    ASSERT_TRUE(desk.focus(form));
+
+    // The name with the keyboard: the field reached by Tab from the code.
+    const QPoint name = prog.controlCentre(QStringLiteral("FoldIniEmpr"), 102);
+    const QPoint nit = prog.controlCentre(QStringLiteral("FoldIniEmpr"), 103);
+    const QPoint city = prog.controlCentre(QStringLiteral("FoldIniEmpr"), 108);
+    ASSERT_GE(name.x(), 0);
+    ASSERT_GE(nit.x(), 0);
+    ASSERT_GE(city.x(), 0);
+    ASSERT_TRUE(desk.click(form, name.x(), name.y()));
+    desk.type(QStringLiteral("Comercial Andina"));
+    desk.keys({QStringLiteral("Tab")});
+    // Clicks into the middle of empty fields, then typing.
+    ASSERT_TRUE(desk.click(form, nit.x(), nit.y()));
+    desk.type(QStringLiteral("900123456"));
+    ASSERT_TRUE(desk.click(form, city.x(), city.y()));
+    desk.type(QStringLiteral("Cundinamarca"));
+    // Accepted with the button's key, the focus still in the city field.
+    desk.keys({QStringLiteral("alt+a")});
+
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr"), 60000))
+        << prog.boxes().join('\n').toStdString();
+    const QString catalogue = prog.installation + QStringLiteral("/ContEmpr.Ini");
+    EXPECT_EQ(fieldText(catalogue, "EMPRESA"), "COMERCIAL ANDINA" + std::string(24, ' '));
+    EXPECT_EQ(fieldText(catalogue, "NIT"), "900123456   ");
+    EXPECT_EQ(fieldText(catalogue, "CIUDAD"), "CUNDINAMARCA" + std::string(13, ' '));
+    EXPECT_TRUE(fileText(prog.installation + QStringLiteral("/Terminales/CAJA1/cgCamino.mem"))
+                    .startsWith(QStringLiteral("CMEMCAM=EMP00001")));
+
+    const QString selection = desk.window(QStringLiteral("Seleccione una empresa"));
+    ASSERT_TRUE(desk.focus(selection));
+    desk.keys({QStringLiteral("Return")});
+    EXPECT_FALSE(desk.window(kMainTitle).isEmpty());
+    EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
+}
+
+}  // namespace
