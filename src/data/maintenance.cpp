@@ -1,5 +1,7 @@
 #include "data/maintenance.h"
 
+#include <map>
+
 #include "data/catalogue.h"
 #include "data/failure.h"
 #include "data/helpers.h"
@@ -118,8 +120,20 @@ void RECO_BASES(Meter& meter) {
     dbf::workspace().closeAll();
 }
 
+namespace {
+std::map<std::string, std::function<void()>>& beforeSteps() {
+    static std::map<std::string, std::function<void()>> steps;
+    return steps;
+}
+}  // namespace
+
+void setBeforeMaintenance(const std::string& name, std::function<void()> step) {
+    beforeSteps()[name] = std::move(step);
+}
+
 void runGeneralMaintenance() {
     finishInterruptedRebuilds();
+    for (const auto& [name, step] : beforeSteps()) underHandler(name, [&] { step(); });
     MSGMETER(
         [](Meter& m) {
             PACKBASES(m);

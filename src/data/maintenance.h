@@ -4,6 +4,7 @@
 // the error handler (retry, skip to the next table, or end).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "data/interaction.h"
@@ -31,6 +32,11 @@ void CRE_RES(const std::string& templ, const std::string& file);
 bool AUTOMANTEN();
 // The same without the question (vdrtool maint).
 void runGeneralMaintenance();
+
+// Work that other modules must finish before the tables are packed (a pack
+// renumbers records, so anything that refers to records by number settles
+// first). Registered under a name: registering the same name again replaces it.
+void setBeforeMaintenance(const std::string& name, std::function<void()> step);
 
 // Finishes any interrupted replacement of the company's tables (journals
 // left by a crash in a rebuild). Returns how many were finished.

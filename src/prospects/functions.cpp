@@ -1,4 +1,5 @@
 // The procedures of the prospect file, callable by name from menus and scripts.
+#include "data/maintenance.h"
 #include "prospects/fichprosp.h"
 #include "prospects/save.h"
 #include "xbase/runtime.h"
@@ -27,6 +28,9 @@ void registerProspectFunctions() {
     // Settles the saves and deletions that a dead workstation left half done.
     xb::registerFunction("SANEAPROSP",
                          [](xb::Args&) { return xb::Value::integer(settlePendingSaves()); });
+    // A pack renumbers the rows a half-done save's journal points to, so the
+    // self-maintenance settles those saves before it packs.
+    data::setBeforeMaintenance("SANEAPROSP", [] { settlePendingSaves(); });
 }
 
 }  // namespace prospects

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <memory>
 
+#include "data/maintenance.h"
 #include "prospect_fixture.h"
 
 using namespace prospects;
@@ -456,6 +457,30 @@ TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
     EXPECT_TRUE(pt::area("Prospecto").deleted());
     EXPECT_TRUE(pt::whatOf(1, c.a.link()).empty());
     EXPECT_TRUE(pt::whatOf(2, c.a.link()).empty());
+    EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+// The self-maintenance packs the tables, which renumbers the rows a
+// half-done save's journal names: it settles the save first, so the prospect
+// still ends with exactly the new set of rows.
+TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
+    Company c = makeCompany();
+    dbf::workspace().closeAll();
+    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
+    std::unique_ptr<QProcess> child(
+        pt::startChild(dir.path(), "move", kill, QString::number(c.recA)));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+
+    data::runGeneralMaintenance();
+    pt::openBrowserTables();
+    EXPECT_EQ(settlePendingSaves(), 0);  // nothing left for the card to settle
+    Link newL = c.a.link();
+    newL.codvend = pad("V2", 8);
+    EXPECT_TRUE(pt::whatOf(1, c.a.link()).empty());
+    EXPECT_EQ(pt::whatOf(1, newL), (Rows{"P1", "P2", "P2"}));
+    EXPECT_EQ(pt::whatOf(2, newL), (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
     EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
     EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
