@@ -27,7 +27,10 @@ void loadProgramCatalogue() {
         static int argc = 1;
         static char name[] = "vdrtool";
         static char* argv[] = {name, nullptr};
-        static QApplication qapp(argc, argv);
+        // Never destroyed: tearing Qt down among the exit handlers crashes
+        // once a chart has made a graphics context; the process ends anyway.
+        static QApplication* qapp = new QApplication(argc, argv);
+        (void)qapp;
     }
     app::registerProgramFunctions();  // the data layer's functions among them
 #else

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/functions.h"
+#include "catalogue.h"
 #include "charts/charts.h"
 #include "command.h"
 #include "data/interaction.h"
@@ -13,10 +14,6 @@
 #include "tool_session.h"
 #include "xbase/codepage.h"
 #include "xbase/runtime.h"
-
-namespace vdrtool {
-QApplication& headlessApplication();  // cmd_run.cpp
-}
 
 namespace {
 
@@ -37,7 +34,7 @@ int runChart(const vdrtool::Args& given) {
     if (name.empty() || (png.empty() && pdf.empty()))
         return vdrtool::fail(
             "uso: vdrtool chart GRAFICO --png FICHERO | --pdf FICHERO [--company CÓDIGO]");
-    vdrtool::headlessApplication();
+    vdrtool::loadProgramCatalogue();
     data::UnattendedInteraction quiet;
     data::ScopedInteraction scoped(quiet);
     vdrtool::startCompanySession(company);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "catalogue.h"
 #include "command.h"
 #include "data/catalogue.h"
 #include "data/interaction.h"
@@ -43,6 +44,9 @@ int runMaint(const vdrtool::Args& args) {
     data::UnattendedInteraction out(true);
     data::ScopedInteraction scoped(out);
     data::applySessionSettings();
+    // Every module's functions, and with them the work each one must finish
+    // before the tables are packed (a half-done prospect save, for one).
+    vdrtool::loadProgramCatalogue();
     data::registerDataFunctions();
     data::createSessionVariables("VDRTOOL");
     int failures = 0;

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "app/functions.h"
+#include "catalogue.h"
 #include "command.h"
 #include "data/interaction.h"
 #include "data/paths.h"
@@ -20,10 +21,6 @@
 #include "tool_session.h"
 #include "xbase/codepage.h"
 #include "xbase/runtime.h"
-
-namespace vdrtool {
-QApplication& headlessApplication();  // cmd_run.cpp
-}
 
 namespace {
 
@@ -43,7 +40,7 @@ int runReport(const vdrtool::Args& given) {
     }
     if (name.empty() || pdf.empty())
         return vdrtool::fail("uso: vdrtool report INFORME --pdf FICHERO [--company CÓDIGO]");
-    vdrtool::headlessApplication();
+    vdrtool::loadProgramCatalogue();
     QString target = QFileInfo(QString::fromStdString(pdf)).absoluteFilePath();
     QFile::remove(target);
     data::UnattendedInteraction quiet;

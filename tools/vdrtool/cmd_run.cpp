@@ -1,32 +1,17 @@
 // vdrtool run SCRIPT [--company CODE]: runs a script inside an installation
 // with console output on, with the program's whole function set and no
 // display, so that scripts can be tried and scheduled from the command line.
-#include <QApplication>
-#include <cstdlib>
 #include <iostream>
 
 #include "app/functions.h"
 #include "app/script.h"
+#include "catalogue.h"
 #include "command.h"
 #include "data/interaction.h"
 #include "dbf/workspace.h"
 #include "tool_session.h"
 #include "xbase/codepage.h"
 #include "xbase/runtime.h"
-
-namespace vdrtool {
-
-// A Qt application without a display, for commands that draw or print.
-QApplication& headlessApplication() {
-    static int argc = 1;
-    static char arg0[] = "vdrtool";
-    static char* argv[] = {arg0, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-}  // namespace vdrtool
 
 namespace {
 
@@ -35,7 +20,7 @@ int runScript(const vdrtool::Args& given) {
     std::string company = vdrtool::takeCompanyOption(args);
     if (args.size() != 1 || args[0].rfind("--", 0) == 0)
         return vdrtool::fail("uso: vdrtool run GUIÓN [--company CÓDIGO]");
-    vdrtool::headlessApplication();
+    vdrtool::loadProgramCatalogue();
     data::UnattendedInteraction quiet;
     data::ScopedInteraction scoped(quiet);
     vdrtool::startCompanySession(company);
