@@ -448,19 +448,19 @@ void IMPERROR(QWidget* browser, const std::string& text) {
     if (!doc) return;
     const int times = doc->addFont(QStringLiteral("Times New Roman"), 0, 10);
     const int bold = doc->addFont(QStringLiteral("Times New Roman"), 0, 10, true);
-    print::ListReportSpec spec;
-    spec.title = QStringLiteral("ERROR DEL PROGRAMA ") + q(programFile());
-    spec.headerRight = {QStringLiteral("Fecha :") + q(nowDate()),
-                        QStringLiteral("Hora :") + q(nowTime())};
-    spec.footer = [](int page) {
+    print::ListReportSpec layout;
+    layout.title = QStringLiteral("ERROR DEL PROGRAMA ") + q(programFile());
+    layout.headerRight = {QStringLiteral("Fecha :") + q(nowDate()),
+                          QStringLiteral("Hora :") + q(nowTime())};
+    layout.footer = [](int page) {
         return QStringLiteral("Página %1").arg(page, 3, 10, QLatin1Char(' '));
     };
-    spec.footerAlign = print::Align::Center;
-    spec.bodyFont = times;
-    spec.headingFont = bold;
-    spec.columns = {{QStringLiteral("Descripción del error"), 65, print::Align::Left}};
+    layout.footerAlign = print::Align::Center;
+    layout.bodyFont = times;
+    layout.headingFont = bold;
+    layout.columns = {{QStringLiteral("Descripción del error"), 65, print::Align::Left}};
     {
-        print::ListReport list(*doc, spec);
+        print::ListReport list(*doc, layout);
         for (const QString& l : print::breakLines(q(text), 65)) list.addRow({l});
     }
     doc->finish();

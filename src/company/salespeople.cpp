@@ -5,7 +5,7 @@
 namespace company {
 
 const ui::FileSpec& salespeopleFile() {
-    static const ui::FileSpec spec = [] {
+    static const ui::FileSpec file = [] {
         ui::FileSpec s;
         s.alias = "Vendedor";
         s.tableVar = "VDRVEND";
@@ -32,7 +32,7 @@ const ui::FileSpec& salespeopleFile() {
         s.deleteQuestion = "Seguro desea borrar vendedor de la Base de Datos ?";
         return s;
     }();
-    return spec;
+    return file;
 }
 
 void BROWINVEND(QWidget* owner) {

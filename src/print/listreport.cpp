@@ -20,7 +20,7 @@ QStringList breakLines(const QString& text, int width) {
     return out;
 }
 
-ListReport::ListReport(Document& doc, ListReportSpec spec) : doc_(doc), spec_(std::move(spec)) {
+ListReport::ListReport(Document& doc, ListReportSpec layout) : doc_(doc), spec_(std::move(layout)) {
     const int margin = doc_.cmToCol(spec_.marginCm10 / 10.0);
     left_ = margin;
     top_ = doc_.cmToRow(spec_.marginCm10 / 10.0);

@@ -3,7 +3,7 @@
 // what the error log and the generic grid print, and what a report script
 // may use for a plain list.
 //
-//   print::ListReport list(*doc, spec);
+//   print::ListReport list(*doc, layout);
 //   for (...) list.addRow({a, b, c});
 //   list.close();          // footer of the last page; the document is not finished
 //   doc->finish();
@@ -44,7 +44,7 @@ struct ListReportSpec {
 
 class ListReport {
   public:
-    ListReport(Document& doc, ListReportSpec spec);
+    ListReport(Document& doc, ListReportSpec layout);
     ~ListReport();
     ListReport(const ListReport&) = delete;
     ListReport& operator=(const ListReport&) = delete;

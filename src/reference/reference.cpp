@@ -15,7 +15,7 @@ ui::ButtonText text(const char* message, const char* bitmaps, const char* toolti
 }  // namespace
 
 const ui::FileSpec& productsFile() {
-    static const ui::FileSpec spec = [] {
+    static const ui::FileSpec file = [] {
         ui::FileSpec s;
         s.alias = "Producto";
         s.tableVar = "VDRPRODC";
@@ -45,11 +45,11 @@ const ui::FileSpec& productsFile() {
         s.deleteQuestion = "Seguro desea borrar Producto / Servicio de la Base de Datos ?";
         return s;
     }();
-    return spec;
+    return file;
 }
 
 const ui::FileSpec& plansFile() {
-    static const ui::FileSpec spec = [] {
+    static const ui::FileSpec file = [] {
         ui::FileSpec s;
         s.alias = "Planes";
         s.tableVar = "VDRPLAN";
@@ -82,11 +82,11 @@ const ui::FileSpec& plansFile() {
         s.deleteQuestion = "Seguro desea borrar Plan de Mercadeo de la Base de Datos ?";
         return s;
     }();
-    return spec;
+    return file;
 }
 
 const ui::FileSpec& responsesFile() {
-    static const ui::FileSpec spec = [] {
+    static const ui::FileSpec file = [] {
         ui::FileSpec s;
         s.alias = "Respuesta";
         s.tableVar = "VDRRESP";
@@ -113,7 +113,7 @@ const ui::FileSpec& responsesFile() {
         s.deleteQuestion = "Seguro desea borrar Respuesta de la Base de Datos ?";
         return s;
     }();
-    return spec;
+    return file;
 }
 
 void BROWINPRODC(QWidget* owner) {

@@ -488,18 +488,18 @@ bool REPMIBRW(dbf::WorkArea* areaIn, const std::string& titleIn) {
     const int bold = doc->addFont(QStringLiteral("Arial"), 0, 10, true);
     xb::Value company;
     xb::getVar("G_EMPRESA", company);
-    print::ListReportSpec spec;
-    spec.title = QStringLiteral("Fichero:   ") + q(title);
-    spec.headerLeft = {QStringLiteral("Fecha: ") +
-                           q(xb::formatDate(xb::todayJulian(), xb::effectiveDateFormat())) +
-                           QStringLiteral(", Hora: ") +
-                           QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                       company.isString() ? q(company.asString()).trimmed() : QString()};
-    spec.footer = [](int page) {
+    print::ListReportSpec layout;
+    layout.title = QStringLiteral("Fichero:   ") + q(title);
+    layout.headerLeft = {QStringLiteral("Fecha: ") +
+                             q(xb::formatDate(xb::todayJulian(), xb::effectiveDateFormat())) +
+                             QStringLiteral(", Hora: ") +
+                             QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                         company.isString() ? q(company.asString()).trimmed() : QString()};
+    layout.footer = [](int page) {
         return QStringLiteral("Página: %1").arg(page, 3, 10, QLatin1Char(' '));
     };
-    spec.bodyFont = 1;
-    spec.headingFont = bold;
+    layout.bodyFont = 1;
+    layout.headingFont = bold;
     const auto& fields = area->table().fields();
     static const std::string kNumPicture = "@ 999,999,999.99";
     for (const dbf::Field& f : fields) {
@@ -511,16 +511,16 @@ bool REPMIBRW(dbf::WorkArea* areaIn, const std::string& titleIn) {
                           : std::clamp(static_cast<int>(f.isMemo() ? 30 : f.len), 4, 40);
         c.chars = std::max(c.chars, static_cast<int>(f.name.size()));
         c.align = numeric ? print::Align::Right : print::Align::Left;
-        spec.columns.push_back(c);
+        layout.columns.push_back(c);
     }
     {
-        print::ListReport list(*doc, spec);
+        print::ListReport list(*doc, layout);
         area->goTop();
         while (!area->eof()) {
             QStringList cells;
             for (size_t i = 0; i < fields.size(); ++i) {
                 const xb::Value v = area->get(static_cast<int>(i));
-                const bool numeric = spec.columns[i].align == print::Align::Right;
+                const bool numeric = layout.columns[i].align == print::Align::Right;
                 std::string text = numeric ? xb::transform(v, kNumPicture) : v.toText();
                 if (fields[i].isMemo()) {
                     const auto cut = text.find_first_of("\r\n");

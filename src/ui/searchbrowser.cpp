@@ -31,8 +31,8 @@ std::string textVar(const std::string& name) {
     return xb::getVar(name, v) && v.isString() ? v.asString() : std::string();
 }
 
-dbf::WorkArea* areaOf(const FileSpec& spec) {
-    return dbf::workspace().area(std::string_view(xb::upper1252(spec.alias)));
+dbf::WorkArea* areaOf(const FileSpec& file) {
+    return dbf::workspace().area(std::string_view(xb::upper1252(file.alias)));
 }
 
 std::vector<tk::Browse*>& fileBrowses() {
@@ -79,45 +79,45 @@ tk::Browse* currentFileBrowse() {
     return fileBrowses().empty() ? nullptr : fileBrowses().back();
 }
 
-SaveResult saveFile(const FileSpec& spec, const std::string& mode,
+SaveResult saveFile(const FileSpec& file, const std::string& mode,
                     const std::vector<xb::Value>& values) {
-    dbf::WorkArea* wa = areaOf(spec);
+    dbf::WorkArea* wa = areaOf(file);
     if (wa == nullptr) return SaveResult::Abandoned;
     const std::string code =
         !values.empty() && values[0].isString() ? values[0].asString() : std::string();
-    return saveWithUniqueCode(*wa, spec.codeField, code, spec.codeLabel, mode == "I", [&] {
-        for (size_t i = 0; i < spec.cardFields.size() && i < values.size(); ++i) {
-            const int f = wa->table().fieldIndex(spec.cardFields[i].field);
+    return saveWithUniqueCode(*wa, file.codeField, code, file.codeLabel, mode == "I", [&] {
+        for (size_t i = 0; i < file.cardFields.size() && i < values.size(); ++i) {
+            const int f = wa->table().fieldIndex(file.cardFields[i].field);
             if (f >= 0) wa->put(f, values[i]);
         }
     });
 }
 
-bool deleteFile(const FileSpec& spec, tk::Browse* browse) {
-    dbf::WorkArea* wa = areaOf(spec);
+bool deleteFile(const FileSpec& file, tk::Browse* browse) {
+    dbf::WorkArea* wa = areaOf(file);
     // An empty grid or the end of the file: there is nothing to delete and
     // nothing to ask.
     if (wa == nullptr || wa->eof()) return false;
     data::CGBELL();
-    if (data::alertDialog(spec.deleteQuestion, "Atenci\xf3n.....", {"  &Si  ", "  &No  "}) != 1)
+    if (data::alertDialog(file.deleteQuestion, "Atenci\xf3n.....", {"  &Si  ", "  &No  "}) != 1)
         return false;
     const bool done = deleteCurrent(*wa);
     if (browse != nullptr) browse->refresh();
     return done;
 }
 
-bool fileCard(const FileSpec& spec, const std::string& mode, QWidget* owner) {
-    dbf::WorkArea* wa = areaOf(spec);
+bool fileCard(const FileSpec& file, const std::string& mode, QWidget* owner) {
+    dbf::WorkArea* wa = areaOf(file);
     if (wa == nullptr) return false;
     const bool isNew = mode == "I";
     // Changing needs a record: on an empty grid there is nothing to change.
     if (!isNew && (wa->eof() || !wa->visible())) return false;
     dbf::workspace().select(wa->number());
-    xb::Procedure frame(spec.cardTemplate.toStdString());
+    xb::Procedure frame(file.cardTemplate.toStdString());
     xb::createPrivate("LREG", xb::Value::integer(isNew ? -1 : static_cast<int64_t>(wa->recno())));
 
     std::vector<xb::Value> values;
-    for (const CardField& cf : spec.cardFields) {
+    for (const CardField& cf : file.cardFields) {
         const int f = wa->table().fieldIndex(cf.field);
         if (f < 0) {
             values.push_back(xb::Value::str(""));
@@ -126,55 +126,55 @@ bool fileCard(const FileSpec& spec, const std::string& mode, QWidget* owner) {
         values.push_back(isNew ? emptyOf(wa->table().fields()[f]) : wa->get(f));
     }
 
-    tk::Dialog dlg(spec.cardTemplate, owner);
-    dlg.setWindowTitle(spec.cardCaption);
+    tk::Dialog dlg(file.cardTemplate, owner);
+    dlg.setWindowTitle(file.cardCaption);
     dlg.setBrush(tk::kDialogBrush);
-    for (size_t i = 0; i < spec.cardFields.size(); ++i) {
+    for (size_t i = 0; i < file.cardFields.size(); ++i) {
         tk::EntryBinding b;
         b.get = [&values, i] { return values[i]; };
         b.set = [&values, i](const xb::Value& v) { values[i] = v; };
-        b.picture = spec.cardFields[i].picture;
+        b.picture = file.cardFields[i].picture;
         if (i == 0)
-            b.valid = [&values, &spec] {
-                return CHKDUP(values[0], spec.codeLabel, spec.codeField);
+            b.valid = [&values, &file] {
+                return CHKDUP(values[0], file.codeLabel, file.codeField);
             };
-        dlg.bindEntry(spec.cardFields[i].id, b);
+        dlg.bindEntry(file.cardFields[i].id, b);
     }
     bool saved = false;
-    dlg.bindButton(201, button(QStringLiteral("&Aceptar"), spec.aceptar, [&] {
+    dlg.bindButton(201, button(QStringLiteral("&Aceptar"), file.aceptar, [&] {
                        dlg.form().commit();
                        // Both the code and the name blank: nothing to save.
                        if (blank(values[0]) && (values.size() < 2 || blank(values[1]))) return;
-                       const SaveResult r = saveFile(spec, mode, values);
+                       const SaveResult r = saveFile(file, mode, values);
                        if (r == SaveResult::Saved) {
                            saved = true;
                            dlg.end(1);
                        } else if (r == SaveResult::Duplicate) {
-                           if (QWidget* c = dlg.form().find(spec.cardFields[0].id)) c->setFocus();
+                           if (QWidget* c = dlg.form().find(file.cardFields[0].id)) c->setFocus();
                        }
                    }));
     dlg.bindButton(202, button(
-                            QStringLiteral("&Cancelar"), spec.cancelar, [&] { dlg.end(0); }, true));
-    styleButton(dlg.ctl<QPushButton>(201), spec.buttonBack);
-    styleButton(dlg.ctl<QPushButton>(202), spec.buttonBack);
+                            QStringLiteral("&Cancelar"), file.cancelar, [&] { dlg.end(0); }, true));
+    styleButton(dlg.ctl<QPushButton>(201), file.buttonBack);
+    styleButton(dlg.ctl<QPushButton>(202), file.buttonBack);
     dlg.run();
     return saved;
 }
 
-void browseFile(const FileSpec& spec, QWidget* owner) {
-    if (!data::ABRIR(spec.alias, textVar(spec.tableVar), "S", {textVar(spec.bagVar)})) return;
-    dbf::WorkArea* wa = areaOf(spec);
+void browseFile(const FileSpec& file, QWidget* owner) {
+    if (!data::ABRIR(file.alias, textVar(file.tableVar), "S", {textVar(file.bagVar)})) return;
+    dbf::WorkArea* wa = areaOf(file);
     if (wa == nullptr) return;
     struct Close {
         std::string alias;
         ~Close() { data::CERRAR(alias); }
-    } close{spec.alias};
+    } close{file.alias};
     dbf::orders(*wa).setOrder(1);
     int order = 1;
     wa->goTop();
 
     tk::Dialog dlg(QStringLiteral("BrowseIn1"), owner);
-    dlg.setWindowTitle(spec.caption);
+    dlg.setWindowTitle(file.caption);
     dlg.setBrush(tk::kDialogBrush);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSize(8);
@@ -182,7 +182,7 @@ void browseFile(const FileSpec& spec, QWidget* owner) {
 
     std::vector<tk::BrowseColumn> cols;
     const int digit = dlg.fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    for (const FileColumn& c : spec.columns) {
+    for (const FileColumn& c : file.columns) {
         const int f = wa->table().fieldIndex(c.field);
         // Wide enough for the field (long texts take what is left), and
         // texts shown without their padding.
@@ -216,7 +216,7 @@ void browseFile(const FileSpec& spec, QWidget* owner) {
         grid.view()->setFocus();
     };
     auto change = [&] {
-        fileCard(spec, "M", &dlg);
+        fileCard(file, "M", &dlg);
         settle();
     };
     grid.setOnActivate(change);
@@ -224,27 +224,27 @@ void browseFile(const FileSpec& spec, QWidget* owner) {
     ESTABILIZA(&grid);
 
     auto* combo = dlg.form().bindCombo(
-        102, spec.orderItems, [&] { return order; }, {},
+        102, file.orderItems, [&] { return order; }, {},
         [&](int n) {
-            const QString item = spec.orderItems.value(n - 1);
+            const QString item = file.orderItems.value(n - 1);
             COMBO2INDEX(&grid, bytes(item), order);
         });
     (void)combo;
-    dlg.bindButton(201, button(QStringLiteral("&Nuevo"), spec.nuevo, [&] {
-                       fileCard(spec, "I", &dlg);
+    dlg.bindButton(201, button(QStringLiteral("&Nuevo"), file.nuevo, [&] {
+                       fileCard(file, "I", &dlg);
                        settle();
                    }));
-    dlg.bindButton(202, button(QStringLiteral("&Modificar"), spec.modificar, change));
-    dlg.bindButton(203, button(QStringLiteral("&Borrar"), spec.borrar, [&] {
-                       deleteFile(spec, &grid);
+    dlg.bindButton(202, button(QStringLiteral("&Modificar"), file.modificar, change));
+    dlg.bindButton(203, button(QStringLiteral("&Borrar"), file.borrar, [&] {
+                       deleteFile(file, &grid);
                        settle();
                    }));
-    dlg.bindButton(204, button(QStringLiteral("B&uscar"), spec.buscar, [&] {
-                       BUSCA1(&dlg, &grid, spec.alias, spec.searchFields, spec.searchLabels);
+    dlg.bindButton(204, button(QStringLiteral("B&uscar"), file.buscar, [&] {
+                       BUSCA1(&dlg, &grid, file.alias, file.searchFields, file.searchLabels);
                        settle();
                    }));
-    dlg.bindButton(205, button(QStringLiteral("&Salir"), spec.salir, [&] { dlg.end(0); }));
-    for (int id = 201; id <= 205; ++id) styleButton(dlg.ctl<QPushButton>(id), spec.buttonBack);
+    dlg.bindButton(205, button(QStringLiteral("&Salir"), file.salir, [&] { dlg.end(0); }));
+    for (int id = 201; id <= 205; ++id) styleButton(dlg.ctl<QPushButton>(id), file.buttonBack);
     dlg.setOnInit([&] {
         grid.syncToRecord();
         grid.view()->setFocus();
@@ -254,24 +254,24 @@ void browseFile(const FileSpec& spec, QWidget* owner) {
 
 void registerFileFunctions(const std::string& browser, const std::string& card,
                            const std::string& save, const std::string& remove,
-                           const FileSpec& (*spec)()) {
-    xb::registerFunction(browser, [spec](xb::Args&) {
-        browseFile(spec(), QApplication::activeWindow());
+                           const FileSpec& (*file)()) {
+    xb::registerFunction(browser, [file](xb::Args&) {
+        browseFile(file(), QApplication::activeWindow());
         return xb::Value();
     });
-    xb::registerFunction(card, [spec](xb::Args& a) {
+    xb::registerFunction(card, [file](xb::Args& a) {
         const std::string mode = a[0].isString() ? a[0].asString() : std::string("M");
-        return xb::Value::logical(fileCard(spec(), mode, QApplication::activeWindow()));
+        return xb::Value::logical(fileCard(file(), mode, QApplication::activeWindow()));
     });
     // The save takes the card's values as the language passes them.
-    xb::registerFunction(save, [spec](xb::Args& a) {
+    xb::registerFunction(save, [file](xb::Args& a) {
         std::vector<xb::Value> values;
         for (size_t i = 1; i < a.size(); ++i) values.push_back(a[i]);
         const std::string mode = a[0].isString() ? a[0].asString() : std::string("M");
-        return xb::Value::logical(saveFile(spec(), mode, values) == SaveResult::Saved);
+        return xb::Value::logical(saveFile(file(), mode, values) == SaveResult::Saved);
     });
-    xb::registerFunction(remove, [spec](xb::Args&) {
-        return xb::Value::logical(deleteFile(spec(), currentFileBrowse()));
+    xb::registerFunction(remove, [file](xb::Args&) {
+        return xb::Value::logical(deleteFile(file(), currentFileBrowse()));
     });
 }
 

@@ -66,16 +66,16 @@ struct FileSpec {
 };
 
 // The browser: opens the table with ABRIR, shows the dialog, closes the table.
-void browseFile(const FileSpec& spec, QWidget* owner = nullptr);
+void browseFile(const FileSpec& file, QWidget* owner = nullptr);
 // The card over the current record ("M") or a new one ("I"), with LREG
 // private to it. True when it saved.
-bool fileCard(const FileSpec& spec, const std::string& mode, QWidget* owner = nullptr);
-// The save of a card: values in the order of spec.cardFields.
-SaveResult saveFile(const FileSpec& spec, const std::string& mode,
+bool fileCard(const FileSpec& file, const std::string& mode, QWidget* owner = nullptr);
+// The save of a card: values in the order of file.cardFields.
+SaveResult saveFile(const FileSpec& file, const std::string& mode,
                     const std::vector<xb::Value>& values);
 // The delete of the browser's current record after the bell and the
 // question; refreshes `browse` when given. True when a record was deleted.
-bool deleteFile(const FileSpec& spec, tk::Browse* browse);
+bool deleteFile(const FileSpec& file, tk::Browse* browse);
 
 // The browse of the innermost file browser open (nullptr when none).
 tk::Browse* currentFileBrowse();
@@ -84,6 +84,6 @@ tk::Browse* currentFileBrowse();
 // delete acts on the innermost file browser open).
 void registerFileFunctions(const std::string& browser, const std::string& card,
                            const std::string& save, const std::string& remove,
-                           const FileSpec& (*spec)());
+                           const FileSpec& (*file)());
 
 }  // namespace ui

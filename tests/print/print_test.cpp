@@ -67,18 +67,18 @@ TEST_F(PrintTest, ListReportPrintsTitleHeadersCaptionsRowsAndNumberedPages) {
     auto doc = print::Document::create(QStringLiteral("Listado"), print::Output::Pdf, pdf);
     ASSERT_TRUE(doc);
     const int bold = doc->addFont(QStringLiteral("Arial"), 0, 10, true);
-    print::ListReportSpec spec;
-    spec.title = QStringLiteral("Fichero:   CLIENTES");
-    spec.headerLeft = {QStringLiteral("Fecha: 09-12-2026, Hora: 10:11:12"),
-                       QStringLiteral("Compañía Ñandú")};
-    spec.footer = [](int page) {
+    print::ListReportSpec layout;
+    layout.title = QStringLiteral("Fichero:   CLIENTES");
+    layout.headerLeft = {QStringLiteral("Fecha: 09-12-2026, Hora: 10:11:12"),
+                         QStringLiteral("Compañía Ñandú")};
+    layout.footer = [](int page) {
         return QStringLiteral("Página: %1").arg(page, 3, 10, QLatin1Char(' '));
     };
-    spec.headingFont = bold;
-    spec.columns = {{QStringLiteral("NOMBRE"), 20, print::Align::Left},
-                    {QStringLiteral("IMPORTE"), 14, print::Align::Right}};
+    layout.headingFont = bold;
+    layout.columns = {{QStringLiteral("NOMBRE"), 20, print::Align::Left},
+                      {QStringLiteral("IMPORTE"), 14, print::Align::Right}};
     {
-        print::ListReport list(*doc, spec);
+        print::ListReport list(*doc, layout);
         for (int i = 1; i <= 150; ++i)
             list.addRow(
                 {QStringLiteral("Cliente %1").arg(i), QStringLiteral("%1.50").arg(i * 1000)});
@@ -111,10 +111,10 @@ TEST_F(PrintTest, ListReportPrintsTitleHeadersCaptionsRowsAndNumberedPages) {
 TEST_F(PrintTest, EmptyListStillPrintsItsHeadingsOnOnePage) {
     const QString pdf = file("empty.pdf");
     auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
-    print::ListReportSpec spec;
-    spec.title = QStringLiteral("Sin registros");
-    spec.columns = {{QStringLiteral("CAMPO"), 10}};
-    print::ListReport(*doc, spec).close();
+    print::ListReportSpec layout;
+    layout.title = QStringLiteral("Sin registros");
+    layout.columns = {{QStringLiteral("CAMPO"), 10}};
+    print::ListReport(*doc, layout).close();
     ASSERT_TRUE(doc->finish());
     EXPECT_EQ(pdfPages(pdf), 1);
     EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Sin registros")));
@@ -127,10 +127,10 @@ TEST_F(PrintTest, LongCellsAreCutAtTheirColumnAndTextIsBrokenIntoLines) {
 
     const QString pdf = file("cut.pdf");
     auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
-    print::ListReportSpec spec;
-    spec.columns = {{QStringLiteral("A"), 5}, {QStringLiteral("B"), 5}};
+    print::ListReportSpec layout;
+    layout.columns = {{QStringLiteral("A"), 5}, {QStringLiteral("B"), 5}};
     {
-        print::ListReport list(*doc, spec);
+        print::ListReport list(*doc, layout);
         list.addRow({QStringLiteral("XXXXXXXXXXXXXXXXXXXX"), QStringLiteral("fin")});
     }
     ASSERT_TRUE(doc->finish());

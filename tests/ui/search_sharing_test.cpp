@@ -30,8 +30,8 @@ TEST(SearchWorker, SavesCodes) {
     searchtest::startSession("OTRA");
     data::ScriptedInteraction quiet;
     data::ScopedInteraction scoped(quiet);
-    const ui::FileSpec& spec = company::salespeopleFile();
-    ASSERT_TRUE(data::ABRIR(spec.alias, xb::getVar("VDRVEND").asString(), "S",
+    const ui::FileSpec& file = company::salespeopleFile();
+    ASSERT_TRUE(data::ABRIR(file.alias, xb::getVar("VDRVEND").asString(), "S",
                             {xb::getVar("VDRVENX1").asString()}));
     // Wait for the go, so that both workstations save at the same time.
     while (!QFile::exists(QStringLiteral("go"))) QThread::msleep(5);
@@ -40,7 +40,7 @@ TEST(SearchWorker, SavesCodes) {
     for (size_t i = 0; i < codes.size(); i += 4) {
         const std::string code = codes.substr(i, 3);
         const ui::SaveResult r =
-            ui::saveFile(spec, "I", {xb::Value::str(code), xb::Value::str("OTRA")});
+            ui::saveFile(file, "I", {xb::Value::str(code), xb::Value::str("OTRA")});
         report << code << (r == ui::SaveResult::Saved ? " S" : " D") << "\n";
     }
 }
