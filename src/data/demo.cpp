@@ -239,7 +239,12 @@ DemoCounts fillDemoCompany(const std::string& camino, const DemoOptions& o) {
             pr.add();
             pr.str("CODVEND", vend);
             pr.str("CODPROSP", cod);
-            pr.str("TIP", sold ? "CLIENTE" : "PROSPECT");
+            // Trading companies are legal persons; one prospect in six is a
+            // returning client rather than a new one.
+            pr.str("NEW", i % 6 == 0 ? "No" : "Si");
+            pr.str("TIP",
+                   "Jur\xed"
+                   "dica");
             pr.str("NOMBRE", std::string(rnd.pick(kTrade)) + " " + last + " " + rnd.pick(kForm));
             pr.str("DIREC",
                    std::string(rnd.pick(kStreet)) + " " + std::to_string(rnd.between(1, 150)));
@@ -253,7 +258,7 @@ DemoCounts fillDemoCompany(const std::string& camino, const DemoOptions& o) {
             pr.date("FEC_CREA", created);
             pr.logic("VTA", sold);
             if (sold) pr.date("FEC_VTA", soldOn);
-            pr.str("CAT", std::string(1, static_cast<char>('A' + rnd.between(0, 2))));
+            pr.str("CAT", "00" + std::to_string(rnd.between(1, 5)));
             ++c.prospects;
 
             auto link = [&](Writer& w, const char* dateField) {

@@ -70,6 +70,23 @@ TEST(DemoData, FillsAnEmptyCompanyWithLinkedRowsAndRefusesAFilledOne) {
         EXPECT_TRUE(unique.count(l)) << "contacto " << l;
     EXPECT_GT(links(emp + "VdrPrdVt.dbf", "CLIENTE", "FECHA", "VENDEDOR").size(), 0u);
 
+    // The card's lists show what the prospects hold: the person type, new or
+    // returning, and a priority category from 001 to 005.
+    {
+        auto t = dbf::Table::open((emp + "VdrProsp.dbf").toStdString(), {true, true});
+        std::set<std::string> kinds, news, cats;
+        for (uint32_t r = 1; r <= t->recCount(); ++r) {
+            t->read(r);
+            kinds.insert(trimmed(t->getString(t->fieldIndex("TIP"))).substr(0, 2));
+            news.insert(trimmed(t->getString(t->fieldIndex("NEW"))));
+            cats.insert(trimmed(t->getString(t->fieldIndex("CAT"))));
+        }
+        EXPECT_EQ(kinds, std::set<std::string>{"Ju"});
+        EXPECT_EQ(news, (std::set<std::string>{"No", "Si"}));
+        for (const std::string& c : cats) EXPECT_TRUE(c >= "001" && c <= "005") << c;
+        EXPECT_GT(cats.size(), 1u);
+    }
+
     // Same seed, same data (the dates too, both made today).
     EXPECT_EQ(prospects,
               links(b.path() + "/EMP00001/VdrProsp.dbf", "CODPROSP", "FEC_CREA", "CODVEND"));
