@@ -98,7 +98,8 @@ const Response kResponses[] = {
     {"RECLAMACION", "PRESENTA UNA RECLAMACION"},
 };
 
-const char* const kContactKind[] = {"VISITA", "LLAMADA", "CORREO", "VISITA", "LLAMADA"};
+// The kinds the contact card lists; visits (in person) and calls come most.
+const char* const kContactKind[] = {"Personal", "Telef\xf3nico", "email", "Personal", "Fax"};
 const char* const kHours[] = {"09:00", "09:30", "10:00", "11:00", "12:00",
                               "12:30", "16:00", "17:00", "17:30", "18:00"};
 

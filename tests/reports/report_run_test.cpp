@@ -138,7 +138,7 @@ TEST_F(ReportsEndToEnd, SalesContactsListsAndAgendaCarryTheirTotals) {
     int32_t today = xb::evalText("DATE()").asDate();
     for (uint32_t r = 1; r <= cont->recCount(); ++r) {
         cont->read(r);
-        if (trimmed(cont->getString(cont->fieldIndex("TIPO"))) == "VISITA") ++visits;
+        if (trimmed(cont->getString(cont->fieldIndex("TIPO"))) == "Personal") ++visits;
         if (cont->getDate(cont->fieldIndex("FEC_PROX")) >= today) ++ahead;
     }
     QString con = run("INFCON.RPO");
