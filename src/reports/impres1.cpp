@@ -48,7 +48,6 @@ bool runImpres1(xb::Args& a, xb::Value& params) {
     bool lFilter = !a[10].isLogical() || a[10].asLogical();
     bool closeFirst = a[12].asLogical();
     xb::Value tags = a[11];
-    int orderAtCall = static_cast<int>(call("INDEXORD").asNumber());
     if (a[13].isNum()) call("ORDSETFOCUS", {a[13]});
     if (filterFields.empty()) filterFields.push_back("");
 
@@ -235,8 +234,9 @@ bool runImpres1(xb::Args& a, xb::Value& params) {
     imprimir.bitmaps = QStringLiteral("Impr1|Impr2");
     imprimir.tooltip = QStringLiteral("Proceder con impresi\u00f3n");
     imprimir.action = [&] {
-        call("ORDSETFOCUS",
-             {st.orderChanged ? orderTag(st.order) : xb::Value::integer(orderAtCall)});
+        // The order chosen in the list; left unchanged, the order the dialog
+        // opened on, which the list shows and the range was picked on.
+        if (st.orderChanged) call("ORDSETFOCUS", {orderTag(st.order)});
         if (closeFirst) dlg.end(1);
         xb::Value d1 = xb::getVar("DNOMI1"), d2 = xb::getVar("DNOMI2");
         params = ACTLZPARAM(st.fromKey, st.toKey, filterFields[static_cast<size_t>(st.filterField)],

@@ -102,6 +102,27 @@ TEST_F(Impres1Test, ContainsFilterTypedInTheDialogPrintsTheMatchingRecords) {
     EXPECT_TRUE(dbf::workspace().openAreas().empty());  // every table closed
 }
 
+// The script opens the dialog on its second order while the table stood on
+// the first: printing without touching the list follows the order the list
+// shows (and the range would be picked on), not the one before the dialog.
+TEST_F(Impres1Test, PrintingKeepsTheOrderTheDialogOpenedOn) {
+    std::ofstream("Prueba/INFORD.RPO")
+        << "DBUSEAREA(.T., , \"P.DBF\", \"P\", .F.)\r\n"
+           "ORDCREATE(\"P.CDX\", \"NOMBRE\", \"NOMBRE\")\r\n"
+           "ORDCREATE(\"P.CDX\", \"INVERSO\", \"STR(10-N,2)\")\r\n"
+           "DBSETORDER(1)\r\n"
+           "PANTAINF1({\"Inverso\", \"Por nombre\"}, {\"N\"}, {\"N\"}, \"Orden\", {\"NOMBRE\"}, "
+           ".T., .F., .T., 1, .T., .T., {2, 1}, .F., 2, \"P\")\r\n";
+    std::ofstream("Prueba/INFORDc.rpo") << "{|| AADD(VISTOS, TRIM(P->NOMBRE))}\r\n";
+    driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) {
+        EXPECT_EQ(h.text(101), QStringLiteral("Inverso"));
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFORD.RPO")});
+    EXPECT_EQ(seen(),
+              (std::vector<std::string>{"GARZON", "RUIZ", "PEREZ", "MARTIN", "LOPEZ", "GARCIA"}));
+}
+
 TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {
     driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) { h.press(401); });
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
