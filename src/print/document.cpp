@@ -103,11 +103,12 @@ Document::Document(const Options& o) : opt_(o) {
 
 Document::~Document() = default;
 
+// The printable size: the A4 sheet less the border on each side.
 double Document::sizeMmX() const {
-    return opt_.orientation == Orientation::Portrait ? 210 : 297;
+    return (opt_.orientation == Orientation::Portrait ? 210 : 297) - 2 * 25.4 * offX_ / kDpi;
 }
 double Document::sizeMmY() const {
-    return opt_.orientation == Orientation::Portrait ? 297 : 210;
+    return (opt_.orientation == Orientation::Portrait ? 297 : 210) - 2 * 25.4 * offY_ / kDpi;
 }
 int Document::pageWidth() const {
     return static_cast<int>(std::lround(sizeMmX() / 25.4 * kDpi));
@@ -223,6 +224,7 @@ bool Document::render(QPrinter& printer) const {
         painter.save();
         painter.translate(paper.left() - page.left(), paper.top() - page.top());
         painter.scale(sx, sy);
+        painter.translate(offX_, offY_);
         for (const Op& op : pages_[n]) {
             if (const auto* t = std::get_if<Text>(&op)) {
                 const QFont f = font(t->font);

@@ -180,7 +180,11 @@ class Document {
     std::vector<QPen> pens_;
     std::vector<std::vector<Op>> pages_;
     bool pageOpen_ = false;
-    int offX_ = 0, offY_ = 0;
+    // Like a real printer, a page has a border it does not print in: a
+    // quarter of an inch. Pixels count from the printable area's corner, so
+    // text at column 0 never touches the paper's edge, on paper or in a PDF.
+    static constexpr int kBorder = kDpi / 4;
+    int offX_ = kBorder, offY_ = kBorder;
     QString error_, pdfWritten_;
 };
 

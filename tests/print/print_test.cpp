@@ -142,8 +142,10 @@ TEST_F(PrintTest, LongCellsAreCutAtTheirColumnAndTextIsBrokenIntoLines) {
 TEST_F(PrintTest, BoxesAndLinesLandWhereTheirCentimetresSay) {
     const QString pdf = file("shapes.pdf");
     auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
-    // The conversion: cm x 10 x pixels per mm, clamped at 0.
-    EXPECT_EQ(doc->cmToCol(2.54), print::Document::kDpi);
+    // The conversion: cm from the paper's edge x 10 x pixels per mm, less the
+    // border the printer does not print in, clamped at 0.
+    EXPECT_GT(doc->offsetX(), 0);
+    EXPECT_EQ(doc->cmToCol(2.54), print::Document::kDpi - doc->offsetX());
     EXPECT_EQ(doc->cmToRow(0), 0);
     EXPECT_EQ(doc->cmToRow(-3), 0);
     const int thick = doc->addPen(12);
