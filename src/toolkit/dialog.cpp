@@ -894,6 +894,13 @@ bool EntryField::eventFilter(QObject*, QEvent* e) {
                     for (char c : toAnsi(typed)) {
                         if (!buf_.typeChar(c)) {
                             QApplication::beep();
+                            if (buf_.overflowed()) {
+                                show();
+                                refuse(QStringLiteral(
+                                    "El número es demasiado grande para este campo.\n"
+                                    "Corríjalo o pulse Esc para salir sin grabar."));
+                                return true;
+                            }
                             if (buf_.atEnd()) break;  // no room left: one beep is enough
                         }
                         if (buf_.full() && !b_.confirm) {

@@ -200,6 +200,9 @@ void EntryBuffer::start(const xb::Value& value, const Picture& picture, std::str
     full_ = false;
     pastEnd_ = false;
     insert_ = false;
+    numEntry_ = false;
+    numInt_.clear();
+    overflow_ = false;
 }
 
 std::string EntryBuffer::render(const xb::Value& v) const {
@@ -318,12 +321,28 @@ void EntryBuffer::clearAll() {
 
 bool EntryBuffer::typeChar(char c) {
     full_ = false;
-    if (type_ == 'N' && (c == '.' || c == ',') && mask_.find('.') != std::string::npos &&
-        (c == '.' || mask_.find(',') == std::string::npos)) {
-        if (pic_.clearOnFirstKey && firstKey_) clearAll();
+    overflow_ = false;
+    const size_t point = mask_.find('.');
+    const bool typedPoint = type_ == 'N' && (c == '.' || c == ',') && point != std::string::npos &&
+                            (c == '.' || mask_.find(',') == std::string::npos);
+    // The first digit, sign or point typed into a number starts a new number,
+    // whatever the picture: typing over the old one position by position
+    // would mix the typed digits with what was left of it.
+    if (type_ == 'N' && firstKey_ && (typedPoint || isDigit(c) || c == '-' || c == '+')) {
+        clearAll();
+        pastEnd_ = false;
+        numEntry_ = true;
+        numInt_.clear();
+    }
+    if (typedPoint) {
         firstKey_ = false;
+        numEntry_ = false;
         numberPoint();
         return true;
+    }
+    if (numEntry_ && (point == std::string::npos || cursor_ < static_cast<int>(point))) {
+        firstKey_ = false;
+        return typeInteger(c);
     }
     if (!editable(cursor_)) cursor_ = nextEditable(cursor_);
     if (cursor_ >= static_cast<int>(buf_.size())) return false;
@@ -355,6 +374,50 @@ bool EntryBuffer::typeChar(char c) {
     return true;
 }
 
+bool EntryBuffer::typeInteger(char c) {
+    if (c == '+') return numInt_.empty();
+    if (c == '-') {
+        if (!numInt_.empty()) return false;
+        numInt_ = "-";
+        layInteger();
+        return true;
+    }
+    if (!isDigit(c)) return false;
+    std::string next = numInt_ + c;
+    const size_t first = next[0] == '-' ? 1 : 0;
+    while (next.size() > first + 1 && next[first] == '0') next.erase(first, 1);
+    const size_t point = mask_.find('.');
+    const int intEnd = static_cast<int>(point == std::string::npos ? mask_.size() : point);
+    int room = 0;
+    for (int i = 0; i < intEnd; ++i) room += editable(i) ? 1 : 0;
+    if (static_cast<int>(next.size()) > room) {
+        // Dropping the digit, or letting it run into the decimals, would
+        // store a number other than the one typed.
+        overflow_ = true;
+        return false;
+    }
+    numInt_ = next;
+    layInteger();
+    // A number without decimals is complete when its positions are.
+    if (point == std::string::npos && static_cast<int>(numInt_.size()) == room) full_ = true;
+    return true;
+}
+
+void EntryBuffer::layInteger() {
+    const size_t point = mask_.find('.');
+    const size_t intEnd = point == std::string::npos ? mask_.size() : point;
+    std::string laid(intEnd, ' ');
+    const int last = prevEditable(static_cast<int>(intEnd) - 1);
+    if (numInt_ == "-") {
+        if (last >= 0) laid[static_cast<size_t>(last)] = '-';
+    } else if (!numInt_.empty()) {
+        laid = formatNumberMask(std::strtod(numInt_.c_str(), nullptr), mask_.substr(0, intEnd));
+    }
+    buf_.replace(0, intEnd, laid);
+    changed_ = true;
+    if (last >= 0) cursor_ = last;
+}
+
 void EntryBuffer::numberPoint() {
     const size_t point = mask_.find('.');
     std::string digits;
@@ -373,6 +436,7 @@ void EntryBuffer::numberPoint() {
 }
 
 void EntryBuffer::left() {
+    numEntry_ = false;
     firstKey_ = false;
     pastEnd_ = false;
     const int p = prevEditable(cursor_ - 1);
@@ -380,6 +444,7 @@ void EntryBuffer::left() {
 }
 
 void EntryBuffer::right() {
+    numEntry_ = false;
     firstKey_ = false;
     pastEnd_ = false;
     const int n = nextEditable(cursor_ + 1);
@@ -387,6 +452,7 @@ void EntryBuffer::right() {
 }
 
 void EntryBuffer::home() {
+    numEntry_ = false;
     firstKey_ = false;
     pastEnd_ = false;
     const int n = nextEditable(0);
@@ -394,6 +460,7 @@ void EntryBuffer::home() {
 }
 
 void EntryBuffer::end() {
+    numEntry_ = false;
     firstKey_ = false;
     pastEnd_ = false;
     // After the last non-blank character, as xBase does.
@@ -407,6 +474,7 @@ void EntryBuffer::end() {
 }
 
 void EntryBuffer::setCursor(int pos) {
+    numEntry_ = false;
     pastEnd_ = false;
     const int n = nextEditable(pos);
     if (n < static_cast<int>(buf_.size()))
@@ -436,6 +504,8 @@ void EntryBuffer::eraseRange(int from, int to) {
     to = std::clamp(to, from, n);
     if (type_ == 'N' && from <= nextEditable(0) && to >= prevEditable(n - 1) + 1) {
         clearAll();
+        numEntry_ = true;  // what is typed next is a new number
+        numInt_.clear();
         return;
     }
     if (type_ == 'C') {
@@ -456,6 +526,7 @@ void EntryBuffer::eraseRange(int from, int to) {
 }
 
 void EntryBuffer::del() {
+    numEntry_ = false;
     firstKey_ = false;
     pastEnd_ = false;
     if (!editable(cursor_)) return;
@@ -476,6 +547,13 @@ void EntryBuffer::del() {
 
 void EntryBuffer::backspace() {
     firstKey_ = false;
+    const size_t point = mask_.find('.');
+    if (numEntry_ && (point == std::string::npos || cursor_ < static_cast<int>(point))) {
+        // The number being typed loses its last digit.
+        if (!numInt_.empty()) numInt_.pop_back();
+        layInteger();
+        return;
+    }
     const int p = prevEditable(cursor_ - 1);
     if (pastEnd_ && cursor_ == prevEditable(static_cast<int>(buf_.size()) - 1)) {
         // The last key filled the field: its character is the one to erase.

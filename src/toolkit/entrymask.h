@@ -59,9 +59,14 @@ class EntryBuffer {
     // True while the last position holds a typed character and the cursor
     // has not moved since: further keys are refused instead of overwriting it.
     bool atEnd() const { return pastEnd_; }
+    // True when the last key was refused because the number would no longer
+    // fit the integer positions of the picture.
+    bool overflowed() const { return overflow_; }
 
     // A typed character (Windows-1252 byte). Returns false when the position
-    // does not take it (the field is unchanged then).
+    // does not take it (the field is unchanged then). A number entered afresh
+    // is replaced by what is typed, with or without @K: the digits form the
+    // integer part, laid out right-aligned, and a point moves to the decimals.
     bool typeChar(char c);
     void left();
     void right();
@@ -95,6 +100,8 @@ class EntryBuffer {
     bool accepts(int pos, char& c) const;
     void clearAll();
     void numberPoint();
+    bool typeInteger(char c);
+    void layInteger();
 
     char type_ = 'C';
     Picture pic_;
@@ -111,6 +118,11 @@ class EntryBuffer {
     bool changed_ = false;
     bool full_ = false;
     bool pastEnd_ = false;
+    // A number being typed afresh: its integer part as typed ("-" and digits),
+    // laid out right-aligned after each key, as a numeric entry does.
+    bool numEntry_ = false;
+    std::string numInt_;
+    bool overflow_ = false;
 };
 
 }  // namespace tk

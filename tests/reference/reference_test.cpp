@@ -104,6 +104,41 @@ TEST_F(Reference, ProductsKeepPricesAndRefuseACodeThatDiffersOnlyByCase) {
                                             "digo ya existe");
 }
 
+TEST_F(Reference, PriceTypedIntoTheCardIsTheNumberTyped) {
+    driver.whenOpen(QStringLiteral("BrowseIn1"), [&](Handle& h) {
+        const auto add = [&](const QString& code, const QString& price) {
+            driver.whenOpen(QStringLiteral("Dlg_Prod"), [=](Handle& c) {
+                c.type(101, code);
+                c.type(102, QStringLiteral("articulo"));
+                c.type(103, price);
+                c.press(201);
+            });
+            h.press(201);
+        };
+        add(QStringLiteral("P1"), QStringLiteral("1250"));
+        add(QStringLiteral("P2"), QStringLiteral("1250.5"));
+        add(QStringLiteral("P3"), QStringLiteral("-12"));
+        // Ten integer digits do not fit "999,999,999.99": refused with a word.
+        driver.whenOpen(QStringLiteral("Dlg_Prod"), [](Handle& c) {
+            c.type(101, QStringLiteral("P4"));
+            c.type(102, QStringLiteral("caro"));
+            c.type(103, QStringLiteral("1234567890"), false);
+            c.press(201);
+        });
+        h.press(201);
+        h.press(205);
+    });
+    reference::BROWINPRODC();
+    const auto r = rows("Producto", "VDRPRODC", "VDRPRDX1");
+    ASSERT_EQ(r.size(), 4u);
+    const auto price = [&](size_t i) { return std::stod(r[i].substr(r[i].rfind('|') + 1)); };
+    EXPECT_DOUBLE_EQ(price(0), 1250.0);
+    EXPECT_DOUBLE_EQ(price(1), 1250.5);
+    EXPECT_DOUBLE_EQ(price(2), -12.0);
+    EXPECT_DOUBLE_EQ(price(3), 123456789.0);
+    EXPECT_EQ(driver.boxTexts().filter(QStringLiteral("demasiado grande")).size(), 1);
+}
+
 TEST_F(Reference, PlansStoreDatesAsEnteredAndAreFoundByYear) {
     driver.whenOpen(QStringLiteral("BrowseIn1"), [&](Handle& h) {
         EXPECT_EQ(h.window()->windowTitle(), QStringLiteral("Planes de Mercadeo"));

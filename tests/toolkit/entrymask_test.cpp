@@ -127,6 +127,81 @@ TEST(EntryBuffer, NumberTypedWithoutPointIsAnInteger) {
     EXPECT_DOUBLE_EQ(b.value().asNumber(), 25.0);
 }
 
+// Typing into a number entered afresh replaces it, with or without @K and
+// whatever its template: the digits form the integer part, a point moves to
+// the decimals.
+TEST(EntryBuffer, TypedDigitsReplaceTheNumberUnderEveryPicture) {
+    struct Case {
+        const char* picture;
+        double start;
+        const char* keys;
+        double expected;
+    };
+    const Case cases[] = {
+        {"999,999,999.99", 0, "1250", 1250},
+        {"999,999,999.99", 0, "1250.5", 1250.5},
+        {"999,999,999.99", 99, "7", 7},
+        {"999,999,999.99", 0, "-12", -12},
+        {"999,999,999.99", 1250, "0.25", 0.25},
+        {"999,999,999.99", 5, ".5", 0.5},
+        {"@K 999,999,999.99", 0, "1250", 1250},
+        {"@K 999,999,999.99", 99, "-12.5", -12.5},
+        {"9999.99", 12.5, "37", 37},
+        {"99999", 12, "340", 340},
+        {"", 12.5, "7", 7},
+        {"", 0, "1250.75", 1250.75},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.picture) + " <- " + c.keys);
+        EntryBuffer b;
+        b.start(xb::Value::num(c.start, 14, 2), Picture::parse(c.picture));
+        for (const char* k = c.keys; *k; ++k) EXPECT_TRUE(b.typeChar(*k)) << *k;
+        EXPECT_FALSE(b.overflowed());
+        bool ok = false;
+        const xb::Value v = b.value(&ok);
+        EXPECT_TRUE(ok);
+        EXPECT_DOUBLE_EQ(v.asNumber(), c.expected);
+    }
+}
+
+TEST(EntryBuffer, NumberBeingTypedIsLaidOutRightAlignedAndBackspaceDropsADigit) {
+    EntryBuffer b;
+    b.start(xb::Value::num(0, 14, 2), Picture::parse("999,999,999.99"));
+    typeAll(b, "12500");
+    EXPECT_EQ(b.text().substr(0, 11), "     12,500");
+    b.backspace();
+    EXPECT_EQ(b.text().substr(0, 11), "      1,250");
+    const xb::Value v = b.value();
+    EXPECT_DOUBLE_EQ(v.asNumber(), 1250);
+    EXPECT_EQ(b.render(v), "      1,250.00");
+}
+
+TEST(EntryBuffer, NumberTooLargeForThePictureIsRefusedNotCut) {
+    EntryBuffer b;
+    b.start(xb::Value::num(0, 14, 2), Picture::parse("999,999,999.99"));
+    typeAll(b, "123456789");
+    EXPECT_FALSE(b.overflowed());
+    EXPECT_FALSE(b.typeChar('1'));  // a tenth integer digit has no place
+    EXPECT_TRUE(b.overflowed());
+    EXPECT_DOUBLE_EQ(b.value().asNumber(), 123456789);
+    EntryBuffer n;
+    n.start(xb::Value::num(0, 5, 0), Picture::parse("9,999"));
+    typeAll(n, "-999");
+    EXPECT_FALSE(n.typeChar('9'));
+    EXPECT_TRUE(n.overflowed());
+    EXPECT_DOUBLE_EQ(n.value().asNumber(), -999);
+}
+
+TEST(EntryBuffer, CursorMovedIntoANumberEditsItInPlace) {
+    // Once the user has placed the cursor the digits go where it stands.
+    EntryBuffer b;
+    b.start(xb::Value::num(1250, 14, 2), Picture::parse("999,999,999.99"));
+    b.end();
+    b.left();
+    typeAll(b, "3");
+    EXPECT_DOUBLE_EQ(b.value().asNumber(), 1250.3);
+}
+
 TEST(EntryBuffer, NumberWithoutPictureUsesItsWidth) {
     EntryBuffer b;
     b.start(xb::Value::num(12.5, 8, 2), Picture::parse(""));
