@@ -1,7 +1,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPalette>
-#include <QScrollBar>
 #include <QTableView>
 
 #include "data/helpers.h"
@@ -211,7 +210,8 @@ void BROWINPROSP(QWidget* owner) {
                        true});
     dlg.setOnInit([&] {
         grid.refresh();
-        grid.view()->verticalScrollBar()->setValue(1);
+        // Scroll position 1 is the first key, at the top of the grid.
+        grid.setScrollPos(1);
     });
     dlg.run();
     ws().closeAll();

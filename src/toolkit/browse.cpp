@@ -292,6 +292,15 @@ int Browse::currentRow() const {
     return view_->currentIndex().isValid() ? view_->currentIndex().row() : -1;
 }
 
+void Browse::setScrollPos(int64_t pos) {
+    QScrollBar* bar = view_->verticalScrollBar();
+    bar->setValue(static_cast<int>(std::clamp<int64_t>(pos - 1, bar->minimum(), bar->maximum())));
+}
+
+int64_t Browse::scrollPos() const {
+    return static_cast<int64_t>(view_->verticalScrollBar()->value()) + 1;
+}
+
 void Browse::syncToRecord() {
     const int64_t k = source_->keyNo();
     lastStamp_ = source_->changeStamp();

@@ -136,6 +136,11 @@ class Browse : public QObject {
     // Puts the grid's current row on the table's current record.
     void syncToRecord();
     int currentRow() const;
+    // The vertical scroll bar as the program sees it: ranged 1 to the key
+    // count, 1 showing the first row at the top. The view's own bar counts
+    // its top row from 0, so positions are translated here, not by callers.
+    void setScrollPos(int64_t pos);
+    int64_t scrollPos() const;
 
   signals:
     void activated();

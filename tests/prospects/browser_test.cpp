@@ -1,7 +1,11 @@
 // The prospect browser over the search kit, and the card's pickers: order
 // list, salesperson filter, deletion and where the cursor lands, an empty
-// grid; an unknown code left through the picker's "&Salir".
+// grid; an unknown code left through the picker's "&Salir"; the grid opens
+// on its first row, in view.
+#include <QApplication>
+#include <QScrollBar>
 #include <QTableView>
+#include <cstdio>
 
 #include "prospect_fixture.h"
 #include "prospects/fichprosp.h"
@@ -76,6 +80,42 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
     EXPECT_EQ(afterLastDeleted, "C003");
     EXPECT_EQ(afterDeclined, "C001");
     EXPECT_FALSE(dbf::workspace().used("Prospecto"));  // leaving closes every table
+}
+
+TEST_F(ProspectFixture, BrowserOpensWithTheFirstRowInViewAndCurrent) {
+    pt::addVendor("V1", "ANA PEREZ");
+    // Far more rows than the grid shows, so it can scroll.
+    for (int i = 1; i <= 80; ++i) {
+        char code[16];
+        std::snprintf(code, sizeof code, "P%07d", i);
+        pt::addProspect(pt::prospect(code, "V1", "20260314101" + std::to_string(100 + i), code));
+    }
+    dbf::workspace().closeAll();
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    int rows = 0, visible = 0, topRow = -1, scrollValue = -1, current = -1;
+    std::string record;
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
+        auto* v = qobject_cast<QTableView*>(h.control(101));
+        ASSERT_NE(v, nullptr);
+        // Let the dialog finish settling after it was shown.
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+        rows = v->model()->rowCount();
+        visible = v->viewport()->height() / std::max(v->rowHeight(0), 1);
+        topRow = v->rowAt(0);
+        scrollValue = v->verticalScrollBar()->value();
+        current = v->currentIndex().row();
+        record = currentCode();
+        h.press(205);
+    });
+    BROWINPROSP();
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    ASSERT_EQ(rows, 80);
+    ASSERT_LT(visible, rows);  // the test means nothing if every row fits
+    EXPECT_EQ(topRow, 0);
+    EXPECT_EQ(scrollValue, 0);
+    EXPECT_EQ(current, 0);
+    EXPECT_EQ(record, "P0000001");
 }
 
 TEST_F(ProspectFixture, EmptyBrowserDoesNothingOnModifyOrDelete) {

@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <QTest>
 #include <algorithm>
+#include <cstdio>
 
 #include "toolkit/browse.h"
 #include "toolkit/text.h"
@@ -165,6 +166,36 @@ TEST(Browse, GridRowAndRecordPointerMoveTogether) {
     t.current = 3;
     grid.syncToRecord();
     EXPECT_EQ(grid.currentRow(), 0);
+}
+
+TEST(Browse, ScrollPositionsCountFromOneAsTheKeysDo) {
+    MemoryTable t;
+    for (uint32_t i = 1; i <= 60; ++i) {
+        char code[16];
+        std::snprintf(code, sizeof code, "K%03u", i);
+        t.recs.push_back({i, code, code, 1});
+    }
+    t.current = 1;
+    QTableView view;
+    view.resize(400, 200);  // a few rows high: most are out of view
+    tk::Browse grid(&view, &t, columns(t));
+    view.show();
+    QApplication::processEvents();
+    ASSERT_GT(view.verticalScrollBar()->maximum(), 5);
+    // Position 1 is the first key: the first row at the top.
+    grid.setScrollPos(1);
+    EXPECT_EQ(view.rowAt(0), 0);
+    EXPECT_EQ(grid.scrollPos(), 1);
+    grid.setScrollPos(5);
+    EXPECT_EQ(view.rowAt(0), 4);  // key 5 is row 4
+    EXPECT_EQ(grid.scrollPos(), 5);
+    // Past either end: as far as the bar goes.
+    grid.setScrollPos(0);
+    EXPECT_EQ(view.rowAt(0), 0);
+    grid.setScrollPos(1000);
+    EXPECT_EQ(grid.scrollPos(), view.verticalScrollBar()->maximum() + 1);
+    EXPECT_EQ(grid.currentRow(), 0);  // scrolling leaves the current row alone
+    EXPECT_EQ(t.current, 1u);
 }
 
 TEST(Browse, EnterAndDoubleClickRunTheAction) {
