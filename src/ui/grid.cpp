@@ -569,6 +569,14 @@ void registerGridFunctions() {
         MIBROWSEG(s(a, 0));
         return Value();
     });
+    // A plain browse of the current table: the same grid, titled with the
+    // table's alias. False when no table is selected.
+    xb::registerFunction("BROWSE", [](Args&) {
+        dbf::WorkArea* area = dbf::workspace().selected();
+        if (!area) return Value::logical(false);
+        MIBROWSEG(area->alias());
+        return Value::logical(true);
+    });
     xb::registerFunction("REPMIBRW", [s](Args& a) {
         EditGrid* g = activeGrid();
         REPMIBRW(g && a[0].isObject() ? &g->area() : nullptr, s(a, 1));

@@ -137,6 +137,22 @@ TEST_F(GridTest, ModifyStopsAtTheFirstCellLeftWithEscapeKeepingTheOnesBefore) {
     EXPECT_DOUBLE_EQ(area().get(2).asNumber(), 1500.5);
 }
 
+TEST_F(GridTest, BrowseOfScriptsShowsTheCurrentTableUnderItsAlias) {
+    clients();
+    int rows = 0;
+    QString title;
+    driver->whenOpen(QStringLiteral("Edit_Tabl"), [&](Handle& h) {
+        rows = h.dialog()->ctl<QTableView>(101)->model()->rowCount();
+        title = h.window()->windowTitle();
+        h.press(402);
+    });
+    EXPECT_TRUE(xb::evalText("BROWSE()").asLogical());
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(title.toStdString(), area().alias());
+    dbf::workspace().closeAll();
+    EXPECT_FALSE(xb::evalText("BROWSE()").asLogical());  // no table: nothing to show
+}
+
 TEST_F(GridTest, DoubleClickOnAMemoOpensTheTextEditorAndWritesOnAccept) {
     clients();
     driver->whenOpen(QStringLiteral("Edit_Tabl"), [this](Handle& h) {
