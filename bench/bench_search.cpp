@@ -21,6 +21,7 @@
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
+#include "prospect_rows.h"
 #include "prospect_tags.h"
 #include "ui/search.h"
 #include "xbase/runtime.h"
@@ -73,34 +74,10 @@ void prepare() {
     sqliteExec(g_db, "BEGIN");
     sqlite3_stmt* ins = nullptr;
     sqlite3_prepare_v2(g_db, "INSERT INTO prosp VALUES (?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
-    static const char* names[] = {"GARCIA", "LOPEZ",  "PEREZ", "MARTIN", "SANCHEZ",
-                                  "ROMERO", "TORRES", "DIAZ",  "RUIZ",   "MORENO"};
     std::mt19937 rng(1);
     dbf::Table& t = wa->table();
     for (uint32_t i = 1; i <= records(); ++i) {
-        const std::string f[8] = {
-            fmt("V%u", static_cast<unsigned>(rng() % 40)),
-            codeOf(i),
-            rng() % 2 ? "Natural" : "Juridica",
-            fmt("%s %s %u", names[rng() % 10], names[rng() % 10],
-                static_cast<unsigned>(rng() % 100000)),
-            names[rng() % 10],
-            fmt("2024%u", static_cast<unsigned>(1000000000 + rng() % 999999999)),
-            "",
-            fmt("00%u", static_cast<unsigned>(1 + rng() % 5))};
-        const int32_t fec = 2451545 + static_cast<int32_t>(rng() % 9000);
-        wa->append();
-        for (int k = 0; k < 8; ++k) {
-            if (k == 6) {
-                t.putDate(k, fec);
-                sqlite3_bind_int(ins, k + 1, fec);
-            } else {
-                t.putString(k, f[k]);
-                sqlite3_bind_text(ins, k + 1, f[k].c_str(), -1, SQLITE_TRANSIENT);
-            }
-        }
-        sqlite3_step(ins);
-        sqlite3_reset(ins);
+        appendProspectRow(*wa, ins, rng, codeOf(i));
     }
     t.flush();
     sqlite3_finalize(ins);

@@ -1,0 +1,42 @@
+// One generated prospect row, appended to the table through its work area and
+// bound to the SQLite peer's insert of the same eight columns, for the
+// benchmarks that build a large prospect file on both sides.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <random>
+#include <string>
+
+#include "bench_support.h"
+#include "dbf/table.h"
+#include "dbf/workarea.h"
+
+inline void appendProspectRow(dbf::WorkArea& wa, sqlite3_stmt* ins, std::mt19937& rng,
+                              const std::string& code) {
+    static const char* names[] = {"GARCIA", "LOPEZ",  "PEREZ", "MARTIN", "SANCHEZ",
+                                  "ROMERO", "TORRES", "DIAZ",  "RUIZ",   "MORENO"};
+    const std::string f[8] = {fmt("V%u", static_cast<unsigned>(rng() % 40)),
+                              code,
+                              rng() % 2 ? "Natural" : "Juridica",
+                              fmt("%s %s %u", names[rng() % 10], names[rng() % 10],
+                                  static_cast<unsigned>(rng() % 100000)),
+                              names[rng() % 10],
+                              fmt("2024%u", static_cast<unsigned>(1000000000 + rng() % 999999999)),
+                              "",
+                              fmt("00%u", static_cast<unsigned>(1 + rng() % 5))};
+    const int32_t fec = 2451545 + static_cast<int32_t>(rng() % 9000);
+    dbf::Table& t = wa.table();
+    wa.append();
+    for (int k = 0; k < 8; ++k) {
+        if (k == 6) {
+            t.putDate(k, fec);
+            sqlite3_bind_int(ins, k + 1, fec);
+        } else {
+            t.putString(k, f[k]);
+            sqlite3_bind_text(ins, k + 1, f[k].c_str(), -1, SQLITE_TRANSIENT);
+        }
+    }
+    sqlite3_step(ins);
+    sqlite3_reset(ins);
+}
