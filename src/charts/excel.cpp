@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -130,6 +131,210 @@ double num(const xb::Value& v, double d) {
 }
 int inum(const xb::Value& v, int d) {
     return v.isNum() ? static_cast<int>(v.asNumber()) : d;
+}
+
+// Excel's paper-size numbers (xlPaperSize) as upright sizes in hundredths of
+// a millimetre; false for a number not known here.
+bool paperOf(int n, long& w, long& h) {
+    struct Paper {
+        int n;
+        long w, h;
+    };
+    static const Paper papers[] = {
+        {1, 21590, 27940},   // Letter
+        {2, 21590, 27940},   // Letter small
+        {3, 27940, 43180},   // Tabloid
+        {4, 43180, 27940},   // Ledger
+        {5, 21590, 35560},   // Legal
+        {6, 13970, 21590},   // Statement
+        {7, 18415, 26670},   // Executive
+        {8, 29700, 42000},   // A3
+        {9, 21000, 29700},   // A4
+        {10, 21000, 29700},  // A4 small
+        {11, 14800, 21000},  // A5
+        {12, 25700, 36400},  // B4 (JIS)
+        {13, 18200, 25700},  // B5 (JIS)
+        {14, 21590, 33020},  // Folio
+        {15, 21500, 27500},  // Quarto
+        {17, 27940, 43180},  // 11 x 17 in
+        {18, 21590, 27940},  // Note
+        {20, 10478, 24130},  // Envelope #10
+        {27, 11000, 22000},  // Envelope DL
+        {28, 16200, 22900},  // Envelope C5
+        {30, 22900, 32400},  // Envelope C4
+        {31, 11400, 16200},  // Envelope C6
+        {34, 17600, 25000},  // Envelope B5
+        {37, 9843, 19050},   // Envelope Monarch
+    };
+    for (const auto& p : papers)
+        if (p.n == n) {
+            w = p.w, h = p.h;
+            return true;
+        }
+    return false;
+}
+
+// Excel's subtotal function numbers: 1 sum, 2 average, 3 count, 4 and 5 the
+// sample and population standard deviations; anything else sums.
+TotalFunction totalOf(int n) {
+    switch (n) {
+        case 2:
+            return TotalFunction::Average;
+        case 3:
+            return TotalFunction::Count;
+        case 4:
+            return TotalFunction::StdDev;
+        case 5:
+            return TotalFunction::StdDevP;
+        default:
+            return TotalFunction::Sum;
+    }
+}
+
+// An Excel criteria text: an optional comparison (=, <>, >, >=, <, <=)
+// before the value; a value that reads as a number compares as one. "=" alone
+// asks for empty cells and "<>" alone for filled ones.
+FilterRule criteriaOf(const xb::Value& v) {
+    FilterRule r;
+    if (v.isNum()) {
+        r.value = v.asNumber();
+        return r;
+    }
+    std::string t = xb::cp1252ToUtf8(v.asString());
+    static const std::pair<const char*, FilterOp> ops[] = {
+        {"<>", FilterOp::NotEqual}, {">=", FilterOp::GreaterEqual}, {"<=", FilterOp::LessEqual},
+        {">", FilterOp::Greater},   {"<", FilterOp::Less},          {"=", FilterOp::Equal}};
+    bool hadOp = false;
+    for (const auto& [text, op] : ops)
+        if (t.rfind(text, 0) == 0) {
+            r.op = op;
+            t = t.substr(std::string(text).size());
+            hadOp = true;
+            break;
+        }
+    if (hadOp && t.empty()) {
+        r.op = r.op == FilterOp::NotEqual ? FilterOp::NotEmpty : FilterOp::Empty;
+        return r;
+    }
+    char* end = nullptr;
+    std::string n = trimmed(t);
+    double d = n.empty() ? 0 : std::strtod(n.c_str(), &end);
+    if (!n.empty() && end && *end == '\0')
+        r.value = d;
+    else
+        r.value = t;
+    return r;
+}
+
+// Excel's chart type numbers (XlChartType, and the older gallery numbers
+// 1 to 5) for the kinds Calc draws; any other number is a column chart.
+ChartSpec chartOf(int n) {
+    ChartSpec s;
+    switch (n) {
+        case 2:  // xlBar
+        case 57:
+            s.kind = SheetChartKind::Bar;
+            break;
+        case 58:
+        case 59:
+            s.kind = SheetChartKind::Bar, s.stacked = true, s.percent = n == 59;
+            break;
+        case 60:
+        case -4099:
+            s.kind = SheetChartKind::Bar, s.threeD = true;
+            break;
+        case 52:
+        case 53:
+            s.stacked = true, s.percent = n == 53;
+            break;
+        case 54:
+        case -4100:
+            s.threeD = true;
+            break;
+        case 4:  // xlLine
+        case 65:
+            s.kind = SheetChartKind::Line;
+            break;
+        case 63:
+            s.kind = SheetChartKind::Line, s.stacked = true;
+            break;
+        case -4101:
+            s.kind = SheetChartKind::Line, s.threeD = true;
+            break;
+        case 5:  // xlPie
+        case 69:
+            s.kind = SheetChartKind::Pie;
+            break;
+        case -4102:
+            s.kind = SheetChartKind::Pie, s.threeD = true;
+            break;
+        case -4120:
+            s.kind = SheetChartKind::Doughnut;
+            break;
+        case 1:  // xlArea
+            s.kind = SheetChartKind::Area;
+            break;
+        case 76:
+            s.kind = SheetChartKind::Area, s.stacked = true;
+            break;
+        case -4098:
+            s.kind = SheetChartKind::Area, s.threeD = true;
+            break;
+        case -4169:
+            s.kind = SheetChartKind::Scatter;
+            break;
+        case -4151:
+            s.kind = SheetChartKind::Radar;
+            break;
+        default:
+            break;  // 51 and 3 (xlColumn): clustered columns
+    }
+    return s;
+}
+
+// Excel's autoshape numbers (msoAutoShapeType) as the office's preset
+// geometries; any other number is a rectangle.
+std::string shapeOf(int n) {
+    static const std::pair<int, const char*> shapes[] = {{1, "rectangle"},
+                                                         {2, "parallelogram"},
+                                                         {3, "trapezoid"},
+                                                         {4, "diamond"},
+                                                         {5, "round-rectangle"},
+                                                         {6, "octagon"},
+                                                         {7, "isosceles-triangle"},
+                                                         {8, "right-triangle"},
+                                                         {9, "ellipse"},
+                                                         {10, "hexagon"},
+                                                         {11, "cross"},
+                                                         {12, "pentagon"},
+                                                         {13, "can"},
+                                                         {14, "cube"},
+                                                         {16, "paper"},
+                                                         {17, "smiley"},
+                                                         {18, "ring"},
+                                                         {21, "heart"},
+                                                         {22, "lightning"},
+                                                         {23, "sun"},
+                                                         {24, "moon"},
+                                                         {33, "right-arrow"},
+                                                         {34, "left-arrow"},
+                                                         {35, "up-arrow"},
+                                                         {36, "down-arrow"},
+                                                         {91, "star4"},
+                                                         {92, "star5"},
+                                                         {93, "star8"},
+                                                         {95, "star24"}};
+    for (const auto& [k, name] : shapes)
+        if (k == n) return name;
+    return "rectangle";
+}
+
+// Left, top, width and height in points (Excel's unit for drawing objects),
+// defaults 1, 1, 100, 100, as a place in hundredths of a millimetre.
+Rect pointsRect(const xb::Value& l, const xb::Value& t, const xb::Value& w, const xb::Value& h) {
+    auto hmm = [](double pt) { return std::lround(pt * 2540.0 / 72.0); };
+    return {hmm(num(l, 1)), hmm(num(t, 1)), hmm(std::max(num(w, 100), 1.0)),
+            hmm(std::max(num(h, 100), 1.0))};
 }
 
 }  // namespace
@@ -971,7 +1176,76 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
         return strList(aBooks);
     }
     if (m == "SETPAGE") {
-        unsupported("el cambio de tama\xf1o del papel");
+        long w = 0, h = 0;
+        if (!paperOf(inum(a[0], 0), w, h)) {
+            std::string n = a[0].isNum() ? std::to_string(inum(a[0], 0)) : std::string("indicado");
+            notice("El tama\xf1o de papel " + n + " no se conoce; no se ha hecho nada.");
+            return self();
+        }
+        office_->paperSize(w, h);
+        return self();
+    }
+    if (m == "SUBTOTAL") {
+        Area r = range(a[0]);
+        if (!ok) return self();
+        std::vector<int> cols;
+        if (a[3].isArray())
+            for (const auto& v : a[3].asArray()->items)
+                if (v.isNum()) cols.push_back(inum(v, 0));
+        if (a[3].isNum()) cols.push_back(inum(a[3], 0));
+        office_->subtotals(r, inum(a[1], 1), totalOf(inum(a[2], 1)), cols);
+        return self();
+    }
+    if (m == "AUTOFILTER") {
+        Area r = range(a[0]);
+        if (!ok) return self();
+        if (!a[2].isString() && !a[2].isNum()) {
+            office_->autoFilter(r, nullptr);
+            return self();
+        }
+        FilterRule rule = criteriaOf(a[2]);
+        rule.field = inum(a[1], 1);
+        office_->autoFilter(r, &rule);
+        return self();
+    }
+    if (m == "CHART") {
+        Area r = range(a[0]);
+        if (!ok) return self();
+        ChartSpec spec = chartOf(inum(a[2], 51));
+        spec.title = a[1].isString() ? s8(a[1]) : "Grafica";
+        // Excel's depth and gap depth (a[3], a[4]) shape the third dimension
+        // of its 3-D charts; Calc's 3-D charts have no such settings, so they
+        // are taken and have no effect.
+        Rect place = office_->cellRect(r.row1, r.col2 + 2);
+        place.width = 16000;
+        place.height = 9000;
+        office_->chart(r, spec, place);
+        return self();
+    }
+    if (m == "PICTURE" || m == "ADDPICTURE") {
+        if (!a[0].isString() || trimmed(a[0].asString()).empty()) return self();
+        std::string file = trimmed(a[0].asString());
+        if (!QFile::exists(QString::fromStdString(xb::cp1252ToUtf8(file)))) {
+            notice("No existe el archivo " + file + "; no se ha insertado la imagen.");
+            return self();
+        }
+        Rect place;
+        if (m == "PICTURE") {
+            if (a[1].isString()) {
+                Area r = range(a[1]);
+                if (!ok) return self();
+                curRow_ = r.row1, curCol_ = r.col1;
+            }
+            Rect cell = office_->cellRect(curRow_, curCol_);
+            place.x = cell.x, place.y = cell.y;
+        } else {
+            place = pointsRect(a[1], a[2], a[3], a[4]);
+        }
+        office_->picture(xb::cp1252ToUtf8(file), place);
+        return self();
+    }
+    if (m == "ADDSHAPE") {
+        office_->shape(shapeOf(inum(a[0], 1)), pointsRect(a[1], a[2], a[3], a[4]));
         return self();
     }
     if (m == "SENDMAIL" || m == "SENDEMAIL" || m == "MAILSYSTEM") {
@@ -984,11 +1258,6 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     }
     if (m == "DIALOGS") {
         unsupported("los di\xe1logos de la aplicaci\xf3n");
-        return self();
-    }
-    if (m == "SUBTOTAL" || m == "AUTOFILTER" || m == "CHART" || m == "PICTURE" ||
-        m == "ADDPICTURE" || m == "ADDSHAPE") {
-        unsupported(m);
         return self();
     }
     known = false;

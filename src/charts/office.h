@@ -34,6 +34,33 @@ struct Area {
     int row1 = 1, col1 = 1, row2 = 1, col2 = 1;
 };
 
+// A place on the sheet's drawing layer, in hundredths of a millimetre from the
+// sheet's top-left corner.
+struct Rect {
+    long x = 0, y = 0, width = 0, height = 0;
+};
+
+// What a subtotal row computes over its group.
+enum class TotalFunction { Sum, Average, Count, StdDev, StdDevP };
+
+// One condition of a filter: the field (1-based within the range) compared
+// with a value; Empty and NotEmpty take no value.
+enum class FilterOp { Equal, NotEqual, Greater, GreaterEqual, Less, LessEqual, Empty, NotEmpty };
+struct FilterRule {
+    int field = 1;
+    FilterOp op = FilterOp::Equal;
+    CellValue value;
+};
+
+enum class SheetChartKind { Column, Bar, Line, Pie, Area, Scatter, Radar, Doughnut };
+struct ChartSpec {
+    SheetChartKind kind = SheetChartKind::Column;
+    bool threeD = false;
+    bool stacked = false;
+    bool percent = false;  // stacked to 100 %
+    std::string title;
+};
+
 struct FontSpec {
     std::string name;                            // empty: unchanged
     double size = 0;                             // 0: unchanged
@@ -104,7 +131,29 @@ class Office {
     virtual void landscape(bool on) = 0;
     virtual void titleRows(int row1, int row2) = 0;
     virtual void rowBreak(int row) = 0;
+    // Paper size of the active sheet's page style, given upright (the
+    // office swaps it when the page is in landscape).
+    virtual void paperSize(long width, long height) = 0;
     virtual void protectSheet(const std::string& password, bool on) = 0;
+
+    // Data ranges (the first row of the range holds the headings).
+    // Subtotal rows after each group of equal values in column `groupBy`
+    // (1-based within the range) over the given columns, and a grand total.
+    virtual void subtotals(const Area& a, int groupBy, TotalFunction f,
+                           const std::vector<int>& columns) = 0;
+    // Autofilter buttons on the range's headings; with a rule, the rows
+    // that fail it are hidden.
+    virtual void autoFilter(const Area& a, const FilterRule* rule) = 0;
+
+    // Drawing layer of the active sheet.
+    virtual Rect cellRect(int row, int col) = 0;
+    virtual void chart(const Area& a, const ChartSpec& spec, const Rect& at) = 0;
+    // A picture embedded in the workbook; a width or height of 0 takes the
+    // picture's own size.
+    virtual void picture(const std::string& path, const Rect& at) = 0;
+    // A shape of a preset geometry, named as OpenDocument names them
+    // ("rectangle", "ellipse", "round-rectangle", ...).
+    virtual void shape(const std::string& geometry, const Rect& at) = 0;
     virtual void protectBook(const std::string& password, bool on) = 0;
 };
 

@@ -3,7 +3,9 @@
 // workbook through LibreOffice Calc, saved as xlsx and read back from the
 // file itself.
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include "chartfixture.h"
 #include "charts/excel.h"
@@ -68,7 +70,11 @@ TEST_F(ExcelNoOffice, NewTellsOnceAndEveryLaterCallIsANoOp) {
     ASSERT_EQ(infos.size(), 1u);
     EXPECT_EQ(infos[0].message, "No est\xe1 Excel Instalado en est\xe1 Pc.");
     ev("oXl:Create('x.xlsx'), oXl:Say(1, 1, 'hola'), oXl:Formula(1, 2, '=A1'), oXl:Save()");
-    ev("oXl:AddCol({|| 1}), oXl:WBrowse(1, 1, 'array'), oXl:End()");
+    ev("oXl:AddCol({|| 1}), oXl:WBrowse(1, 1, 'array')");
+    // The drawing and data-range methods too: nothing to act on, no notice.
+    ev("oXl:SetPage(9), oXl:Subtotal('A1:B3', 1, 1, {2}), oXl:AutoFilter('A1:B3', 1, '>1')");
+    ev("oXl:Chart('A1:B3'), oXl:Picture('x.png', 'A1'), oXl:AddPicture('x.png')");
+    ev("oXl:AddShape(9), oXl:End()");
     EXPECT_TRUE(ev("oXl:Get(1, 1)").isNil());
     EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), 1u);
     EXPECT_FALSE(QFile::exists(QStringLiteral("x.xlsx")));
@@ -129,6 +135,42 @@ for s in wb.find('m:sheets', ns):
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput())
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The names of a zip's entries (an xlsx or an ods), and one entry's text.
+QStringList zipNames(const QString& file) {
+    QProcess p;
+    p.start(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys, zipfile\nfor n in zipfile.ZipFile(sys.argv[1]).namelist(): "
+                        "print(n)"),
+         file});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString zipText(const QString& file, const QString& entry) {
+    QProcess p;
+    p.start(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys, zipfile\n"
+                        "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))"),
+         file, entry});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// A small picture made here, so that no test data is needed for it.
+QString makePng(const QDir& dir) {
+    QImage img(40, 30, QImage::Format_RGB32);
+    img.fill(QColor(0, 0, 128));
+    for (int x = 0; x < 40; ++x) img.setPixel(x, x * 30 / 40, qRgb(255, 235, 175));
+    QString path = dir.filePath(QStringLiteral("logo.png"));
+    img.save(path, "PNG");
+    return path;
 }
 
 }  // namespace
@@ -236,4 +278,196 @@ TEST_F(ExcelOffice, OdsFindReplaceAndTheNoticeForWhatCalcLacks) {
     QFile f(QString::fromStdString(out));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.read(128).contains("application/vnd.oasis.opendocument.spreadsheet"));
+}
+
+// Subtotals, an autofilter and the paper size, each read back from the xlsx
+// the office saved: the subtotal rows with their SUBTOTAL formulas and totals,
+// the filter with its hidden row, the page set-up's paper number.
+TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
+    ev("oXl := TExcelScript():New()");
+    ASSERT_TRUE(ev("oXl:lExcel").asLogical());
+    QString out = dir.filePath(QStringLiteral("totales.xlsx"));
+    ev("oXl:Create('" + out.toStdString() + "')");
+    // Sheet 1: sales by zone, summed (9 sums, as any number beyond 5 does).
+    const char* rows[][3] = {{"'Zona'", "'Ventas'", "'Unidades'"},
+                             {"'Norte'", "10", "1"},
+                             {"'Norte'", "20", "2"},
+                             {"'Sur'", "5", "4"}};
+    auto writeSales = [&] {
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 3; ++c)
+                ev("oXl:Say(" + std::to_string(r + 1) + ", " + std::to_string(c + 1) + ", " +
+                   rows[r][c] + ")");
+    };
+    writeSales();
+    ev("oXl:Subtotal('A1:C4', 1, 9, {2, 3})");
+    // Two groups and the grand total: three rows more.
+    EXPECT_EQ(evn("oXl:nRows()"), 7);
+    // Sheet 2: the same block averaged over one column.
+    ev("oXl:AddSheet(), oXl:SetSheet(1)");
+    writeSales();
+    ev("oXl:Subtotal('A1:C4', 1, 2, {2})");
+    ev("oXl:NameSheet(1, 'Medias')");
+    // Sheet 3: a filter for sales over 10, on Legal paper.
+    ev("oXl:AddSheet(), oXl:SetSheet(1), oXl:NameSheet(1, 'Filtro')");
+    writeSales();
+    ev("oXl:AutoFilter('A1:C4', 2, '>10')");
+    ev("oXl:SetPage(5)");  // Legal
+    // An unknown paper: the notice, and the page keeps its size.
+    size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
+    ev("oXl:SetPage(777)");
+    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 1);
+    EXPECT_EQ(infos.back().message, "El tama\xf1o de papel 777 no se conoce; no se ha hecho nada.");
+    EXPECT_EQ(infos.back().title, "Aviso al usuario");
+    ev("oXl:SaveAs('" + out.toStdString() + "', 51)");
+    ev("oXl:End()");
+
+    QStringList cells = readXlsx(out);
+    auto has = [&](const QString& s) { return cells.contains(s); };
+    QString all = cells.join(QLatin1Char(' '));
+    // The sheet names in order: Filtro, Medias, then the first one.
+    QString first;
+    for (const auto& c : cells)
+        if (c.endsWith(QLatin1String("!A1=Zona")) && !c.startsWith(QLatin1String("Filtro")) &&
+            !c.startsWith(QLatin1String("Medias")))
+            first = c.section(QLatin1Char('!'), 0, 0);
+    ASSERT_FALSE(first.isEmpty()) << all.toStdString();
+    EXPECT_TRUE(has(first + QStringLiteral("!B4=f:SUBTOTAL(9,$B$2:$B$3)"))) << all.toStdString();
+    EXPECT_TRUE(has(first + QStringLiteral("!B4=30")));
+    EXPECT_TRUE(has(first + QStringLiteral("!C4=f:SUBTOTAL(9,$C$2:$C$3)")));
+    EXPECT_TRUE(has(first + QStringLiteral("!C4=3")));
+    EXPECT_TRUE(has(first + QStringLiteral("!B6=f:SUBTOTAL(9,$B$5:$B$5)")));
+    EXPECT_TRUE(has(first + QStringLiteral("!B6=5")));
+    EXPECT_TRUE(has(first + QStringLiteral("!B7=f:SUBTOTAL(9,$B$2:$B$5)")));
+    EXPECT_TRUE(has(first + QStringLiteral("!B7=35")));
+    EXPECT_TRUE(has(first + QStringLiteral("!C7=7")));
+    // Averages: Excel's function 1 is the average, and only column B.
+    EXPECT_TRUE(has(QStringLiteral("Medias!B4=f:SUBTOTAL(1,$B$2:$B$3)"))) << all.toStdString();
+    EXPECT_TRUE(has(QStringLiteral("Medias!B4=15")));
+    EXPECT_FALSE(all.contains(QStringLiteral("Medias!C4=f:")));
+
+    // The filter sheet: its autofilter, the condition, and rows 2 and 4
+    // hidden (10 and 5 are not over 10).
+    QString wb = zipText(out, QStringLiteral("xl/workbook.xml"));
+    int filterSheet = -1, n = 0;
+    for (const auto& m :
+         QRegularExpression(QStringLiteral("<sheet [^>]*name=\"([^\"]+)\"")).globalMatch(wb)) {
+        ++n;
+        auto mm = m;
+        if (mm.captured(1) == QLatin1String("Filtro")) filterSheet = n;
+    }
+    ASSERT_GT(filterSheet, 0) << wb.toStdString();
+    QString xml = zipText(out, QStringLiteral("xl/worksheets/sheet%1.xml").arg(filterSheet));
+    EXPECT_TRUE(xml.contains(QRegularExpression(QStringLiteral("<autoFilter ref=\"A1:C4\""))))
+        << xml.toStdString();
+    EXPECT_TRUE(xml.contains(
+        QRegularExpression(QStringLiteral("customFilter operator=\"greaterThan\" val=\"10\""))))
+        << xml.toStdString();
+    auto hidden = [&](int row) {
+        return xml.contains(
+            QRegularExpression(QStringLiteral("<row r=\"%1\"[^>]*hidden=\"(true|1)\"").arg(row)));
+    };
+    EXPECT_TRUE(hidden(2));
+    EXPECT_FALSE(hidden(3));
+    EXPECT_TRUE(hidden(4));
+    EXPECT_TRUE(xml.contains(QRegularExpression(QStringLiteral("<pageSetup [^>]*paperSize=\"5\""))))
+        << xml.toStdString();
+}
+
+// An autofilter without criteria only puts the buttons on; a criterion with
+// "<>" keeps every row but the one it names; an ods keeps the filter too.
+TEST_F(ExcelOffice, AutofilterButtonsAndNotEqualCriteria) {
+    ev("oXl := TExcelScript():New()");
+    ASSERT_TRUE(ev("oXl:lExcel").asLogical());
+    QString xlsx = dir.filePath(QStringLiteral("filtro.xlsx"));
+    QString ods = dir.filePath(QStringLiteral("filtro.ods"));
+    ev("oXl:Create('" + xlsx.toStdString() + "')");
+    ev("oXl:SetArray({{'Zona', 'Ventas'}, {'Norte', 1}, {'Sur', 2}, {'Este', 3}})");
+    ev("oXl:WBrowse(1, 1, 'array')");  // a blank heading row, then the list
+    ev("oXl:AutoFilter('A2:B5')");
+    ev("oXl:SaveAs('" + xlsx.toStdString() + "', 51)");
+    QString xml = zipText(xlsx, QStringLiteral("xl/worksheets/sheet1.xml"));
+    EXPECT_TRUE(xml.contains(QStringLiteral("<autoFilter ref=\"A2:B5\""))) << xml.toStdString();
+    EXPECT_FALSE(xml.contains(QRegularExpression(QStringLiteral("hidden=\"(true|1)\""))));
+    ev("oXl:AutoFilter('A2:B5', 1, '<>Sur')");
+    ev("oXl:SaveAs('" + ods.toStdString() + "')");
+    ev("oXl:SaveAs('" + xlsx.toStdString() + "', 51)");
+    ev("oXl:End()");
+    xml = zipText(xlsx, QStringLiteral("xl/worksheets/sheet1.xml"));
+    EXPECT_TRUE(
+        xml.contains(QRegularExpression(QStringLiteral("<row r=\"4\"[^>]*hidden=\"(true|1)\""))))
+        << xml.toStdString();
+    EXPECT_FALSE(
+        xml.contains(QRegularExpression(QStringLiteral("<row r=\"3\"[^>]*hidden=\"(true|1)\""))));
+    QString content = zipText(ods, QStringLiteral("content.xml"));
+    EXPECT_TRUE(content.contains(QStringLiteral("table:display-filter-buttons=\"true\"")))
+        << content.toStdString();
+    EXPECT_TRUE(content.contains(
+        QRegularExpression(QStringLiteral("table:filter-condition [^>]*table:value=\"Sur\""))));
+}
+
+// A chart, two pictures and two shapes: the xlsx holds a drawing with the
+// chart part (its title and horizontal bars), the picture as a media file
+// and the shapes' geometries; the ods keeps the chart object and the
+// embedded picture. A missing picture file is told and adds nothing.
+TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
+    QString png = makePng(QDir(dir.path()));
+    ev("oXl := TExcelScript():New()");
+    ASSERT_TRUE(ev("oXl:lExcel").asLogical());
+    QString out = dir.filePath(QStringLiteral("dibujos.xlsx"));
+    QString ods = dir.filePath(QStringLiteral("dibujos.ods"));
+    ev("oXl:Create('" + out.toStdString() + "')");
+    ev("oXl:Say(1, 1, 'Zona'), oXl:Say(1, 2, 'Ventas')");
+    ev("oXl:Say(2, 1, 'Norte'), oXl:Say(2, 2, 30)");
+    ev("oXl:Say(3, 1, 'Sur'), oXl:Say(3, 2, 5)");
+    ev("oXl:Chart('A1:B3', 'Ventas por zona', 57)");  // xlBarClustered
+    ev("oXl:Picture('" + png.toStdString() + "', 'E20')");
+    EXPECT_EQ(ev("oXl:oCell").asString(), "E20");
+    ev("oXl:AddPicture('" + png.toStdString() + "', 300, 300, 50, 40)");
+    ev("oXl:AddShape(9, 10, 400, 80, 40)");  // an oval
+    ev("oXl:AddShape(5)");                   // a rounded rectangle at 1, 1
+    size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
+    ev("oXl:Picture('no_esta.png', 'A1')");
+    ev("oXl:AddPicture()");  // nothing without a file
+    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 1);
+    EXPECT_EQ(infos.back().message,
+              "No existe el archivo no_esta.png; no se ha insertado la imagen.");
+    ev("oXl:SaveAs('" + ods.toStdString() + "')");
+    ev("oXl:SaveAs('" + out.toStdString() + "', 51)");
+    ev("oXl:End()");
+
+    QStringList names = zipNames(out);
+    QString all = names.join(QLatin1Char(' '));
+    QStringList charts =
+        names.filter(QRegularExpression(QStringLiteral("^xl/charts/chart\\d+\\.xml$")));
+    ASSERT_EQ(charts.size(), 1) << all.toStdString();
+    QString chart = zipText(out, charts[0]);
+    EXPECT_TRUE(chart.contains(QStringLiteral("Ventas por zona")));
+    EXPECT_TRUE(chart.contains(QStringLiteral("<c:barDir val=\"bar\"/>"))) << chart.toStdString();
+    EXPECT_TRUE(chart.contains(QStringLiteral("$A$2:$A$3")));  // the zones name the categories
+    // Both pictures are embedded: one media file each (or one shared), PNG.
+    QStringList media = names.filter(QRegularExpression(QStringLiteral("^xl/media/.+\\.png$")));
+    EXPECT_GE(media.size(), 1) << all.toStdString();
+    QStringList drawings =
+        names.filter(QRegularExpression(QStringLiteral("^xl/drawings/drawing\\d+\\.xml$")));
+    ASSERT_EQ(drawings.size(), 1) << all.toStdString();
+    QString drawing = zipText(out, drawings[0]);
+    EXPECT_EQ(drawing.count(QStringLiteral("<xdr:pic>")), 2) << drawing.toStdString();
+    EXPECT_EQ(drawing.count(QStringLiteral("<xdr:graphicFrame")), 1);
+    EXPECT_TRUE(drawing.contains(QStringLiteral("prst=\"ellipse\""))) << drawing.toStdString();
+    EXPECT_TRUE(drawing.contains(QStringLiteral("prst=\"roundRect\"")));
+    // The picture placed at E20 starts in column E (index 4), row 20 (index 19).
+    EXPECT_TRUE(drawing.contains(QRegularExpression(QStringLiteral(
+        "<xdr:from><xdr:col>4</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>19</xdr:row>"))))
+        << drawing.toStdString();
+
+    QStringList odsNames = zipNames(ods);
+    EXPECT_FALSE(
+        odsNames.filter(QRegularExpression(QStringLiteral("^Pictures/.+\\.png$"))).isEmpty())
+        << odsNames.join(QLatin1Char(' ')).toStdString();
+    QString content = zipText(ods, QStringLiteral("content.xml"));
+    EXPECT_TRUE(content.contains(QStringLiteral("<draw:object ")));
+    EXPECT_TRUE(content.contains(QStringLiteral("draw:type=\"ellipse\"")));
 }

@@ -9,34 +9,57 @@
 #include <com/sun/star/awt/FontSlant.hpp>
 #include <com/sun/star/awt/FontUnderline.hpp>
 #include <com/sun/star/awt/FontWeight.hpp>
+#include <com/sun/star/awt/Point.hpp>
+#include <com/sun/star/awt/Rectangle.hpp>
+#include <com/sun/star/awt/Size.hpp>
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/chart/XChartDocument.hpp>
+#include <com/sun/star/chart/XDiagram.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/document/XEmbeddedObjectSupplier.hpp>
+#include <com/sun/star/drawing/XDrawPages.hpp>
+#include <com/sun/star/drawing/XDrawPagesSupplier.hpp>
+#include <com/sun/star/drawing/XShape.hpp>
+#include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
+#include <com/sun/star/graphic/GraphicProvider.hpp>
+#include <com/sun/star/graphic/XGraphic.hpp>
+#include <com/sun/star/graphic/XGraphicProvider.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/FilterConnection.hpp>
+#include <com/sun/star/sheet/FilterOperator2.hpp>
+#include <com/sun/star/sheet/GeneralFunction.hpp>
+#include <com/sun/star/sheet/SubTotalColumn.hpp>
+#include <com/sun/star/sheet/TableFilterField2.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XCellRangeMovement.hpp>
+#include <com/sun/star/sheet/XDatabaseRange.hpp>
 #include <com/sun/star/sheet/XHeaderFooterContent.hpp>
 #include <com/sun/star/sheet/XPrintAreas.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
 #include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSheetFilterDescriptor2.hpp>
 #include <com/sun/star/sheet/XSheetOperation.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/sheet/XSubTotalCalculatable.hpp>
+#include <com/sun/star/sheet/XUnnamedDatabaseRanges.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/table/BorderLine2.hpp>
@@ -46,6 +69,9 @@
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/table/XTableChart.hpp>
+#include <com/sun/star/table/XTableCharts.hpp>
+#include <com/sun/star/table/XTableChartsSupplier.hpp>
 #include <com/sun/star/table/XTableColumns.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/text/XText.hpp>
@@ -548,6 +574,171 @@ class UnoOffice : public Office {
         Reference<beans::XPropertySet> r(colRow()->getRows()->getByIndex(row - 1), UNO_QUERY_THROW);
         r->setPropertyValue("IsStartOfNewPage", Any(true));
     }
+    void paperSize(long width, long height) override {
+        auto ps = pageStyle();
+        bool landscape = false;
+        ps->getPropertyValue("IsLandscape") >>= landscape;
+        long w = landscape ? height : width, h = landscape ? width : height;
+        ps->setPropertyValue("Width", Any(static_cast<sal_Int32>(w)));
+        ps->setPropertyValue("Height", Any(static_cast<sal_Int32>(h)));
+    }
+
+    // ------------------------------------------------------- data ranges
+    void subtotals(const Area& a, int groupBy, TotalFunction f,
+                   const std::vector<int>& columns) override {
+        if (a.row2 <= a.row1) throw OfficeError("El rango no tiene filas de datos");
+        int width = a.col2 - a.col1 + 1;
+        if (groupBy < 1 || groupBy > width)
+            throw OfficeError("La columna " + std::to_string(groupBy) + " no está en el rango");
+        sheet::GeneralFunction fn = f == TotalFunction::Average   ? sheet::GeneralFunction_AVERAGE
+                                    : f == TotalFunction::Count   ? sheet::GeneralFunction_COUNT
+                                    : f == TotalFunction::StdDev  ? sheet::GeneralFunction_STDEV
+                                    : f == TotalFunction::StdDevP ? sheet::GeneralFunction_STDEVP
+                                                                  : sheet::GeneralFunction_SUM;
+        std::vector<sheet::SubTotalColumn> cols;
+        for (int c : columns) {
+            if (c < 1 || c > width)
+                throw OfficeError("La columna " + std::to_string(c) + " no está en el rango");
+            sheet::SubTotalColumn sc;
+            sc.Column = c - 1;  // counted from the range's first column
+            sc.Function = fn;
+            cols.push_back(sc);
+        }
+        if (cols.empty()) throw OfficeError("No se ha indicado ninguna columna que totalizar");
+        // The range's first row holds the headings, as the scripts' ranges
+        // do; a named range says so to the office, which would otherwise
+        // guess from the cells.
+        dataRange(a);
+        Reference<sheet::XSubTotalCalculatable> st(range(a), UNO_QUERY_THROW);
+        Reference<sheet::XSubTotalDescriptor> d = st->createSubTotalDescriptor(true);
+        d->addNew(seqOf(cols), groupBy - 1);
+        st->applySubTotals(d, true);
+    }
+    void autoFilter(const Area& a, const FilterRule* rule) override {
+        Reference<sheet::XDatabaseRange> db = dataRange(a);
+        Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
+            ->setPropertyValue("AutoFilter", Any(true));
+        std::vector<sheet::TableFilterField2> fields;
+        if (rule) {
+            if (rule->field < 1 || rule->field > a.col2 - a.col1 + 1)
+                throw OfficeError("El campo " + std::to_string(rule->field) +
+                                  " no está en el rango");
+            sheet::TableFilterField2 ff;
+            ff.Connection = sheet::FilterConnection_AND;
+            ff.Field = rule->field - 1;
+            static const sal_Int32 ops[] = {
+                sheet::FilterOperator2::EQUAL,   sheet::FilterOperator2::NOT_EQUAL,
+                sheet::FilterOperator2::GREATER, sheet::FilterOperator2::GREATER_EQUAL,
+                sheet::FilterOperator2::LESS,    sheet::FilterOperator2::LESS_EQUAL,
+                sheet::FilterOperator2::EMPTY,   sheet::FilterOperator2::NOT_EMPTY};
+            ff.Operator = ops[static_cast<int>(rule->op)];
+            if (auto* n = std::get_if<double>(&rule->value)) {
+                ff.IsNumeric = true;
+                ff.NumericValue = *n;
+            } else if (auto* t = std::get_if<std::string>(&rule->value)) {
+                ff.StringValue = ou(*t);
+            }
+            fields.push_back(ff);
+        }
+        Reference<sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(), UNO_QUERY_THROW);
+        Reference<beans::XPropertySet>(fd, UNO_QUERY_THROW)
+            ->setPropertyValue("ContainsHeader", Any(true));
+        fd->setFilterFields2(seqOf(fields));
+        db->refresh();
+    }
+
+    // ------------------------------------------------------- drawing layer
+    Rect cellRect(int row, int col) override {
+        Reference<beans::XPropertySet> ps(cellAt(row, col), UNO_QUERY_THROW);
+        awt::Point p;
+        awt::Size z;
+        ps->getPropertyValue("Position") >>= p;
+        ps->getPropertyValue("Size") >>= z;
+        return {p.X, p.Y, z.Width, z.Height};
+    }
+    void chart(const Area& a, const ChartSpec& spec, const Rect& at) override {
+        Reference<table::XTableChartsSupplier> tcs(sheet(), UNO_QUERY_THROW);
+        Reference<table::XTableCharts> charts = tcs->getCharts();
+        std::string name;
+        for (int i = 1; name.empty() || charts->hasByName(ou(name)); ++i)
+            name = "Grafica" + std::to_string(i);
+        awt::Rectangle r(at.x, at.y, at.width, at.height);
+        std::vector<table::CellRangeAddress> ranges{address(a)};
+        // The first row names the series and the first column the categories,
+        // as in the ranges the scripts chart.
+        charts->addNewByName(ou(name), r, seqOf(ranges), true, true);
+        Reference<document::XEmbeddedObjectSupplier> eos(charts->getByName(ou(name)),
+                                                         UNO_QUERY_THROW);
+        Reference<chart::XChartDocument> cd(eos->getEmbeddedObject(), UNO_QUERY_THROW);
+        Reference<lang::XMultiServiceFactory> mf(cd, UNO_QUERY_THROW);
+        const char* service = "com.sun.star.chart.BarDiagram";
+        switch (spec.kind) {
+            case SheetChartKind::Line:
+                service = "com.sun.star.chart.LineDiagram";
+                break;
+            case SheetChartKind::Pie:
+                service = "com.sun.star.chart.PieDiagram";
+                break;
+            case SheetChartKind::Doughnut:
+                service = "com.sun.star.chart.DonutDiagram";
+                break;
+            case SheetChartKind::Area:
+                service = "com.sun.star.chart.AreaDiagram";
+                break;
+            case SheetChartKind::Scatter:
+                service = "com.sun.star.chart.XYDiagram";
+                break;
+            case SheetChartKind::Radar:
+                service = "com.sun.star.chart.NetDiagram";
+                break;
+            default:
+                break;
+        }
+        Reference<chart::XDiagram> dg(mf->createInstance(OUString::createFromAscii(service)),
+                                      UNO_QUERY_THROW);
+        cd->setDiagram(dg);
+        Reference<beans::XPropertySet> dp(dg, UNO_QUERY_THROW);
+        // Calc draws bars upright unless told they lie: Excel's bar charts
+        // are horizontal, its column charts upright.
+        if (spec.kind == SheetChartKind::Bar) dp->setPropertyValue("Vertical", Any(true));
+        if (spec.stacked) dp->setPropertyValue("Stacked", Any(true));
+        if (spec.percent) dp->setPropertyValue("Percent", Any(true));
+        if (spec.threeD) dp->setPropertyValue("Dim3D", Any(true));
+        Reference<beans::XPropertySet> cp(cd, UNO_QUERY_THROW);
+        cp->setPropertyValue("HasMainTitle", Any(true));
+        Reference<beans::XPropertySet>(cd->getTitle(), UNO_QUERY_THROW)
+            ->setPropertyValue("String", Any(ou(spec.title)));
+    }
+    void picture(const std::string& path, const Rect& at) override {
+        if (!QFile::exists(QString::fromStdString(path)))
+            throw OfficeError("No existe el archivo " + path);
+        Reference<graphic::XGraphicProvider> gp = graphic::GraphicProvider::create(ctx_);
+        std::vector<beans::PropertyValue> args{prop("URL", Any(ou(fileUrl(path))))};
+        Reference<graphic::XGraphic> g = gp->queryGraphic(seqOf(args));
+        if (!g.is()) throw OfficeError("El archivo " + path + " no es una imagen");
+        Rect r = at;
+        if (r.width <= 0 || r.height <= 0) {
+            // The picture's own size: its physical size when it tells one,
+            // else its pixels at 96 per inch.
+            Reference<beans::XPropertySet> gps(g, UNO_QUERY_THROW);
+            awt::Size mm, px;
+            gps->getPropertyValue("Size100thMM") >>= mm;
+            gps->getPropertyValue("SizePixel") >>= px;
+            r.width = mm.Width > 0 ? mm.Width : px.Width * 2540 / 96;
+            r.height = mm.Height > 0 ? mm.Height : px.Height * 2540 / 96;
+        }
+        // Setting the graphic itself (not a link to the file) embeds it, so
+        // the workbook keeps it wherever it goes.
+        Reference<drawing::XShape> shp = newShape("com.sun.star.drawing.GraphicObjectShape", r);
+        Reference<beans::XPropertySet>(shp, UNO_QUERY_THROW)->setPropertyValue("Graphic", Any(g));
+    }
+    void shape(const std::string& geometry, const Rect& at) override {
+        Reference<drawing::XShape> shp = newShape("com.sun.star.drawing.CustomShape", at);
+        // The office draws a preset geometry from its name alone.
+        std::vector<beans::PropertyValue> geo{prop("Type", Any(ou(geometry)))};
+        Reference<beans::XPropertySet>(shp, UNO_QUERY_THROW)
+            ->setPropertyValue("CustomShapeGeometry", Any(seqOf(geo)));
+    }
     void protectSheet(const std::string& password, bool on) override {
         Reference<util::XProtectable> p(sheet(), UNO_QUERY_THROW);
         if (on)
@@ -564,6 +755,33 @@ class UnoOffice : public Office {
     }
 
   private:
+    // The sheet's own database range, set to the area (the one an
+    // autofilter and the subtotals work on and the xlsx filter saves).
+    Reference<sheet::XDatabaseRange> dataRange(const Area& a) {
+        Reference<beans::XPropertySet> dp(doc(), UNO_QUERY_THROW);
+        Reference<sheet::XUnnamedDatabaseRanges> u(dp->getPropertyValue("UnnamedDatabaseRanges"),
+                                                   UNO_QUERY_THROW);
+        u->setByTable(address(a));
+        Reference<sheet::XDatabaseRange> db(u->getByTable(static_cast<sal_Int16>(active_ - 1)),
+                                            UNO_QUERY_THROW);
+        Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
+            ->setPropertyValue("ContainsHeader", Any(true));
+        return db;
+    }
+    Reference<drawing::XShape> newShape(const char* service, const Rect& at) {
+        Reference<lang::XMultiServiceFactory> mf(doc(), UNO_QUERY_THROW);
+        Reference<drawing::XShape> shp(mf->createInstance(OUString::createFromAscii(service)),
+                                       UNO_QUERY_THROW);
+        // The workbook's drawing pages go one per sheet, in the sheets' order.
+        Reference<drawing::XDrawPagesSupplier> dps(doc(), UNO_QUERY_THROW);
+        Reference<drawing::XShapes> page(dps->getDrawPages()->getByIndex(active_ - 1),
+                                         UNO_QUERY_THROW);
+        page->add(shp);
+        shp->setPosition(awt::Point(static_cast<sal_Int32>(at.x), static_cast<sal_Int32>(at.y)));
+        shp->setSize(awt::Size(static_cast<sal_Int32>(std::max(at.width, 1L)),
+                               static_cast<sal_Int32>(std::max(at.height, 1L))));
+        return shp;
+    }
     void load(const std::string& url) {
         Reference<frame::XComponentLoader> loader(desktop_, UNO_QUERY_THROW);
         std::vector<beans::PropertyValue> args{prop("Hidden", Any(true))};
