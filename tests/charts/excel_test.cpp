@@ -422,6 +422,7 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     ev("oXl:Say(2, 1, 'Norte'), oXl:Say(2, 2, 30)");
     ev("oXl:Say(3, 1, 'Sur'), oXl:Say(3, 2, 5)");
     ev("oXl:Chart('A1:B3', 'Ventas por zona', 57)");  // xlBarClustered
+    ev("oXl:Chart('A1:B3')");                         // upright columns, the default title
     ev("oXl:Picture('" + png.toStdString() + "', 'E20')");
     EXPECT_EQ(ev("oXl:oCell").asString(), "E20");
     ev("oXl:AddPicture('" + png.toStdString() + "', 300, 300, 50, 40)");
@@ -434,6 +435,18 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     ASSERT_EQ(infos.size(), before + 1);
     EXPECT_EQ(infos.back().message,
               "No existe el archivo no_esta.png; no se ha insertado la imagen.");
+    // A file that is no picture: the office's refusal, told, and nothing added.
+    {
+        QFile f(dir.filePath(QStringLiteral("falsa.png")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("esto no es una imagen");
+    }
+    ev("oXl:AddPicture('falsa.png')");
+    infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 2);
+    EXPECT_EQ(infos.back().message,
+              "La hoja de c\xe1lculo no pudo hacer ADDPICTURE: El archivo falsa.png no es una "
+              "imagen");
     ev("oXl:SaveAs('" + ods.toStdString() + "')");
     ev("oXl:SaveAs('" + out.toStdString() + "', 51)");
     ev("oXl:End()");
@@ -442,11 +455,18 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     QString all = names.join(QLatin1Char(' '));
     QStringList charts =
         names.filter(QRegularExpression(QStringLiteral("^xl/charts/chart\\d+\\.xml$")));
-    ASSERT_EQ(charts.size(), 1) << all.toStdString();
-    QString chart = zipText(out, charts[0]);
-    EXPECT_TRUE(chart.contains(QStringLiteral("Ventas por zona")));
-    EXPECT_TRUE(chart.contains(QStringLiteral("<c:barDir val=\"bar\"/>"))) << chart.toStdString();
-    EXPECT_TRUE(chart.contains(QStringLiteral("$A$2:$A$3")));  // the zones name the categories
+    ASSERT_EQ(charts.size(), 2) << all.toStdString();
+    QString bars, columns;
+    for (const auto& c : charts) {
+        QString text = zipText(out, c);
+        (text.contains(QStringLiteral("Ventas por zona")) ? bars : columns) = text;
+    }
+    ASSERT_FALSE(bars.isEmpty());
+    EXPECT_TRUE(bars.contains(QStringLiteral("<c:barDir val=\"bar\"/>"))) << bars.toStdString();
+    EXPECT_TRUE(bars.contains(QStringLiteral("$A$2:$A$3")));  // the zones name the categories
+    EXPECT_TRUE(columns.contains(QStringLiteral("<c:barDir val=\"col\"/>")))
+        << columns.toStdString();
+    EXPECT_TRUE(columns.contains(QStringLiteral(">Grafica<")));
     // Both pictures are embedded: one media file each (or one shared), PNG.
     QStringList media = names.filter(QRegularExpression(QStringLiteral("^xl/media/.+\\.png$")));
     EXPECT_GE(media.size(), 1) << all.toStdString();
@@ -455,7 +475,7 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     ASSERT_EQ(drawings.size(), 1) << all.toStdString();
     QString drawing = zipText(out, drawings[0]);
     EXPECT_EQ(drawing.count(QStringLiteral("<xdr:pic>")), 2) << drawing.toStdString();
-    EXPECT_EQ(drawing.count(QStringLiteral("<xdr:graphicFrame")), 1);
+    EXPECT_EQ(drawing.count(QStringLiteral("<xdr:graphicFrame")), 2);
     EXPECT_TRUE(drawing.contains(QStringLiteral("prst=\"ellipse\""))) << drawing.toStdString();
     EXPECT_TRUE(drawing.contains(QStringLiteral("prst=\"roundRect\"")));
     // The picture placed at E20 starts in column E (index 4), row 20 (index 19).
