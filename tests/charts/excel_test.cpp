@@ -288,11 +288,12 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
     ASSERT_TRUE(ev("oXl:lExcel").asLogical());
     QString out = dir.filePath(QStringLiteral("totales.xlsx"));
     ev("oXl:Create('" + out.toStdString() + "')");
-    // Sheet 1: sales by zone, summed (9 sums, as any number beyond 5 does).
+    // Sheet 1: sales by zone (not in alphabetical order), summed (9 sums, as any number beyond 5
+    // does).
     const char* rows[][3] = {{"'Zona'", "'Ventas'", "'Unidades'"},
                              {"'Norte'", "10", "1"},
                              {"'Norte'", "20", "2"},
-                             {"'Sur'", "5", "4"}};
+                             {"'Este'", "5", "4"}};
     auto writeSales = [&] {
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 3; ++c)
@@ -335,6 +336,14 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
     ASSERT_FALSE(first.isEmpty()) << all.toStdString();
     EXPECT_TRUE(has(first + QStringLiteral("!B4=f:SUBTOTAL(9,$B$2:$B$3)"))) << all.toStdString();
     EXPECT_TRUE(has(first + QStringLiteral("!B4=30")));
+    // The rows keep their order (no sorting before grouping), the total rows
+    // are labelled in Spanish and take the numbers' format.
+    EXPECT_TRUE(has(first + QStringLiteral("!A2=Norte")));
+    EXPECT_TRUE(has(first + QStringLiteral("!A4=Total Norte")));
+    EXPECT_TRUE(has(first + QStringLiteral("!A5=Este")));
+    EXPECT_TRUE(has(first + QStringLiteral("!A6=Total Este")));
+    EXPECT_TRUE(has(first + QStringLiteral("!A7=Total general")));
+    EXPECT_TRUE(has(first + QStringLiteral("!B4#0")));
     EXPECT_TRUE(has(first + QStringLiteral("!C4=f:SUBTOTAL(9,$C$2:$C$3)")));
     EXPECT_TRUE(has(first + QStringLiteral("!C4=3")));
     EXPECT_TRUE(has(first + QStringLiteral("!B6=f:SUBTOTAL(9,$B$5:$B$5)")));
@@ -451,6 +460,8 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     ev("oXl:SaveAs('" + out.toStdString() + "', 51)");
     ev("oXl:End()");
 
+    // Ending the office closed the workbook: no lock file is left beside it.
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".~lock.dibujos.xlsx#"))));
     QStringList names = zipNames(out);
     QString all = names.join(QLatin1Char(' '));
     QStringList charts =

@@ -48,6 +48,7 @@
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XCellRangeMovement.hpp>
+#include <com/sun/star/sheet/XCellRangeReferrer.hpp>
 #include <com/sun/star/sheet/XDatabaseRange.hpp>
 #include <com/sun/star/sheet/XHeaderFooterContent.hpp>
 #include <com/sun/star/sheet/XPrintAreas.hpp>
@@ -234,8 +235,9 @@ class UnoOffice : public Office {
             ctl->getFrame()->getContainerWindow()->setVisible(visible);
     }
     void quit() override {
-        books_.clear();
-        doc_.clear();
+        // Closing the workbooks first removes their lock files, which an
+        // office that is simply ended leaves beside them.
+        closeBooks();
         try {
             desktop_->terminate();
         } catch (const uno::Exception&) {
@@ -606,13 +608,41 @@ class UnoOffice : public Office {
         }
         if (cols.empty()) throw OfficeError("No se ha indicado ninguna columna que totalizar");
         // The range's first row holds the headings, as the scripts' ranges
-        // do; a named range says so to the office, which would otherwise
-        // guess from the cells.
-        dataRange(a);
+        // do; the sheet's database range says so to the office, which would
+        // otherwise guess from the cells.
+        Reference<sheet::XDatabaseRange> db = dataRange(a);
         Reference<sheet::XSubTotalCalculatable> st(range(a), UNO_QUERY_THROW);
         Reference<sheet::XSubTotalDescriptor> d = st->createSubTotalDescriptor(true);
+        // Groups are runs of equal values in the rows' own order, as in
+        // Excel (the office would sort the rows first).
+        Reference<beans::XPropertySet>(d, UNO_QUERY_THROW)
+            ->setPropertyValue("EnableSort", Any(false));
         d->addNew(seqOf(cols), groupBy - 1);
         st->applySubTotals(d, true);
+        // The office labels the total rows in its own language (the
+        // workbook is for Spanish readers) and leaves their numbers in the
+        // general format; they take the format of the figures they total, as
+        // rows inserted in Excel take the format of the row above.
+        Reference<sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
+        Reference<sheet::XCellRangeAddressable> grown(ref->getReferredCells(), UNO_QUERY_THROW);
+        int last = static_cast<int>(grown->getRangeAddress().EndRow) + 1;
+        int totalCol = a.col1 + columns.front() - 1, labelCol = a.col1 + groupBy - 1;
+        for (int r = a.row1 + 1; r <= last; ++r) {
+            if (!cellAt(r, totalCol)->getFormula().startsWith("=SUBTOTAL(")) continue;
+            std::string label = "Total general";
+            if (r < last) {
+                Reference<text::XText> above(cellAt(r - 1, labelCol), UNO_QUERY_THROW);
+                label = "Total " + utf8(above->getString());
+            }
+            Reference<text::XText>(cellAt(r, labelCol), UNO_QUERY_THROW)->setString(ou(label));
+            for (int c : columns) {
+                sal_Int32 key = 0;
+                Reference<beans::XPropertySet>(cellAt(r - 1, a.col1 + c - 1), UNO_QUERY_THROW)
+                    ->getPropertyValue("NumberFormat") >>= key;
+                Reference<beans::XPropertySet>(cellAt(r, a.col1 + c - 1), UNO_QUERY_THROW)
+                    ->setPropertyValue("NumberFormat", Any(key));
+            }
+        }
     }
     void autoFilter(const Area& a, const FilterRule* rule) override {
         Reference<sheet::XDatabaseRange> db = dataRange(a);
