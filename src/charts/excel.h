@@ -1,9 +1,9 @@
 // TExcelScript: the spreadsheet class of the report scripts. It drives the
 // office's spreadsheet (LibreOffice Calc, see office.h) as the scripts expect
 // of a spreadsheet application: workbooks, sheets, cells with fonts, colours,
-// borders and formats, formulas, tabular export of a table or a list, page
-// set-up, saving and printing. Without an office every call after New() is a
-// harmless no-op.
+// borders and formats, formulas, tabular export of a table or a list,
+// subtotals and autofilters, charts, pictures and shapes, page set-up, saving
+// and printing. Without an office every call after New() is a harmless no-op.
 #pragma once
 
 #include <memory>
