@@ -304,16 +304,24 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
     ev("oXl:Subtotal('A1:C4', 1, 9, {2, 3})");
     // Two groups and the grand total: three rows more.
     EXPECT_EQ(evn("oXl:nRows()"), 7);
+    ev("oXl:NameSheet(1, 'Sumas')");
     // Sheet 2: the same block averaged over one column.
     ev("oXl:AddSheet(), oXl:SetSheet(1)");
     writeSales();
     ev("oXl:Subtotal('A1:C4', 1, 2, {2})");
     ev("oXl:NameSheet(1, 'Medias')");
+    // Count and the two standard deviations, one sheet each.
+    for (const char* fn : {"3", "4", "5"}) {
+        ev("oXl:AddSheet(), oXl:SetSheet(1)");
+        writeSales();
+        ev(std::string("oXl:Subtotal('A1:C4', 1, ") + fn + ", {2})");
+        ev(std::string("oXl:NameSheet(1, 'F") + fn + "')");
+    }
     // Sheet 3: a filter for sales over 10, on Legal paper.
     ev("oXl:AddSheet(), oXl:SetSheet(1), oXl:NameSheet(1, 'Filtro')");
     writeSales();
     ev("oXl:AutoFilter('A1:C4', 2, '>10')");
-    ev("oXl:SetPage(5)");  // Legal
+    ev("oXl:SetLandScape(), oXl:SetPage(5)");  // Legal, lying
     // An unknown paper: the notice, and the page keeps its size.
     size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
     ev("oXl:SetPage(777)");
@@ -327,13 +335,7 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
     QStringList cells = readXlsx(out);
     auto has = [&](const QString& s) { return cells.contains(s); };
     QString all = cells.join(QLatin1Char(' '));
-    // The sheet names in order: Filtro, Medias, then the first one.
-    QString first;
-    for (const auto& c : cells)
-        if (c.endsWith(QLatin1String("!A1=Zona")) && !c.startsWith(QLatin1String("Filtro")) &&
-            !c.startsWith(QLatin1String("Medias")))
-            first = c.section(QLatin1Char('!'), 0, 0);
-    ASSERT_FALSE(first.isEmpty()) << all.toStdString();
+    const QString first = QStringLiteral("Sumas");
     EXPECT_TRUE(has(first + QStringLiteral("!B4=f:SUBTOTAL(9,$B$2:$B$3)"))) << all.toStdString();
     EXPECT_TRUE(has(first + QStringLiteral("!B4=30")));
     // The rows keep their order (no sorting before grouping), the total rows
@@ -355,6 +357,13 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
     EXPECT_TRUE(has(QStringLiteral("Medias!B4=f:SUBTOTAL(1,$B$2:$B$3)"))) << all.toStdString();
     EXPECT_TRUE(has(QStringLiteral("Medias!B4=15")));
     EXPECT_FALSE(all.contains(QStringLiteral("Medias!C4=f:")));
+    // Excel's own numbers in the formulas: 3 counts the filled cells, 7 and
+    // 8 are the sample and the population standard deviations.
+    EXPECT_TRUE(has(QStringLiteral("F3!B4=f:SUBTOTAL(3,$B$2:$B$3)")));
+    EXPECT_TRUE(has(QStringLiteral("F3!B4=2")));
+    EXPECT_TRUE(has(QStringLiteral("F4!B4=f:SUBTOTAL(7,$B$2:$B$3)")));
+    EXPECT_TRUE(has(QStringLiteral("F5!B4=f:SUBTOTAL(8,$B$2:$B$3)")));
+    EXPECT_TRUE(has(QStringLiteral("F5!B4=5")));
 
     // The filter sheet: its autofilter, the condition, and rows 2 and 4
     // hidden (10 and 5 are not over 10).
@@ -380,7 +389,8 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
     EXPECT_TRUE(hidden(2));
     EXPECT_FALSE(hidden(3));
     EXPECT_TRUE(hidden(4));
-    EXPECT_TRUE(xml.contains(QRegularExpression(QStringLiteral("<pageSetup [^>]*paperSize=\"5\""))))
+    EXPECT_TRUE(xml.contains(QRegularExpression(
+        QStringLiteral("<pageSetup [^>]*paperSize=\"5\"[^>]*orientation=\"landscape\""))))
         << xml.toStdString();
 }
 
