@@ -47,6 +47,7 @@
 #include <com/sun/star/sheet/TableFilterField2.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangeMovement.hpp>
 #include <com/sun/star/sheet/XCellRangeReferrer.hpp>
 #include <com/sun/star/sheet/XDatabaseRange.hpp>
@@ -626,20 +627,29 @@ class UnoOffice : public Office {
         Reference<sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
         Reference<sheet::XCellRangeAddressable> grown(ref->getReferredCells(), UNO_QUERY_THROW);
         int last = static_cast<int>(grown->getRangeAddress().EndRow) + 1;
+        if (last <= a.row1) return;
         int totalCol = a.col1 + columns.front() - 1, labelCol = a.col1 + groupBy - 1;
-        for (int r = a.row1 + 1; r <= last; ++r) {
-            if (!cellAt(r, totalCol)->getFormula().startsWith("=SUBTOTAL(")) continue;
+        // The total rows are found in one read of the first total column's
+        // formulas: one call for the whole range, however long.
+        Reference<sheet::XCellRangeFormula> tf(range({a.row1 + 1, totalCol, last, totalCol}),
+                                               UNO_QUERY_THROW);
+        const Sequence<Sequence<OUString>> formulas = tf->getFormulaArray();
+        Reference<sheet::XSpreadsheet> sh = sheet();
+        auto cellOf = [&](int row, int col) { return sh->getCellByPosition(col - 1, row - 1); };
+        for (sal_Int32 k = 0; k < formulas.getLength(); ++k) {
+            if (formulas[k].getLength() == 0 || !formulas[k][0].startsWith("=SUBTOTAL(")) continue;
+            int r = a.row1 + 1 + k;
             std::string label = "Total general";
             if (r < last) {
-                Reference<text::XText> above(cellAt(r - 1, labelCol), UNO_QUERY_THROW);
+                Reference<text::XText> above(cellOf(r - 1, labelCol), UNO_QUERY_THROW);
                 label = "Total " + utf8(above->getString());
             }
-            Reference<text::XText>(cellAt(r, labelCol), UNO_QUERY_THROW)->setString(ou(label));
+            Reference<text::XText>(cellOf(r, labelCol), UNO_QUERY_THROW)->setString(ou(label));
             for (int c : columns) {
                 sal_Int32 key = 0;
-                Reference<beans::XPropertySet>(cellAt(r - 1, a.col1 + c - 1), UNO_QUERY_THROW)
+                Reference<beans::XPropertySet>(cellOf(r - 1, a.col1 + c - 1), UNO_QUERY_THROW)
                     ->getPropertyValue("NumberFormat") >>= key;
-                Reference<beans::XPropertySet>(cellAt(r, a.col1 + c - 1), UNO_QUERY_THROW)
+                Reference<beans::XPropertySet>(cellOf(r, a.col1 + c - 1), UNO_QUERY_THROW)
                     ->setPropertyValue("NumberFormat", Any(key));
             }
         }
