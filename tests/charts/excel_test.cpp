@@ -184,6 +184,12 @@ class ExcelOffice : public SessionTest {
                 QByteArray("vdrtest_") + QByteArray::number(QCoreApplication::applicationPid()));
         qputenv("VDR_OFFICE_PROFILE", dir.filePath(QStringLiteral("perfil")).toUtf8());
     }
+    // oXl on the test's office with a new workbook meant for `file`.
+    void newBook(const QString& file) {
+        ev("oXl := TExcelScript():New()");
+        ASSERT_TRUE(ev("oXl:lExcel").asLogical()) << "the office did not answer";
+        ev("oXl:Create('" + file.toStdString() + "')");
+    }
     void TearDown() override {
         ev("IF(TYPE('oXl') == 'O', oXl:End(), NIL)");
         qunsetenv("VDR_OFFICE_PIPE");
@@ -284,12 +290,10 @@ TEST_F(ExcelOffice, OdsFindReplaceAndTheNoticeForWhatCalcLacks) {
 // the office saved: the subtotal rows with their SUBTOTAL formulas and totals,
 // the filter with its hidden row, the page set-up's paper number.
 TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
-    ev("oXl := TExcelScript():New()");
-    ASSERT_TRUE(ev("oXl:lExcel").asLogical());
     QString out = dir.filePath(QStringLiteral("totales.xlsx"));
-    ev("oXl:Create('" + out.toStdString() + "')");
-    // Sheet 1: sales by zone (not in alphabetical order), summed (9 sums, as any number beyond 5
-    // does).
+    ASSERT_NO_FATAL_FAILURE(newBook(out));
+    // Sheet 1: sales by zone (not in alphabetical order), summed (9 sums,
+    // as any number beyond 5 does).
     const char* rows[][3] = {{"'Zona'", "'Ventas'", "'Unidades'"},
                              {"'Norte'", "10", "1"},
                              {"'Norte'", "20", "2"},
@@ -397,11 +401,9 @@ TEST_F(ExcelOffice, SubtotalsAutofilterAndPaperSizeReachTheXlsx) {
 // An autofilter without criteria only puts the buttons on; a criterion with
 // "<>" keeps every row but the one it names; an ods keeps the filter too.
 TEST_F(ExcelOffice, AutofilterButtonsAndNotEqualCriteria) {
-    ev("oXl := TExcelScript():New()");
-    ASSERT_TRUE(ev("oXl:lExcel").asLogical());
     QString xlsx = dir.filePath(QStringLiteral("filtro.xlsx"));
     QString ods = dir.filePath(QStringLiteral("filtro.ods"));
-    ev("oXl:Create('" + xlsx.toStdString() + "')");
+    ASSERT_NO_FATAL_FAILURE(newBook(xlsx));
     ev("oXl:SetArray({{'Zona', 'Ventas'}, {'Norte', 1}, {'Sur', 2}, {'Este', 3}})");
     ev("oXl:WBrowse(1, 1, 'array')");  // a blank heading row, then the list
     ev("oXl:AutoFilter('A2:B5')");
@@ -432,11 +434,9 @@ TEST_F(ExcelOffice, AutofilterButtonsAndNotEqualCriteria) {
 // embedded picture. A missing picture file is told and adds nothing.
 TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     QString png = makePng(QDir(dir.path()));
-    ev("oXl := TExcelScript():New()");
-    ASSERT_TRUE(ev("oXl:lExcel").asLogical());
     QString out = dir.filePath(QStringLiteral("dibujos.xlsx"));
     QString ods = dir.filePath(QStringLiteral("dibujos.ods"));
-    ev("oXl:Create('" + out.toStdString() + "')");
+    ASSERT_NO_FATAL_FAILURE(newBook(out));
     ev("oXl:Say(1, 1, 'Zona'), oXl:Say(1, 2, 'Ventas')");
     ev("oXl:Say(2, 1, 'Norte'), oXl:Say(2, 2, 30)");
     ev("oXl:Say(3, 1, 'Sur'), oXl:Say(3, 2, 5)");
