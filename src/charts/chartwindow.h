@@ -12,6 +12,8 @@ class QChartView;
 class QPrinter;
 class QToolBar;
 class QAbstractBarSeries;
+class QBarCategoryAxis;
+class QValueAxis;
 
 namespace charts {
 
@@ -44,12 +46,16 @@ class ChartWindow : public QWidget {
     void build();
     void paintChart(QPainter& p, const QRectF& target) const;
     void drawScaled(QPainter& p, const QRectF& page) const;
+    void fitToPlotArea();
 
     ChartModel model_;
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QToolBar* bar_ = nullptr;
     QAbstractBarSeries* bars_ = nullptr;
+    QBarCategoryAxis* cats_ = nullptr;
+    QValueAxis* left_ = nullptr;
+    QValueAxis* right_ = nullptr;  // none without a total
 };
 
 }  // namespace charts
