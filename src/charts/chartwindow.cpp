@@ -53,9 +53,10 @@ class DepthFaces : public QGraphicsItem {
   public:
     DepthFaces(QChart* chart, QAbstractBarSeries* series, int depth, bool rotated)
         : QGraphicsItem(chart), chart_(chart), series_(series), depth_(depth), rotated_(rotated) {
-        // The chart stacks its grid at 1, its axes at 2 and 3, its bars at 4:
-        // the faces hide the grid behind them and stay under the axes.
-        setZValue(1.5);
+        // The chart stacks its shades at 1, its grid at 2, its axes at 3
+        // and its bars at 4: the faces hide the grid behind them and stay
+        // under the axes' lines.
+        setZValue(2.5);
         // A new plot area moves every bar.
         QObject::connect(chart, &QChart::plotAreaChanged, series, [this] {
             prepareGeometryChange();
@@ -177,6 +178,7 @@ void ChartWindow::setModel(ChartModel model) {
 
 void ChartWindow::build() {
     const ChartModel& m = model_;
+    fontScale_ = 1;
     chart_ = new QChart;
     chart_->setTitleFont(m.titleFont);
     // Title and subtitle in one block: the subtitle (the report's filter
@@ -186,6 +188,12 @@ void ChartWindow::build() {
                          .arg(m.navy.name(), htmlEscaped(m.title), m.subtitleColour.name(),
                               htmlEscaped(m.subtitle)));
     chart_->setBackgroundBrush(m.background.isValid() ? QBrush(m.background) : QBrush(Qt::white));
+    // The window's default size is small for all a chart carries (title,
+    // subtitle, two scales with their captions, legend): no room is given
+    // to frames and rounded corners around it.
+    chart_->layout()->setContentsMargins(0, 0, 0, 0);
+    chart_->setBackgroundRoundness(0);
+    chart_->setMargins(QMargins(6, 4, 10 + m.depth, 4));
 
     QAbstractBarSeries* series = nullptr;
     if (m.rotated)
@@ -245,7 +253,9 @@ void ChartWindow::build() {
     if (auto top = m.percentOf(m.scaleTop())) {
         auto* right = new QValueAxis;
         right->setObjectName(QStringLiteral("right"));
-        right->setRange(0, *top);
+        // A hair beyond the top: the last percentage tick, summed up from
+        // its interval, may land a rounding error past it and go unlabelled.
+        right->setRange(0, *top * (1 + 1e-9));
         // One percentage label beside each label of the left scale.
         right->setTickType(QValueAxis::TicksDynamic);
         right->setTickAnchor(0);
@@ -266,8 +276,13 @@ void ChartWindow::build() {
     cats_ = cats;
     left_ = left;
 
+    // Qt cuts labels to an ellipsis as soon as its reckoning finds them a
+    // pixel short, numbers included; whole labels read better.
+    for (QAbstractAxis* axis : chart_->axes()) axis->setTruncateLabels(false);
+
     if (m.threeD && m.depth > 0) new DepthFaces(chart_, series, m.depth, m.rotated);
     connect(chart_, &QChart::plotAreaChanged, chart_, [this] { fitToPlotArea(); });
+    connect(chart_, &QGraphicsWidget::geometryChanged, chart_, [this] { fitToSize(); });
 
     QLegend* legend = chart_->legend();
     legend->setVisible(m.legendVisible);
@@ -289,6 +304,40 @@ void ChartWindow::build() {
             menu.exec(view_->mapToGlobal(at));
         });
     }
+}
+
+namespace {
+
+QFont scaled(QFont f, double scale, double smallest) {
+    if (f.pointSizeF() > 0)
+        f.setPointSizeF(std::max(smallest, f.pointSizeF() * scale));
+    else if (f.pixelSize() > 0)
+        f.setPixelSize(
+            std::max(static_cast<int>(smallest * 4 / 3), static_cast<int>(f.pixelSize() * scale)));
+    return f;
+}
+
+}  // namespace
+
+void ChartWindow::fitToSize() {
+    // The print is made for a chart of about 800 by 520 pixels; a smaller
+    // window (the scripts' default is 538 by 350, button bar included) sets
+    // it smaller, so that captions and names keep their place instead of
+    // being cut or skipped. Larger windows keep it as it is.
+    const QSizeF size = chart_->size();
+    if (size.isEmpty()) return;
+    const double scale =
+        std::clamp(std::min(size.width() / 800.0, size.height() / 520.0), 0.6, 1.0);
+    if (scale == fontScale_) return;
+    fontScale_ = scale;
+    const QFont title = scaled(model_.titleFont, scale, 7);
+    const QFont labels = scaled(QApplication::font(), scale, 6.5);
+    chart_->setTitleFont(title);
+    for (QAbstractAxis* axis : chart_->axes()) {
+        axis->setTitleFont(title);
+        axis->setLabelsFont(labels);
+    }
+    chart_->legend()->setFont(labels);
 }
 
 void ChartWindow::fitToPlotArea() {
@@ -323,12 +372,23 @@ void ChartWindow::fitToPlotArea() {
     const double group = bars_->barWidth();
     const double thickness = (m.rotated ? plot.height() : plot.width()) / count * group /
                              std::max<size_t>(1, m.series.size());
-    QFont font = QApplication::font();
+    QFont font = scaled(QApplication::font(), fontScale_, 6.5);
     const double fits = thickness + 2;
     if (QFontMetricsF(font).height() > fits)
         font.setPixelSize(std::max(7, static_cast<int>(fits / 1.2)));
     for (QBarSet* set : bars_->barSets())
         if (set->labelFont() != font) set->setLabelFont(font);
+}
+
+void ChartWindow::layOutNow() const {
+    // Axes, bars and their depth are placed by the chart's layout, and the
+    // legend's entries by its own (anew when a new size changed the print):
+    // both otherwise wait for the event loop, which a picture drawn at once
+    // does not.
+    for (int pass = 0; pass < 2; ++pass) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (chart_->layout()) chart_->layout()->activate();
+    }
 }
 
 void ChartWindow::paintChart(QPainter& p, const QRectF& target) const {
@@ -338,13 +398,11 @@ void ChartWindow::paintChart(QPainter& p, const QRectF& target) const {
     QSizeF size = target.size();
     const QSizeF before = chart_->size();
     chart_->resize(size);
-    // Axes, bars and their depth are placed by the chart's layout, which
-    // otherwise waits for the event loop.
-    if (chart_->layout()) chart_->layout()->activate();
+    layOutNow();
     chart_->scene()->render(&p, target, QRectF(chart_->pos(), size));
     if (!before.isEmpty()) {
         chart_->resize(before);
-        if (chart_->layout()) chart_->layout()->activate();
+        layOutNow();
     }
 }
 

@@ -47,6 +47,8 @@ class ChartWindow : public QWidget {
     void paintChart(QPainter& p, const QRectF& target) const;
     void drawScaled(QPainter& p, const QRectF& page) const;
     void fitToPlotArea();
+    void fitToSize();
+    void layOutNow() const;
 
     ChartModel model_;
     QChart* chart_ = nullptr;
@@ -56,6 +58,7 @@ class ChartWindow : public QWidget {
     QBarCategoryAxis* cats_ = nullptr;
     QValueAxis* left_ = nullptr;
     QValueAxis* right_ = nullptr;  // none without a total
+    double fontScale_ = 1;
 };
 
 }  // namespace charts

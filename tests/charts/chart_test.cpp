@@ -129,7 +129,7 @@ TEST_F(ChartKinds, ResponsesFromAnOpenTable) {
     EXPECT_TRUE(left->titleText().contains(QStringLiteral("Frecuencia")));
     QValueAxis* right = valueAxis(w->chart(), "right");
     ASSERT_NE(right, nullptr);
-    EXPECT_DOUBLE_EQ(right->max(), 50);  // 5 of a total of 10
+    EXPECT_NEAR(right->max(), 50, 1e-6);  // 5 of a total of 10
     EXPECT_TRUE(right->titleText().contains(QStringLiteral("Proporcionalidad")));
 
     // The script sees the chart and its last series.
@@ -178,7 +178,7 @@ TEST_F(ChartKinds, OfferedAgainstSold) {
     EXPECT_EQ(left->max(), 30);
     // Caption and header are both "Cantidad": said once, not "Cantidad (Cantidad)".
     EXPECT_EQ(left->titleText(), QStringLiteral("Cantidad"));
-    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 75);
+    EXPECT_NEAR(valueAxis(w->chart(), "right")->max(), 75, 1e-6);
     bool productAxis = false;
     for (QAbstractAxis* ax : w->chart()->axes())
         productAxis |= ax->titleText() == QStringLiteral("Código Productos");
@@ -214,7 +214,7 @@ TEST_F(ChartKinds, Grafico1TakesItsTotalAndItsOwnWindow) {
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Análisis estadístico"));
     EXPECT_TRUE(w->isWindow());
-    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 125);  // 5 of 4
+    EXPECT_NEAR(valueAxis(w->chart(), "right")->max(), 125, 1e-6);  // 5 of 4
 }
 
 TEST_F(ChartKinds, NoDataShowsTheMessageAndOpensNothing) {
@@ -254,7 +254,7 @@ TEST_F(ChartMends, TheChartKeepsItsDataWhenTheScriptsTablesAndListsAreGone) {
     charts::ChartModel copy = w->model();
     w->setModel(copy);
     EXPECT_EQ(setValues(w->barSeries()->barSets()[0]), (std::vector<double>{4, 6}));
-    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 100);
+    EXPECT_NEAR(valueAxis(w->chart(), "right")->max(), 100, 1e-6);
     EXPECT_GT(nonWhitePixels(w->render(QSize(538, 350))), 1000);
 }
 
@@ -331,6 +331,37 @@ TEST_F(ChartLook, AScaleTooLongForItsStepIsLabelledAtAMultipleOfIt) {
     EXPECT_EQ(valueAxis(charts::lastChartWindow()->chart(), "left")->tickInterval(), 5);
 }
 
+TEST_F(ChartLook, ASmallWindowSetsItsPrintSmallerRatherThanCuttingIt) {
+    // Eight responses in the scripts' default window (538 by 350, less the
+    // button bar): every caption fits along its side of the plot, and every
+    // category name has the height it needs, so none is cut or skipped.
+    ev("NTOTAL := 629, ADATOS := {}");
+    ev("AEVAL({'VOLVER A LLAMAR', 'VENTA', 'RECLAMACION', 'PRESUPUESTO', 'NO INTERESA', "
+       "'INTERESADO', 'DEMOSTRACION', 'AUSENTE'}, {|c, i| AADD(ADATOS, {c, i * 17})})");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    for (QSize size : {QSize(538, 298), QSize(800, 520)}) {
+        SCOPED_TRACE(size.width());
+        layOut(w, size);
+        const QRectF plot = w->chart()->plotArea();
+        for (QAbstractAxis* ax : w->chart()->axes()) {
+            const bool across = ax->orientation() == Qt::Horizontal;
+            const double along = across ? plot.width() : plot.height();
+            EXPECT_LE(QFontMetricsF(ax->titleFont()).horizontalAdvance(ax->titleText()), along)
+                << ax->titleText().toStdString();
+            EXPECT_FALSE(ax->truncateLabels());
+            if (qobject_cast<QBarCategoryAxis*>(ax)) {
+                EXPECT_LE(QFontMetricsF(ax->labelsFont()).height(), plot.height() / 8);
+            }
+        }
+        // Still a print to be read.
+        EXPECT_GE(w->chart()->titleFont().pointSizeF(), 7);
+    }
+    // A full-size chart keeps the title's own size.
+    EXPECT_EQ(w->chart()->titleFont().pointSizeF(), w->model().titleFont.pointSizeF());
+}
+
 TEST_F(ChartLook, DaysThatDoNotFitTheirWidthAreWrittenUpwards) {
     ev("NTOTAL := 40, ADATOS := {}");
     ev("AEVAL(ARRAY(21), {|x, i| AADD(ADATOS, {STRZERO(i, 2) + '-11', i % 4 + 1})})");
@@ -390,6 +421,7 @@ class ChartDepth : public SessionTest {
 
     struct Probe {
         QColor front, beyondEnd, beyondSide, farBeyond;
+        bool faceClean = true;
     };
     // Colours of bar `cat` (value `v`) of a one-series chart drawn at `size`:
     // the middle of its front, a point 4 pixels beyond its end, one 4 pixels
@@ -411,6 +443,16 @@ class ChartDepth : public SessionTest {
         auto px = [&](QPointF p) { return img.pixelColor(p.toPoint()); };
         Probe r;
         r.front = px(mid);
+        // Along the whole top (rotated) or side (upright) face: no grid line
+        // of the plot is drawn over it.
+        const QPointF base = at(0, cat);
+        if (rotated) {
+            for (double x = base.x() + 6; x < end.x() - 2; x += 1)
+                r.faceClean &= darkRed(px(QPointF(x, edge.y() - 4)));
+        } else {
+            for (double y = end.y() + 2; y < base.y() - 6; y += 1)
+                r.faceClean &= darkRed(px(QPointF(edge.x() + 4, y)));
+        }
         if (rotated) {
             r.beyondEnd = px(end + QPointF(4, 0));
             r.beyondSide = px(QPointF(mid.x(), edge.y() - 4));
@@ -441,6 +483,7 @@ class ChartDepth : public SessionTest {
             EXPECT_TRUE(darkRed(deep.beyondEnd)) << deep.beyondEnd.name().toStdString();
             EXPECT_TRUE(darkRed(deep.beyondSide)) << deep.beyondSide.name().toStdString();
             EXPECT_FALSE(reddish(deep.farBeyond)) << deep.farBeyond.name().toStdString();
+            EXPECT_TRUE(deep.faceClean);
             const Probe none = probe(*flat, size, 1, 9);
             EXPECT_EQ(none.front, QColor(255, 20, 20));
             EXPECT_FALSE(reddish(none.beyondEnd)) << none.beyondEnd.name().toStdString();
