@@ -13,6 +13,7 @@
 #include <QGraphicsLayout>
 #include <QHorizontalBarSeries>
 #include <QLegend>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -23,6 +24,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace charts {
@@ -154,10 +156,21 @@ ChartWindow::ChartWindow(ChartModel model, QWidget* parent, bool standardBar)
     if (standardBar) {
         bar_ = new QToolBar(this);
         bar_->setObjectName(QStringLiteral("chartBar"));
-        bar_->addAction(QStringLiteral("&Imprimir"), this, &ChartWindow::printDialog);
-        bar_->addAction(QStringLiteral("Guardar &PNG"), this, &ChartWindow::savePngDialog);
-        bar_->addAction(QStringLiteral("Guardar P&DF"), this, &ChartWindow::savePdfDialog);
-        bar_->addAction(QStringLiteral("&Salir"), this, &QWidget::close);
+        const std::pair<QString, void (ChartWindow::*)()> buttons[] = {
+            {QStringLiteral("&Imprimir"), &ChartWindow::printDialog},
+            {QStringLiteral("Guardar &PNG"), &ChartWindow::savePngDialog},
+            {QStringLiteral("Guardar P&DF"), &ChartWindow::savePdfDialog},
+            {QStringLiteral("&Salir"), &ChartWindow::closeChart}};
+        for (const auto& [text, slot] : buttons) {
+            QAction* a = bar_->addAction(text, this, slot);
+            // A bar button's letter works as in a dialog (Alt+S leaves), but
+            // only in this chart's window: several charts may be open.
+            a->setShortcut(QKeySequence::mnemonic(text));
+            a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            a->setToolTip(QString(text).remove(QLatin1Char('&')) + QStringLiteral(" (") +
+                          a->shortcut().toString(QKeySequence::NativeText) + QLatin1Char(')'));
+            addAction(a);
+        }
         layout->addWidget(bar_);
     }
     build();
@@ -451,6 +464,15 @@ void ChartWindow::printOn(QPrinter& printer) const {
     page.moveTo(0, 0);
     drawScaled(p, page);
     p.end();
+}
+
+void ChartWindow::closeChart() {
+    // Inside the main window the chart sits in a frame of its own, which
+    // goes with it.
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        frame->close();
+    else
+        close();
 }
 
 void ChartWindow::printDialog() {

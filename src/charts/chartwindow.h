@@ -38,6 +38,8 @@ class ChartWindow : public QWidget {
     void printOn(QPrinter& printer) const;
 
   public slots:
+    // "&Salir": closes the chart's window (its frame inside the main window).
+    void closeChart();
     void printDialog();
     void savePngDialog();
     void savePdfDialog();

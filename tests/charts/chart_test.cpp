@@ -6,13 +6,20 @@
 #include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QChart>
+#include <QChartView>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QHorizontalBarSeries>
 #include <QLegend>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTest>
+#include <QToolBar>
 #include <QValueAxis>
 #include <cmath>
 #include <memory>
@@ -518,4 +525,41 @@ TEST_F(ChartDepth, PaperAndPdfCarryTheDepthToo) {
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) dark += darkRed(img.pixelColor(x, y)) ? 1 : 0;
     EXPECT_GT(dark, 20);
+}
+
+// The chart window inside the main window: its bar's "&Salir" answers
+// Alt+S, and closes its own chart (frame included), not another one.
+TEST_F(ChartLook, AltSClosesOnlyTheChartThatHasTheKeyboard) {
+    QMainWindow main;
+    main.setObjectName(QStringLiteral("OWIN"));
+    auto* mdi = new QMdiArea;
+    main.setCentralWidget(mdi);
+    main.resize(1000, 700);
+    main.show();
+    ev("NTOTAL := 5, ADATOS := {{'A', 2}, {'B', 3}}");
+    ev("ACTIVAGRAF(,,,, 'Primero', ADATOS)");
+    QPointer<charts::ChartWindow> first = charts::lastChartWindow();
+    ev("ACTIVAGRAF(,,,, 'Segundo', ADATOS)");
+    QPointer<charts::ChartWindow> second = charts::lastChartWindow();
+    ASSERT_TRUE(first && second && first != second);
+    ASSERT_EQ(mdi->subWindowList().size(), 2);
+    QMdiSubWindow* frame = qobject_cast<QMdiSubWindow*>(second->parentWidget());
+    ASSERT_NE(frame, nullptr) << "the chart sits inside the main window";
+    EXPECT_EQ(frame->geometry().size(), QSize(538, 350));
+    mdi->setActiveSubWindow(frame);
+    QApplication::setActiveWindow(&main);
+    second->view()->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(second->view(), Qt::Key_S, Qt::AltModifier);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+    EXPECT_TRUE(second.isNull());
+    ASSERT_EQ(mdi->subWindowList().size(), 1);
+    EXPECT_EQ(mdi->subWindowList()[0]->widget(), first.data());
+    // The button says which key it answers to.
+    QAction* salir = nullptr;
+    for (QAction* a : first->buttonBar()->actions())
+        if (a->text() == QStringLiteral("&Salir")) salir = a;
+    ASSERT_NE(salir, nullptr);
+    EXPECT_EQ(salir->toolTip(), QStringLiteral("Salir (Alt+S)"));
 }
