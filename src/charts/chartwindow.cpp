@@ -7,6 +7,7 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGraphicsItem>
@@ -137,6 +138,20 @@ class DepthFaces : public QGraphicsItem {
     bool rotated_;
 };
 
+// VDR_TRACE (see the dialogs'): a line when a chart window is shown, with
+// where its bar buttons lie in its top-level window, and one when it is gone,
+// so that a test on a real display can find and close it.
+void traceLine(const QString& text) {
+    const QString path = qEnvironmentVariable("VDR_TRACE");
+    if (path.isEmpty()) return;
+    QFile f(path);
+    if (f.open(QIODevice::Append | QIODevice::Text)) f.write(text.toUtf8());
+}
+
+QString traceName(QString s) {
+    return s.remove(QLatin1Char('&')).replace(QLatin1Char(' '), QLatin1Char('_'));
+}
+
 }  // namespace
 
 ChartWindow::ChartWindow(ChartModel model, QWidget* parent, bool standardBar)
@@ -176,6 +191,31 @@ ChartWindow::ChartWindow(ChartModel model, QWidget* parent, bool standardBar)
     build();
     layout->addWidget(view_);
     resize(538, 350);
+}
+
+ChartWindow::~ChartWindow() {
+    if (traced_) traceLine(QStringLiteral("closed chart %1\n").arg(traceName(windowTitle())));
+}
+
+void ChartWindow::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (traced_ || qEnvironmentVariable("VDR_TRACE").isEmpty()) return;
+    traced_ = true;
+    QString lines = QStringLiteral("shown chart %1\n").arg(traceName(windowTitle()));
+    if (bar_) {
+        for (QAction* a : bar_->actions()) {
+            QWidget* b = bar_->widgetForAction(a);
+            if (!b) continue;
+            const QPoint at = b->mapTo(window(), QPoint(0, 0));
+            lines += QStringLiteral("chartbutton %1 %2 %3 %4 %5\n")
+                         .arg(traceName(a->text()))
+                         .arg(at.x())
+                         .arg(at.y())
+                         .arg(b->width())
+                         .arg(b->height());
+        }
+    }
+    traceLine(lines);
 }
 
 void ChartWindow::setModel(ChartModel model) {

@@ -21,6 +21,7 @@ class ChartWindow : public QWidget {
     Q_OBJECT
   public:
     explicit ChartWindow(ChartModel model, QWidget* parent = nullptr, bool standardBar = true);
+    ~ChartWindow() override;
 
     const ChartModel& model() const { return model_; }
     // Redraws with another model (the common look applied afterwards).
@@ -44,6 +45,9 @@ class ChartWindow : public QWidget {
     void savePngDialog();
     void savePdfDialog();
 
+  protected:
+    void showEvent(QShowEvent* e) override;
+
   private:
     void build();
     void paintChart(QPainter& p, const QRectF& target) const;
@@ -61,6 +65,7 @@ class ChartWindow : public QWidget {
     QValueAxis* left_ = nullptr;
     QValueAxis* right_ = nullptr;  // none without a total
     double fontScale_ = 1;
+    bool traced_ = false;
 };
 
 }  // namespace charts
