@@ -93,6 +93,25 @@ double ChartModel::scaleTop() const {
     return rounded > 0 ? rounded : step;
 }
 
+double ChartModel::tickInterval(double length, double room) const {
+    const double step = leftStep > 0 ? leftStep : 1;
+    if (!(length > 0) || !(room > 0)) return step;
+    const double labels = std::max(1.0, std::floor(length / room));
+    const double top = scaleTop();
+    for (double decade = 1;; decade *= 10) {
+        for (double k : {1.0, 2.0, 5.0}) {
+            const double interval = step * k * decade;
+            if (top / interval <= labels || interval >= top) return interval;
+        }
+    }
+}
+
+QString axisTitle(const QString& caption, const QString& header) {
+    if (header.isEmpty() || header.compare(caption, Qt::CaseInsensitive) == 0) return caption;
+    if (caption.isEmpty()) return header;
+    return caption + QStringLiteral(" (") + header + QLatin1Char(')');
+}
+
 void applyCommonLook(ChartModel& m, const std::string& filterCaption,
                      const std::optional<QFont>& titleFont) {
     m.popupMenu = true;

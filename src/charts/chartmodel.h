@@ -81,7 +81,16 @@ struct ChartModel {
     double maxValue() const;
     // Top of the left scale: the largest value rounded up to a whole step.
     double scaleTop() const;
+    // The distance between the left scale's labels on an axis `length`
+    // pixels long where a label needs `room` pixels: the step itself, or the
+    // first of its multiples by 2, 5, 10, 20, 50, ... that gives every label
+    // its room (the step when the axis has no length yet).
+    double tickInterval(double length, double room) const;
 };
+
+// An axis title: the caption with its header in brackets, the header left
+// out when it only repeats the caption.
+QString axisTitle(const QString& caption, const QString& header);
 
 // The common look applied first by every chart; `titleFont` (when given)
 // goes to the title and the axes. `filterCaption` empty gives the subtitle

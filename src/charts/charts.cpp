@@ -7,9 +7,13 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QVBoxLayout>
+#include <set>
+#include <utility>
 
 #include "charts/excel.h"
+#include "data/helpers.h"
 #include "data/interaction.h"
+#include "dbf/workspace.h"
 #include "reports/inform.h"
 #include "toolkit/text.h"
 #include "xbase/compiler.h"
@@ -86,7 +90,7 @@ bool ChartObject::send(std::string_view message, xb::Args& args, xb::Value& resu
         return true;
     }
     if (m == "END" || m == "CLOSE") {
-        if (w) w->close();
+        if (w) w->closeChart();
     } else if (m == "LACTIVE") {
         result = xb::Value::logical(w != nullptr);
     } else if (m == "CTITLE") {
@@ -231,6 +235,27 @@ void GENGRAFIC(const std::string& script) {
     // Chart scripts are cached under VGRFR whatever their name: clear it, so
     // an edited chart script takes effect at once.
     if (xb::varExists("VGRFR")) xb::assignVar("VGRFR", xb::Value());
+    // The chart keeps its own copy of what it draws, so the tables the
+    // script opened can go when the run ends, as a report run closes its
+    // own. The scripts end with CERRAR(), which closes only the current
+    // table: left open, the others would make the next chart (or file)
+    // that opens them under their aliases find them "ya en uso".
+    auto& ws = dbf::workspace();
+    std::set<std::pair<int, uint64_t>> before;
+    for (int n : ws.openAreas()) before.emplace(n, ws.openSerial(n));
+    struct CloseWhatTheRunOpened {
+        dbf::Workspace& ws;
+        const std::set<std::pair<int, uint64_t>>& before;
+        ~CloseWhatTheRunOpened() {
+            const int keep = ws.current();
+            for (int n : ws.openAreas()) {
+                if (before.count({n, ws.openSerial(n)})) continue;
+                ws.select(n);
+                data::CERRAR();
+            }
+            if (ws.area(keep)) ws.select(keep);
+        }
+    } closing{ws, before};
     reports::INFORM1(script);
 }
 

@@ -12,6 +12,8 @@ class QChartView;
 class QPrinter;
 class QToolBar;
 class QAbstractBarSeries;
+class QBarCategoryAxis;
+class QValueAxis;
 
 namespace charts {
 
@@ -19,6 +21,7 @@ class ChartWindow : public QWidget {
     Q_OBJECT
   public:
     explicit ChartWindow(ChartModel model, QWidget* parent = nullptr, bool standardBar = true);
+    ~ChartWindow() override;
 
     const ChartModel& model() const { return model_; }
     // Redraws with another model (the common look applied afterwards).
@@ -36,20 +39,33 @@ class ChartWindow : public QWidget {
     void printOn(QPrinter& printer) const;
 
   public slots:
+    // "&Salir": closes the chart's window (its frame inside the main window).
+    void closeChart();
     void printDialog();
     void savePngDialog();
     void savePdfDialog();
+
+  protected:
+    void showEvent(QShowEvent* e) override;
 
   private:
     void build();
     void paintChart(QPainter& p, const QRectF& target) const;
     void drawScaled(QPainter& p, const QRectF& page) const;
+    void fitToPlotArea();
+    void fitToSize();
+    void layOutNow() const;
 
     ChartModel model_;
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QToolBar* bar_ = nullptr;
     QAbstractBarSeries* bars_ = nullptr;
+    QBarCategoryAxis* cats_ = nullptr;
+    QValueAxis* left_ = nullptr;
+    QValueAxis* right_ = nullptr;  // none without a total
+    double fontScale_ = 1;
+    bool traced_ = false;
 };
 
 }  // namespace charts

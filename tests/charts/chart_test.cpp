@@ -2,15 +2,27 @@
 // a small table or list with known counts (read back from the drawn chart),
 // the percentage scale and its absence against a zero total, the subtitle, the
 // chart's own copy of its data, and the PNG and PDF it saves.
+#include <QAbstractBarSeries>
 #include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QChart>
+#include <QChartView>
 #include <QFile>
+#include <QFontMetricsF>
+#include <QGraphicsLayout>
 #include <QHorizontalBarSeries>
 #include <QLegend>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTest>
+#include <QToolBar>
 #include <QValueAxis>
+#include <cmath>
+#include <memory>
 
 #include "chartfixture.h"
 #include "charts/charts.h"
@@ -124,7 +136,7 @@ TEST_F(ChartKinds, ResponsesFromAnOpenTable) {
     EXPECT_TRUE(left->titleText().contains(QStringLiteral("Frecuencia")));
     QValueAxis* right = valueAxis(w->chart(), "right");
     ASSERT_NE(right, nullptr);
-    EXPECT_DOUBLE_EQ(right->max(), 50);  // 5 of a total of 10
+    EXPECT_NEAR(right->max(), 50, 1e-6);  // 5 of a total of 10
     EXPECT_TRUE(right->titleText().contains(QStringLiteral("Proporcionalidad")));
 
     // The script sees the chart and its last series.
@@ -171,7 +183,9 @@ TEST_F(ChartKinds, OfferedAgainstSold) {
     ASSERT_NE(left, nullptr);
     EXPECT_EQ(left->tickInterval(), 10);
     EXPECT_EQ(left->max(), 30);
-    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 75);
+    // Caption and header are both "Cantidad": said once, not "Cantidad (Cantidad)".
+    EXPECT_EQ(left->titleText(), QStringLiteral("Cantidad"));
+    EXPECT_NEAR(valueAxis(w->chart(), "right")->max(), 75, 1e-6);
     bool productAxis = false;
     for (QAbstractAxis* ax : w->chart()->axes())
         productAxis |= ax->titleText() == QStringLiteral("Código Productos");
@@ -207,7 +221,7 @@ TEST_F(ChartKinds, Grafico1TakesItsTotalAndItsOwnWindow) {
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Análisis estadístico"));
     EXPECT_TRUE(w->isWindow());
-    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 125);  // 5 of 4
+    EXPECT_NEAR(valueAxis(w->chart(), "right")->max(), 125, 1e-6);  // 5 of 4
 }
 
 TEST_F(ChartKinds, NoDataShowsTheMessageAndOpensNothing) {
@@ -247,7 +261,7 @@ TEST_F(ChartMends, TheChartKeepsItsDataWhenTheScriptsTablesAndListsAreGone) {
     charts::ChartModel copy = w->model();
     w->setModel(copy);
     EXPECT_EQ(setValues(w->barSeries()->barSets()[0]), (std::vector<double>{4, 6}));
-    EXPECT_DOUBLE_EQ(valueAxis(w->chart(), "right")->max(), 100);
+    EXPECT_NEAR(valueAxis(w->chart(), "right")->max(), 100, 1e-6);
     EXPECT_GT(nonWhitePixels(w->render(QSize(538, 350))), 1000);
 }
 
@@ -285,6 +299,97 @@ TEST_F(ChartLook, CaractgrafPutsTheCommonLookBack) {
     EXPECT_TRUE(ev("CARACTGRAF(NIL)").isNil());
 }
 
+namespace {
+
+// Lays the chart out at `size`, as the window or a saved picture would.
+void layOut(charts::ChartWindow* w, QSize size) {
+    w->chart()->resize(size);
+    w->chart()->layout()->activate();
+}
+
+}  // namespace
+
+TEST_F(ChartLook, AScaleTooLongForItsStepIsLabelledAtAMultipleOfIt) {
+    // 148 contacts on a step of 5 would be thirty labels in 800 pixels.
+    ev("NTOTAL := 629, ADATOS := {{'A', 148}, {'B', 55}}");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    for (QSize size : {QSize(800, 520), QSize(538, 350), QSize(1200, 700)}) {
+        SCOPED_TRACE(size.width());
+        layOut(w, size);
+        QValueAxis* left = valueAxis(w->chart(), "left");
+        QValueAxis* right = valueAxis(w->chart(), "right");
+        const double interval = left->tickInterval();
+        EXPECT_EQ(std::fmod(interval, 5.0), 0) << interval;
+        EXPECT_GT(interval, 5);
+        // Every label has the room of a wide number.
+        const double labels = left->max() / interval + 1;
+        const double room = QFontMetricsF(left->labelsFont()).horizontalAdvance("9,999,999") * 0.8;
+        EXPECT_LE(labels * room, w->chart()->plotArea().width() + room);
+        // Each percentage stands beside a count.
+        EXPECT_NEAR(right->tickInterval(), interval / 629 * 100, 1e-9);
+        EXPECT_EQ(right->tickAnchor(), 0);
+    }
+    // A short scale keeps the step.
+    ev("NTOTAL := 40, ADATOS := {{'A', 20}, {'B', 15}}");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    layOut(charts::lastChartWindow(), QSize(800, 520));
+    EXPECT_EQ(valueAxis(charts::lastChartWindow()->chart(), "left")->tickInterval(), 5);
+}
+
+TEST_F(ChartLook, ASmallWindowSetsItsPrintSmallerRatherThanCuttingIt) {
+    // Eight responses in the scripts' default window (538 by 350, less the
+    // button bar): every caption fits along its side of the plot, and every
+    // category name has the height it needs, so none is cut or skipped.
+    ev("NTOTAL := 629, ADATOS := {}");
+    ev("AEVAL({'VOLVER A LLAMAR', 'VENTA', 'RECLAMACION', 'PRESUPUESTO', 'NO INTERESA', "
+       "'INTERESADO', 'DEMOSTRACION', 'AUSENTE'}, {|c, i| AADD(ADATOS, {c, i * 17})})");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    for (QSize size : {QSize(538, 298), QSize(800, 520)}) {
+        SCOPED_TRACE(size.width());
+        layOut(w, size);
+        const QRectF plot = w->chart()->plotArea();
+        for (QAbstractAxis* ax : w->chart()->axes()) {
+            const bool across = ax->orientation() == Qt::Horizontal;
+            const double along = across ? plot.width() : plot.height();
+            EXPECT_LE(QFontMetricsF(ax->titleFont()).horizontalAdvance(ax->titleText()), along)
+                << ax->titleText().toStdString();
+            EXPECT_FALSE(ax->truncateLabels());
+            if (qobject_cast<QBarCategoryAxis*>(ax)) {
+                EXPECT_LE(QFontMetricsF(ax->labelsFont()).height(), plot.height() / 8);
+            }
+        }
+        // Still a print to be read.
+        EXPECT_GE(w->chart()->titleFont().pointSizeF(), 7);
+    }
+    // A full-size chart keeps the title's own size.
+    EXPECT_EQ(w->chart()->titleFont().pointSizeF(), w->model().titleFont.pointSizeF());
+}
+
+TEST_F(ChartLook, DaysThatDoNotFitTheirWidthAreWrittenUpwards) {
+    ev("NTOTAL := 40, ADATOS := {}");
+    ev("AEVAL(ARRAY(21), {|x, i| AADD(ADATOS, {STRZERO(i, 2) + '-11', i % 4 + 1})})");
+    ev("ACTIVAGRA4(,,,,, ADATOS)");
+    charts::ChartWindow* w = charts::lastChartWindow();
+    ASSERT_NE(w, nullptr);
+    auto catAxis = [&] {
+        for (QAbstractAxis* ax : w->chart()->axes())
+            if (auto* c = qobject_cast<QBarCategoryAxis*>(ax)) return c;
+        return static_cast<QBarCategoryAxis*>(nullptr);
+    };
+    layOut(w, QSize(538, 350));
+    EXPECT_EQ(catAxis()->labelsAngle(), -90);
+    // Three days have all the room they need.
+    ev("ADATOS := {{'01-12', 2}, {'02-12', 4}, {'03-12', 1}}");
+    ev("ACTIVAGRA4(,,,,, ADATOS)");
+    w = charts::lastChartWindow();
+    layOut(w, QSize(538, 350));
+    EXPECT_EQ(catAxis()->labelsAngle(), 0);
+}
+
 TEST_F(ChartLook, SavedAsPngAndPdf) {
     ev("ADATOS := {{'P01', 12, 3}, {'P02', 25, 9}}, NTOTAL := 40");
     ev("ACTIVAGRA3(,,,,, ADATOS)");
@@ -307,4 +412,154 @@ TEST_F(ChartLook, SavedAsPngAndPdf) {
     QString text = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_TRUE(text.contains(QStringLiteral("Ofertados"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("P02"))) << text.toStdString();
+}
+
+// The depth of the bars: the darker top and side of each block lie just
+// beyond the bar's end and side, where a flat chart shows the plot's
+// background; the front of the bar keeps the series' colour. Looked for at
+// two sizes, since the faces must follow the bars when the plot area moves.
+class ChartDepth : public SessionTest {
+  protected:
+    // Darker than the series' red (255, 20, 20), and still red.
+    static bool darkRed(QColor c) {
+        return c.red() >= 90 && c.red() <= 230 && c.green() < 40 && c.blue() < 40;
+    }
+    static bool reddish(QColor c) { return c.red() > c.green() + 60 && c.red() > c.blue() + 60; }
+
+    struct Probe {
+        QColor front, beyondEnd, beyondSide, farBeyond;
+        bool faceClean = true;
+    };
+    // Colours of bar `cat` (value `v`) of a one-series chart drawn at `size`:
+    // the middle of its front, a point 4 pixels beyond its end, one 4 pixels
+    // beyond its side (the Qt default puts a lone bar over half its category,
+    // centred), and one 14 pixels beyond its end, past any face.
+    static Probe probe(charts::ChartWindow& w, QSize size, int cat, double v) {
+        layOut(&w, size);
+        QChart* ch = w.chart();
+        QAbstractSeries* s = w.barSeries();
+        const bool rotated = w.model().rotated;
+        auto at = [&](double value, double category) {
+            return rotated ? ch->mapToPosition(QPointF(value, category), s)
+                           : ch->mapToPosition(QPointF(category, value), s);
+        };
+        const QPointF end = at(v, cat);
+        const QPointF mid = at(v / 2, cat);
+        const QPointF edge = at(v / 2, cat + 0.25);  // upper side, or right side
+        const QImage img = w.render(size);
+        auto px = [&](QPointF p) { return img.pixelColor(p.toPoint()); };
+        Probe r;
+        r.front = px(mid);
+        // Along the whole top (rotated) or side (upright) face: no grid line
+        // of the plot is drawn over it.
+        const QPointF base = at(0, cat);
+        if (rotated) {
+            for (double x = base.x() + 6; x < end.x() - 2; x += 1)
+                r.faceClean &= darkRed(px(QPointF(x, edge.y() - 4)));
+        } else {
+            for (double y = end.y() + 2; y < base.y() - 6; y += 1)
+                r.faceClean &= darkRed(px(QPointF(edge.x() + 4, y)));
+        }
+        if (rotated) {
+            r.beyondEnd = px(end + QPointF(4, 0));
+            r.beyondSide = px(QPointF(mid.x(), edge.y() - 4));
+            r.farBeyond = px(end + QPointF(14, 0));
+        } else {
+            r.beyondEnd = px(end + QPointF(0, -4));
+            r.beyondSide = px(QPointF(edge.x() + 4, mid.y()));
+            r.farBeyond = px(end + QPointF(0, -14));
+        }
+        return r;
+    }
+
+    void deepAndFlat(const char* call) {
+        ev("NTOTAL := 20, ADATOS := {{'A', 4}, {'B', 9}, {'C', 6}}");
+        ev(call);
+        charts::ChartWindow* w = charts::lastChartWindow();
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->model().threeD);
+        EXPECT_EQ(w->model().depth, 8);
+        charts::ChartModel flatModel = w->model();
+        flatModel.depth = 0;
+        auto flat = std::make_unique<charts::ChartWindow>(flatModel);
+        flat->setAttribute(Qt::WA_DeleteOnClose, false);
+        for (QSize size : {QSize(800, 520), QSize(538, 350)}) {
+            SCOPED_TRACE(std::string(call) + " at " + std::to_string(size.width()));
+            const Probe deep = probe(*w, size, 1, 9);
+            EXPECT_EQ(deep.front, QColor(255, 20, 20));
+            EXPECT_TRUE(darkRed(deep.beyondEnd)) << deep.beyondEnd.name().toStdString();
+            EXPECT_TRUE(darkRed(deep.beyondSide)) << deep.beyondSide.name().toStdString();
+            EXPECT_FALSE(reddish(deep.farBeyond)) << deep.farBeyond.name().toStdString();
+            EXPECT_TRUE(deep.faceClean);
+            const Probe none = probe(*flat, size, 1, 9);
+            EXPECT_EQ(none.front, QColor(255, 20, 20));
+            EXPECT_FALSE(reddish(none.beyondEnd)) << none.beyondEnd.name().toStdString();
+            EXPECT_FALSE(reddish(none.beyondSide)) << none.beyondSide.name().toStdString();
+        }
+    }
+};
+
+TEST_F(ChartDepth, RotatedBarsHaveATopAndAnEndFace) {
+    deepAndFlat("ACTIVAGRAF(,,,,, ADATOS)");
+}
+
+TEST_F(ChartDepth, UprightBarsHaveATopAndASideFace) {
+    deepAndFlat("ACTIVAGRA4(,,,,, ADATOS)");
+}
+
+TEST_F(ChartDepth, PaperAndPdfCarryTheDepthToo) {
+    // The PDF is drawn through the same scene: its page, rasterised, shows
+    // the darker faces of the red bars.
+    ev("NTOTAL := 20, ADATOS := {{'A', 4}, {'B', 9}, {'C', 6}}");
+    ev("ACTIVAGRAF(,,,,, ADATOS)");
+    const QString pdf = dir.filePath(QStringLiteral("d.pdf"));
+    ASSERT_TRUE(charts::lastChartWindow()->savePdf(pdf));
+    QProcess p;
+    p.start(QStringLiteral("pdftoppm"),
+            {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+             QStringLiteral("-singlefile"), pdf, dir.filePath(QStringLiteral("d"))});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    QImage img(dir.filePath(QStringLiteral("d.png")));
+    ASSERT_FALSE(img.isNull());
+    int dark = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) dark += darkRed(img.pixelColor(x, y)) ? 1 : 0;
+    EXPECT_GT(dark, 20);
+}
+
+// The chart window inside the main window: its bar's "&Salir" answers
+// Alt+S, and closes its own chart (frame included), not another one.
+TEST_F(ChartLook, AltSClosesOnlyTheChartThatHasTheKeyboard) {
+    QMainWindow main;
+    main.setObjectName(QStringLiteral("OWIN"));
+    auto* mdi = new QMdiArea;
+    main.setCentralWidget(mdi);
+    main.resize(1000, 700);
+    main.show();
+    ev("NTOTAL := 5, ADATOS := {{'A', 2}, {'B', 3}}");
+    ev("ACTIVAGRAF(,,,, 'Primero', ADATOS)");
+    QPointer<charts::ChartWindow> first = charts::lastChartWindow();
+    ev("ACTIVAGRAF(,,,, 'Segundo', ADATOS)");
+    QPointer<charts::ChartWindow> second = charts::lastChartWindow();
+    ASSERT_TRUE(first && second && first != second);
+    ASSERT_EQ(mdi->subWindowList().size(), 2);
+    QMdiSubWindow* frame = qobject_cast<QMdiSubWindow*>(second->parentWidget());
+    ASSERT_NE(frame, nullptr) << "the chart sits inside the main window";
+    EXPECT_EQ(frame->geometry().size(), QSize(538, 350));
+    mdi->setActiveSubWindow(frame);
+    QApplication::setActiveWindow(&main);
+    second->view()->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(second->view(), Qt::Key_S, Qt::AltModifier);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+    EXPECT_TRUE(second.isNull());
+    ASSERT_EQ(mdi->subWindowList().size(), 1);
+    EXPECT_EQ(mdi->subWindowList()[0]->widget(), first.data());
+    // The button says which key it answers to.
+    QAction* salir = nullptr;
+    for (QAction* a : first->buttonBar()->actions())
+        if (a->text() == QStringLiteral("&Salir")) salir = a;
+    ASSERT_NE(salir, nullptr);
+    EXPECT_EQ(salir->toolTip(), QStringLiteral("Salir (Alt+S)"));
 }

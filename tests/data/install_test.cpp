@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -161,6 +162,45 @@ TEST_F(Installation, TheMenuTableHoldsEveryLineOfItsSource) {
         EXPECT_EQ(records[i], want);
     }
     EXPECT_TRUE(exists("VdrMenx1.cdx"));
+}
+
+TEST(MenuSource, TheItemsOfEachMenuHaveKeysOfTheirOwn) {
+    // Two items of one menu with the same key: the key only moves between
+    // them, and neither runs. Keys compared as the keyboard gives them,
+    // upper and lower case alike.
+    std::string src = readFile(VDR_SOURCE_DIR "/install/menu/VdrMenu.txt");
+    std::istringstream in(src);
+    std::vector<std::map<std::string, std::string>> open(1);  // key -> item, per open menu
+    int items = 0;
+    for (std::string l; std::getline(in, l);) {
+        if (l.empty() || l[0] == '#') continue;
+        std::vector<std::string> f;
+        std::istringstream fields(l);
+        for (std::string x; std::getline(fields, x, '|');) f.push_back(x);
+        if (f.size() < 3) continue;
+        if (f[1] == "0") {
+            open.emplace_back();
+        } else if (f[1] == "3") {
+            ASSERT_GT(open.size(), 1u) << l;
+            open.pop_back();
+        } else if (f[1] == "1") {
+            auto amp = f[2].find('&');
+            if (amp == std::string::npos || amp + 1 >= f[2].size()) continue;
+            // The key's character, whole (one to four bytes of UTF-8).
+            size_t len = 1;
+            for (unsigned char c = static_cast<unsigned char>(f[2][amp + 1]); (c & 0xC0) == 0xC0;
+                 c = static_cast<unsigned char>(c << 1))
+                ++len;
+            std::string key = f[2].substr(amp + 1, len);
+            if (len == 1)
+                key[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[0])));
+            auto [at, fresh] = open.back().emplace(key, f[2]);
+            EXPECT_TRUE(fresh) << "«" << f[2] << "» y «" << at->second << "» con la tecla " << key;
+            ++items;
+        }
+    }
+    EXPECT_EQ(open.size(), 1u) << "submenús sin cerrar";
+    EXPECT_GT(items, 20);
 }
 
 TEST_F(Installation, AFaultyMenuLineIsRefusedAndNothingIsWritten) {

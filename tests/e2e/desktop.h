@@ -233,21 +233,32 @@ class Program {
         }
         return {-1, -1};
     }
-    // Centre of a button of the bar, by its text ("button TEXT x y w h").
+    // Centre of a button of the main window's bar, by its text ("button
+    // TEXT x y w h").
     QPoint barButtonCentre(const QString& text) const {
-        QString name = text;
-        name.replace(QLatin1Char(' '), QLatin1Char('_'));
-        for (const QString& l : traceLines()) {
-            const QStringList f = l.split(QLatin1Char(' '));
-            if (f.size() == 6 && f[0] == QLatin1String("button") && f[1] == name)
-                return {f[2].toInt() + f[4].toInt() / 2, f[3].toInt() + f[5].toInt() / 2};
-        }
-        return {-1, -1};
+        return buttonCentre(QStringLiteral("button"), text);
+    }
+    // Centre of a button of a chart window's bar, in the main window, by its
+    // text without "&" ("chartbutton TEXT x y w h"); the last chart shown.
+    QPoint chartButtonCentre(const QString& text) const {
+        return buttonCentre(QStringLiteral("chartbutton"), text);
     }
 
     QString installation, trace, msglog;
 
   private:
+    QPoint buttonCentre(const QString& kind, const QString& text) const {
+        QString name = text;
+        name.replace(QLatin1Char(' '), QLatin1Char('_'));
+        QPoint centre(-1, -1);
+        for (const QString& l : traceLines()) {
+            const QStringList f = l.split(QLatin1Char(' '));
+            if (f.size() == 6 && f[0] == kind && f[1] == name)
+                centre = {f[2].toInt() + f[4].toInt() / 2, f[3].toInt() + f[5].toInt() / 2};
+        }
+        return centre;
+    }
+
     const Desktop& desk_;
     QTemporaryDir dir_;
     QProcess p_;

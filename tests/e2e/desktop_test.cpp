@@ -6,6 +6,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 
 #include "dbf/table.h"
 #include "desktop.h"
@@ -162,6 +164,73 @@ TEST(Desktop, FirstCompanyByKeyboardAndClicksIntoEmptyFields) {
     ASSERT_TRUE(desk.focus(selection));
     desk.keys({QStringLiteral("Return")});
     EXPECT_FALSE(desk.window(kMainTitle).isEmpty());
+    EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
+}
+
+// The responses chart from the "Informes" menu, with the keys a user
+// presses: it opens inside the main window, its "Salir" button closes it,
+// and it opens again (its script left no table open behind it) and leaves
+// with Alt+S. No message box on the way.
+TEST(Desktop, TheResponsesChartFromTheMenuByKeysAndClosedWithSalir) {
+    Desktop desk(true);
+    NEED_DESKTOP(desk, true);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    {
+        // Sample contacts, so that every response has a bar.
+        QProcess demo;
+        demo.setProcessEnvironment(
+            testsupport::programEnvironment(prog.installation + QStringLiteral("/demo.log")));
+        demo.setWorkingDirectory(prog.installation);
+        demo.start(testsupport::binary("vdrtool"),
+                   {QStringLiteral("demo"), prog.installation, QStringLiteral("--prospects"),
+                    QStringLiteral("20")});
+        ASSERT_TRUE(demo.waitForFinished(180000));
+        ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
+    }
+    ASSERT_TRUE(prog.start());
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
+    const QString selection = desk.window(QStringLiteral("Seleccione una empresa"));
+    ASSERT_TRUE(desk.focus(selection));
+    desk.keys({QStringLiteral("Return")});
+    const QString main = desk.window(kMainTitle);
+    ASSERT_FALSE(main.isEmpty());
+
+    const QString shown = QStringLiteral("shown chart Gráfico_de_respuestas");
+    const QString closed = QStringLiteral("closed chart Gráfico_de_respuestas");
+    auto count = [&](const QString& line) { return prog.traceLines().count(line); };
+
+    // Alt+I opens "Informes", G its "&Gráfico de respuestas".
+    ASSERT_TRUE(desk.focus(main));
+    desk.keys({QStringLiteral("alt+i")});
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("g")});
+    ASSERT_TRUE(prog.waitTrace(shown, 60000)) << "el menú no abrió el gráfico\n"
+                                              << prog.boxes().join('\n').toStdString();
+    // Inside the main window: it is no window of its own on the display.
+    EXPECT_TRUE(desk.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                              QStringLiteral("--name"), QStringLiteral("^Gráfico de respuestas$")})
+                    .out.isEmpty());
+
+    // Its "&Salir" button, clicked.
+    const QPoint salir = prog.chartButtonCentre(QStringLiteral("Salir"));
+    ASSERT_GE(salir.x(), 0) << prog.traceLines().join('\n').toStdString();
+    ASSERT_TRUE(desk.click(main, salir.x(), salir.y()));
+    EXPECT_TRUE(e2e::waitUntil([&] { return count(closed) == 1; }, 15000))
+        << "Salir no cerró el gráfico";
+
+    // Again from the menu, and out with Alt+S.
+    ASSERT_TRUE(desk.focus(main));
+    desk.keys({QStringLiteral("alt+i")});
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("g")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return count(shown) == 2; }, 60000))
+        << prog.boxes().join('\n').toStdString();
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("alt+s")});
+    EXPECT_TRUE(e2e::waitUntil([&] { return count(closed) == 2; }, 15000))
+        << "Alt+S no cerró el gráfico";
+    EXPECT_TRUE(prog.running());
     EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
 }
 

@@ -4,6 +4,7 @@
 foreach(_t
         Desktop.FirstCompanyByKeyboardAndClicksIntoEmptyFields
         Desktop.KeysOfTheWholeProgramWithAWindowManager
-        Desktop.KeysOfTheWholeProgramWithoutAWindowManager)
+        Desktop.KeysOfTheWholeProgramWithoutAWindowManager
+        Desktop.TheResponsesChartFromTheMenuByKeysAndClosedWithSalir)
     set_tests_properties(${_t} PROPERTIES LABELS "e2e;gui")
 endforeach()
