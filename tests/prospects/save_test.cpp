@@ -8,6 +8,9 @@
 
 #include "data/maintenance.h"
 #include "prospect_fixture.h"
+#include "prospects/fichprosp.h"
+#include "toolkit/dialog.h"
+#include "toolkit/testdriver.h"
 
 using namespace prospects;
 
@@ -482,5 +485,40 @@ TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
     EXPECT_EQ(pt::whatOf(1, newL), (Rows{"P1", "P2", "P2"}));
     EXPECT_EQ(pt::whatOf(2, newL), (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
     EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+// The browser settles what a dead save left before it shows a row: the
+// prospect it lists already carries the salesperson of its new rows, and
+// nothing is left to settle after it.
+TEST_F(ProspectFixture, TheBrowserSettlesAKilledSaveWhenItOpens) {
+    Company c = makeCompany();
+    dbf::workspace().closeAll();
+    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
+    std::unique_ptr<QProcess> child(
+        pt::startChild(dir.path(), "move", kill, QString::number(c.recA)));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    std::string vendorShown;
+    Rows oldRows, newRows;
+    Link newL = c.a.link();
+    newL.codvend = pad("V2", 8);
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](tk::test::Handle& h) {
+        goProspect(c.recA);
+        vendorShown = trimmed(S(pt::area("Prospecto"), "CODVEND"));
+        oldRows = pt::whatOf(1, c.a.link());
+        newRows = pt::whatOf(1, newL);
+        h.press(205);
+    });
+    BROWINPROSP();
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(vendorShown, "V2");
+    EXPECT_TRUE(oldRows.empty());
+    EXPECT_EQ(newRows, (Rows{"P1", "P2", "P2"}));
+    pt::openBrowserTables();
+    EXPECT_EQ(settlePendingSaves(), 0);
     EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
