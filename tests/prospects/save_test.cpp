@@ -444,14 +444,23 @@ TEST_F(ProspectFixture, SaveKilledAtEveryStepLeavesOneSetOfRows) {
     }
 }
 
+namespace {
+
+// Another workstation's save or deletion of the prospect at `recno`, killed
+// just after it deleted the first of the old rows (past its commit point).
+void killAfterFirstDeletion(const QString& dir, const char* action, uint32_t recno) {
+    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
+    std::unique_ptr<QProcess> child(pt::startChild(dir, action, kill, QString::number(recno)));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAll().toStdString();
+}
+
+}  // namespace
+
 TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
-    std::unique_ptr<QProcess> child(
-        pt::startChild(dir.path(), "delete", kill, QString::number(c.recA)));
-    ASSERT_TRUE(child->waitForFinished(60000));
-    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "delete", c.recA));
     pt::openBrowserTables();
     goProspect(c.recA);
     EXPECT_FALSE(pt::area("Prospecto").deleted());  // not yet
@@ -470,11 +479,7 @@ TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
 TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
-    std::unique_ptr<QProcess> child(
-        pt::startChild(dir.path(), "move", kill, QString::number(c.recA)));
-    ASSERT_TRUE(child->waitForFinished(60000));
-    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "move", c.recA));
 
     data::runGeneralMaintenance();
     pt::openBrowserTables();
@@ -494,11 +499,7 @@ TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
 TEST_F(ProspectFixture, TheBrowserSettlesAKilledSaveWhenItOpens) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
-    std::unique_ptr<QProcess> child(
-        pt::startChild(dir.path(), "move", kill, QString::number(c.recA)));
-    ASSERT_TRUE(child->waitForFinished(60000));
-    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "move", c.recA));
 
     tk::test::Driver driver;
     driver.watchdog(60000);
