@@ -3,7 +3,8 @@
 // contacts, products sold), three rows of each list per prospect for the
 // first third of the prospects. Measures opening a card in the middle,
 // changing a field and saving it (the buffers filled and the old rows found
-// by the link tags), and opening and paging the prospects' grid. The peer is
+// by the link tags), opening and paging the prospects' grid, and opening the
+// prospect browser itself (BROWINPROSP). The peer is
 // SQLite doing the same work on the same rows with the same indexes.
 //
 //   cmake --preset bench && cmake --build --preset bench --target bench_prospects
@@ -17,6 +18,7 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QTableView>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -31,10 +33,13 @@
 #include "dbf/order.h"
 #include "dbf/workspace.h"
 #include "prospects/card.h"
+#include "prospects/fichprosp.h"
 #include "prospects/rows.h"
 #include "prospects/save.h"
 #include "toolkit/browse.h"
 #include "toolkit/browse_dbf.h"
+#include "toolkit/dialog.h"
+#include "toolkit/resources.h"
 #include "xbase/date.h"
 #include "xbase/runtime.h"
 
@@ -324,12 +329,42 @@ void BM_PageDownBrowserGrid_Cdx(benchmark::State& state) {
     }
 }
 
+// The prospect browser as the menu opens it: its tables opened, half-done
+// saves looked for, the dialog built, its grid counted and drawn on the
+// first page; closed as soon as it has shown itself.
+void BM_OpenBrowinprosp_Cdx(benchmark::State& state) {
+    prepare();
+    if (!tk::ResourceLibrary::load(QString::fromStdString(g_dir + "/ZariReva.rcc")))
+        state.SkipWithError("sin biblioteca de recursos");
+    // Opened from the menu, where no table is open.
+    dbf::workspace().closeAll();
+    for (auto _ : state) {
+        QTimer closer;
+        closer.setInterval(0);
+        QObject::connect(&closer, &QTimer::timeout, [&closer] {
+            for (tk::Dialog* d : tk::Dialog::openDialogs())
+                if (d->templateName() == QStringLiteral("BROWSEINPROSP")) {
+                    closer.stop();
+                    QApplication::processEvents();  // its first refresh and paint
+                    d->end(0);
+                }
+        });
+        closer.start();
+        BROWINPROSP();
+    }
+    // The browser closes every table on leaving: the others' benchmarks
+    // find theirs open again.
+    data::ABRIR("Vendedor", tableVar("VDRVEND"), "S", {tableVar("VDRVENX1")});
+    data::ABRIR("Prospecto", tableVar("VDRPROSP"), "S", {tableVar("VDRPRPX1")});
+}
+
 }  // namespace
 
 BENCHMARK(BM_OpenChangeSaveCard_Cdx)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenChangeSaveCard_Sqlite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenBrowserGrid_Cdx)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PageDownBrowserGrid_Cdx)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenBrowinprosp_Cdx)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -321,7 +321,9 @@ class CdxBag {
     // Entries and right link of leaves read only to count them (asked for
     // when the leaf is not cached); a leaf is forgotten when it changes.
     std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> leafHeads_;
-    std::vector<uint8_t> runBuffer_;                           // pages on their way to the file
+    uint32_t readAhead_ = 1;            // pages the next count read takes at once
+    std::vector<uint8_t> aheadBuffer_;  // those pages
+    std::vector<uint8_t> runBuffer_;    // pages on their way to the file
     std::map<uint32_t, std::array<uint8_t, kCdxPage>> dirty_;  // encoded, not yet written
     // Cached nodes marked dirty, newer than their page (an offset may be
     // there twice, or for a node since dropped: the mark decides).

@@ -649,6 +649,19 @@ void Table::commit() {
     ::fdatasync(fd_);
 }
 
+void Table::commitTogether(const std::vector<Table*>& tables) {
+    std::vector<Table*> writable;
+    for (Table* t : tables)
+        if (t && !t->readOnly_ && std::find(writable.begin(), writable.end(), t) == writable.end())
+            writable.push_back(t);
+    for (Table* t : writable) {
+        t->flush();
+        t->flushTail();
+        ::sync_file_range(t->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    for (Table* t : writable) ::fdatasync(t->fd_);
+}
+
 uint32_t Table::appendBlank(bool releaseOthers) {
     if (readOnly_)
         fail(kErrReadonly,

@@ -251,8 +251,11 @@ void lockFileWaiting(dbf::WorkArea& wa) {
 }
 
 // Deletes the listed rows that still carry `link` (one lock at a time).
-void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int& counter) {
+// The table goes into `written` when there was something to delete.
+void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int& counter,
+                std::vector<dbf::Table*>& written) {
     dbf::WorkArea& wa = areaOf(dependentAlias(t));
+    if (!rows.empty()) written.push_back(&wa.table());
     for (uint32_t r : rows) {
         if (r == 0 || r > wa.recCount()) continue;
         wa.goTo(r);
@@ -261,21 +264,32 @@ void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int&
         wa.unlock(r);
         step(SaveStep::OldRowDeleted, ++counter);
     }
-    // Flushed, not synced: until the journal goes, settling can redo them.
+    // Flushed, not synced: until the journal goes, settling can redo them;
+    // the journal goes only after syncWritten().
     wa.flush();
     wa.goTop();
+}
+
+// On the disk before the journal is removed: once it is gone nothing can
+// redo them, and the removal of a name may reach the disk before pages
+// written earlier. One wait for all of them (no order among them matters).
+void syncWritten(std::vector<dbf::Table*> written, dbf::WorkArea* prospect = nullptr) {
+    if (prospect) written.push_back(&prospect->table());
+    dbf::Table::commitTogether(written);
 }
 
 // Rolls back a save that died before its commit point: the rows it had
 // appended carry the new link and lie past the counts noted before.
 void rollBack(const Journal& j) {
+    std::vector<dbf::Table*> written;
     for (int t = 1; t <= 3; ++t) {
         std::vector<uint32_t> added;
         for (uint32_t r : linkedRows(t, j.newLink))
             if (r > j.base[t]) added.push_back(r);
         int n = 0;
-        deleteRows(t, added, j.newLink, n);
+        deleteRows(t, added, j.newLink, n, written);
     }
+    syncWritten(written);
 }
 
 bool sameProspect(dbf::WorkArea& p, const Link& l) {
@@ -286,7 +300,8 @@ bool sameProspect(dbf::WorkArea& p, const Link& l) {
 // Finishes a save or deletion that died after its commit point.
 void rollForward(const Journal& j) {
     int n = 0;
-    for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, n);
+    std::vector<dbf::Table*> written;
+    for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, n, written);
     dbf::WorkArea& p = areaOf("Prospecto");
     if (j.mode == "I" && j.op == "SAVE") {
         dbf::Orders& o = dbf::orders(p);
@@ -310,7 +325,7 @@ void rollForward(const Journal& j) {
         }
         p.unlock(0);
     }
-    p.commit();
+    syncWritten(written, &p);
 }
 
 std::string readFile(int fd) {
@@ -436,6 +451,7 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         JournalFile jf(j);
         step(SaveStep::Journaled);
         int appended = 0;
+        std::vector<dbf::Table*> written;
         for (int t = 1; t <= 3; ++t) {
             if (t == 3 && !keepSold) continue;
             dbf::WorkArea& src = areaOf(("Buffer" + std::to_string(t)).c_str());
@@ -455,19 +471,21 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
             }
             src.goTo(at);
             dst.unlock(0);
-            // On disk before the commit mark says they are all there.
-            if (src.recCount() > 0) dst.commit();
+            if (src.recCount() > 0) written.push_back(&dst.table());
         }
+        // On disk, all of them, before the commit mark says they are there.
+        syncWritten(written);
         jf.commit();
         step(SaveStep::Committed);
         int deleted = 0;
-        for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, deleted);
+        written.clear();
+        for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, deleted, written);
         if (j.mode == "I")
             p.append();
         else
             p.goTo(v.recno);
         writeProspect(p, v.p);
-        p.commit();
+        syncWritten(written, &p);
         step(SaveStep::ProspectWritten);
         jf.finish();
         v.recno = p.recno();
@@ -506,10 +524,11 @@ bool deleteProspect(uint32_t recno) {
         jf.commit();
         step(SaveStep::Journaled);
         int n = 0;
-        for (int t = 1; t <= 2; ++t) deleteRows(t, j.old[t], j.oldLink, n);
+        std::vector<dbf::Table*> written;
+        for (int t = 1; t <= 2; ++t) deleteRows(t, j.old[t], j.oldLink, n, written);
         p.goTo(recno);
         p.deleteRecord();
-        p.commit();
+        syncWritten(written, &p);
         step(SaveStep::ProspectWritten);
         jf.finish();
         p.unlock(0);

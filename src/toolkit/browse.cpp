@@ -204,15 +204,18 @@ Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> co
     model_ = new BrowseModel(source, std::move(columns), view);
     header_ = new BrowseHeader(view);
     view_->setHorizontalHeader(header_);
+    // The row header is shaped before the model comes: once it holds one
+    // section per key, every change of the row height is signalled row by
+    // row (a million signals on a big table).
+    view_->verticalHeader()->hide();
+    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
     view_->setModel(model_);
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setTabKeyNavigation(false);
     view_->setWordWrap(false);
-    view_->verticalHeader()->hide();
-    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
     view_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     // The last column takes what is left, so no grey band shows beside the rows.
     header_->setStretchLastSection(true);

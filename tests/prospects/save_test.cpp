@@ -8,6 +8,9 @@
 
 #include "data/maintenance.h"
 #include "prospect_fixture.h"
+#include "prospects/fichprosp.h"
+#include "toolkit/dialog.h"
+#include "toolkit/testdriver.h"
 
 using namespace prospects;
 
@@ -441,14 +444,23 @@ TEST_F(ProspectFixture, SaveKilledAtEveryStepLeavesOneSetOfRows) {
     }
 }
 
+namespace {
+
+// Another workstation's save or deletion of the prospect at `recno`, killed
+// just after it deleted the first of the old rows (past its commit point).
+void killAfterFirstDeletion(const QString& dir, const char* action, uint32_t recno) {
+    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
+    std::unique_ptr<QProcess> child(pt::startChild(dir, action, kill, QString::number(recno)));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAll().toStdString();
+}
+
+}  // namespace
+
 TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
-    std::unique_ptr<QProcess> child(
-        pt::startChild(dir.path(), "delete", kill, QString::number(c.recA)));
-    ASSERT_TRUE(child->waitForFinished(60000));
-    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "delete", c.recA));
     pt::openBrowserTables();
     goProspect(c.recA);
     EXPECT_FALSE(pt::area("Prospecto").deleted());  // not yet
@@ -467,11 +479,7 @@ TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
 TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
-    std::unique_ptr<QProcess> child(
-        pt::startChild(dir.path(), "move", kill, QString::number(c.recA)));
-    ASSERT_TRUE(child->waitForFinished(60000));
-    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit);
+    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "move", c.recA));
 
     data::runGeneralMaintenance();
     pt::openBrowserTables();
@@ -482,5 +490,36 @@ TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
     EXPECT_EQ(pt::whatOf(1, newL), (Rows{"P1", "P2", "P2"}));
     EXPECT_EQ(pt::whatOf(2, newL), (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
     EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
+// The browser settles what a dead save left before it shows a row: the
+// prospect it lists already carries the salesperson of its new rows, and
+// nothing is left to settle after it.
+TEST_F(ProspectFixture, TheBrowserSettlesAKilledSaveWhenItOpens) {
+    Company c = makeCompany();
+    dbf::workspace().closeAll();
+    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "move", c.recA));
+
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    std::string vendorShown;
+    Rows oldRows, newRows;
+    Link newL = c.a.link();
+    newL.codvend = pad("V2", 8);
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](tk::test::Handle& h) {
+        goProspect(c.recA);
+        vendorShown = trimmed(S(pt::area("Prospecto"), "CODVEND"));
+        oldRows = pt::whatOf(1, c.a.link());
+        newRows = pt::whatOf(1, newL);
+        h.press(205);
+    });
+    BROWINPROSP();
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(vendorShown, "V2");
+    EXPECT_TRUE(oldRows.empty());
+    EXPECT_EQ(newRows, (Rows{"P1", "P2", "P2"}));
+    pt::openBrowserTables();
+    EXPECT_EQ(settlePendingSaves(), 0);
     EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
