@@ -166,6 +166,12 @@ void MemoFile::flushHeader() {
     headerPending_ = false;
 }
 
+void MemoFile::sync() {
+    if (readOnly_) return;
+    flushHeader();
+    ::fdatasync(fd_);
+}
+
 void MemoFile::storeNextFree(uint32_t next) {
     unsigned char h[4];
     io::putBe32(h, next);

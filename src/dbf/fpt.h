@@ -48,6 +48,11 @@ class MemoFile {
     // on disk points at blocks the header still counts as free.
     void flushHeader();
 
+    // Writes the header's next free block and waits for the memo file's data to
+    // reach the disk: a committed record must not point at memo blocks a power
+    // cut could still lose.
+    void sync();
+
     // Checks one memo pointer for `vdrtool check`; empty string when sound,
     // else what is wrong.
     std::string checkBlock(uint32_t block) const;

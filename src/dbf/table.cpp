@@ -646,6 +646,7 @@ void Table::commit() {
     if (readOnly_) return;
     flush();
     flushTail();
+    if (memo_) memo_->sync();
     ::fdatasync(fd_);
 }
 
@@ -659,7 +660,10 @@ void Table::commitTogether(const std::vector<Table*>& tables) {
         t->flushTail();
         ::sync_file_range(t->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
-    for (Table* t : writable) ::fdatasync(t->fd_);
+    for (Table* t : writable) {
+        if (t->memo_) t->memo_->sync();
+        ::fdatasync(t->fd_);
+    }
 }
 
 uint32_t Table::appendBlank(bool releaseOthers) {
