@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QPixmap>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 #include <fstream>
 
@@ -123,6 +125,29 @@ TEST_F(Impres1Test, PrintingKeepsTheOrderTheDialogOpenedOn) {
               (std::vector<std::string>{"GARZON", "RUIZ", "PEREZ", "MARTIN", "LOPEZ", "GARCIA"}));
 }
 
+// A range start that is not in the table opens the record picker, titled
+// with the field and the order; the key of the record picked is taken.
+TEST_F(Impres1Test, RangeValueNotFoundOpensThePickerTitledByFieldAndOrder) {
+    driver->whenOpen(QStringLiteral("Impres1"), [this](Handle& h) {
+        driver->whenOpen(QStringLiteral("Seleccione Primer dato  -  [Ordenado por Por nombre]"),
+                         [](Handle& p) {
+                             auto* v = p.window()->findChild<QTableView*>(QStringLiteral("lista"));
+                             ASSERT_TRUE(v);
+                             v->setFocus();
+                             QTest::keyClick(v, Qt::Key_Down);  // GARZON, second by name
+                             QTest::keyClick(v, Qt::Key_Return);
+                         });
+        h.type(102, QStringLiteral("GAX"), false);
+        EXPECT_EQ(h.text(102).trimmed(), QStringLiteral("GAX"));
+        h.key(102, Qt::Key_Tab);
+        EXPECT_EQ(h.text(102).trimmed(), QStringLiteral("GARZON"));
+        h.type(103, QStringLiteral("LOPEZ"));  // found: no picker
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"GARZON", "LOPEZ"}));
+}
+
 TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {
     driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) { h.press(401); });
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
@@ -139,7 +164,7 @@ namespace {
 TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
     std::ofstream("Prueba/HOLA.RPO") << "1\r\n";
     scripted.answer(2);  // "Desea continuar ?" -> Si
-    driver->whenOpen(QStringLiteral("Dlg_cgFuente"), [](Handle& h) {
+    driver->whenOpen(QStringLiteral("Dlg_cgFuente"), [this](Handle& h) {
         h.type(101, QStringLiteral("hola.rpo"));
         h.check(102, true);  // include
         if (const char* shots = std::getenv("VDR_SHOTS"))
@@ -150,6 +175,17 @@ TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
         h.check(103, true);  // extract
         h.press(400);
         EXPECT_TRUE(QFile::exists(QStringLiteral("Prueba/HOLA.RPO")));
+        // Choose from the store: the picked name comes into the field.
+        h.type(101, QString());
+        driver->whenOpen(QStringLiteral("Seleccione Formato"), [](Handle& p) {
+            auto* v = p.window()->findChild<QTableView*>(QStringLiteral("lista"));
+            ASSERT_TRUE(v);
+            v->setFocus();
+            QTest::keyClick(v, Qt::Key_Return);
+        });
+        h.check(106, true);
+        h.press(400);
+        EXPECT_EQ(h.text(101).trimmed(), QStringLiteral("HOLA.RPO"));
         h.press(402);
     });
     xb::callFunction("MAKECGFTE");
