@@ -3,6 +3,7 @@
 # One line a test of tests/e2e.
 foreach(_t
         Desktop.FirstCompanyByKeyboardAndClicksIntoEmptyFields
+        Desktop.FirstCompanyWithTheKeyboardOnly
         Desktop.KeysOfTheWholeProgramWithAWindowManager
         Desktop.KeysOfTheWholeProgramWithoutAWindowManager)
     set_tests_properties(${_t} PROPERTIES LABELS "e2e;gui")
