@@ -4,45 +4,26 @@
 // dialog is written for the record (VDR_SHOTS=DIR).
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QPixmap>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 #include <fstream>
 
 #include "app/functions.h"
-#include "data/interaction.h"
-#include "data/session.h"
 #include "dbf/table.h"
-#include "dbf/workspace.h"
-#include "toolkit/resources.h"
-#include "toolkit/testdriver.h"
+#include "gui_session.h"
 #include "xbase/compiler.h"
-#include "xbase/runtime.h"
 
 namespace {
 
 using Handle = tk::test::Handle;
 
-class Impres1Test : public ::testing::Test {
+class Impres1Test : public testsupport::GuiSession {
   protected:
     void SetUp() override {
-        static int argc = 1;
-        static char arg0[] = "test_reports";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-        if (!tk::ResourceLibrary::isLoaded())
-            tk::ResourceLibrary::load(QStringLiteral(VDR_BINARY_DIR "/resources/ZariReva.rcc"));
-        ASSERT_TRUE(tmp.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(tmp.path());
-        xb::resetRuntime();
-        data::setInteraction(&scripted);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
+        startSession(Start::Empty, &scripted);
         app::registerProgramFunctions();
         data::HACEPRUEBA();
         dbf::Table::create("P.DBF", {{"NOMBRE", 'C', 30, 0}, {"N", 'N', 5, 0}});
@@ -63,26 +44,13 @@ class Impres1Test : public ::testing::Test {
                "\"N\"}, .T., .F., .T., 1, .T., .T., {1}, .F., 1, \"P\")\r\n";
         std::ofstream("Prueba/INFPRUc.rpo") << "{|| AADD(VISTOS, TRIM(P->NOMBRE))}\r\n";
         xb::createPublic("VISTOS", xb::Value::newArray());
-        driver = std::make_unique<tk::test::Driver>();
-        driver->watchdog(20000);
-    }
-    void TearDown() override {
-        EXPECT_TRUE(driver->failures().isEmpty())
-            << driver->failures().join(QStringLiteral("; ")).toStdString();
-        driver.reset();
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
     }
     std::vector<std::string> seen() {
         std::vector<std::string> out;
         for (const auto& v : xb::getVar("VISTOS").arrayPtr()->items) out.push_back(v.asString());
         return out;
     }
-    QTemporaryDir tmp;
-    QString previous;
     data::ScriptedInteraction scripted;
-    std::unique_ptr<tk::test::Driver> driver;
 };
 
 TEST_F(Impres1Test, ContainsFilterTypedInTheDialogPrintsTheMatchingRecords) {

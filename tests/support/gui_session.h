@@ -65,9 +65,11 @@ class GuiSession : public ::testing::Test {
     enum class Start { Empty, Installation };
 
     // Moves into a fresh scratch directory (an assembled installation when
-    // asked), starts a session of `workstation` with the toolkit's dialogs,
-    // and arms the test driver.
-    void startSession(Start start = Start::Empty, const char* workstation = "PRUEBA") {
+    // asked), starts a session of `workstation` with the toolkit's dialogs
+    // (or the interaction `with`, a scripted one say), and arms the test
+    // driver.
+    void startSession(Start start = Start::Empty, data::Interaction* with = nullptr,
+                      const char* workstation = "PRUEBA") {
         ensureApplication();
         ASSERT_TRUE(tk::ResourceLibrary::isLoaded());
         ASSERT_TRUE(dir.isValid());
@@ -77,7 +79,7 @@ class GuiSession : public ::testing::Test {
         previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
         xb::resetRuntime();
-        data::setInteraction(&interaction);
+        data::setInteraction(with ? with : &interaction);
         ASSERT_TRUE(data::startSession(workstation));
         driver = std::make_unique<tk::test::Driver>();
         driver->watchdog(20000);
