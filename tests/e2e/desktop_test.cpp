@@ -112,6 +112,20 @@ TEST(Desktop, KeysOfTheWholeProgramWithoutAWindowManager) {
     keysOfTheWholeProgramAndExitThroughSalir(false);
 }
 
+// Starts the program in an installation without any company and gives the
+// keyboard to the form of the first company, which the start opens.
+void firstCompanyForm(const Desktop& desk, Program& prog, QString& form) {
+    ASSERT_TRUE(prog.assembled());
+    for (const char* f : {"/ContEmpr.Ini", "/ContEmx1.cdx"})
+        ASSERT_TRUE(QFile::remove(prog.installation + QString::fromLatin1(f)));
+    ASSERT_TRUE(QDir(prog.installation + QStringLiteral("/EMP00001")).removeRecursively());
+    ASSERT_TRUE(prog.start());
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown FoldIniEmpr")));
+    form = desk.window(QStringLiteral("Iniciar Empresa"));
+    ASSERT_FALSE(form.isEmpty());
+    ASSERT_TRUE(desk.focus(form));
+}
+
 // A first start: the company form of the first company is filled with the
 // keyboard and with clicks into the middle of empty fields, and accepted
 // with Alt+A; the company is then selected and remembered.
@@ -119,17 +133,8 @@ TEST(Desktop, FirstCompanyByKeyboardAndClicksIntoEmptyFields) {
     Desktop desk(true);
     NEED_DESKTOP(desk, true);
     Program prog(desk);
-    ASSERT_TRUE(prog.assembled());
-    // An installation without any company.
-    for (const char* f : {"/ContEmpr.Ini", "/ContEmx1.cdx"})
-        ASSERT_TRUE(QFile::remove(prog.installation + QString::fromLatin1(f)));
-    ASSERT_TRUE(QDir(prog.installation + QStringLiteral("/EMP00001")).removeRecursively());
-
-    ASSERT_TRUE(prog.start());
-    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown FoldIniEmpr")));
-    const QString form = desk.window(QStringLiteral("Iniciar Empresa"));
-    ASSERT_FALSE(form.isEmpty());
-    ASSERT_TRUE(desk.focus(form));
+    QString form;
+    ASSERT_NO_FATAL_FAILURE(firstCompanyForm(desk, prog, form));
 
     // The name with the keyboard: the field reached by Tab from the code.
     const QPoint name = prog.controlCentre(QStringLiteral("FoldIniEmpr"), 102);
@@ -174,16 +179,8 @@ TEST(Desktop, FirstCompanyWithTheKeyboardOnly) {
     Desktop desk(true);
     NEED_DESKTOP(desk, true);
     Program prog(desk);
-    ASSERT_TRUE(prog.assembled());
-    for (const char* f : {"/ContEmpr.Ini", "/ContEmx1.cdx"})
-        ASSERT_TRUE(QFile::remove(prog.installation + QString::fromLatin1(f)));
-    ASSERT_TRUE(QDir(prog.installation + QStringLiteral("/EMP00001")).removeRecursively());
-
-    ASSERT_TRUE(prog.start());
-    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown FoldIniEmpr")));
-    const QString form = desk.window(QStringLiteral("Iniciar Empresa"));
-    ASSERT_FALSE(form.isEmpty());
-    ASSERT_TRUE(desk.focus(form));
+    QString form;
+    ASSERT_NO_FATAL_FAILURE(firstCompanyForm(desk, prog, form));
 
     const std::pair<const char*, QString> fields[] = {
         {"EMPRESA", QStringLiteral("Comercial Andina")},

@@ -50,7 +50,6 @@ class Impres1Test : public testsupport::GuiSession {
         for (const auto& v : xb::getVar("VISTOS").arrayPtr()->items) out.push_back(v.asString());
         return out;
     }
-    data::ScriptedInteraction scripted;
 };
 
 TEST_F(Impres1Test, ContainsFilterTypedInTheDialogPrintsTheMatchingRecords) {

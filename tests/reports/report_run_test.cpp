@@ -204,7 +204,6 @@ class ReportRun : public testsupport::GuiSession {
         return reports::ACTLZPARAM(xb::Value::str(from), xb::Value::str(to), field, op1, v1, op2,
                                    v2, xb::Value::date(0), xb::Value::date(0), 1);
     }
-    data::ScriptedInteraction scripted;
 };
 
 TEST_F(ReportRun, RangeIsAScopeOfTheChosenOrderAndItsEndIsAPrefix) {

@@ -1,9 +1,9 @@
 // What the tests of the program's windows share: the application object with
-// the resource library loaded, a scratch start directory holding a started
-// session of a workstation (optionally a whole installation assembled as the
-// set-up command does), the toolkit's dialogs for messages and the test
-// driver with its watchdog. A test fixture derives from GuiSession and calls
-// startSession() from its SetUp().
+// the resource library loaded, the scratch session of scratch_session.h
+// (optionally in a whole installation assembled as the set-up command does)
+// with the toolkit's dialogs for messages, and the test driver with its
+// watchdog. A test fixture derives from GuiSession and calls startSession()
+// from its SetUp().
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@
 #include "data/session.h"
 #include "dbf/workspace.h"
 #include "print/document.h"
+#include "scratch_session.h"
 #include "subprocess.h"
 #include "toolkit/resources.h"
 #include "toolkit/smalldialogs.h"
@@ -60,7 +61,7 @@ inline void whenEditor(const QString& name, std::function<void(QLineEdit*)> act)
     timer->start(20);
 }
 
-class GuiSession : public ::testing::Test {
+class GuiSession : public ScratchSession {
   protected:
     enum class Start { Empty, Installation };
 
@@ -76,11 +77,7 @@ class GuiSession : public ::testing::Test {
         if (start == Start::Installation) {
             ASSERT_TRUE(assembleInstallation(dir.path()));
         }
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(with ? with : &interaction);
-        ASSERT_TRUE(data::startSession(workstation));
+        startScratchSession(with ? with : &interaction, workstation);
         driver = std::make_unique<tk::test::Driver>();
         driver->watchdog(20000);
     }
@@ -90,14 +87,10 @@ class GuiSession : public ::testing::Test {
                 << driver->failures().join(QStringLiteral("; ")).toStdString();
         }
         driver.reset();
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
         print::setUnattendedPdf({});
-        if (!previous.isEmpty()) QDir::setCurrent(previous);
+        ScratchSession::TearDown();
     }
 
-    QTemporaryDir dir;
-    QString previous;
     tk::ToolkitInteraction interaction;
     std::unique_ptr<tk::test::Driver> driver;
 };

@@ -29,6 +29,7 @@
 #include "data/session.h"
 #include "dbf/workspace.h"
 #include "reports/store.h"
+#include "scratch_session.h"
 #include "xbase/runtime.h"
 
 namespace {
@@ -153,22 +154,9 @@ std::string show(const Store& s) {
     return out;
 }
 
-class StoreKillTest : public ::testing::Test {
+class StoreKillTest : public testsupport::ScratchSession {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(&quiet);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
-        data::HACEPRUEBA();
-    }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
-    }
+    void SetUp() override { startScratchSession(); }
     // The store as its next opening shows it (the opening finishes or undoes
     // an interrupted rewrite), read record by record from its text file.
     Store opened() {
@@ -187,10 +175,6 @@ class StoreKillTest : public ::testing::Test {
         EXPECT_EQ(at, text.size()) << "text file longer than its records";
         return s;
     }
-
-    QTemporaryDir dir;
-    QString previous;
-    data::ScriptedInteraction quiet;
 };
 
 TEST_F(StoreKillTest, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewStoreWhole) {
