@@ -17,25 +17,56 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     print::initFromEnvironment();
 }
 
-void reportUnhandledError() {
-    QString text;
+void reportUnhandledError(const QObject* receiver) {
+    xb::Error e;
     try {
         throw;
     } catch (const xb::Break& b) {
-        text = QString::fromStdString(xb::cp1252ToUtf8(b.error.message()));
-    } catch (const std::exception& e) {
-        text = QString::fromLocal8Bit(e.what());
+        if (b.handled || !errorSysInstalled()) {
+            // The handler has logged and shown this one already (or there is
+            // none yet): its one line is enough.
+            tk::msgStop(QString::fromStdString(xb::cp1252ToUtf8(b.error.message())),
+                        QStringLiteral("Error"));
+            return;
+        }
+        e = b.error;
+    } catch (const std::exception& x) {
+        if (!errorSysInstalled()) {
+            tk::msgStop(QString::fromLocal8Bit(x.what()), QStringLiteral("Error"));
+            return;
+        }
+        e = xb::makeError(0, 0, xb::utf8ToCp1252(x.what()));
+        e.subsystem = "VDRCONTV";
     } catch (...) {
-        text = QStringLiteral("Error desconocido.");
+        if (!errorSysInstalled()) {
+            tk::msgStop(QStringLiteral("Error desconocido."), QStringLiteral("Error"));
+            return;
+        }
+        e = xb::makeError(0, 0, "Error desconocido.");
+        e.subsystem = "VDRCONTV";
     }
-    tk::msgStop(text, QStringLiteral("Error"));
+    // A failure no handler has seen: the handler's full report goes to the
+    // log and its dialog to the user, as for any runtime error. What was
+    // running has been abandoned already, so the user may only go on
+    // ("Omitir") or leave the program.
+    if (e.operation.empty() && receiver)
+        e.operation = xb::utf8ToCp1252(receiver->metaObject()->className());
+    e.canRetry = false;
+    e.canSubstitute = true;
+    ERRORDIALOG(e);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        reportUnhandledError();
+        // Nothing may leave this function: Qt cannot unwind its own frames.
+        // A failure while the failure is told (the handler ending the
+        // program from inside its own dialog, say) is dropped here.
+        try {
+            reportUnhandledError(receiver);
+        } catch (...) {
+        }
         return false;
     }
 }

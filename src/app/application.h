@@ -1,9 +1,10 @@
 // The program's application object. It installs the program's error handler
-// (ERRORSYS). A runtime error that reaches the event loop has been through
-// that handler already (which let it break) and is shown in a stop box with
-// its one-line message, as is any other failure that reaches the loop; the
-// program goes on in the main window: an action that failed must never end
-// the session silently.
+// (ERRORSYS). A failure that reaches the event loop is never the end of the
+// session: a runtime error the handler has seen already (and let break) is
+// shown in a stop box with its one-line message; any other failure - an
+// exception of the libraries, a break raised quietly - goes to the handler
+// now, which writes its full report to the error log and shows its dialog,
+// where the user goes on in the main window or leaves the program.
 #pragma once
 
 #include <QApplication>
@@ -16,8 +17,9 @@ class Application : public QApplication {
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Shows the error of the exception being handled in a stop box. Call only
+// Tells the error of the exception being handled, as above; `receiver` (the
+// object whose event failed) names the operation in the report. Call only
 // from inside a catch block.
-void reportUnhandledError();
+void reportUnhandledError(const QObject* receiver = nullptr);
 
 }  // namespace app

@@ -381,6 +381,19 @@ bool PANTAEMPR(CompanyData& d, const std::string& mode, QWidget* owner) {
     cancel.cancel = true;
     cancel.action = [&] { dlg.end(0); };
     page.bindButton(201, cancel);
+    // A keyboard user starts in the first field that takes typing and walks
+    // the fields with Tab in the order the page shows them; the read-only
+    // code and directory (still selectable with the mouse) and the tab of
+    // the folder's only page are no stops on the way.
+    if (auto* folder = qobject_cast<QTabWidget*>(dlg.form().find(101)))
+        folder->tabBar()->setFocusPolicy(Qt::NoFocus);
+    for (int id : {101, 111})
+        if (QWidget* w = page.find(id);
+            w && qobject_cast<QLineEdit*>(w) && qobject_cast<QLineEdit*>(w)->isReadOnly())
+            w->setFocusPolicy(Qt::ClickFocus);
+    dlg.setOnInit([&] {
+        if (QWidget* first = page.find(codeFixed ? 102 : 101)) first->setFocus(Qt::TabFocusReason);
+    });
     dlg.run();
     return saved;
 }

@@ -2,6 +2,7 @@
 // order's key, one field filter with two operators, two dates and the
 // destination. "&Imprimir" closes it and runs IMPFAC with what was chosen.
 #include <QComboBox>
+#include <algorithm>
 
 #include "dbf/workspace.h"
 #include "reports/inform.h"
@@ -102,8 +103,8 @@ bool runImpres1(xb::Args& a, xb::Value& params) {
                                   : std::string();
         bool cancelled = false;
         ui::BROWSAUX1(xb::Value(), pickFields, pickHeaders,
-                      std::string("Seleccione ") + which + "  -  [Ordenado por " + caption + "]",
-                      210, 80, 0, &cancelled);
+                      std::string(which) + "  -  [Ordenado por " + caption + "]", 210, 80, 0,
+                      &cancelled);
         if (cancelled) return;
         xb::Value k, s = xb::Value::str("");
         std::string keyText = call("ORDKEY").asString();
@@ -122,9 +123,25 @@ bool runImpres1(xb::Args& a, xb::Value& params) {
         key = k;
         shown = words;
     };
+    // A range field is as wide as the longest key of the report's orders (at
+    // least 40): an entry takes its width from its value, and an empty value
+    // would take no typing at all.
+    size_t rangeWidth = 40;
+    for (size_t i = 0; i < orderNames.size(); ++i) {
+        std::string k = call("ORDKEY", {orderTag(static_cast<int>(i))}).asString();
+        if (k.empty()) continue;
+        try {
+            rangeWidth = std::max(rangeWidth, xb::evalText(k).toText().size());
+        } catch (const xb::Break&) {
+        }
+    }
     auto rangeField = [&](int id, xb::Value& key, std::string& shown, const char* which) {
         tk::EntryBinding b;
-        b.get = [&shown] { return xb::Value::str(shown); };
+        b.get = [&shown, rangeWidth] {
+            return xb::Value::str(shown.size() >= rangeWidth
+                                      ? shown
+                                      : shown + std::string(rangeWidth - shown.size(), ' '));
+        };
         b.set = [&shown, &key](const xb::Value& v) {
             shown = v.isString() ? v.asString() : v.toText();
             std::string t = shown;

@@ -27,15 +27,10 @@ std::string var(const char* name) {
     return xb::getVar(name, v) && v.isString() ? v.asString() : std::string();
 }
 
-// Opens the register exclusively; a register held elsewhere is told, not
-// passed over in silence.
+// Opens the register exclusively. When another workstation holds it, ABRIR
+// has already asked whether to retry; nothing more is said here.
 bool openRegister() {
-    if (data::ABRIR("INFORADIC", var("CGINFAD"), "E", {var("CGINFAX1")})) return true;
-    data::alertDialog(
-        "El Maestro de Informes est\xe1 en uso en otra terminal o no se puede abrir.\n"
-        "Por favor intente m\xe1s tarde.",
-        kTitle, {"&Aceptar"});
-    return false;
+    return data::ABRIR("INFORADIC", var("CGINFAD"), "E", {var("CGINFAX1")});
 }
 
 }  // namespace
@@ -45,16 +40,23 @@ void EMIINFAD() {
     bool cancelled = false;
     xb::Value picked =
         ui::BROWSAUX1(xb::Value(), {"NomInf", "Descrip"}, {"Informe", "Descripci\xf3n"},
-                      "Seleccione Informe Adicional a emitir", 40, 0, 0, &cancelled);
+                      "Informe Adicional a emitir", 40, 0, 0, &cancelled);
     dbf::workspace().closeAll();
     if (cancelled || !picked.isString() || trim(picked.asString()).empty()) return;
     std::string name = xb::upper1252(trim(picked.asString()));
     std::string script = name + ".RPU";
+    // The register names reports of the store: a script that is only a loose
+    // file (a draft, or one extracted and never put back) is not emitted from
+    // here. When it is stored, a loose copy of it is what runs (see
+    // findScript), so an edited copy takes effect at once.
     bool found = false;
     if (plainScriptName(script)) {
-        // A loose file of that name is run instead of the stored one.
-        ScriptText t = findScript(script, false);
-        found = t.source != Source::None;
+        StoreIndex ix = readStoreIndex();
+        for (const auto& e : ix.entries)
+            if (e.name.compare(0, script.size(), script) == 0) {
+                found = true;
+                break;
+            }
     }
     if (!found) {
         data::CGBELL();

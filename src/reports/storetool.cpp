@@ -59,7 +59,7 @@ void MAKECGFTE() {
                 if (data::ABRIR("CGFUENTE", kStoreTable, "C")) {
                     bool cancelled = false;
                     xb::Value v = ui::BROWSAUX1(xb::Value::str(name), {"Nombre"}, {"Nombre"},
-                                                "Seleccione Formato", -260, 0, 0, &cancelled);
+                                                "Formato", -260, 0, 0, &cancelled);
                     if (!cancelled && v.isString()) name = v.asString();
                 }
                 break;

@@ -807,7 +807,11 @@ void EntryField::beginEdit(bool focusing) {
     show();
 }
 
-bool EntryField::eventFilter(QObject*, QEvent* e) {
+bool EntryField::eventFilter(QObject* watched, QEvent* e) {
+    // A field whose window is destroyed while it has the focus loses the
+    // focus from ~QWidget, when it is no line edit any more: nothing is left
+    // to assign, validate or redraw.
+    if (!qobject_cast<QLineEdit*>(watched)) return false;
     switch (e->type()) {
         case QEvent::FocusIn:
             beginEdit(true);

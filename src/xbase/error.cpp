@@ -51,7 +51,7 @@ RaiseResult raise(Error e) {
     if (a.action == ErrorAction::Retry && e.canRetry) return RaiseResult{true, Value()};
     if (a.action == ErrorAction::Substitute && e.canSubstitute)
         return RaiseResult{false, std::move(a.value)};
-    throw Break(std::move(e));
+    throw Break(std::move(e), true);
 }
 
 void raiseBreak(Error e) {

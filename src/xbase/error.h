@@ -86,9 +86,14 @@ using ErrorHandler = std::function<HandlerAnswer(Error&)>;
 // Thrown when an error breaks; carries the error. Catch by reference.
 class Break : public std::exception {
   public:
-    explicit Break(Error e) : error(std::move(e)) {}
+    explicit Break(Error e, bool seenByHandler = false)
+        : error(std::move(e)), handled(seenByHandler) {}
     const char* what() const noexcept override { return error.description.c_str(); }
     Error error;
+    // True when the installed handler has seen the error (and chose to let it
+    // break); false for a break raised quietly or thrown directly, which no
+    // handler has logged or shown.
+    bool handled = false;
 };
 
 struct RaiseResult {

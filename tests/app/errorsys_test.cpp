@@ -24,6 +24,7 @@
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
+#include "gui_session.h"
 #include "pdf_text.h"
 #include "print/document.h"
 #include "toolkit/smalldialogs.h"
@@ -60,36 +61,19 @@ xb::Error failure(const char* description, bool retry, bool substitute) {
     return e;
 }
 
-class ErrorSysTest : public ::testing::Test {
+class ErrorSysTest : public testsupport::GuiSession {
   protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_app";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(&interaction);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
+        startSession();
         app::registerErrorFunctions();
         app::ERRORSYS();
         // Inside this process an end of the program is only recorded.
         app::setProgramExit([this](int code) { exitCodes.push_back(code); });
-        driver = std::make_unique<tk::test::Driver>();
-        driver->watchdog(20000);
     }
     void TearDown() override {
-        EXPECT_TRUE(driver->failures().isEmpty())
-            << driver->failures().join(QStringLiteral("; ")).toStdString();
-        driver.reset();
         app::setProgramExit({});
         xb::setErrorHandler({});
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        print::setUnattendedPdf({});
-        QDir::setCurrent(previous);
+        GuiSession::TearDown();
     }
     // Runs `work` inside a running event loop, as the program's actions run.
     void inEventLoop(const std::function<void()>& work) {
@@ -106,10 +90,6 @@ class ErrorSysTest : public ::testing::Test {
         return dbf::workspace().open(path, name, dbf::OpenOptions{true, false});
     }
 
-    QTemporaryDir dir;
-    QString previous;
-    tk::ToolkitInteraction interaction;
-    std::unique_ptr<tk::test::Driver> driver;
     std::vector<int> exitCodes;
 };
 

@@ -16,22 +16,17 @@
 #include "data/session.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
+#include "scratch_session.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 
 namespace {
 
-class ScriptTest : public ::testing::Test {
+class ScriptTest : public testsupport::ScratchSession {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(&scripted);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
+        startScratchSession();
         app::registerProgramFunctions();
-        data::HACEPRUEBA();
         app::scriptOutput() = {};
         app::scriptOutput().consoleSink = [this](const std::string& l) { console.push_back(l); };
         app::scriptOutput().printerSink = [this](const std::string& l) { printer.push_back(l); };
@@ -39,10 +34,8 @@ class ScriptTest : public ::testing::Test {
         xb::setErrorHandler([](xb::Error&) { return xb::HandlerAnswer{}; });
     }
     void TearDown() override {
-        dbf::workspace().closeAll();
         app::scriptOutput() = {};
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
+        ScratchSession::TearDown();
     }
     void loose(const std::string& name, const std::string& text) {
         std::ofstream f(dir.filePath("Prueba/" + QString::fromStdString(name)).toStdString(),
@@ -69,9 +62,6 @@ class ScriptTest : public ::testing::Test {
         return out;
     }
 
-    QTemporaryDir dir;
-    QString previous;
-    data::ScriptedInteraction scripted;
     std::vector<std::string> console, printer;
 };
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QTest>
 
 #include "company/selection.h"
 #include "company/upkeep.h"
@@ -155,6 +156,47 @@ TEST_F(CompanyFormsTest, SelectionDialogHasTheBrickBackground) {
     });
     company::SELEEMPR();
     EXPECT_EQ(style, Qt::TexturePattern);
+}
+
+}  // namespace
+
+namespace {
+
+// Where Tab leads in the company form: from the first field that takes
+// typing through the fields in the order the page shows them to "&Aceptar",
+// passing over the read-only code (when it is fixed) and directory and the
+// tab of the folder's only page.
+std::vector<int> tabWalk(const char* mode) {
+    tk::test::Driver driver;
+    driver.watchdog(20000);
+    std::vector<int> order;
+    const bool modify = std::string(mode) == "M";
+    if (modify)  // the form opens from the modify dialog's button
+        driver.whenOpen(QStringLiteral("ElimEmpr"), [](tk::test::Handle& h) {
+            h.press(412);
+            h.press(401);
+        });
+    driver.whenOpen(QStringLiteral("FoldIniEmpr"), [&](tk::test::Handle& h) {
+        h.onPage(101, 1);
+        QApplication::processEvents();
+        order.push_back(h.focusedId());
+        for (int i = 0; i < 12 && QApplication::focusWidget(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order.push_back(h.focusedId());
+            if (order.back() == 200) break;
+        }
+        h.press(201);
+    });
+    company::DATOSEMPR(modify ? "M" : "I");
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    return order;
+}
+
+TEST_F(CompanyFormsTest, TabWalksTheFormInTheOrderItShows) {
+    EXPECT_EQ(tabWalk("I"),
+              (std::vector<int>{101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 200}));
+    // Modifying: the code is fixed, the name takes the first keys.
+    EXPECT_EQ(tabWalk("M"), (std::vector<int>{102, 103, 104, 105, 106, 107, 108, 109, 110, 200}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 # One line a test of tests/e2e.
 foreach(_t
         Desktop.FirstCompanyByKeyboardAndClicksIntoEmptyFields
+        Desktop.FirstCompanyWithTheKeyboardOnly
         Desktop.KeysOfTheWholeProgramWithAWindowManager
         Desktop.KeysOfTheWholeProgramWithoutAWindowManager
         Desktop.TheResponsesChartFromTheMenuByKeysAndClosedWithSalir)

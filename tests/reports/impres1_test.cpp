@@ -4,43 +4,26 @@
 // dialog is written for the record (VDR_SHOTS=DIR).
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QPixmap>
-#include <QTemporaryDir>
+#include <QTableView>
+#include <QTest>
 #include <QWidget>
 #include <fstream>
 
 #include "app/functions.h"
-#include "data/interaction.h"
-#include "data/session.h"
 #include "dbf/table.h"
-#include "dbf/workspace.h"
-#include "toolkit/resources.h"
-#include "toolkit/testdriver.h"
+#include "gui_session.h"
 #include "xbase/compiler.h"
-#include "xbase/runtime.h"
 
 namespace {
 
 using Handle = tk::test::Handle;
 
-class Impres1Test : public ::testing::Test {
+class Impres1Test : public testsupport::GuiSession {
   protected:
     void SetUp() override {
-        static int argc = 1;
-        static char arg0[] = "test_reports";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-        if (!tk::ResourceLibrary::isLoaded())
-            tk::ResourceLibrary::load(QStringLiteral(VDR_BINARY_DIR "/resources/ZariReva.rcc"));
-        ASSERT_TRUE(tmp.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(tmp.path());
-        xb::resetRuntime();
-        data::setInteraction(&scripted);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
+        startSession(Start::Empty, &scripted);
         app::registerProgramFunctions();
         data::HACEPRUEBA();
         dbf::Table::create("P.DBF", {{"NOMBRE", 'C', 30, 0}, {"N", 'N', 5, 0}});
@@ -61,26 +44,12 @@ class Impres1Test : public ::testing::Test {
                "\"N\"}, .T., .F., .T., 1, .T., .T., {1}, .F., 1, \"P\")\r\n";
         std::ofstream("Prueba/INFPRUc.rpo") << "{|| AADD(VISTOS, TRIM(P->NOMBRE))}\r\n";
         xb::createPublic("VISTOS", xb::Value::newArray());
-        driver = std::make_unique<tk::test::Driver>();
-        driver->watchdog(20000);
-    }
-    void TearDown() override {
-        EXPECT_TRUE(driver->failures().isEmpty())
-            << driver->failures().join(QStringLiteral("; ")).toStdString();
-        driver.reset();
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
     }
     std::vector<std::string> seen() {
         std::vector<std::string> out;
         for (const auto& v : xb::getVar("VISTOS").arrayPtr()->items) out.push_back(v.asString());
         return out;
     }
-    QTemporaryDir tmp;
-    QString previous;
-    data::ScriptedInteraction scripted;
-    std::unique_ptr<tk::test::Driver> driver;
 };
 
 TEST_F(Impres1Test, ContainsFilterTypedInTheDialogPrintsTheMatchingRecords) {
@@ -123,6 +92,29 @@ TEST_F(Impres1Test, PrintingKeepsTheOrderTheDialogOpenedOn) {
               (std::vector<std::string>{"GARZON", "RUIZ", "PEREZ", "MARTIN", "LOPEZ", "GARCIA"}));
 }
 
+// A range start that is not in the table opens the record picker, titled
+// with the field and the order; the key of the record picked is taken.
+TEST_F(Impres1Test, RangeValueNotFoundOpensThePickerTitledByFieldAndOrder) {
+    driver->whenOpen(QStringLiteral("Impres1"), [this](Handle& h) {
+        driver->whenOpen(QStringLiteral("Seleccione Primer dato  -  [Ordenado por Por nombre]"),
+                         [](Handle& p) {
+                             auto* v = p.window()->findChild<QTableView*>(QStringLiteral("lista"));
+                             ASSERT_TRUE(v);
+                             v->setFocus();
+                             QTest::keyClick(v, Qt::Key_Down);  // GARZON, second by name
+                             QTest::keyClick(v, Qt::Key_Return);
+                         });
+        h.type(102, QStringLiteral("GAX"), false);
+        EXPECT_EQ(h.text(102).trimmed(), QStringLiteral("GAX"));
+        h.key(102, Qt::Key_Tab);
+        EXPECT_EQ(h.text(102).trimmed(), QStringLiteral("GARZON"));
+        h.type(103, QStringLiteral("LOPEZ"));  // found: no picker
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"GARZON", "LOPEZ"}));
+}
+
 TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {
     driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) { h.press(401); });
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
@@ -139,7 +131,7 @@ namespace {
 TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
     std::ofstream("Prueba/HOLA.RPO") << "1\r\n";
     scripted.answer(2);  // "Desea continuar ?" -> Si
-    driver->whenOpen(QStringLiteral("Dlg_cgFuente"), [](Handle& h) {
+    driver->whenOpen(QStringLiteral("Dlg_cgFuente"), [this](Handle& h) {
         h.type(101, QStringLiteral("hola.rpo"));
         h.check(102, true);  // include
         if (const char* shots = std::getenv("VDR_SHOTS"))
@@ -150,6 +142,17 @@ TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
         h.check(103, true);  // extract
         h.press(400);
         EXPECT_TRUE(QFile::exists(QStringLiteral("Prueba/HOLA.RPO")));
+        // Choose from the store: the picked name comes into the field.
+        h.type(101, QString());
+        driver->whenOpen(QStringLiteral("Seleccione Formato"), [](Handle& p) {
+            auto* v = p.window()->findChild<QTableView*>(QStringLiteral("lista"));
+            ASSERT_TRUE(v);
+            v->setFocus();
+            QTest::keyClick(v, Qt::Key_Return);
+        });
+        h.check(106, true);
+        h.press(400);
+        EXPECT_EQ(h.text(101).trimmed(), QStringLiteral("HOLA.RPO"));
         h.press(402);
     });
     xb::callFunction("MAKECGFTE");

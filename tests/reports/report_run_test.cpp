@@ -19,6 +19,7 @@
 #include "data/session.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
+#include "gui_session.h"
 #include "print/document.h"
 #include "reports/inform.h"
 #include "reports/printer.h"
@@ -167,19 +168,10 @@ TEST_F(ReportsEndToEnd, AMissingReportSaysSo) {
 
 // ------------------------------------------------------------ in process
 
-class ReportRun : public ::testing::Test {
+class ReportRun : public testsupport::GuiSession {
   protected:
     void SetUp() override {
-        static int argc = 1;
-        static char arg0[] = "test_reports";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-        ASSERT_TRUE(tmp.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(tmp.path());
-        xb::resetRuntime();
-        data::setInteraction(&scripted);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
+        startSession(Start::Empty, &scripted);
         app::registerProgramFunctions();
         data::HACEPRUEBA();
         xb::setErrorHandler([](xb::Error&) { return xb::HandlerAnswer{}; });
@@ -201,11 +193,6 @@ class ReportRun : public ::testing::Test {
         std::ofstream("Prueba/CUERPO.RPO") << "{|| AADD(VISTOS, TRIM(P->NOMBRE))}\r\n";
         xb::createPublic("VISTOS", xb::Value::newArray());
     }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
-    }
     std::vector<std::string> seen() {
         std::vector<std::string> out;
         for (const auto& v : xb::getVar("VISTOS").arrayPtr()->items) out.push_back(v.asString());
@@ -217,9 +204,6 @@ class ReportRun : public ::testing::Test {
         return reports::ACTLZPARAM(xb::Value::str(from), xb::Value::str(to), field, op1, v1, op2,
                                    v2, xb::Value::date(0), xb::Value::date(0), 1);
     }
-    QTemporaryDir tmp;
-    QString previous;
-    data::ScriptedInteraction scripted;
 };
 
 TEST_F(ReportRun, RangeIsAScopeOfTheChosenOrderAndItsEndIsAPrefix) {
@@ -279,7 +263,7 @@ TEST_F(ReportRun, FilterCaptionAndBodyName) {
 }
 
 TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
-    QString pdf = tmp.filePath("out.pdf");
+    QString pdf = dir.filePath("out.pdf");
     print::setUnattendedPdf(pdf);
     std::ofstream("Prueba/DIBUJO.RPO")
         << "OPRN := PRINTBEGIN(\"Dibujo\", .T.)\r\n"

@@ -23,6 +23,7 @@
 #include "dbf/table.h"
 #include "dbf/workspace.h"
 #include "reports/store.h"
+#include "scratch_session.h"
 #include "xbase/runtime.h"
 
 namespace {
@@ -34,25 +35,14 @@ std::string slurp(const std::string& path) {
     return ss.str();
 }
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public testsupport::ScratchSession {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(&scripted);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
-        data::HACEPRUEBA();
+        startScratchSession();
         // Every question is answered "Si" (the second button) unless a test says otherwise.
         scripted.responder = [](const data::ScriptedInteraction::Shown& s) {
             return s.buttons.size() >= 2 ? 2 : 1;
         };
-    }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
     }
     std::string loosePath(const std::string& name) { return "Prueba/" + name; }
     void loose(const std::string& name, const std::string& text) {
@@ -84,10 +74,6 @@ class StoreTest : public ::testing::Test {
         }
         EXPECT_EQ(at, static_cast<uint64_t>(QFileInfo(QStringLiteral("cgFuente.dbt")).size()));
     }
-
-    QTemporaryDir dir;
-    QString previous;
-    data::ScriptedInteraction scripted;
 };
 
 TEST_F(StoreTest, IncludeReplacesExactlyThatNameInPlaceAndMovesTheOthers) {

@@ -1,65 +1,25 @@
 // Shared by the tests of the message dialogs, the generic grid and the
-// calendar: the application object, the resource library, a scratch start
-// directory with a fresh session, the test driver, and small tables.
+// calendar: the session of tests/support/gui_session.h in an empty scratch
+// directory, and small tables made in it.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QDir>
 #include <QLineEdit>
-#include <QPointer>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "data/interaction.h"
-#include "data/session.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
-#include "print/document.h"
+#include "gui_session.h"
 #include "toolkit/dialog.h"
-#include "toolkit/resources.h"
-#include "toolkit/smalldialogs.h"
-#include "toolkit/testdriver.h"
-#include "xbase/runtime.h"
 
 namespace uitest {
 
-inline void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "test_ui";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-    if (!tk::ResourceLibrary::isLoaded())
-        tk::ResourceLibrary::load(QStringLiteral(VDR_BINARY_DIR "/resources/ZariReva.rcc"));
-}
+using testsupport::ensureApplication;
 
-class UiTest : public ::testing::Test {
+class UiTest : public testsupport::GuiSession {
   protected:
-    void SetUp() override {
-        ensureApplication();
-        ASSERT_TRUE(tk::ResourceLibrary::isLoaded());
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(&interaction);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
-        driver = std::make_unique<tk::test::Driver>();
-        driver->watchdog(20000);
-    }
-    void TearDown() override {
-        EXPECT_TRUE(driver->failures().isEmpty())
-            << driver->failures().join(QStringLiteral("; ")).toStdString();
-        driver.reset();
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        print::setUnattendedPdf({});
-        QDir::setCurrent(previous);
-    }
+    void SetUp() override { startSession(); }
 
     // A table in the scratch folder, opened (shared unless told) and selected.
     int makeTable(const std::string& name, const std::vector<dbf::FieldDef>& fields,
@@ -80,31 +40,9 @@ class UiTest : public ::testing::Test {
         return m;
     }
 
-    // Acts on the next visible line editor with the object name `name` as soon
-    // as it appears (the in-cell editor runs a loop of its own).
     void whenEditor(const QString& name, std::function<void(QLineEdit*)> act) {
-        auto* timer = new QTimer;
-        auto done = std::make_shared<bool>(false);
-        QObject::connect(timer, &QTimer::timeout, timer, [timer, name, act, done] {
-            if (*done) return;
-            for (QWidget* top : QApplication::topLevelWidgets())
-                for (QLineEdit* e : top->findChildren<QLineEdit*>(name))
-                    if (e->isVisible() && !e->property("handled").toBool()) {
-                        e->setProperty("handled", true);
-                        *done = true;
-                        timer->stop();
-                        timer->deleteLater();
-                        act(e);
-                        return;
-                    }
-        });
-        timer->start(20);
+        testsupport::whenEditor(name, std::move(act));
     }
-
-    QTemporaryDir dir;
-    QString previous;
-    tk::ToolkitInteraction interaction;
-    std::unique_ptr<tk::test::Driver> driver;
 };
 
 }  // namespace uitest
