@@ -1211,15 +1211,15 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     if (m == "CHART") {
         Area r = range(a[0]);
         if (!ok) return self();
-        ChartSpec spec = chartOf(inum(a[2], 51));
-        spec.title = a[1].isString() ? s8(a[1]) : "Grafica";
+        ChartSpec want = chartOf(inum(a[2], 51));
+        want.title = a[1].isString() ? s8(a[1]) : "Grafica";
         // Excel's depth and gap depth (a[3], a[4]) shape the third dimension
         // of its 3-D charts; Calc's 3-D charts have no such settings, so they
         // are taken and have no effect.
         Rect place = office_->cellRect(r.row1, r.col2 + 2);
         place.width = 16000;
         place.height = 9000;
-        office_->chart(r, spec, place);
+        office_->chart(r, want, place);
         return self();
     }
     if (m == "PICTURE" || m == "ADDPICTURE") {

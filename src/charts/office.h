@@ -147,7 +147,7 @@ class Office {
 
     // Drawing layer of the active sheet.
     virtual Rect cellRect(int row, int col) = 0;
-    virtual void chart(const Area& a, const ChartSpec& spec, const Rect& at) = 0;
+    virtual void chart(const Area& a, const ChartSpec& want, const Rect& at) = 0;
     // A picture embedded in the workbook; a width or height of 0 takes the
     // picture's own size.
     virtual void picture(const std::string& path, const Rect& at) = 0;

@@ -696,7 +696,7 @@ class UnoOffice : public Office {
         ps->getPropertyValue("Size") >>= z;
         return {p.X, p.Y, z.Width, z.Height};
     }
-    void chart(const Area& a, const ChartSpec& spec, const Rect& at) override {
+    void chart(const Area& a, const ChartSpec& want, const Rect& at) override {
         Reference<table::XTableChartsSupplier> tcs(sheet(), UNO_QUERY_THROW);
         Reference<table::XTableCharts> charts = tcs->getCharts();
         std::string name;
@@ -712,7 +712,7 @@ class UnoOffice : public Office {
         Reference<chart::XChartDocument> cd(eos->getEmbeddedObject(), UNO_QUERY_THROW);
         Reference<lang::XMultiServiceFactory> mf(cd, UNO_QUERY_THROW);
         const char* service = "com.sun.star.chart.BarDiagram";
-        switch (spec.kind) {
+        switch (want.kind) {
             case SheetChartKind::Line:
                 service = "com.sun.star.chart.LineDiagram";
                 break;
@@ -740,14 +740,14 @@ class UnoOffice : public Office {
         Reference<beans::XPropertySet> dp(dg, UNO_QUERY_THROW);
         // Calc draws bars upright unless told they lie: Excel's bar charts
         // are horizontal, its column charts upright.
-        if (spec.kind == SheetChartKind::Bar) dp->setPropertyValue("Vertical", Any(true));
-        if (spec.stacked) dp->setPropertyValue("Stacked", Any(true));
-        if (spec.percent) dp->setPropertyValue("Percent", Any(true));
-        if (spec.threeD) dp->setPropertyValue("Dim3D", Any(true));
+        if (want.kind == SheetChartKind::Bar) dp->setPropertyValue("Vertical", Any(true));
+        if (want.stacked) dp->setPropertyValue("Stacked", Any(true));
+        if (want.percent) dp->setPropertyValue("Percent", Any(true));
+        if (want.threeD) dp->setPropertyValue("Dim3D", Any(true));
         Reference<beans::XPropertySet> cp(cd, UNO_QUERY_THROW);
         cp->setPropertyValue("HasMainTitle", Any(true));
         Reference<beans::XPropertySet>(cd->getTitle(), UNO_QUERY_THROW)
-            ->setPropertyValue("String", Any(ou(spec.title)));
+            ->setPropertyValue("String", Any(ou(want.title)));
     }
     void picture(const std::string& path, const Rect& at) override {
         if (!QFile::exists(QString::fromStdString(path)))
