@@ -10,9 +10,11 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -655,8 +657,27 @@ void Dialog::showEvent(QShowEvent* e) {
                 f.write(QStringLiteral("shown %1\n").arg(name_).toUtf8() + lines.toUtf8());
             }
         }
-        if (onInit_) QTimer::singleShot(0, this, [this] { onInit_(); });
+        // Filling a window (a card's lists, its pages) can make it grow
+        // after it was centred; it is brought back inside the screen then.
+        QTimer::singleShot(0, this, [self = QPointer<Dialog>(this)] {
+            if (self && self->onInit_) self->onInit_();
+            if (self) self->keepOnScreen();
+        });
     }
+}
+
+void Dialog::keepOnScreen() {
+    QScreen* s = screen();
+    if (s == nullptr || !isVisible()) return;
+    if (layout() != nullptr) layout()->activate();
+    const QRect area = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint shift;
+    if (frame.right() > area.right()) shift.rx() = area.right() - frame.right();
+    if (frame.left() + shift.x() < area.left()) shift.rx() = area.left() - frame.left();
+    if (frame.bottom() > area.bottom()) shift.ry() = area.bottom() - frame.bottom();
+    if (frame.top() + shift.y() < area.top()) shift.ry() = area.top() - frame.top();
+    if (!shift.isNull()) move(pos() + shift);
 }
 
 void Dialog::closeEvent(QCloseEvent* e) {

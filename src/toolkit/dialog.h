@@ -175,6 +175,9 @@ class Dialog : public QDialog {
   private:
     void loadPages(QTabWidget* folder);
     void centre();
+    // Moves the window back inside the screen when its first filling made it
+    // grow past an edge.
+    void keepOnScreen();
 
     QString name_;
     std::unique_ptr<Form> form_;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 
@@ -146,6 +147,27 @@ TEST(Dialog, OnInitRunsOnceAfterTheDialogShows) {
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(visibleAtInit);
     EXPECT_EQ(prompt, QStringLiteral("Digite el nombre"));
+}
+
+// A window centred while small and filled afterwards (a card's lists and
+// pages) must not end up past the screen's edge, out of the user's reach.
+TEST(Dialog, AWindowThatGrowsWhenFilledIsKeptOnTheScreen) {
+    Driver driver;
+    tk::Dialog d(QStringLiteral("MiMsgGet"));
+    ASSERT_NE(d.screen(), nullptr);
+    const QRect area = d.screen()->availableGeometry();
+    d.setOnInit([&] { d.setMinimumSize(area.width() - 10, area.height() - 10); });
+    QRect seen;
+    driver.whenOpen(QStringLiteral("MiMsgGet"), [&](Handle& h) {
+        QTest::qWait(50);
+        seen = d.frameGeometry();
+        h.close();
+    });
+    driver.watchdog(8000);
+    d.run();
+    EXPECT_GE(seen.width(), area.width() - 10);
+    EXPECT_TRUE(area.contains(seen))
+        << seen.x() << "," << seen.y() << " " << seen.width() << "x" << seen.height();
 }
 
 TEST(Dialog, FolderPagesComeFromPageTemplatesAndAreEnabledOneByOne) {
