@@ -185,6 +185,12 @@ class UnoOffice : public Office {
     void createBook() override {
         load("private:factory/scalc");
         format_ = 51;
+        // The office names a new workbook's sheets in its own English;
+        // scripts and users of this program know them as "Hoja1", "Hoja2"...
+        auto names = sheetNames();
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == "Sheet" + std::to_string(i + 1))
+                nameSheet(static_cast<int>(i + 1), "Hoja" + std::to_string(i + 1));
     }
     void openBook(const std::string& path) override {
         if (!QFile::exists(QString::fromStdString(path)))
