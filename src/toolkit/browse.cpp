@@ -1,5 +1,6 @@
 #include "toolkit/browse.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
@@ -158,6 +159,15 @@ QVariant BrowseModel::headerData(int section, Qt::Orientation o, int role) const
 
 // ---------------------------------------------------------------- header
 
+QFont fitHeading(QFont font, const QString& text, int room, Qt::Alignment& align) {
+    const qreal full = font.pointSizeF();
+    while (full > 0 && QFontMetrics(font).horizontalAdvance(text) > room &&
+           font.pointSizeF() > full * 0.75)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    if (QFontMetrics(font).horizontalAdvance(text) > room) align = Qt::AlignLeft | Qt::AlignVCenter;
+    return font;
+}
+
 BrowseHeader::BrowseHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
     setSectionsClickable(false);
     setHighlightSections(false);
@@ -186,9 +196,12 @@ void BrowseHeader::paintSection(QPainter* p, const QRect& rect, int logical) con
     p->setPen(Qt::white);
     QFont f = font();
     f.setBold(true);
+    const QString text =
+        model() ? model()->headerData(logical, Qt::Horizontal).toString() : QString();
+    const QRect room = rect.adjusted(4, 0, -4, 0);
+    f = fitHeading(f, text, room.width(), align);
     p->setFont(f);
-    p->drawText(rect.adjusted(4, 0, -4, 0), static_cast<int>(align),
-                model() ? model()->headerData(logical, Qt::Horizontal).toString() : QString());
+    p->drawText(room, static_cast<int>(align), text);
     p->restore();
 }
 

@@ -100,6 +100,12 @@ class BrowseModel : public QAbstractTableModel {
     mutable int64_t reads_ = 0;
 };
 
+// The font and alignment a heading is painted with in `room` pixels: a
+// heading wider than its column is set smaller, down to three quarters of
+// `font`'s size; what still does not fit is aligned left, so that its
+// beginning shows rather than a tail such as "ANTIDAD".
+QFont fitHeading(QFont font, const QString& text, int room, Qt::Alignment& align);
+
 // Header painted white on navy, the current order's key column on its own colour.
 class BrowseHeader : public QHeaderView {
   public:

@@ -255,6 +255,32 @@ TEST(Browse, HeaderMarksTheCurrentOrdersColumn) {
     EXPECT_EQ(colourAt(1), tk::kOrderHeaderBg);
 }
 
+// A heading wider than its column ("CANTIDAD" over a 65-pixel quantity
+// column) is set smaller; one that still does not fit shows its beginning.
+TEST(Browse, AHeadingWiderThanItsColumnShowsItsBeginning) {
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QString heading = QStringLiteral("CANTIDAD");
+    const int wide = QFontMetrics(bold).horizontalAdvance(heading);
+
+    Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter;
+    QFont same = tk::fitHeading(bold, heading, wide + 2, align);
+    EXPECT_EQ(same.pointSizeF(), bold.pointSizeF());
+    EXPECT_TRUE(align & Qt::AlignRight) << "a heading that fits keeps its alignment";
+
+    // A little too wide: smaller, whole, still right-aligned over its figures.
+    QFont smaller = tk::fitHeading(bold, heading, wide * 9 / 10, align);
+    EXPECT_LT(smaller.pointSizeF(), bold.pointSizeF());
+    EXPECT_LE(QFontMetrics(smaller).horizontalAdvance(heading), wide * 9 / 10);
+    EXPECT_TRUE(align & Qt::AlignRight);
+
+    // Far too wide: no smaller than three quarters, and its beginning shows.
+    QFont least = tk::fitHeading(bold, heading, wide / 3, align);
+    EXPECT_GE(least.pointSizeF(), bold.pointSizeF() * 0.75 - 0.5);
+    EXPECT_TRUE(align & Qt::AlignLeft);
+    EXPECT_FALSE(align & Qt::AlignRight);
+}
+
 // A million keys: positioning is cheap, and the grid must not read them all.
 class MillionRows : public tk::RowSource {
   public:
