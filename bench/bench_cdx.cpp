@@ -65,9 +65,7 @@ struct Rec {
 };
 
 uint32_t records() {
-    if (const char* s = std::getenv("VDR_BENCH_RECORDS"))
-        return static_cast<uint32_t>(std::atol(s));
-    return 1000000;
+    return benchRecords();
 }
 uint32_t operations() {
     return std::min<uint32_t>(100000, std::max<uint32_t>(records() / 10, 1));
@@ -110,13 +108,7 @@ Rec makeRec(std::mt19937& rng, uint32_t i) {
 }
 
 std::string dir() {
-    static std::string d = [] {
-        std::string p =
-            (fs::temp_directory_path() / ("bench_cdx_" + std::to_string(::getpid()))).string();
-        fs::create_directories(p);
-        return p;
-    }();
-    return d;
+    return benchDir("bench_cdx");
 }
 
 std::vector<uint32_t>& seekTargets() {

@@ -32,26 +32,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<dbf::FieldDef> kLayout = {
-    {"CODVEND", 'C', 8, 0},  {"CODPROSP", 'C', 8, 0}, {"TIP", 'C', 10, 0},
-    {"NOMBRE", 'C', 60, 0},  {"CIUDAD", 'C', 25, 0},  {"NUMPROSP", 'C', 14, 0},
-    {"FEC_CREA", 'D', 8, 0}, {"CAT", 'C', 3, 0},
-};
-
 uint32_t records() {
-    if (const char* s = std::getenv("VDR_BENCH_RECORDS"))
-        return static_cast<uint32_t>(std::atol(s));
-    return 1000000;
+    return benchRecords();
 }
 
 std::string dir() {
-    static std::string d = [] {
-        std::string p =
-            (fs::temp_directory_path() / ("bench_grid_" + std::to_string(::getpid()))).string();
-        fs::create_directories(p);
-        return p;
-    }();
-    return d;
+    return benchDir("bench_grid");
 }
 
 dbf::WorkArea* g_wa = nullptr;
@@ -61,7 +47,7 @@ void prepare() {
     xb::settings().deleted = true;
     xb::setFieldAccess(&dbf::workspace());
     const std::string table = dir() + "/VdrProsp.dbf";
-    dbf::Table::create(table, kLayout);
+    dbf::Table::create(table, kProspectRowLayout);
     const int a = dbf::workspace().open(table, "Prospecto", dbf::OpenOptions{false, false});
     g_wa = dbf::workspace().area(a);
     sqlite3_open((dir() + "/prosp.db").c_str(), &g_db);

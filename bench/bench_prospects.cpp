@@ -49,9 +49,7 @@ using namespace prospects;
 namespace {
 
 uint32_t records() {
-    if (const char* s = std::getenv("VDR_BENCH_RECORDS"))
-        return static_cast<uint32_t>(std::atol(s));
-    return 1000000;
+    return benchRecords();
 }
 
 std::string g_dir;

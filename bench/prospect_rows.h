@@ -7,10 +7,18 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "dbf/table.h"
 #include "dbf/workarea.h"
+
+// The eight columns of those rows, in the prospect file's order.
+inline const std::vector<dbf::FieldDef> kProspectRowLayout = {
+    {"CODVEND", 'C', 8, 0},  {"CODPROSP", 'C', 8, 0}, {"TIP", 'C', 10, 0},
+    {"NOMBRE", 'C', 60, 0},  {"CIUDAD", 'C', 25, 0},  {"NUMPROSP", 'C', 14, 0},
+    {"FEC_CREA", 'D', 8, 0}, {"CAT", 'C', 3, 0},
+};
 
 inline void appendProspectRow(dbf::WorkArea& wa, sqlite3_stmt* ins, std::mt19937& rng,
                               const std::string& code) {
