@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QTextStream>
 #include <QTimer>
 
@@ -91,6 +94,16 @@ int showBox(BoxKind kind, const QString& title, const QString& text, const QStri
     if (env >= 0) return env;
 
     QMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton, owner);
+    // A box sized by a short text would cut its own caption ("Aten...n.....")
+    // in the window frame: it is made as wide as the caption, with room for
+    // the frame's icon and buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont captionFont = box.font();
+        captionFont.setBold(true);
+        const int wide = QFontMetrics(captionFont).horizontalAdvance(title) + 120;
+        grid->addItem(new QSpacerItem(wide, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     QList<QAbstractButton*> made;
     for (const QString& caption : shown.buttons)
         made.append(box.addButton(caption, QMessageBox::AcceptRole));

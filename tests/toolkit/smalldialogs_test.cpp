@@ -7,6 +7,7 @@
 #include <QTest>
 #include <cmath>
 
+#include "toolkit/msgbox.h"
 #include "toolkit/smalldialogs.h"
 #include "toolkit/testdriver.h"
 #include "toolkit/text.h"
@@ -48,6 +49,27 @@ TEST(Alert, TheRealDialogAnswersItsButtonsAndItsCloseBox) {
     const QStringList buttons{QStringLiteral("  &Si  "), QStringLiteral("  &No  ")};
     EXPECT_EQ(tk::alert(QStringLiteral("uno"), QStringLiteral("Pregunta"), buttons), 2);
     EXPECT_EQ(tk::alert(QStringLiteral("dos"), QStringLiteral("Pregunta"), buttons), 0);
+    EXPECT_TRUE(driver.failures().isEmpty()) << driver.failures().join(';').toStdString();
+}
+
+// A short text under a long caption: the box is as wide as its caption plus
+// a window manager's icon and three frame buttons (about 100 pixels), so the
+// frame does not cut it.
+TEST(Alert, ABoxIsAsWideAsItsCaption) {
+    Driver driver;
+    driver.answer({-1});
+    const QString caption = QStringLiteral("Atención..... revise los datos del informe");
+    int width = 0;
+    driver.whenOpen(caption, [&](Handle& h) {
+        QTest::qWait(20);
+        width = h.window()->width();
+        h.pressCaption(QStringLiteral("&Aceptar"));
+    });
+    driver.watchdog(8000);
+    tk::msgInfo(QStringLiteral("No"), caption);
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(width, QFontMetrics(bold).horizontalAdvance(caption) + 100);
     EXPECT_TRUE(driver.failures().isEmpty()) << driver.failures().join(';').toStdString();
 }
 
