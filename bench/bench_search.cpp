@@ -166,14 +166,5 @@ BENCHMARK(BM_ContainsWholeTable_Cdx)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContainsWholeTable_Sqlite)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    prepare();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    dbf::workspace().closeAll();
-    sqlite3_close(g_db);
-    fs::remove_all(dir());
-    return 0;
+    return runProspectBenchmarks(argc, argv, prepare, g_db, dir());
 }

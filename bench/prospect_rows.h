@@ -3,8 +3,12 @@
 // benchmarks that build a large prospect file on both sides.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <QApplication>
+
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +16,7 @@
 #include "bench_support.h"
 #include "dbf/table.h"
 #include "dbf/workarea.h"
+#include "dbf/workspace.h"
 
 // The eight columns of those rows, in the prospect file's order.
 inline const std::vector<dbf::FieldDef> kProspectRowLayout = {
@@ -47,4 +52,22 @@ inline void appendProspectRow(dbf::WorkArea& wa, sqlite3_stmt* ins, std::mt19937
     }
     sqlite3_step(ins);
     sqlite3_reset(ins);
+}
+
+// The whole run of a benchmark program over the large prospect file: an
+// offscreen application (the grids and searches need one), the file and its
+// SQLite peer made by `prepare`, the benchmarks, and the scratch folder
+// removed at the end.
+inline int runProspectBenchmarks(int argc, char** argv, void (*prepare)(), sqlite3*& db,
+                                 const std::string& scratch) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    prepare();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    dbf::workspace().closeAll();
+    sqlite3_close(db);
+    std::filesystem::remove_all(scratch);
+    return 0;
 }
