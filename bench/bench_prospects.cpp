@@ -291,34 +291,32 @@ std::vector<tk::BrowseColumn> browserColumns() {
             {"Fech.Creac.", f("FEC_CREA"), 390, {}, {}, 0}};
 }
 
-void BM_OpenBrowserGrid_Cdx(benchmark::State& state) {
-    prepare();
-    dbf::WorkArea& p = areaOf("Prospecto");
-    for (auto _ : state) {
-        QTableView view;
+// The browser's grid on the prospect file in `order`, shown on its first page.
+struct ShownGrid {
+    ShownGrid(dbf::WorkArea& p, int order) : rows(p) {
         view.resize(1000, 600);
-        dbf::orders(p).setOrder(1);
+        dbf::orders(p).setOrder(order);
         p.goTop();
-        tk::WorkAreaRows rows(p);
-        tk::Browse grid(&view, &rows, browserColumns());
-        grid.refresh();
+        grid = std::make_unique<tk::Browse>(&view, &rows, browserColumns());
+        grid->refresh();
         view.show();
         QApplication::processEvents();
     }
+    QTableView view;
+    tk::WorkAreaRows rows;
+    std::unique_ptr<tk::Browse> grid;
+};
+
+void BM_OpenBrowserGrid_Cdx(benchmark::State& state) {
+    prepare();
+    dbf::WorkArea& p = areaOf("Prospecto");
+    for (auto _ : state) ShownGrid shown(p, 1);
 }
 
 void BM_PageDownBrowserGrid_Cdx(benchmark::State& state) {
     prepare();
-    dbf::WorkArea& p = areaOf("Prospecto");
-    QTableView view;
-    view.resize(1000, 600);
-    dbf::orders(p).setOrder(2);
-    p.goTop();
-    tk::WorkAreaRows rows(p);
-    tk::Browse grid(&view, &rows, browserColumns());
-    grid.refresh();
-    view.show();
-    QApplication::processEvents();
+    ShownGrid shown(areaOf("Prospecto"), 2);
+    QTableView& view = shown.view;
     for (auto _ : state) {
         view.setFocus();
         QKeyEvent down(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
