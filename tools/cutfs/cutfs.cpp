@@ -8,10 +8,13 @@
 // page boundaries, as a disk's cache holds them. Writing a command to the
 // control file MOUNTPOINT/.cutfs acts at once:
 //
-//   cut [SEED]     power cut: a random half of the pieces not yet synced are
-//                  lost, the others reach the disk (in any order: what stays
-//                  is the last synced state with the kept pieces over it)
+//   cut [SEED]     power cut: each page keeps the writes made to it up to a
+//                  random point since the last sync and loses the later ones
+//                  (a disk writes a page out with all it held then); pages,
+//                  and the file's size changes, go or stay independently
 //   cut all        every piece not yet synced is lost
+//   cut keep SUFFIX  the files whose name ends with SUFFIX keep all their
+//                  pieces, the others lose all theirs (one chosen order)
 //   delay N        every later call waits N microseconds first (0: none)
 //
 // Whoever cuts the power must first stop the processes that use the files,
@@ -52,10 +55,10 @@ uint64_t g_page = 4096;
 // One piece of a write or a size change not yet synced, with what it hid.
 struct Piece {
     bool resize = false;
-    off_t off = 0;            // write: where; resize: the new size
-    std::string data;         // write: the bytes written
-    off_t oldSize = 0;        // the file's size before
-    std::string before;       // what the write covered, or what a shrink cut off
+    off_t off = 0;       // write: where; resize: the new size
+    std::string data;    // write: the bytes written
+    off_t oldSize = 0;   // the file's size before
+    std::string before;  // what the write covered, or what a shrink cut off
 };
 
 struct FileLog {
@@ -64,7 +67,7 @@ struct FileLog {
 };
 
 std::mutex g_mu;
-std::map<ino_t, FileLog> g_logs;  // files with writes since their last sync
+std::map<ino_t, FileLog> g_logs;       // files with writes since their last sync
 std::map<ino_t, std::string> g_names;  // for the cut: where to reopen them
 
 void wait() {
@@ -72,7 +75,9 @@ void wait() {
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
-std::string real(const char* path) { return g_backing + path; }
+std::string real(const char* path) {
+    return g_backing + path;
+}
 
 off_t sizeOf(int fd) {
     struct stat st {};
@@ -137,14 +142,33 @@ void cutFile(int fd, FileLog& log, const std::vector<bool>& keep) {
     }
 }
 
-void powerCut(bool all, unsigned seed) {
+bool endsWith(const std::string& s, const std::string& end) {
+    return !end.empty() && s.size() >= end.size() &&
+           s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// `keepSuffix` empty: a random first part of each page's pieces kept (none
+// when `all`); else all the pieces of the files named so, none of the others.
+void powerCut(bool all, unsigned seed, const std::string& keepSuffix = {}) {
     std::lock_guard lock(g_mu);
     std::mt19937 rng(seed);
     int lost = 0, kept = 0;
     for (auto& [ino, log] : g_logs) {
         std::vector<bool> keep(log.pieces.size());
+        bool keepFile = endsWith(g_names[ino], keepSuffix);
+        // Per page (size changes count as one more "page"): how many of its
+        // pieces, in their order, reached the disk.
+        std::map<int64_t, std::pair<size_t, size_t>> pages;  // page: pieces, kept
+        auto pageOf = [](const Piece& p) {
+            return p.resize ? int64_t(-1)
+                            : static_cast<int64_t>(static_cast<uint64_t>(p.off) / g_page);
+        };
+        for (const Piece& p : log.pieces) ++pages[pageOf(p)].first;
+        for (auto& [page, n] : pages) n.second = all ? 0 : rng() % (n.first + 1);
+        std::map<int64_t, size_t> seen;
         for (size_t i = 0; i < keep.size(); ++i) {
-            keep[i] = !all && (rng() & 1);
+            int64_t page = pageOf(log.pieces[i]);
+            keep[i] = keepSuffix.empty() ? seen[page]++ < pages[page].second : keepFile;
             keep[i] ? ++kept : ++lost;
         }
         int fd = ::open(g_names[ino].c_str(), O_RDWR | O_CLOEXEC);
@@ -166,9 +190,12 @@ int control(const char* buf, size_t size) {
     while (!cmd.empty() && (cmd.back() == '\n' || cmd.back() == ' ')) cmd.pop_back();
     if (cmd == "cut all") {
         powerCut(true, 0);
+    } else if (cmd.rfind("cut keep ", 0) == 0) {
+        powerCut(false, 0, cmd.substr(9));
     } else if (cmd.rfind("cut", 0) == 0) {
-        unsigned seed = cmd.size() > 4 ? static_cast<unsigned>(std::strtoul(cmd.c_str() + 4, nullptr, 10))
-                                       : std::random_device{}();
+        unsigned seed = cmd.size() > 4
+                            ? static_cast<unsigned>(std::strtoul(cmd.c_str() + 4, nullptr, 10))
+                            : std::random_device{}();
         powerCut(false, seed);
     } else if (cmd.rfind("delay ", 0) == 0) {
         g_delayUs = std::strtol(cmd.c_str() + 6, nullptr, 10);
