@@ -169,6 +169,14 @@ void killAndCheck(const std::string& dir, int kills, const testsupport::CutFs* c
         orders(wa).createTag(bag, "N", "N");
         workspace().closeAll();
     }
+    // The files as made are on the disk before the first cut (making a
+    // table does not sync: the card's scratch tables are made per card).
+    for (const std::string& f : {table, bag, dir + "/Kill.fpt"}) {
+        int fd = ::open(f.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0) << f;
+        ::fsync(fd);
+        ::close(fd);
+    }
     std::string tool = std::string(VDR_BINARY_DIR) + "/bin/vdrtool";
     bool haveTool = std::filesystem::exists(tool);
     std::map<uint32_t, Rec> model;
