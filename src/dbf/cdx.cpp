@@ -131,8 +131,7 @@ std::string_view keyAt(const CdxNode& n, size_t i, uint16_t kl) {
 CdxBag::~CdxBag() {
     if (fd_ >= 0) {
         try {
-            flush();
-            clearMarkIfDone();
+            settle();
         } catch (...) {
             // Closing cannot report; the bag stays as the last flush left it.
         }
@@ -478,7 +477,7 @@ void CdxBag::writeBack() {
         writeRaw(h, sizeof h, 4);
         headerDirty_ = false;
     }
-    clearMarkIfDone();
+    // The mark stays: these pages are not synced (see settle).
 }
 
 bool CdxBag::claimSlot() {
@@ -498,18 +497,29 @@ bool CdxBag::claimSlot() {
     return false;
 }
 
+// The mark is synced when set, before the first record or page it guards is
+// written: a power cut loses any write not synced, in any order, so a mark
+// merely written could be lost while the pages it guards stayed half there.
+// Set once per writing open, not per change: the bag's pages are never
+// synced by a change, so the mark stays until settle() has synced them.
 void CdxBag::setMark(bool on) {
     if (readOnly_ || slot_ == -2) return;
     if (slot_ == -1 && !claimSlot()) return;
     uint8_t w[4];
     put32(w, on ? 1 : 0);
     writeRaw(w, 4, kMarkOffset + 4u * static_cast<uint32_t>(slot_));
+    if (on) ::fdatasync(fd_);
     marked_ = on;
 }
 
-void CdxBag::clearMarkIfDone() {
+void CdxBag::settle() {
+    if (fd_ < 0 || readOnly_) return;
+    flush();
     if (!marked_ || holds_ > 0 || writeDepth_ > 0) return;
     if (!dirty_.empty() || !dirtyNodes_.empty() || headerDirty_) return;
+    // Every page this open wrote reaches the disk before its mark goes; the
+    // cleared mark itself needs no sync (lost, it costs a needless rebuild).
+    ::fdatasync(fd_);
     setMark(false);
 }
 
@@ -520,7 +530,6 @@ void CdxBag::holdChange() {
 
 void CdxBag::releaseChange() {
     if (holds_ > 0) --holds_;
-    clearMarkIfDone();
 }
 
 bool CdxBag::interrupted() {

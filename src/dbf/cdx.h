@@ -204,12 +204,21 @@ class CdxBag {
     // Each writing open owns a slot: a lock byte it holds while open and a
     // word in the bag's own header (bytes 400-495, reserved in the published
     // layout, which other programs leave alone) that is set before anything
-    // the bag must follow is written (a record, pages of the bag) and cleared
-    // once the bag has followed it. A set word whose lock byte nobody holds
-    // was left by a writer that stopped halfway: the bag must be rebuilt.
-    // Counted: nested holds clear the word with the last release.
+    // the bag must follow is written (a record, pages of the bag), and synced
+    // then. A set word whose lock byte nobody holds was left by a writer that
+    // died (killed, or the power cut) with changes the bag may not have
+    // followed or that may not be on the disk: the bag must be rebuilt.
+    // Holds are counted; a held mark is not cleared.
     void holdChange();
     void releaseChange();
+    // A writing open keeps its word set from its first change until settle()
+    // (or its closing) has synced its pages, so that after a power cut, which
+    // may lose any page not synced, the next open rebuilds the bag too.
+    //
+    // The table's writes that the bag follows must be synced before settle():
+    // the caller commits the table first (Orders does).
+    void settle();
+    bool marked() const { return marked_; }
     // A mark left by an open that no longer exists.
     bool interrupted();
     // Clears the marks of writers that no longer exist (after a rebuild).
@@ -338,7 +347,6 @@ class CdxBag {
     int holds_ = 0;
     bool marked_ = false;  // our word is set on disk
     void setMark(bool on);
-    void clearMarkIfDone();
     bool claimSlot();
 };
 

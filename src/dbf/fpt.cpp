@@ -148,6 +148,23 @@ std::string MemoFile::checkBlock(uint32_t block) const {
     return {};
 }
 
+uint32_t MemoFile::endOf(uint32_t block) const {
+    if (block == 0) return 0;
+    uint64_t off = uint64_t(block) * blockSize_;
+    unsigned char h[8];
+    if (off < kHeaderSize || io::readAt(fd_, h, 8, off) != 8) return 0;
+    uint64_t len = std::min<uint64_t>(io::be32(h + 4), kMaxMemo);
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(block + uint64_t(blocksFor(len)), 0xFFFFFFFFull));
+}
+
+void MemoFile::reserveTo(uint32_t end) {
+    if (readOnly_) return;
+    bool locked = !exclusive_ && locks::waitLock(fd_, locks::kHeaderByte, 1, locks::Kind::Write);
+    if (nextFree() < end) writeNextFree(end);
+    if (locked) locks::unlock(fd_, locks::kHeaderByte, 1);
+}
+
 void MemoFile::writeNextFree(uint32_t next) {
     if (exclusive_) {
         // Alone on the file: written before any record that points past the
@@ -169,16 +186,29 @@ void MemoFile::flushHeader() {
 void MemoFile::sync() {
     if (readOnly_) return;
     flushHeader();
+    if (!unsynced_) return;
+    unsynced_ = false;
     ::fdatasync(fd_);
 }
 
 void MemoFile::storeNextFree(uint32_t next) {
     unsigned char h[4];
     io::putBe32(h, next);
+    unsynced_ = true;
     if (!io::writeAt(fd_, h, 4, 0))
         throw DbfError(kErrWrite,
                        "No se puede escribir el fichero de memos: " + io::osText(errno) + ".",
                        path_, errno);
+}
+
+bool MemoFile::sameText(uint32_t block, std::string_view data) const {
+    uint64_t off = uint64_t(block) * blockSize_;
+    if (off < kHeaderSize || off + 8 + data.size() > fileSize()) return false;
+    unsigned char h[8];
+    if (io::readAt(fd_, h, 8, off) != 8 || io::be32(h + 4) != data.size()) return false;
+    std::string old(data.size(), '\0');
+    return io::readAt(fd_, old.data(), old.size(), off + 8) == static_cast<ssize_t>(old.size()) &&
+           old == data;
 }
 
 uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
@@ -192,21 +222,11 @@ uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
     io::putBe32(img.data() + 4, static_cast<uint32_t>(data.size()));
     std::memcpy(img.data() + 8, data.data(), data.size());
 
-    // Rewriting in place when the text fits the blocks it already has.
-    if (oldBlock != 0) {
-        uint64_t off = uint64_t(oldBlock) * blockSize_;
-        unsigned char h[8];
-        if (off >= kHeaderSize && off + 8 <= fileSize() && io::readAt(fd_, h, 8, off) == 8) {
-            uint32_t oldLen = io::be32(h + 4);
-            if (oldLen <= kMaxMemo && blocksFor(oldLen) >= blocksFor(data.size())) {
-                if (!io::writeAt(fd_, img.data(), 8 + data.size(), off))
-                    throw DbfError(kErrWrite,
-                                   "No se puede escribir el memo: " + io::osText(errno) + ".",
-                                   path_, errno);
-                return oldBlock;
-            }
-        }
-    }
+    // A memo is never rewritten where it stands, even when the new text would
+    // fit its blocks: until the record that points at it is written anew, a
+    // power cut must find the committed text whole. A changed text takes new
+    // blocks; the old ones stay unused until the table is rebuilt.
+    if (oldBlock != 0 && sameText(oldBlock, data)) return oldBlock;
 
     // New blocks at the end: the header's next free block is taken and moved on
     // under its lock, so that two writers never share blocks.
@@ -230,6 +250,9 @@ uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
     if (uint64_t(block) + count > 0xFFFFFFFFull / blockSize_)
         throw DbfError(kErrWrite, "El fichero de memos está lleno.", path_);
     // Data first, header last: a crash in between only leaves unused blocks.
+    // Neither is synced here: the table syncs both before it writes a record
+    // that points at them (Table::storeRecord).
+    unsynced_ = true;
     if (!io::writeAt(fd_, img.data(), img.size(), uint64_t(block) * blockSize_))
         throw DbfError(kErrWrite, "No se puede escribir el memo: " + io::osText(errno) + ".", path_,
                        errno);

@@ -31,10 +31,17 @@ class MemoFile {
     // points outside the file is a DbfError naming the file.
     std::string read(uint32_t block) const;
 
-    // Stores `data` and answers its block (0 for an empty text). A text that fits
-    // in the blocks of `oldBlock` keeps them; otherwise new blocks are taken at
-    // the end, under the memo file's header lock when the table is shared.
+    // Stores `data` and answers its block (0 for an empty text). The text of
+    // `oldBlock` unchanged keeps its block; otherwise new blocks are taken at
+    // the end, under the memo file's header lock when the table is shared
+    // (never the old ones: a power cut must leave the committed text whole).
     uint32_t write(uint32_t oldBlock, std::string_view data);
+
+    // The block after the memo stored at `block` (0 when none or unreadable).
+    uint32_t endOf(uint32_t block) const;
+    // Moves the header's next free block to `end` when it says less, so that
+    // no block before it is handed out again.
+    void reserveTo(uint32_t end);
 
     // Next free block as the header says now.
     uint32_t nextFree() const;
@@ -49,8 +56,9 @@ class MemoFile {
     void flushHeader();
 
     // Writes the header's next free block and waits for the memo file's data to
-    // reach the disk: a committed record must not point at memo blocks a power
-    // cut could still lose.
+    // reach the disk, when this open wrote since the last sync: a record must
+    // not reach the disk pointing at memo blocks a power cut could still lose,
+    // nor beyond the header's next free block.
     void sync();
 
     // Checks one memo pointer for `vdrtool check`; empty string when sound,
@@ -59,6 +67,7 @@ class MemoFile {
 
   private:
     uint32_t blocksFor(uint64_t dataLength) const;
+    bool sameText(uint32_t block, std::string_view data) const;
     void readHeader();
     void writeNextFree(uint32_t next);  // kept in memory when exclusive
     void storeNextFree(uint32_t next);  // to the file now
@@ -75,6 +84,7 @@ class MemoFile {
     mutable uint32_t next_ = 0;
     mutable bool nextKnown_ = false;
     bool headerPending_ = false;
+    bool unsynced_ = false;  // written since the last sync
 };
 
 }  // namespace dbf

@@ -385,7 +385,11 @@ void Orders::addBag(const std::string& path) {
     bool repair = !t.readOnly() && !bag->readOnly() && bag->interrupted();
     bags_.push_back(std::move(bag));
     if (holding_) bags_.back()->holdChange();
-    if (repair) rebuildBag(*bags_.back(), nullptr, true);
+    if (repair) {
+        // The table first: what a power cut left half there goes.
+        t.mendAfterInterruption();
+        rebuildBag(*bags_.back(), nullptr, true);
+    }
     loadTags();
     if (none) {
         // Order 1 of the bag just opened.
@@ -400,7 +404,7 @@ void Orders::clearBags() {
     wa_->table().flush();
     settlePending();
     releaseMarks();
-    for (auto& b : bags_) b->flush();
+    settleBags();
     tags_.clear();
     bags_.clear();
     current_ = 0;
@@ -586,6 +590,16 @@ void Orders::rebuildBag(CdxBag& bag, const CdxTagInfo* replace, bool onlyIfInter
         bag.clearDeadMarks();
     }
     t.read(keep);
+}
+
+// A bag's mark goes only once the bag and the records it follows are on the
+// disk: the table first (after a power cut, a bag synced ahead of its table
+// could hold keys of records the cut took back), then each bag syncs and
+// clears its mark (CdxBag::settle). Two syncs per writing open, none per change.
+void Orders::settleBags() {
+    bool marked = std::any_of(bags_.begin(), bags_.end(), [](auto& b) { return b->marked(); });
+    if (marked) wa_->table().commit();
+    for (auto& b : bags_) b->settle();
 }
 
 void Orders::holdMarks() {
@@ -1195,16 +1209,11 @@ void Orders::tableClosing(Table& t) {
         settlePending();
     } catch (...) {
     }
-    for (auto& b : bags_) {
-        try {
-            b->flush();
-        } catch (...) {
-        }
-    }
     // Released only when the bags followed (a failure above keeps the mark
     // for the next open to repair).
     try {
         releaseMarks();
+        settleBags();
     } catch (...) {
     }
     t.removeObserver(this);

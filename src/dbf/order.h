@@ -177,6 +177,7 @@ class Orders : public TableObserver {
     CdxBag::TagSource sourceFor(CdxBag& bag, const CdxTagInfo& def);
     void holdMarks();
     void releaseMarks();
+    void settleBags();
 
     WorkArea* wa_;
     std::vector<std::unique_ptr<CdxBag>> bags_;

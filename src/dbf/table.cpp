@@ -387,6 +387,7 @@ void Table::writeHeaderCount(uint32_t count) {
     h[1] = static_cast<unsigned char>(m);
     h[2] = static_cast<unsigned char>(d);
     io::putLe32(h + 3, count);
+    unsynced_ = true;
     if (!io::writeAt(fd_, h, 7, 1))
         fail(kErrWrite, "No se puede escribir la cabecera de la tabla: " + io::osText(errno) + ".",
              errno);
@@ -575,7 +576,11 @@ void Table::storeRecord(uint32_t recno, const char* src) {
         std::memcpy(tail_.data() + size_t(recno - tailFirst_) * recordLength_, src, recordLength_);
         return;
     }
-    if (memo_) memo_->flushHeader();
+    // The memos this record points at, and the memo file's header that counts
+    // their blocks as taken, are on the disk before the record can be: a power
+    // cut may keep the record and lose any write not yet synced.
+    if (memo_) memo_->sync();
+    unsynced_ = true;
     if (!io::writeAt(fd_, src, recordLength_, headerLength_ + uint64_t(recno - 1) * recordLength_))
         fail(kErrWrite,
              "No se puede escribir el registro " + std::to_string(recno) + ": " +
@@ -631,8 +636,8 @@ void Table::flushTail() {
     uint64_t off = headerLength_ + uint64_t(tailFirst_ - 1) * recordLength_;
     // Records first, end mark, then the count: a crash before the header is
     // written leaves complete records that the next open counts in. Their
-    // memos' blocks are taken in the memo file's header before.
-    if (memo_) memo_->flushHeader();
+    // memos, and the header that takes their blocks, reach the disk before.
+    if (memo_) memo_->sync();
     tail_.push_back(0x1A);
     bool ok = io::writeAt(fd_, tail_.data(), tail_.size(), off);
     tail_.clear();
@@ -642,11 +647,15 @@ void Table::flushTail() {
     writeHeaderCount(count_);
 }
 
+// One sync of the table when this open wrote to it since the last; the memo
+// file was synced before its records were written (storeRecord).
 void Table::commit() {
     if (readOnly_) return;
     flush();
     flushTail();
     if (memo_) memo_->sync();
+    if (!unsynced_) return;
+    unsynced_ = false;
     ::fdatasync(fd_);
 }
 
@@ -662,6 +671,8 @@ void Table::commitTogether(const std::vector<Table*>& tables) {
     }
     for (Table* t : writable) {
         if (t->memo_) t->memo_->sync();
+        if (!t->unsynced_) continue;
+        t->unsynced_ = false;
         ::fdatasync(t->fd_);
     }
 }
@@ -1289,6 +1300,69 @@ void Table::removeObserver(TableObserver* o) {
 }
 
 // ---------------------------------------------------------------- check
+
+// A power cut keeps some pages of a write and loses others: an append in
+// flight can leave, past the last synced record, a record whose lost part
+// reads as zero bytes. No record this engine writes holds a zero byte when
+// every field is stored as text, so such records at the end were never
+// committed (a commit syncs the whole record) and go. Tables with binary
+// fields are left as they are.
+bool Table::mendAfterInterruption() {
+    if (readOnly_) return true;
+    flush();
+    flushTail();
+    if (!lockHeader(kAppendWaitMs)) return false;
+    struct Unlock {
+        Table& t;
+        ~Unlock() { t.unlockHeader(); }
+    } unlock{*this};
+    dropMap();
+    bool textOnly =
+        nullFlagsLen_ == 0 && std::all_of(fields_.begin(), fields_.end(), [](const Field& f) {
+            return std::string_view("CNFDL").find(f.type) != std::string_view::npos ||
+                   (f.isMemo() && f.len == 10);
+        });
+    uint32_t n = static_cast<uint32_t>(
+        std::min<uint64_t>(readHeaderCount(), (io::fileSize(fd_) - headerLength_) / recordLength_));
+    uint32_t keep = n;
+    std::vector<char> rec(recordLength_);
+    while (textOnly && keep > 0) {
+        if (io::readAt(fd_, rec.data(), recordLength_,
+                       headerLength_ + uint64_t(keep - 1) * recordLength_) !=
+            static_cast<ssize_t>(recordLength_))
+            break;
+        if (std::find(rec.begin(), rec.end(), '\0') == rec.end()) break;
+        --keep;
+    }
+    if (keep != n || readHeaderCount() != keep) {
+        uint64_t end = headerLength_ + uint64_t(keep) * recordLength_;
+        char eof = 0x1A;
+        if (::ftruncate(fd_, static_cast<off_t>(end)) != 0 || !io::writeAt(fd_, &eof, 1, end))
+            fail(kErrWrite, "No se puede reparar la tabla: " + io::osText(errno) + ".", errno);
+        writeHeaderCount(keep);
+        count_ = keep;
+        windowCount_ = 0;
+    }
+    if (memo_) {
+        // The blocks every record's memos take, however far the header says
+        // the memos reach.
+        uint32_t end = 0;
+        std::vector<char> saved = buf_;
+        for (uint32_t r = 1; r <= count_; ++r) {
+            if (io::readAt(fd_, buf_.data(), recordLength_,
+                           headerLength_ + uint64_t(r - 1) * recordLength_) !=
+                static_cast<ssize_t>(recordLength_))
+                break;
+            for (int i = 0; i < fieldCount(); ++i)
+                if (fields_[static_cast<size_t>(i)].isMemo())
+                    end = std::max(end, memo_->endOf(memoBlock(i)));
+        }
+        buf_ = saved;
+        memo_->reserveTo(end);
+    }
+    commit();
+    return true;
+}
 
 std::vector<std::string> Table::check() {
     std::vector<std::string> faults;

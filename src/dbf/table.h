@@ -145,8 +145,11 @@ class Table {
     // Writes the buffer back when changed. Exclusive opens also push batched
     // appends to the file and bring the header up to date.
     void flush();
-    // flush() plus the operating system's buffers to the disk.
+    // flush() plus the operating system's buffers to the disk (no sync when
+    // this open wrote nothing since the last).
     void commit();
+    // Whether this open wrote to the table since its last commit.
+    bool unsynced() const { return unsynced_; }
     // commit() of several tables whose writes only have to be on the disk
     // together (no order among them): each one's pages start for the disk
     // before the first wait, so the waits overlap.
@@ -183,6 +186,13 @@ class Table {
     // --- index hooks
     void addObserver(TableObserver* o);
     void removeObserver(TableObserver* o);
+
+    // After a writer died (killed, or a power cut) in the middle of a change:
+    // records appended but cut in half by the power at the end of the file
+    // are taken off, and the memo file's next free block is moved past every
+    // memo a record points at. Needs the header lock (false when another
+    // user holds it).
+    bool mendAfterInterruption();
 
     // --- vdrtool check: every fault found, in Spanish; empty when sound.
     std::vector<std::string> check();
@@ -235,6 +245,7 @@ class Table {
     bool phantom_ = true;
     bool dirty_ = false;
     bool changeAnnounced_ = false;
+    bool unsynced_ = false;  // this open wrote to the file since its last sync
 
     std::set<uint32_t> recLocks_;
     bool fileLocked_ = false;

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "cutfs_mount.h"
 #include "dbf/table.h"
 #include "dbf_test_util.h"
 
@@ -180,6 +181,66 @@ TEST(CrashSafety, MemosOfCommittedRecordsSurviveAnUnclosedExclusiveWriter) {
         t.read(8);
     });
     appendAndVerify(51, 60, {{7, 700}});
+}
+
+// A power cut keeps any write not yet synced and loses any other, in any
+// order. Here the record's write reaches the disk and the memo file's do not,
+// then the other way round: either way the record is whole, old or new, memo
+// included, and its memo's blocks are not handed out again.
+TEST(CrashSafety, PowerCutLeavesARecordAndItsMemoOldOrNew) {
+    TempDir d;
+    testsupport::CutFs fs(d.path());
+    VDR_NEED_CUTFS(fs);
+    std::string p = fs.file("cut.dbf");
+    Table::create(p, {{"NOMBRE", 'C', 10, 0}, {"NOTA", 'M', 10, 0}});
+    {
+        auto t = Table::open(p);
+        t->appendBlank();
+        t->putString(0, "VIEJO");
+        t->putMemo(1, std::string(200, 'v'));
+        t->commit();
+        t->unlockAll();
+    }
+    const std::string oldMemo(200, 'v');
+    for (const char* kept : {".dbf", ".fpt"}) {
+        SCOPED_TRACE(kept);
+        {
+            // A shorter text, that would fit the old blocks, then a longer
+            // one (new blocks): neither committed when the power goes.
+            for (size_t len : {20u, 300u}) {
+                auto t = Table::open(p);
+                t->read(1);
+                ASSERT_TRUE(t->lockRecord(1, true));
+                t->putString(0, "NUEVO");
+                t->putMemo(1, std::string(len, 'n'));
+                t->flush();
+            }
+        }
+        ASSERT_TRUE(fs.cut(std::string("cut keep ") + kept));
+        auto t = Table::open(p);
+        std::vector<std::string> faults = t->check();
+        EXPECT_TRUE(faults.empty()) << faults.front();
+        ASSERT_TRUE(t->read(1));
+        std::string name = t->getString(0), memo = t->getMemo(1);
+        if (name.rfind("VIEJO", 0) == 0)
+            EXPECT_EQ(memo, oldMemo);
+        else
+            EXPECT_EQ(memo, std::string(300, 'n'));
+        // A new memo takes blocks of its own.
+        t->appendBlank();
+        t->putMemo(1, std::string(500, 'x'));
+        t->commit();
+        t->unlockAll();
+        t->read(1);
+        EXPECT_EQ(t->getMemo(1), memo);
+        EXPECT_TRUE(t->check().empty());
+        // Back to the old record for the next round.
+        ASSERT_TRUE(t->lockRecord(1, true));
+        t->putString(0, "VIEJO");
+        t->putMemo(1, oldMemo);
+        t->commit();
+        t->unlockAll();
+    }
 }
 
 TEST(CrashSafety, KilledPackLosesNoLiveRecordAndDuplicatesNone) {

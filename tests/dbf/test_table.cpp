@@ -213,7 +213,9 @@ TEST(TableFields, ValueOfWrongTypeIsRefused) {
     EXPECT_EQ(t->getMemo(5), "memo");
 }
 
-TEST(TableFields, MemoKeepsItsBlocksWhileTheTextFits) {
+// A changed text never overwrites the blocks of the old one (a power cut in
+// between must find the old text whole); the same text keeps its block.
+TEST(TableFields, MemoTakesNewBlocksWhenItsTextChanges) {
     TempDir d;
     std::string p = d.file("m.dbf");
     Table::create(p, {{"NOTA", 'M', 10, 0}});
@@ -222,11 +224,13 @@ TEST(TableFields, MemoKeepsItsBlocksWhileTheTextFits) {
     t->putMemo(0, std::string(50, 'a'));  // 8 + 50 bytes: one block
     std::string first(t->raw(0));
     EXPECT_EQ(first, "         8");
-    t->putMemo(0, std::string(56, 'b'));  // still fits one block
+    t->putMemo(0, std::string(50, 'a'));
     EXPECT_EQ(std::string(t->raw(0)), first);
-    t->putMemo(0, std::string(57, 'c'));  // needs two: moves to the next free block
+    t->putMemo(0, std::string(56, 'b'));  // would fit the old block: a new one all the same
     EXPECT_EQ(std::string(t->raw(0)), "         9");
-    EXPECT_EQ(t->memoFile()->nextFree(), 11u);
+    t->putMemo(0, std::string(57, 'c'));  // two blocks, at the next free one
+    EXPECT_EQ(std::string(t->raw(0)), "        10");
+    EXPECT_EQ(t->memoFile()->nextFree(), 12u);
     EXPECT_EQ(t->getMemo(0), std::string(57, 'c'));
     t->putMemo(0, "");
     EXPECT_EQ(std::string(t->raw(0)), std::string(10, ' '));
