@@ -24,6 +24,7 @@
 #include "reports/inform.h"
 #include "reports/printer.h"
 #include "subprocess.h"
+#include "xbase/abandon.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 
@@ -286,6 +287,33 @@ TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
     EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Hola desde el gui\u00f3n")));
     // After End() the document is gone: drawing on it is an error, not a crash.
     EXPECT_THROW(xb::evalText("OPRN:Say(1, 1, \"x\")"), xb::Break);
+}
+
+// A printout that cannot be made is told in a message and given up, never
+// raised as a runtime error: a PDF that cannot be written, no printer for a
+// printer document.
+TEST_F(ReportRun, APrintoutThatCannotBeMadeIsToldAndGivenUp) {
+    std::ofstream("Prueba/FALLA.RPO")
+        << "OPRN := PRINTBEGIN(\"Falla\")\r\nOPRN:End()\r\nRES := 1\r\n";
+    xb::createPublic("RES", xb::Value());
+    xb::createPublic("MPREVW", xb::Value::logical(true));
+    const QString pdf = dir.filePath("no/hay/carpeta.pdf");
+    print::setUnattendedPdf(pdf);
+    EXPECT_THROW(xb::callFunction("EJECUTAR", {xb::Value::str("FALLA.RPO")}), xb::Abandon);
+    print::setUnattendedPdf(QString());
+    std::vector<std::string> told;
+    for (const auto& a : scripted.of(data::ScriptedInteraction::Kind::Alert))
+        told.push_back(a.message);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "No se pudo escribir el fichero " + pdf.toStdString());
+    if (!print::printerAvailable()) {
+        xb::assignVar("MPREVW", xb::Value::logical(false));
+        EXPECT_THROW(xb::callFunction("EJECUTAR", {xb::Value::str("FALLA.RPO")}), xb::Abandon);
+        auto alerts = scripted.of(data::ScriptedInteraction::Kind::Alert);
+        ASSERT_EQ(alerts.size(), 2u);
+        EXPECT_EQ(alerts[1].message, "No hay ninguna impresora instalada");
+    }
+    EXPECT_TRUE(xb::getVar("RES").isNil());
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <iostream>
 
 #include "command.h"
+#include "xbase/abandon.h"
+#include "xbase/codepage.h"
 
 namespace vdrtool {
 
@@ -70,6 +72,9 @@ int main(int argc, char** argv) {
                 return c.run(args);
             } catch (const std::exception& e) {
                 return fail(e.what());
+            } catch (const xb::Abandon& a) {
+                // The reason is on standard error already.
+                return fail("no se terminó: " + xb::cp1252ToUtf8(a.why()));
             }
         }
     }
