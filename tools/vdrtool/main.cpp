@@ -44,7 +44,13 @@ static void printHelp(std::ostream& out) {
         for (size_t n = head.size(); n < 34; ++n) out << ' ';
         out << " " << c.summary << "\n";
     }
-    out << "  --help                             muestra esta ayuda\n";
+    out << "  --help                             muestra esta ayuda\n\n"
+           "Códigos de salida:\n"
+           "  0  la orden se cumplió\n"
+           "  1  la orden se cumplió con fallos: «check» encontró errores en la tabla,\n"
+           "     «maint» no pudo hacer algunos pasos\n"
+           "  2  la orden no se cumplió (uso, fichero, guión, informe, impresión o\n"
+           "     error en ejecución); el motivo va a la salida de errores\n";
 }
 
 }  // namespace vdrtool
