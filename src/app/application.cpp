@@ -5,6 +5,7 @@
 #include "app/errorsys.h"
 #include "print/document.h"
 #include "toolkit/msgbox.h"
+#include "xbase/abandon.h"
 #include "xbase/codepage.h"
 #include "xbase/error.h"
 
@@ -21,6 +22,8 @@ void reportUnhandledError(const QObject* receiver) {
     xb::Error e;
     try {
         throw;
+    } catch (const xb::Abandon&) {
+        return;  // given up after the user was told why: nothing more to say
     } catch (const xb::Break& b) {
         if (b.handled || !errorSysInstalled()) {
             // The handler has logged and shown this one already (or there is

@@ -2,7 +2,6 @@
 #include "app/functions.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -15,6 +14,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTextStream>
 #include <QToolBar>
 
@@ -26,6 +26,7 @@
 #include "company/selection.h"
 #include "company/upkeep.h"
 #include "data/helpers.h"
+#include "dbf/locks.h"
 #include "dbf/workspace.h"
 #include "toolkit/dialog.h"
 #include "toolkit/msgbox.h"
@@ -128,14 +129,22 @@ bool ISDOUBLEDWIN(const QString& title) {
     static int claimed = -1;
     static QString claimedTitle;
     if (claimed >= 0 && claimedTitle == title) return false;
+    // Named after this machine too: the guard is about this desktop, even
+    // where the temporary folder is shared.
     const QByteArray hash =
-        QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+        QCryptographicHash::hash((title + QLatin1Char('@') + QSysInfo::machineHostName()).toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
     const QString path =
         QDir::tempPath() +
         QStringLiteral("/vdrwin-%1-%2.lock").arg(QString::fromLatin1(hash)).arg(getuid());
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;  // nothing to compare with: do not stop the user
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The byte-range lock of the tables: one kind of lock in the whole
+    // program, the kind a network share carries between machines (flock()
+    // may be kept by each machine for itself).
+    if (!dbf::locks::tryLock(fd, dbf::locks::kExclusiveByte, 1, dbf::locks::Kind::Write)) {
         ::close(fd);
         return true;
     }

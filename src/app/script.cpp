@@ -149,7 +149,7 @@ std::vector<std::string> splitScriptLines(std::string_view text) {
     return lines;
 }
 
-void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
+bool EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
     xb::Procedure proc("EJECUTAR");
     int outerLine = lineNumber();
     xb::createPrivate("G_REP", xb::Value());
@@ -169,7 +169,7 @@ void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
     std::optional<std::string> plain = reports::plainScriptName(name);
     if (!plain) {
         reports::refuseName(name);
-        return;
+        return false;
     }
     std::string key = scriptCacheKey(*plain);
     std::vector<std::string> lines;
@@ -183,10 +183,10 @@ void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
             text = *source;
         } else {
             reports::ScriptText found = reports::findScript(*plain, true);
-            if (found.source == reports::Source::None) return;
+            if (found.source == reports::Source::None) return false;
             text = std::move(found.text);
         }
-        if (text.empty()) return;
+        if (text.empty()) return true;
         lines = splitScriptLines(text);
         if (cachedByForm(key)) {
             xb::Value arr = xb::Value::newArray();
@@ -218,6 +218,7 @@ void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
         xb::Value stop;
         if (xb::getVar("_EXIT", stop) && stop.asLogical()) break;
     }
+    return true;
 }
 
 void registerScriptFunctions() {

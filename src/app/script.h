@@ -28,8 +28,10 @@ ScriptOutput& scriptOutput();
 void outputLine(const std::string& line);
 
 // Runs the script `name` (see the file comment). `source`, when given, is the
-// text to run when the script is neither cached nor a loose file.
-void EJECUTAR(std::string_view name, const std::optional<std::string>& source = std::nullopt);
+// text to run when the script is neither cached nor a loose file. False when
+// there was nothing to run: the name was refused or no script has it (the
+// user was told).
+bool EJECUTAR(std::string_view name, const std::optional<std::string>& source = std::nullopt);
 
 // The name of the public variable that caches a script's lines: "V" + the
 // name with its point as "_" ("INFPRO.RPO" -> "VINFPRO_RPO"), so that no two

@@ -1,14 +1,17 @@
 #include "print/document.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 
@@ -211,18 +214,22 @@ void Document::setupPrinter(QPrinter& p) const {
 }
 
 bool Document::render(QPrinter& printer) const {
-    QPainter painter;
-    if (!painter.begin(&printer)) return false;
-    const double sx = printer.logicalDpiX() / static_cast<double>(kDpi);
-    const double sy = printer.logicalDpiY() / static_cast<double>(kDpi);
     // The printer's paper may start before its printable area; our pixels
     // count from the paper's corner.
     const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
     const QRectF page = printer.pageRect(QPrinter::DevicePixel);
+    return paint(printer, paper.topLeft() - page.topLeft());
+}
+
+bool Document::paint(QPagedPaintDevice& device, QPointF shift) const {
+    QPainter painter;
+    if (!painter.begin(&device)) return false;
+    const double sx = device.logicalDpiX() / static_cast<double>(kDpi);
+    const double sy = device.logicalDpiY() / static_cast<double>(kDpi);
     for (size_t n = 0; n < pages_.size(); ++n) {
-        if (n > 0) printer.newPage();
+        if (n > 0) device.newPage();
         painter.save();
-        painter.translate(paper.left() - page.left(), paper.top() - page.top());
+        painter.translate(shift);
         painter.scale(sx, sy);
         painter.translate(offX_, offY_);
         for (const Op& op : pages_[n]) {
@@ -253,13 +260,25 @@ bool Document::render(QPrinter& printer) const {
 }
 
 bool Document::writePdf(const QString& path) const {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setResolution(kDpi);
-    printer.setCreator(QStringLiteral("Valdrosa Comercial"));
-    setupPrinter(printer);
-    return render(printer) && QFileInfo(path).size() > 0;
+    QBuffer pdf;
+    if (!pdf.open(QIODevice::WriteOnly)) return false;
+    {
+        QPdfWriter writer(&pdf);
+        writer.setResolution(kDpi);
+        writer.setCreator(QStringLiteral("Valdrosa Comercial"));
+        writer.setTitle(opt_.name);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4),
+                                         opt_.orientation == Orientation::Portrait
+                                             ? QPageLayout::Portrait
+                                             : QPageLayout::Landscape,
+                                         QMarginsF()));
+        if (!paint(writer, QPointF())) return false;
+    }
+    // The PDF writer does not tell a failed write (a full disk): the file is
+    // written from memory here, whole or not at all, and a failure leaves
+    // whatever stood at `path` as it was.
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(pdf.data()) == pdf.size() && out.commit();
 }
 
 bool Document::finish() {
@@ -290,7 +309,10 @@ bool Document::finish() {
         if (!opt_.printerName.isEmpty()) printer.setPrinterName(opt_.printerName);
         setupPrinter(printer);
         if (!printer.isValid()) {
-            error_ = QStringLiteral("La impresora no está disponible.");
+            // The printer went away since the document was begun.
+            error_ = printerAvailable() ? QStringLiteral("La impresora %1 no está disponible.")
+                                              .arg(printer.printerName())
+                                        : QStringLiteral("No hay ninguna impresora instalada");
             return false;
         }
         if (!render(printer) || printer.printerState() == QPrinter::Error) {

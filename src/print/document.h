@@ -40,6 +40,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPen>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -47,6 +48,7 @@
 #include <variant>
 #include <vector>
 
+class QPagedPaintDevice;
 class QPainter;
 class QPrinter;
 class QWidget;
@@ -154,7 +156,8 @@ class Document {
     // Draws the recorded pages on any printer (preview, PDF, CUPS); false
     // when the device could not be opened.
     bool render(QPrinter& printer) const;
-    // Writes the recorded pages as a PDF file.
+    // Writes the recorded pages as a PDF file; false, leaving no part of it,
+    // when it could not be written whole.
     bool writePdf(const QString& path) const;
 
   private:
@@ -174,6 +177,8 @@ class Document {
     using Op = std::variant<Text, Shape>;
     void ensurePage();
     void setupPrinter(QPrinter& p) const;
+    // Draws the pages with their origin moved by `shift` device pixels.
+    bool paint(QPagedPaintDevice& device, QPointF shift) const;
 
     Options opt_;
     std::vector<QFont> fonts_;

@@ -46,10 +46,10 @@ bool BORRAPROSPS() {
 }
 
 void BROWINPROSP(QWidget* owner) {
-    if (!data::ABRIR("Vendedor", tableVar("VDRVEND"), "S", {tableVar("VDRVENX1")}) ||
-        !data::ABRIR("Prospecto", tableVar("VDRPROSP"), "S", {tableVar("VDRPRPX1")})) {
-        // ABRIR has told the user; the browser still opens over what there is.
-    }
+    // Each table is opened whatever became of the other: ABRIR tells the user
+    // about a failure, and the browser still opens over what there is.
+    data::ABRIR("Vendedor", tableVar("VDRVEND"), "S", {tableVar("VDRVENX1")});
+    data::ABRIR("Prospecto", tableVar("VDRPROSP"), "S", {tableVar("VDRPRPX1")});
     settlePendingSaves();
     dbf::WorkArea* pa = ws().area("Prospecto");
     if (!pa) {
@@ -71,6 +71,9 @@ void BROWINPROSP(QWidget* owner) {
         dbf::WorkArea& pr = areaOf("Prospecto");
         if (!v || blank(S(pr, "CODVEND"))) return xb::Value::str("");
         dbf::Orders& o = dbf::orders(*v);
+        // Without its bag (it could not be opened) there is no code order
+        // to seek in: the name stays blank.
+        if (o.orderCount() == 0) return xb::Value::str("");
         o.setOrder(1);
         return xb::Value::str(o.seek(xb::Value::str(S(pr, "CODVEND"))) ? S(*v, "NOMBRE")
                                                                        : std::string());

@@ -1,7 +1,6 @@
 #include "prospects/save.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "data/interaction.h"
 #include "data/paths.h"
 #include "dbf/bulk.h"
+#include "dbf/locks.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
 #include "prospects/rows.h"
@@ -164,6 +164,15 @@ struct Journal {
     }
 };
 
+// The journal is held with the byte-range lock the tables take, on the byte
+// an exclusive open of a table locks: a network share carries that kind of
+// lock between machines, whereas flock() may be kept by each machine for
+// itself, and another workstation would then settle a save while it runs
+// and delete the rows it is writing.
+bool holdJournal(int fd) {
+    return dbf::locks::tryLock(fd, dbf::locks::kExclusiveByte, 1, dbf::locks::Kind::Write);
+}
+
 void writeAll(int fd, const std::string& s) {
     size_t done = 0;
     while (done < s.size()) {
@@ -184,7 +193,12 @@ class JournalFile {
         fd_ = ::open(tmp.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0666);
         if (fd_ < 0) throw std::runtime_error("no se pudo crear el diario de grabación " + tmp);
         // Locked before it has its name: whoever finds the journal finds it locked.
-        ::flock(fd_, LOCK_EX);
+        if (!holdJournal(fd_)) {
+            ::close(fd_);
+            fd_ = -1;
+            ::unlink(tmp.c_str());
+            throw std::runtime_error("no se pudo bloquear el diario de grabación " + tmp);
+        }
         writeAll(fd_, j.text());
         ::fsync(fd_);
         if (::rename(tmp.c_str(), path_.c_str()) != 0)
@@ -369,7 +383,7 @@ int settlePendingSaves() {
         const int fd = ::open(path.c_str(), O_RDWR);
         if (fd < 0) continue;
         // Held: the operation is running on its workstation.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (!holdJournal(fd)) {
             ::close(fd);
             continue;
         }

@@ -9,7 +9,8 @@
 //      link tags) and the tables' record counts;
 //   2. writes a journal "GrabaPrs.jnl" in the workstation's folder naming
 //      them, the old and new link and the prospect's new fields; the journal
-//      is locked (flock) by the saving process for as long as it exists;
+//      is locked (a byte-range lock, as the tables' locks) by the saving
+//      process for as long as it exists;
 //   3. appends the buffers' rows stamped with the final link values, PLAN
 //      and DOCUM, and flushes them to disk;
 //   4. marks the journal committed (the commit point);

@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <algorithm>
 
+#include "data/helpers.h"
 #include "dbf/workspace.h"
+#include "print/document.h"
 #include "reports/inform.h"
 #include "toolkit/dialog.h"
 #include "ui/grid.h"
@@ -39,7 +41,8 @@ xb::Value call(const char* fn, xb::ArgList args = {}) {
 // Combos and radios of the toolkit count from 1; the state here from 0.
 // Shows the dialog; true when the user chose "&Imprimir" (the parameters are
 // then in `params`).
-bool runImpres1(xb::Args& a, xb::Value& params) {
+bool runImpres1(xb::Args& a, xb::Value& params,
+                const std::function<bool(const xb::Value&)>& printWith) {
     std::vector<std::string> orderNames = texts(a[0]), pickFields = texts(a[1]),
                              pickHeaders = texts(a[2]), filterFields = texts(a[4]);
     std::string title = a[3].isString() ? a[3].asString() : std::string();
@@ -251,6 +254,14 @@ bool runImpres1(xb::Args& a, xb::Value& params) {
     imprimir.bitmaps = QStringLiteral("Impr1|Impr2");
     imprimir.tooltip = QStringLiteral("Proceder con impresi\u00f3n");
     imprimir.action = [&] {
+        // No printer is an ordinary situation: said here, the user stays in
+        // the dialog and may choose the preview.
+        if (st.dest == 2 && !print::printerAvailable() && print::unattendedPdf().isEmpty()) {
+            data::CGBELL();
+            data::alertDialog("No hay ninguna impresora instalada", "Atenci\xf3n.....",
+                              {"&Aceptar"});
+            return;
+        }
         // The order chosen in the list; left unchanged, the order the dialog
         // opened on, which the list shows and the range was picked on.
         if (st.orderChanged) call("ORDSETFOCUS", {orderTag(st.order)});
@@ -272,8 +283,11 @@ bool runImpres1(xb::Args& a, xb::Value& params) {
     cancelar.cancel = true;
     cancelar.action = [&] { dlg.end(0); };
     dlg.bindButton(401, cancelar);
-    dlg.run();
-    return print;
+    for (;;) {
+        dlg.run();
+        if (!print || !printWith || printWith(params)) return print;
+        print = false;  // back to the dialog, the choices kept
+    }
 }
 
 }  // namespace reports

@@ -8,8 +8,10 @@
 #include "data/helpers.h"
 #include "data/interaction.h"
 #include "data/paths.h"
+#include "dbf/order.h"
 #include "dbf/workspace.h"
 #include "reports/store.h"
+#include "xbase/abandon.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/date.h"
@@ -74,6 +76,31 @@ bool textTest(const std::string& field, const std::string& op, const std::string
 
 bool valueTest(const xb::Value& field, const std::string& op, const xb::Value& bound) {
     return xb::applyBinary(opOf(op), field, bound).asLogical();
+}
+
+// IMPFAC from the dialog. When the printout is given up (the user was told
+// why), the report's table is put back as the dialog left it, unfiltered, in
+// its order and on its record, and the answer is false.
+bool printOrGoBack(const xb::Value& params, const std::string& body) {
+    auto& ws = dbf::workspace();
+    const int area = ws.current();
+    dbf::WorkArea* wa = ws.selected();
+    const int order = wa ? dbf::orders(*wa).orderNumber() : 0;
+    const uint32_t recno = wa ? wa->recno() : 0;
+    try {
+        IMPFAC(params, body);
+        return true;
+    } catch (const xb::Abandon&) {
+        ws.select(area);
+        if (dbf::WorkArea* back = ws.area(area); back == wa && wa) {
+            wa->clearFilter();
+            dbf::Orders& o = dbf::orders(*wa);
+            o.setOrder(order);
+            o.clearScope();
+            wa->goTo(recno);
+        }
+        return false;
+    }
 }
 
 }  // namespace
@@ -255,7 +282,7 @@ void registerInformFunctions() {
         xb::getVar("CCUERPO", body);
         if (!gUnattended) {
             xb::Value params;
-            if (runImpres1(a, params)) IMPFAC(params, str(body));
+            runImpres1(a, params, [&](const xb::Value& p) { return printOrGoBack(p, str(body)); });
             return xb::Value();
         }
         // The first order offered, as the dialog preselects it.

@@ -9,6 +9,7 @@
 // becomes expression text.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "xbase/runtime.h"
@@ -37,8 +38,12 @@ xb::Value ACTLZPARAM(const xb::Value& from, const xb::Value& to, const std::stri
 bool IMPFAC(const xb::Value& params, const std::string& body);
 
 // The dialog "Impres1" of PANTAINF1 with PANTAINF1's arguments; true when
-// the user chose "&Imprimir", with the parameter vector in `params`.
-bool runImpres1(xb::Args& args, xb::Value& params);
+// the user chose "&Imprimir", with the parameter vector in `params`. Once the
+// dialog has closed, `printWith` (when given) prints with the vector; when it
+// answers false (the printout could not be made, the user was told why) the
+// dialog comes back with the choices as they were.
+bool runImpres1(xb::Args& args, xb::Value& params,
+                const std::function<bool(const xb::Value&)>& printWith = {});
 
 void registerInformFunctions();
 

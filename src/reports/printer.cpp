@@ -3,6 +3,8 @@
 #include <QColor>
 #include <cmath>
 
+#include "data/helpers.h"
+#include "xbase/abandon.h"
 #include "xbase/codepage.h"
 #include "xbase/error.h"
 #include "xbase/runtime.h"
@@ -60,6 +62,15 @@ print::Align pad(const xb::Value& v) {
     return p == 1 ? print::Align::Right : p == 2 ? print::Align::Center : print::Align::Left;
 }
 
+// A printout that cannot be made is an ordinary situation (no printer, a
+// printer gone, a full disk): the user is told, and the report is given up
+// for the one who started it to go back to where the user was.
+[[noreturn]] void giveUp(const std::string& why) {
+    data::CGBELL();
+    data::alertDialog(why, "Atenci\xf3n.....", {"&Aceptar"});
+    throw xb::Abandon(why);
+}
+
 [[noreturn]] void noDevice(std::string_view what) {
     xb::raiseBreak(xb::makeError(xb::gen::Arg, 2001, "No hay documento de impresi\xf3n abierto",
                                  std::string(what)));
@@ -102,14 +113,7 @@ bool PrinterObject::send(std::string_view m, xb::Args& a, xb::Value& r) {
             bool ok = doc_->finish();
             QString why = doc_->error();
             doc_.reset();
-            if (!ok) {
-                xb::Error e = xb::makeError(
-                    xb::gen::Write, 2002,
-                    "No se pudo imprimir el documento: " + xb::utf8ToCp1252(why.toStdString()),
-                    "TPRINTER:END");
-                e.canSubstitute = true;
-                xb::raise(std::move(e));
-            }
+            if (!ok) giveUp(xb::utf8ToCp1252(why.toStdString()));
         }
     } else if (m == "NVERTRES") {
         r = xb::Value::integer(doc(m).pageHeight());
@@ -157,12 +161,7 @@ print::Document* documentOf(const xb::Value& printer) {
 xb::Value PRINTBEGIN(const std::string& name, bool preview) {
     auto doc = print::Document::create(QString::fromStdString(xb::cp1252ToUtf8(name)),
                                        preview ? print::Output::Preview : print::Output::Printer);
-    if (!doc) {
-        xb::Error e = xb::makeError(xb::gen::Open, 2003,
-                                    "No hay ninguna impresora instalada en este equipo", name);
-        e.canSubstitute = true;
-        return xb::raise(std::move(e)).value;
-    }
+    if (!doc) giveUp("No hay ninguna impresora instalada");
     return xb::Value::object(std::make_shared<PrinterObject>(std::move(doc)));
 }
 

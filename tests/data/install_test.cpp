@@ -130,6 +130,25 @@ TEST_F(Installation, ASecondInstallKeepsEveryFileAndItsData) {
     EXPECT_EQ(readFile("EMP00001/VdrVend.dbf"), before["./EMP00001/VdrVend.dbf"]);
 }
 
+// Without --fuentes the tool takes the sources installed with it (install/
+// beside its bin/), or its build's when run from a build; never the folder
+// it runs in or the target, which hold none.
+TEST_F(Installation, TheSourcesComeWithTheToolNotFromTheTarget) {
+    fs::create_directories("prog/bin");
+    fs::copy_file(vdrtool(), "prog/bin/vdrtool");
+    fs::permissions("prog/bin/vdrtool", fs::perms::owner_all);
+    fs::create_directory_symlink(VDR_SOURCE_DIR "/install", "prog/install");
+    fs::create_directories("dest");
+    std::string cmd = "cd dest && ../prog/bin/vdrtool install . > ../out.log 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile("out.log");
+    EXPECT_TRUE(exists("dest/VDRBASES.INI"));
+    EXPECT_TRUE(exists("dest/EMP00001/VdrProsp.dbf"));
+    fs::create_directories("built");
+    cmd = "cd built && " + vdrtool() + " install . > ../out.log 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile("out.log");
+    EXPECT_TRUE(exists("built/VDRBASES.INI"));
+}
+
 TEST_F(Installation, FaultySourcesAreRefusedWithTheirLine) {
     fs::create_directory("src");
     writeFile("src/structures.txt", "TEMPLATE X.INI\nCODIGO C 999 0\nEND\n");

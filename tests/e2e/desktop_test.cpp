@@ -239,6 +239,55 @@ TEST(Desktop, TheResponsesChartFromTheMenuByKeysAndClosedWithSalir) {
     EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
 }
 
+// A report printed to "Impresora" on a desktop with no printer (the print
+// system pointed at a server that is not there): the message says so, the
+// report dialog stays and answers ("&Cancelar" closes it), the program runs
+// on. No runtime error on the way.
+TEST(Desktop, PrintingWithNoPrinterSaysSoAndTheReportDialogStays) {
+    Desktop desk(true);
+    NEED_DESKTOP(desk, true);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    qputenv("CUPS_SERVER", "/nonexistent/cups.sock");
+    ASSERT_TRUE(prog.start());
+    qunsetenv("CUPS_SERVER");
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
+    ASSERT_TRUE(desk.focus(desk.window(QStringLiteral("Seleccione una empresa"))));
+    desk.keys({QStringLiteral("Return")});
+    const QString main = desk.window(kMainTitle);
+    ASSERT_TRUE(desk.focus(main));
+    desk.keys({QStringLiteral("alt+i")});
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("p")});  // "&Prospectos por vendedor"
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown Impres1")))
+        << prog.boxes().join('\n').toStdString();
+    const QString title = QStringLiteral("Interface Preimpresión  :  Prospectos por vendedor");
+    const QString dialog = desk.window(title);
+    ASSERT_FALSE(dialog.isEmpty());
+    const QPoint printer = prog.controlCentre(QStringLiteral("Impres1"), 110);
+    const QPoint imprimir = prog.controlCentre(QStringLiteral("Impres1"), 413);
+    const QPoint cancelar = prog.controlCentre(QStringLiteral("Impres1"), 401);
+    ASSERT_GE(imprimir.x(), 0) << prog.traceLines().join('\n').toStdString();
+    ASSERT_TRUE(desk.click(dialog, printer.x(), printer.y()));
+    ASSERT_TRUE(desk.click(dialog, imprimir.x(), imprimir.y()));
+    EXPECT_TRUE(prog.waitBox(QStringLiteral("Atención.....|No hay ninguna impresora instalada")))
+        << prog.boxes().join('\n').toStdString();
+    QThread::msleep(500);
+    EXPECT_EQ(desk.window(title, 5000), dialog);
+    ASSERT_TRUE(desk.click(dialog, cancelar.x(), cancelar.y()));
+    EXPECT_TRUE(e2e::waitUntil(
+        [&] {
+            return desk
+                .xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                          QStringLiteral("--name"), QStringLiteral("^Interface Preimpresi")})
+                .out.isEmpty();
+        },
+        15000))
+        << "Cancelar no cerró el diálogo";
+    EXPECT_TRUE(prog.running());
+    EXPECT_EQ(prog.boxes().size(), 1) << prog.boxes().join('\n').toStdString();
+}
+
 // The same first start with the keyboard only, as a user who never takes
 // the mouse: the cursor waits in the first field that takes typing, Tab
 // walks the fields in the order the form shows them (the read-only code and

@@ -6,6 +6,7 @@ foreach(_t
         Desktop.FirstCompanyWithTheKeyboardOnly
         Desktop.KeysOfTheWholeProgramWithAWindowManager
         Desktop.KeysOfTheWholeProgramWithoutAWindowManager
+        Desktop.PrintingWithNoPrinterSaysSoAndTheReportDialogStays
         Desktop.TheResponsesChartFromTheMenuByKeysAndClosedWithSalir)
     set_tests_properties(${_t} PROPERTIES LABELS "e2e;gui")
 endforeach()

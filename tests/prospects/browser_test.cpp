@@ -118,6 +118,36 @@ TEST_F(ProspectFixture, BrowserOpensWithTheFirstRowInViewAndCurrent) {
     EXPECT_EQ(record, "P0000001");
 }
 
+// Another user holds the salespeople table and the user declines to wait:
+// the browser still opens over the prospects, with no salesperson names.
+TEST_F(ProspectFixture, BrowserOpensWhenTheSalespeopleTableCannotBeOpened) {
+    pt::addVendor("V1", "ANA PEREZ");
+    pt::addProspect(pt::prospect("C001", "V1", "20260314101010", "ACME LTDA"));
+    dbf::workspace().closeAll();
+    auto held = dbf::Table::open(data::hostPath(pt::var("VDRVEND")), {false, false});
+    data::setOpenRetryPause(20);
+    interaction.answer(2);  // "... NO ESTA DISPONIBLE. ¿ Desea reintentar ?": No
+    tk::test::Driver driver;
+    driver.watchdog(30000);
+    int rows = -1;
+    QString code, vendor;
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
+        auto* v = qobject_cast<QTableView*>(h.control(101));
+        ASSERT_NE(v, nullptr);
+        rows = v->model()->rowCount();
+        code = v->model()->index(0, 0).data().toString();
+        vendor = v->model()->index(0, 3).data().toString();
+        h.press(205);
+    });
+    BROWINPROSP();
+    data::setOpenRetryPause(1000);
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(code.trimmed(), QStringLiteral("C001"));
+    EXPECT_TRUE(vendor.trimmed().isEmpty());
+    EXPECT_FALSE(dbf::workspace().used("Prospecto"));
+}
+
 TEST_F(ProspectFixture, EmptyBrowserDoesNothingOnModifyOrDelete) {
     dbf::workspace().closeAll();
     tk::test::Driver driver;

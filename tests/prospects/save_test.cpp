@@ -1,12 +1,14 @@
 // The card's buffers, the save and the deletion of a prospect over a real
 // company, with other workstations as real processes (this binary started
 // again as ProspectChild.Run), some of them killed in the middle of a save.
+#include <fcntl.h>
 #include <signal.h>
 
 #include <QProcess>
 #include <memory>
 
 #include "data/maintenance.h"
+#include "dbf/locks.h"
 #include "prospect_fixture.h"
 #include "prospects/fichprosp.h"
 #include "toolkit/dialog.h"
@@ -109,6 +111,26 @@ TEST(ProspectChild, Run) {
         goProspect(static_cast<uint32_t>(std::stoul(extra)));
         ASSERT_TRUE(openCardTables());
         ASSERT_TRUE(deleteProspect(static_cast<uint32_t>(std::stoul(extra))));
+    } else if (a == "hold") {
+        // Holds every journal of the company as its running operation
+        // would, until the parent lets go.
+        const QDir company(QString::fromStdString(data::hostPath(tableVar("G_CAMINO"))));
+        std::vector<int> held;
+        for (const QString& sub : company.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString j = company.filePath(sub + "/" + kJournalName);
+            const int fd = ::open(QFile::encodeName(j).constData(), O_RDWR);
+            if (fd < 0) continue;
+            ASSERT_TRUE(
+                dbf::locks::tryLock(fd, dbf::locks::kExclusiveByte, 1, dbf::locks::Kind::Write));
+            held.push_back(fd);
+        }
+        ASSERT_FALSE(held.empty());
+        const QString dirPath = QString::fromLocal8Bit(std::getenv("VDR_PROSP_DIR"));
+        QFile mark(dirPath + "/held");
+        ASSERT_TRUE(mark.open(QIODevice::WriteOnly));
+        mark.close();
+        for (int i = 0; i < 3000 && !QFile::exists(dirPath + "/release"); ++i) ::usleep(10000);
+        for (int fd : held) ::close(fd);
     } else if (a == "create") {
         // A new prospect C777 of V1 whose card was opened at the second EXTRA.
         ASSERT_TRUE(prepareCard("I", v));
@@ -457,11 +479,22 @@ void killAfterFirstDeletion(const QString& dir, const char* action, uint32_t rec
 
 }  // namespace
 
+// While another process holds a journal's byte-range lock (its operation
+// runs there) the journal is left alone; once it lets go, it is settled.
 TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
     ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "delete", c.recA));
+    std::unique_ptr<QProcess> holder(pt::startChild(dir.path(), "hold"));
+    for (int i = 0; i < 6000 && !QFile::exists(dir.filePath("held")); ++i) ::usleep(10000);
+    ASSERT_TRUE(QFile::exists(dir.filePath("held"))) << holder->readAll().toStdString();
     pt::openBrowserTables();
+    EXPECT_EQ(settlePendingSaves(), 0);
+    QFile release(dir.filePath("release"));
+    ASSERT_TRUE(release.open(QIODevice::WriteOnly));
+    release.close();
+    ASSERT_TRUE(holder->waitForFinished(60000));
+    EXPECT_EQ(holder->exitCode(), 0) << holder->readAll().toStdString();
     goProspect(c.recA);
     EXPECT_FALSE(pt::area("Prospecto").deleted());  // not yet
     EXPECT_EQ(settlePendingSaves(), 1);

@@ -8,12 +8,14 @@
 #include <QPixmap>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <fstream>
 
 #include "app/functions.h"
 #include "dbf/table.h"
 #include "gui_session.h"
+#include "print/document.h"
 #include "xbase/compiler.h"
 
 namespace {
@@ -53,6 +55,7 @@ class Impres1Test : public testsupport::GuiSession {
 };
 
 TEST_F(Impres1Test, ContainsFilterTypedInTheDialogPrintsTheMatchingRecords) {
+    print::setUnattendedPdf(dir.path());  // a printer: the printouts go to PDF files
     driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) {
         EXPECT_TRUE(h.window()->windowTitle().endsWith(QStringLiteral(":  Prueba")));
         EXPECT_FALSE(h.control(106)->isEnabled());
@@ -113,6 +116,74 @@ TEST_F(Impres1Test, RangeValueNotFoundOpensThePickerTitledByFieldAndOrder) {
     });
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
     EXPECT_EQ(seen(), (std::vector<std::string>{"GARZON", "LOPEZ"}));
+}
+
+// No printer installed: "&Imprimir" to the printer says so and leaves the
+// user in the dialog, over the tables as they were; the preview then prints.
+TEST_F(Impres1Test, PrintingWithNoPrinterSaysSoAndStaysInTheDialog) {
+    if (print::printerAvailable()) GTEST_SKIP() << "this machine has a printer";
+    bool stayed = false, open = false;
+    std::vector<std::string> before;
+    driver->whenOpen(QStringLiteral("Impres1"), [&](Handle& h) {
+        h.check(110, true);
+        h.press(413);
+        stayed = h.window()->isVisible();
+        open = dbf::workspace().used("P");
+        before = seen();
+        h.check(109, true);
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_TRUE(stayed);
+    EXPECT_TRUE(open);
+    EXPECT_TRUE(before.empty());
+    EXPECT_EQ(seen().size(), 6u);
+    auto alerts = scripted.of(data::ScriptedInteraction::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].message, "No hay ninguna impresora instalada");
+}
+
+// A printout that fails once the body runs (here a PDF that cannot be
+// written) is told, and the dialog comes back over the table as it was
+// before "&Imprimir": no filter left, every record there.
+TEST_F(Impres1Test, APrintoutThatFailsBringsTheDialogBack) {
+    std::ofstream("Prueba/INFPRUc.rpo") << "OPRN := PRINTBEGIN(\"Prueba\")\r\n"
+                                           "{|| AADD(VISTOS, TRIM(P->NOMBRE))}\r\n"
+                                           "OPRN:End()\r\n"
+                                           "AADD(VISTOS, \"DESPUES\")\r\n";
+    print::setUnattendedPdf(dir.filePath("no/hay/carpeta.pdf"));
+    bool back = false;
+    uint32_t visible = 0;
+    std::string filter = "?";
+    auto* again = new QTimer;
+    QObject::connect(again, &QTimer::timeout, again, [&, again] {
+        QWidget* w = tk::test::Driver::findWindow(QStringLiteral("Impres1"));
+        if (!w) return;
+        again->stop();
+        again->deleteLater();
+        back = true;
+        dbf::WorkArea* p = dbf::workspace().area("P");
+        if (p) {
+            filter = p->filterText();
+            visible = p->countVisible();
+        }
+        Handle(w).press(401);
+    });
+    driver->whenOpen(QStringLiteral("Impres1"), [&](Handle& h) {
+        h.choose(112, QStringLiteral("$"));
+        h.type(105, QStringLiteral("ar"));
+        again->start(20);
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_TRUE(back);
+    EXPECT_EQ(filter, "");
+    EXPECT_EQ(visible, 6u);
+    EXPECT_EQ(seen(), (std::vector<std::string>{"GARCIA", "GARZON", "MARTIN"}));
+    auto alerts = scripted.of(data::ScriptedInteraction::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].message.rfind("No se pudo escribir el fichero", 0), 0u);
+    EXPECT_TRUE(dbf::workspace().openAreas().empty());
 }
 
 TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {

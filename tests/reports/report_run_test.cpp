@@ -5,6 +5,10 @@
 // chosen order, typed filter values are compared as values (never compiled),
 // and a filter that passes nothing says so without running the body.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <functional>
 
 #include <QApplication>
 #include <QDir>
@@ -24,6 +28,7 @@
 #include "reports/inform.h"
 #include "reports/printer.h"
 #include "subprocess.h"
+#include "xbase/abandon.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 
@@ -34,9 +39,11 @@ struct ToolRun {
     QString out, err;
 };
 
-ToolRun tool(const QString& dir, const QStringList& args) {
+ToolRun tool(const QString& dir, const QStringList& args,
+             const std::function<void()>& inChild = {}) {
     QProcess p;
     p.setWorkingDirectory(dir);
+    if (inChild) p.setChildProcessModifier(inChild);
     p.start(testsupport::binary("vdrtool"), args);
     ToolRun r;
     if (!p.waitForFinished(300000)) return r;
@@ -159,11 +166,35 @@ TEST_F(ReportsEndToEnd, SalesContactsListsAndAgendaCarryTheirTotals) {
         prc.contains(QStringLiteral("Total productos: %1").arg(table("VdrProdc.dbf")->recCount())));
 }
 
-TEST_F(ReportsEndToEnd, AMissingReportSaysSo) {
+// What was not done exits with status 2 and its reason on standard error:
+// a missing report or script, a refused name, a PDF that a full disk cut
+// short (a file-size limit in the child stands for the disk); the help says
+// which status means what.
+TEST_F(ReportsEndToEnd, WhatWasNotDoneExitsNonZeroWithItsReason) {
     ToolRun r = tool(dir->path(), {"report", "NOHAY.RPO", "--pdf", dir->filePath("x.pdf")});
-    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("No se encuentra el formato NOHAY.RPO")))
         << r.err.toStdString();
+    r = tool(dir->path(), {"run", "NOPE.RPO"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("No se encuentra el formato NOPE.RPO")))
+        << r.err.toStdString();
+    r = tool(dir->path(), {"run", "..\\..\\etc\\passwd"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no es válido"))) << r.err.toStdString();
+    const QString pdf = dir->filePath("lleno.pdf");
+    r = tool(dir->path(), {"report", "INFPRO.RPO", "--pdf", pdf}, [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{8192, 8192};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("No se pudo escribir el fichero ") + pdf))
+        << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(pdf));
+    r = tool(dir->path(), {"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Códigos de salida"))) << r.out.toStdString();
 }
 
 // ------------------------------------------------------------ in process
@@ -286,6 +317,33 @@ TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
     EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Hola desde el gui\u00f3n")));
     // After End() the document is gone: drawing on it is an error, not a crash.
     EXPECT_THROW(xb::evalText("OPRN:Say(1, 1, \"x\")"), xb::Break);
+}
+
+// A printout that cannot be made is told in a message and given up, never
+// raised as a runtime error: a PDF that cannot be written, no printer for a
+// printer document.
+TEST_F(ReportRun, APrintoutThatCannotBeMadeIsToldAndGivenUp) {
+    std::ofstream("Prueba/FALLA.RPO")
+        << "OPRN := PRINTBEGIN(\"Falla\")\r\nOPRN:End()\r\nRES := 1\r\n";
+    xb::createPublic("RES", xb::Value());
+    xb::createPublic("MPREVW", xb::Value::logical(true));
+    const QString pdf = dir.filePath("no/hay/carpeta.pdf");
+    print::setUnattendedPdf(pdf);
+    EXPECT_THROW(xb::callFunction("EJECUTAR", {xb::Value::str("FALLA.RPO")}), xb::Abandon);
+    print::setUnattendedPdf(QString());
+    std::vector<std::string> told;
+    for (const auto& a : scripted.of(data::ScriptedInteraction::Kind::Alert))
+        told.push_back(a.message);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "No se pudo escribir el fichero " + pdf.toStdString());
+    if (!print::printerAvailable()) {
+        xb::assignVar("MPREVW", xb::Value::logical(false));
+        EXPECT_THROW(xb::callFunction("EJECUTAR", {xb::Value::str("FALLA.RPO")}), xb::Abandon);
+        auto alerts = scripted.of(data::ScriptedInteraction::Kind::Alert);
+        ASSERT_EQ(alerts.size(), 2u);
+        EXPECT_EQ(alerts[1].message, "No hay ninguna impresora instalada");
+    }
+    EXPECT_TRUE(xb::getVar("RES").isNil());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // vdrtool install DIR: builds a default installation's data files from the
-// readable sources in install/: the structure templates, the structure
-// catalogue VDRBASES.INI with its bag, the company catalogue with the test
-// company and that company's tables and bags. A file that exists is never
+// readable sources in install/ (see sourcesDir() for where they are found):
+// the structure templates, the structure catalogue VDRBASES.INI with its bag,
+// the company catalogue with the test company and that company's tables and
+// bags. A file that exists is never
 // overwritten, so running it over a working installation keeps its data.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,19 +40,27 @@ std::vector<dbf::FieldDef> defs(const std::vector<data::FieldSpec>& f) {
     return d;
 }
 
-// The sources: --fuentes DIR, else VDR_INSTALL_SOURCES, else install/ of the
-// source tree this vdrtool was built from (build/<preset>/bin/vdrtool).
+// The sources of a new installation: --fuentes DIR when given; else those
+// installed with the program, in install/ beside its bin/ folder (as the
+// program finds its resources/ there); else, for a vdrtool run from the build
+// that made it, the install/ of the source tree it was built from. Never the
+// current or the target folder, which hold no sources. Empty when none.
 std::string sourcesDir(const std::string& given) {
     if (!given.empty()) return given;
-    if (const char* env = std::getenv("VDR_INSTALL_SOURCES")) return env;
     char exe[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = 0;
-        fs::path p = fs::path(exe).parent_path() / ".." / ".." / ".." / "install";
-        if (fs::exists(p / "structures.txt")) return fs::weakly_canonical(p).string();
-    }
-    return "install";
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    exe[n] = 0;
+    const fs::path bin = fs::path(exe).parent_path();
+    std::error_code ec;
+    if (fs::exists(bin.parent_path() / "install" / "structures.txt", ec))
+        return (bin.parent_path() / "install").string();
+#if defined(VDR_BUILD_BIN_DIR) && defined(VDR_BUILD_SOURCES)
+    if (fs::equivalent(bin, VDR_BUILD_BIN_DIR, ec) &&
+        fs::exists(fs::path(VDR_BUILD_SOURCES) / "structures.txt", ec))
+        return VDR_BUILD_SOURCES;
+#endif
+    return {};
 }
 
 void say(const std::string& s) {
@@ -133,7 +142,12 @@ int runInstall(const vdrtool::Args& args) {
             return vdrtool::fail("argumento no reconocido «" + args[i] + "».");
     }
     if (dir.empty()) return vdrtool::fail("indique la carpeta de la instalación.");
-    std::string sources = fs::absolute(sourcesDir(fuentes)).string();
+    std::string sources = sourcesDir(fuentes);
+    if (sources.empty())
+        return vdrtool::fail(
+            "no se encuentran las fuentes de la instalación junto al programa; indíquelas con "
+            "--fuentes CARPETA.");
+    sources = fs::absolute(sources).string();
     std::vector<data::TableSource> src = data::loadStructures(sources + "/structures.txt");
 
     std::error_code ec;

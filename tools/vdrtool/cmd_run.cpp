@@ -26,13 +26,16 @@ int runScript(const vdrtool::Args& given) {
     vdrtool::startCompanySession(company);
     app::registerProgramFunctions();
     app::scriptOutput().console = true;
+    bool ran = false;
     try {
-        app::EJECUTAR(xb::utf8ToCp1252(args[0]));
+        ran = app::EJECUTAR(xb::utf8ToCp1252(args[0]));
     } catch (const xb::Break& b) {
         dbf::workspace().closeAll();
         return vdrtool::fail(xb::cp1252ToUtf8(b.error.message()));
     }
     dbf::workspace().closeAll();
+    // A refused or unknown name: the reason is on standard error already.
+    if (!ran) return vdrtool::fail("no se ejecutó el guión " + args[0] + ".");
     return 0;
 }
 

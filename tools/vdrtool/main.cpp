@@ -8,6 +8,8 @@
 #include <iostream>
 
 #include "command.h"
+#include "xbase/abandon.h"
+#include "xbase/codepage.h"
 
 namespace vdrtool {
 
@@ -42,7 +44,13 @@ static void printHelp(std::ostream& out) {
         for (size_t n = head.size(); n < 34; ++n) out << ' ';
         out << " " << c.summary << "\n";
     }
-    out << "  --help                             muestra esta ayuda\n";
+    out << "  --help                             muestra esta ayuda\n\n"
+           "Códigos de salida:\n"
+           "  0  la orden se cumplió\n"
+           "  1  la orden se cumplió con fallos: «check» encontró errores en la tabla,\n"
+           "     «maint» no pudo hacer algunos pasos\n"
+           "  2  la orden no se cumplió (uso, fichero, guión, informe, impresión o\n"
+           "     error en ejecución); el motivo va a la salida de errores\n";
 }
 
 }  // namespace vdrtool
@@ -70,6 +78,9 @@ int main(int argc, char** argv) {
                 return c.run(args);
             } catch (const std::exception& e) {
                 return fail(e.what());
+            } catch (const xb::Abandon& a) {
+                // The reason is on standard error already.
+                return fail("no se terminó: " + xb::cp1252ToUtf8(a.why()));
             }
         }
     }
