@@ -15,6 +15,12 @@
 
 #include "dbf/cdx.h"
 #include "dbf/error.h"
+#include "dbf/order.h"
+#include "dbf/order_tools.h"
+#include "dbf/table.h"
+#include "dbf/workspace.h"
+#include "outside_tools.h"
+#include "xbase/runtime.h"
 
 namespace fs = std::filesystem;
 using namespace dbf;
@@ -130,7 +136,7 @@ TEST(CdxKey, DatesDisplayAsDigits) {
 
 // ---------------------------------------------------------------------------
 TEST(CdxVfp, EveryTagWalksAsIndexDumpReadsIt) {
-    if (!haveIndexDump()) GTEST_SKIP() << "index_dump (libdbd-xbase-perl) no instalado";
+    VDR_NEED_TOOL(haveIndexDump(), "index_dump (libdbd-xbase-perl)");
     auto bags = vfpBags();
     ASSERT_GE(bags.size(), 8u);
     int tagsSeen = 0;
@@ -273,7 +279,7 @@ TEST(CdxWrite, BuildInsertDeleteFollowAModel) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->info().forExpr, "!Deleted()");
     expectSame(t, model);
-    if (haveIndexDump()) {
+    if (testsupport::toolPresent(haveIndexDump(), "index_dump (libdbd-xbase-perl)")) {
         auto theirs = indexDump(path, "NOMBRE", "char");
         ASSERT_EQ(theirs.size(), model.size());
         size_t i = 0;
@@ -336,7 +342,7 @@ TEST(CdxWrite, NumericAndDateKeysReadByIndexDump) {
         EXPECT_EQ(w[i].second, r);
         ++i;
     }
-    if (haveIndexDump()) {
+    if (testsupport::toolPresent(haveIndexDump(), "index_dump (libdbd-xbase-perl)")) {
         auto theirs = indexDump(path, "PRECIO", "num");
         ASSERT_EQ(theirs.size(), w.size());
         for (size_t j = 0; j < w.size(); ++j) {
@@ -386,7 +392,7 @@ TEST(CdxWrite, TagOrderFollowsCreationAndReplacementKeepsIt) {
     ASSERT_EQ(tags.size(), 3u);
     EXPECT_EQ(tags[2]->name(), "ZETA");
     EXPECT_EQ(bag->tag("ARCHIVO"), nullptr);
-    if (haveIndexDump()) {
+    if (testsupport::toolPresent(haveIndexDump(), "index_dump (libdbd-xbase-perl)")) {
         EXPECT_EQ(indexDump(path, "ZETA", "char").size(), 2u);
     }
 }
