@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -16,6 +17,7 @@
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include "app/errorsys.h"
@@ -347,6 +349,22 @@ TEST(ErrorSysChild, DISABLED_Scenario) {
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance()) new QApplication(argc, argv);
     xb::resetRuntime();
+    if (scenario.startsWith("log ")) {
+        // A workstation writing its own errors into the shared log, from
+        // the moment the test says "go" to both.
+        const std::string who = scenario.mid(4).toStdString();
+        std::printf("ready\n");
+        std::fflush(stdout);
+        while (!QFileInfo::exists(QStringLiteral("go"))) QThread::usleep(200);
+        for (int i = 0; i < 30; ++i) {
+            const std::string n = who + " " + std::to_string(i);
+            if (!app::writeErrorLog("Error " + n, "Informe " + n + "\r\nsegunda")) {
+                std::printf("lost %s\n", n.c_str());
+                std::_Exit(3);
+            }
+        }
+        std::_Exit(0);
+    }
     app::ERRORSYS();
     tk::test::Driver driver;
     if (scenario == "salir") {
@@ -393,6 +411,39 @@ TEST_F(ErrorSysTest, ANonRetryableErrorEndsTheProgramWithExitCode1) {
     const QStringList log = readLog(dir.path());
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].contains(QStringLiteral("Error BASE/1001  Funcion no definida: PRUEBA")));
+}
+
+// Two workstations writing their errors into a log that neither has
+// created yet: every record of both is there once, with its own report, and
+// the log's index holds them all.
+TEST_F(ErrorSysTest, TwoWorkstationsWritingTheLogAtOnceLoseNoRecord) {
+    QProcess a, b;
+    startChild(a, QStringLiteral("log A"), dir.path());
+    startChild(b, QStringLiteral("log B"), dir.path());
+    for (QProcess* p : {&a, &b}) {
+        QByteArray said;
+        while (!said.contains("ready\n") && p->waitForReadyRead(60000)) said += p->readAll();
+        ASSERT_TRUE(said.contains("ready\n")) << said.toStdString();
+    }
+    QFile(dir.filePath(QStringLiteral("go"))).open(QIODevice::WriteOnly);
+    for (QProcess* p : {&a, &b}) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0)
+            << p->readAllStandardOutput().toStdString() << p->readAllStandardError().toStdString();
+    }
+    QStringList want;
+    for (const char* who : {"A", "B"})
+        for (int i = 0; i < 30; ++i)
+            want << QStringLiteral("Error %1 %2|Informe %1 %2").arg(QLatin1String(who)).arg(i);
+    QStringList got;
+    for (const QString& l : readLog(dir.path())) got << l.section(QLatin1Char('|'), 2);
+    want.sort();
+    got.sort();
+    EXPECT_EQ(got.join(QLatin1Char('\n')).toStdString(),
+              want.join(QLatin1Char('\n')).toStdString());
+    ASSERT_TRUE(app::ABREERROR());
+    EXPECT_EQ(dbf::orders(*dbf::workspace().area("Error")).keyCount(), 60u);
+    app::closeErrorLog();
 }
 
 TEST_F(ErrorSysTest, AFailureInsideTheHandlerEndsWithExitCode1InsteadOfRecursing) {
