@@ -1,5 +1,6 @@
 #include "app/errorsys.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 
 #include "app/sysinfo.h"
 #include "dbf/error.h"
+#include "dbf/locks.h"
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
@@ -345,6 +347,31 @@ std::string errorLogDir() {
     return QDir::currentPath().toStdString();
 }
 
+namespace {
+
+// Held while a workstation opens the log, creating it when missing: two
+// workstations that find it missing at the same moment must not both
+// create it (the second would empty the first one's records), nor may one
+// open it while the other still holds it alone to build its index.
+class LogOpening {
+  public:
+    explicit LogOpening(const QDir& dir)
+        : fd_(::open(dir.filePath(QStringLiteral("Error.lck")).toLocal8Bit().constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        if (fd_ >= 0) dbf::locks::waitLock(fd_, 0, 1, dbf::locks::Kind::Write);
+    }
+    ~LogOpening() {
+        if (fd_ >= 0) ::close(fd_);  // gives the lock back
+    }
+    LogOpening(const LogOpening&) = delete;
+    LogOpening& operator=(const LogOpening&) = delete;
+
+  private:
+    int fd_;
+};
+
+}  // namespace
+
 bool ABREERROR() {
     dbf::Workspace& ws = dbf::workspace();
     if (ws.used(kLogAlias)) return true;
@@ -356,6 +383,7 @@ bool ABREERROR() {
     const std::string table = dir.filePath(QStringLiteral("Error.Dbf")).toStdString();
     const std::string bag = dir.filePath(QStringLiteral("Error.cdx")).toStdString();
     try {
+        const LogOpening opening(dir);
         if (!QFileInfo::exists(QString::fromStdString(table)))
             dbf::Table::create(table, {{"FECHA", 'D', 8, 0},
                                        {"HORA", 'C', 8, 0},

@@ -52,7 +52,10 @@ std::string osText(int err) {
         case EROFS:
             return "el sistema de ficheros es de solo lectura";
         case ENOSPC:
+        case EDQUOT:
             return "no queda espacio en el disco";
+        case EFBIG:
+            return "el fichero ha alcanzado el tamaño máximo permitido";
         case EISDIR:
             return "es una carpeta";
         case EMFILE:

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,5 +107,10 @@ std::string cleanForLoose(std::string text);
 
 // Registers INCLUIR, EXTRAER, VACIAR in the language.
 void registerStoreFunctions();
+
+// Test hook: called at each step of a rewrite ("temp-text", "temp-written",
+// "marker", "renamed-text", "store-in-place", "loose-written"); a test may
+// end the process there to prove that no step leaves a script behind.
+void setStoreHook(std::function<void(std::string_view step)> hook);
 
 }  // namespace reports

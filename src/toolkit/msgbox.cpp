@@ -33,13 +33,11 @@ QMessageBox::Icon iconFor(BoxKind kind) {
     return QMessageBox::NoIcon;
 }
 
-// A program started by a test with VDR_MSGLOG set appends every box to that
-// file ("title|text" on one line, line breaks as "\n") and answers it from
-// VDR_MSGANSWERS (button numbers separated by commas, used in order; a box
-// with one button needs none). This lets tests drive the real executable.
-int answerFromEnvironment(const BoxShown& box) {
+// With VDR_MSGLOG set every box is appended to that file ("title|text" on
+// one line, line breaks as "\n") before it is shown.
+void logBox(const BoxShown& box) {
     const QString logPath = qEnvironmentVariable("VDR_MSGLOG");
-    if (logPath.isEmpty()) return -1;
+    if (logPath.isEmpty()) return;
     QFile log(logPath);
     if (log.open(QIODevice::Append | QIODevice::Text)) {
         QTextStream out(&log);
@@ -47,11 +45,24 @@ int answerFromEnvironment(const BoxShown& box) {
         text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
         out << box.title << '|' << text << '\n';
     }
+}
+
+// Only a build with its tests lets the environment answer the boxes, so that
+// the tests can drive the real executable offscreen: VDR_MSGANSWERS (button
+// numbers separated by commas, used in order; past them a box with one
+// button is accepted and any other closed). The released program always
+// asks the person in front of it.
+int answerFromEnvironment([[maybe_unused]] const BoxShown& box) {
+#ifdef VDR_BOX_ANSWERS_FROM_ENV
+    if (!qEnvironmentVariableIsSet("VDR_MSGANSWERS")) return -1;
     static int next = 0;
     const QStringList answers =
         qEnvironmentVariable("VDR_MSGANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (next < answers.size()) return answers.at(next++).toInt();
     return box.buttons.size() <= 1 ? 1 : 0;
+#else
+    return -1;
+#endif
 }
 
 }  // namespace
@@ -90,6 +101,7 @@ int showBox(BoxKind kind, const QString& title, const QString& text, const QStri
         int answer = observer()(shown);
         if (answer >= 0) return answer;
     }
+    logBox(shown);
     int env = answerFromEnvironment(shown);
     if (env >= 0) return env;
 

@@ -492,21 +492,7 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
     return out;
 }
 
-namespace {
-
-std::function<SearchHooks()>& hooksForTests() {
-    static std::function<SearchHooks()> make;
-    return make;
-}
-
-}  // namespace
-
-void setSearchHooksForTests(std::function<SearchHooks()> make) {
-    hooksForTests() = std::move(make);
-}
-
 SearchHooks interactiveHooks(QWidget* owner) {
-    if (hooksForTests()) return hooksForTests()();
     SearchHooks h;
     // The dialog appears only when the search lasts: a short one shows nothing.
     auto dialog = std::make_shared<std::unique_ptr<QProgressDialog>>();

@@ -76,8 +76,6 @@ SearchOutcome searchContains(dbf::WorkArea& wa, const std::string& expression,
 // The hooks the program uses: a progress dialog with "Cancelar" shown when
 // a search takes long, and the question whether to go on past the limit.
 SearchHooks interactiveHooks(QWidget* owner);
-// Tests replace what the user would answer (nullptr: back to the dialogs).
-void setSearchHooksForTests(std::function<SearchHooks()> make);
 
 // BUSCA1: the "Buscar" dialog over the current table; on "&Aceptar" BUSCA2.
 // Afterwards the browse (when given) is put on the record reached.

@@ -9,6 +9,7 @@
 
 #include "chartfixture.h"
 #include "charts/excel.h"
+#include "outside_tools.h"
 
 using charttest::SessionTest;
 
@@ -179,7 +180,7 @@ class ExcelOffice : public SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
-        if (!officeInstalled()) GTEST_SKIP() << "LibreOffice Calc is not installed";
+        VDR_NEED_TOOL(officeInstalled(), "LibreOffice Calc");
         qputenv("VDR_OFFICE_PIPE",
                 QByteArray("vdrtest_") + QByteArray::number(QCoreApplication::applicationPid()));
         qputenv("VDR_OFFICE_PROFILE", dir.filePath(QStringLiteral("perfil")).toUtf8());

@@ -14,6 +14,7 @@
 #include "data/structures.h"
 #include "dbf/table.h"
 #include "fixture.h"
+#include "outside_tools.h"
 #include "xbase/codepage.h"
 
 using namespace datatest;
@@ -66,7 +67,7 @@ class Installation : public ::testing::Test {
 }  // namespace
 
 TEST_F(Installation, AnIndependentReaderFindsTheExpectedStructures) {
-    if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "python3-dbfread no instalado";
+    VDR_NEED_TOOL(testsupport::dbfreadInstalled(), "python3-dbfread");
     installHere();
     auto sources = data::loadStructures(VDR_SOURCE_DIR "/install/structures.txt");
     std::vector<std::string> files;
@@ -159,7 +160,7 @@ TEST_F(Installation, FaultySourcesAreRefusedWithTheirLine) {
 }
 
 TEST_F(Installation, TheMenuTableHoldsEveryLineOfItsSource) {
-    if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "python3-dbfread no instalado";
+    VDR_NEED_TOOL(testsupport::dbfreadInstalled(), "python3-dbfread");
     installHere();
     std::string src = readFile(VDR_SOURCE_DIR "/install/menu/VdrMenu.txt");
     std::vector<std::string> lines;

@@ -11,6 +11,7 @@
 #include "dbf/dates.h"
 #include "dbf/table.h"
 #include "dbf_test_util.h"
+#include "outside_tools.h"
 
 using dbf::Table;
 using dbftest::TempDir;
@@ -206,7 +207,7 @@ std::vector<std::string> split(const std::string& s, char sep) {
 }  // namespace
 
 TEST(IndependentReaders, DbfreadReadsWhatTheEngineWrites) {
-    if (!dbftest::haveProgram(kPython)) GTEST_SKIP() << "python3 missing";
+    VDR_NEED_TOOL(testsupport::dbfreadInstalled(), "python3-dbfread");
     TempDir d;
     std::string p = writeSample(d);
     std::string theirs = dbfreadCanon(p);
@@ -226,7 +227,7 @@ TEST(IndependentReaders, DbfreadReadsWhatTheEngineWrites) {
 }
 
 TEST(IndependentReaders, PgdbfReadsWhatTheEngineWrites) {
-    if (!dbftest::haveProgram("pgdbf")) GTEST_SKIP() << "pgdbf missing";
+    VDR_NEED_TOOL(dbftest::haveProgram("pgdbf"), "pgdbf");
     TempDir d;
     std::string p = writeSample(d);
     int st = -1;
@@ -270,7 +271,7 @@ TEST(IndependentReaders, PgdbfReadsWhatTheEngineWrites) {
 }
 
 TEST(IndependentReaders, DbfDumpReadsWhatTheEngineWrites) {
-    if (!dbftest::haveProgram("dbf_dump")) GTEST_SKIP() << "dbf_dump missing";
+    VDR_NEED_TOOL(dbftest::haveProgram("dbf_dump"), "dbf_dump (libdbd-xbase-perl)");
     TempDir d;
     std::string p = writeSample(d);
     int st = -1;
@@ -311,7 +312,7 @@ TEST(IndependentReaders, DbfDumpReadsWhatTheEngineWrites) {
 }
 
 TEST(VisualFoxProFiles, EngineReadsEveryTableAsDbfreadDoes) {
-    if (!dbftest::haveProgram(kPython)) GTEST_SKIP() << "python3 missing";
+    VDR_NEED_TOOL(testsupport::dbfreadInstalled(), "python3-dbfread");
     std::string root = std::string(VDR_SOURCE_DIR) + "/tests/data/vfp";
     ASSERT_TRUE(std::filesystem::exists(root)) << root;
     int tables = 0;
@@ -353,7 +354,7 @@ TEST(VisualFoxProFiles, TypesAndValuesOfKnownRecords) {
 }
 
 TEST(VisualFoxProFiles, WritingVfpFieldsKeepsOtherReadersAgreeing) {
-    if (!dbftest::haveProgram(kPython)) GTEST_SKIP() << "python3 missing";
+    VDR_NEED_TOOL(testsupport::dbfreadInstalled(), "python3-dbfread");
     TempDir d;
     std::string root = std::string(VDR_SOURCE_DIR) + "/tests/data/vfp/expenses/";
     std::filesystem::copy_file(root + "expense reports.dbf", d.file("er.dbf"));

@@ -148,8 +148,32 @@ class Desktop {
                    {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), text})
             .ok;
     }
-    // A real click at (x, y) of `window`.
+    // The window that has the keyboard ("" when none).
+    QString focused() const {
+        return xdotool({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}).out;
+    }
+    // Answers a message box as the person in front of it: waits until the
+    // box the program opened over `under` has the keyboard, presses `keys`
+    // there and, when `back`, waits until the keyboard is back in `under`
+    // (the box closed). False when no box came or it did not close.
+    bool answerBox(const QString& under, const QStringList& keys, bool back = true) const {
+        QString box;
+        if (!waitUntil(
+                [&] {
+                    box = focused();
+                    return !box.isEmpty() && box != under;
+                },
+                15000))
+            return false;
+        QThread::msleep(300);  // the box is drawn and takes keys
+        if (!this->keys(keys)) return false;
+        return !back || waitUntil([&] { return focused() == under; }, 10000);
+    }
+    // A real click at (x, y) of `window`. The pointer is first put beside
+    // the place: a synchronous move to where it already is never ends.
     bool click(const QString& window, int x, int y, int count = 1) const {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                 QString::number(x + 1), QString::number(y + 1)});
         return xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"),
                         QStringLiteral("--window"), window, QString::number(x), QString::number(y)})
                    .ok &&
@@ -178,9 +202,12 @@ class Program {
     ~Program() { stop(p_); }
 
     bool assembled() const { return assembled_; }
-    // Starts `vdrcontv STATION`; `answers` answers the message boxes in order.
+    // Starts `vdrcontv STATION`. Its message boxes are logged and shown for
+    // real, for the test to answer as a person does (Desktop::answerBox);
+    // `answers`, when given, answers them instead, in order.
     bool start(const QString& answers = {}) {
         QProcessEnvironment env = testsupport::programEnvironment(msglog, answers);
+        if (answers.isEmpty()) env.remove(QStringLiteral("VDR_MSGANSWERS"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DISPLAY"), desk_.display());
         env.insert(QStringLiteral("VDR_TRACE"), trace);

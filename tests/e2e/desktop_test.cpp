@@ -36,7 +36,8 @@ std::string fieldText(const QString& table, const char* field, uint32_t recno = 
 }
 
 // Start, choose the test company, F5 and F1 inside the selection dialog and
-// in the main window, the Caps Lock light, and the exit through "Salir".
+// in the main window, the Caps Lock light, and the exit through "Salir". The
+// boxes are answered with the keyboard on the real boxes.
 void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
     Desktop desk(wm);
     NEED_DESKTOP(desk, wm);
@@ -48,8 +49,7 @@ void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
         ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
         stale.write("de la sesión anterior\n");
     }
-    // Two memory boxes and the exit question, all answered with their first button.
-    ASSERT_TRUE(prog.start(QStringLiteral("1,1,1")));
+    ASSERT_TRUE(prog.start());
     ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
     EXPECT_FALSE(QFileInfo::exists(resLog)) << "el Res.Log anterior sigue ahí";
 
@@ -59,6 +59,7 @@ void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
     // F5 inside the dialog: the memory box.
     desk.keys({QStringLiteral("F5")});
     EXPECT_TRUE(prog.waitBox(QStringLiteral("|MemUsed:"))) << prog.boxes().join('\n').toStdString();
+    ASSERT_TRUE(desk.answerBox(selection, {QStringLiteral("Return")}));
     // F1 inside the dialog: the help window.
     desk.keys({QStringLiteral("F1")});
     const QString help = desk.window(QStringLiteral("Ayuda Valdrosa"), 10000);
@@ -81,6 +82,7 @@ void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
     EXPECT_TRUE(e2e::waitUntil(
         [&] { return prog.boxes().filter(QStringLiteral("|MemUsed:")).size() == 2; }, 10000))
         << prog.boxes().join('\n').toStdString();
+    ASSERT_TRUE(desk.answerBox(main, {QStringLiteral("Return")}));
 
     // The lock light follows Caps Lock, both ways.
     auto capsShown = [&] {
@@ -95,11 +97,19 @@ void keysOfTheWholeProgramAndExitThroughSalir(bool wm) {
     desk.keys({QStringLiteral("Caps_Lock")});
     EXPECT_TRUE(e2e::waitUntil([&] { return capsShown() == (before == 1 ? 1 : 0); }, 5000));
 
-    // "Salir" on the bar: the exit question, answered "Si", ends the program.
+    // "Salir" on the bar: the exit question, answered "No" with its key,
+    // keeps the program; asked again and answered "Si", it ends it.
     const QPoint salir = prog.barButtonCentre(QStringLiteral("Terminar Aplicación"));
     ASSERT_GE(salir.x(), 0) << "la traza no da la posición de Salir";
+    const QString question = QStringLiteral("Seleccione su opción|Desea terminar su sesión ?");
     ASSERT_TRUE(desk.click(main, salir.x(), salir.y()));
-    EXPECT_TRUE(prog.waitBox(QStringLiteral("Seleccione su opción|Desea terminar su sesión ?")));
+    EXPECT_TRUE(prog.waitBox(question));
+    ASSERT_TRUE(desk.answerBox(main, {QStringLiteral("alt+n")}));
+    QThread::msleep(500);
+    EXPECT_TRUE(prog.running()) << "\"No\" terminó el programa";
+    ASSERT_TRUE(desk.click(main, salir.x(), salir.y()));
+    EXPECT_TRUE(e2e::waitUntil([&] { return prog.boxes().count(question) == 2; }, 15000));
+    ASSERT_TRUE(desk.answerBox(main, {QStringLiteral("alt+s")}, false));
     ASSERT_TRUE(prog.waitForEnd());
     EXPECT_EQ(prog.exitCode(), 0);
     EXPECT_TRUE(fileText(resLog).contains(QStringLiteral("Recursos sin liberar")))

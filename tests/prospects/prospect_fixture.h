@@ -253,7 +253,7 @@ inline QProcess* startChild(const QString& dir, const QString& action, const QSt
     char self[4096] = {};
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     p->start(QString::fromLocal8Bit(self, static_cast<int>(n)),
-             {"--gtest_filter=ProspectChild.Run"});
+             {"--gtest_also_run_disabled_tests", "--gtest_filter=ProspectChild.DISABLED_Run"});
     p->waitForStarted();
     return p;
 }

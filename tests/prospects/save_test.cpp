@@ -1,6 +1,6 @@
 // The card's buffers, the save and the deletion of a prospect over a real
 // company, with other workstations as real processes (this binary started
-// again as ProspectChild.Run), some of them killed in the middle of a save.
+// again as ProspectChild.DISABLED_Run), some of them killed in the middle of a save.
 #include <fcntl.h>
 #include <signal.h>
 
@@ -62,9 +62,9 @@ using Rows = std::vector<std::string>;
 // Another workstation: does the operation named by VDR_PROSP_CHILD on the
 // installation VDR_PROSP_DIR and ends; VDR_PROSP_KILL "step:n" kills it with
 // SIGKILL at the n-th call of that step of the save.
-TEST(ProspectChild, Run) {
+TEST(ProspectChild, DISABLED_Run) {
     const char* action = std::getenv("VDR_PROSP_CHILD");
-    if (!action || !*action) GTEST_SKIP() << "only run as a child process";
+    ASSERT_TRUE(action && *action) << "started only as a child process";
     pt::ensureApp();
     ASSERT_TRUE(QDir::setCurrent(QString::fromLocal8Bit(std::getenv("VDR_PROSP_DIR"))));
     data::ScriptedInteraction quiet;

@@ -229,7 +229,9 @@ class StoreCrashTest : public StoreTest {
     void runKilled(const char* step, const std::function<void()>& op) {
         pid_t pid = fork();
         if (pid == 0) {
-            setenv("VDR_STORE_CRASH", step, 1);
+            reports::setStoreHook([step](std::string_view at) {
+                if (at == step) _exit(70);
+            });
             op();
             _exit(0);  // the step was never reached
         }
@@ -238,28 +240,35 @@ class StoreCrashTest : public StoreTest {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 70) << "the child did not stop at " << step;
     }
-    void expectAll(const std::map<std::string, std::string>& scripts, const char* step) {
-        for (const auto& [name, text] : scripts) {
+    // Each script is found with one of the texts it may have: as it was
+    // included, or as the emptying wrote it out.
+    void expectAll(const std::map<std::string, std::vector<std::string>>& scripts,
+                   const char* step) {
+        for (const auto& [name, texts] : scripts) {
             reports::ScriptText t = reports::findScript(name, false);
             EXPECT_NE(t.source, reports::Source::None) << name << " lost at " << step;
-            if (t.source != reports::Source::None) {
-                EXPECT_EQ(t.text.substr(0, 3), text.substr(0, 3)) << name << " at " << step;
-            }
+            if (t.source == reports::Source::None) continue;
+            bool known = false;
+            for (const std::string& text : texts)
+                known = known || t.text == text || t.text == reports::cleanForLoose(text);
+            EXPECT_TRUE(known) << name << " at " << step << ": \"" << t.text << '"';
         }
     }
 };
 
 TEST_F(StoreCrashTest, AKilledInclusionOrEmptyingLosesNoScript) {
-    std::map<std::string, std::string> scripts = {
-        {"UNO.RPO", "uno\r\n"}, {"DOS.RPO", "dos\r\n"}, {"TRES.RPO", "tres\r\n"}};
-    loose("UNO.RPO", scripts["UNO.RPO"]);
-    loose("DOS.RPO", scripts["DOS.RPO"]);
+    const std::map<std::string, std::vector<std::string>> scripts = {
+        {"UNO.RPO", {"uno\r\n", "uno nuevo\r\n"}},
+        {"DOS.RPO", {"dos\r\n"}},
+        {"TRES.RPO", {"tres\r\n"}}};
+    loose("UNO.RPO", "uno\r\n");
+    loose("DOS.RPO", "dos\r\n");
     ASSERT_TRUE(reports::INCLUIR("UNO.RPO"));
     ASSERT_TRUE(reports::INCLUIR("DOS.RPO"));
     for (const char* step :
          {"temp-text", "temp-written", "marker", "renamed-text", "store-in-place"}) {
         // Inclusion of a new script and replacement of a stored one.
-        loose("TRES.RPO", scripts["TRES.RPO"]);
+        loose("TRES.RPO", "tres\r\n");
         runKilled(step, [] { reports::INCLUIR("TRES.RPO"); });
         expectAll(scripts, step);
         loose("UNO.RPO", "uno nuevo\r\n");
@@ -274,7 +283,7 @@ TEST_F(StoreCrashTest, AKilledInclusionOrEmptyingLosesNoScript) {
         if (!looseExists("TRES.RPO")) {
             ASSERT_TRUE(reports::EXTRAER("TRES.RPO"));
         }
-        for (const auto& [name, text] : scripts)
+        for (const auto& [name, texts] : scripts)
             if (looseExists(name)) {
                 ASSERT_TRUE(reports::INCLUIR(name));
             }

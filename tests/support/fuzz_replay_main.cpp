@@ -30,6 +30,11 @@ int main(int argc, char** argv) {
             ++count;
         }
     }
+    // A wrong corpus path must not pass for a replay of nothing.
+    if (count == 0) {
+        std::fprintf(stderr, "no inputs found in the paths given\n");
+        return 1;
+    }
     std::printf("%zu passed, 0 failed\n", count);
     return 0;
 }

@@ -44,7 +44,7 @@ bool haveTool() {
 }  // namespace
 
 TEST(VdrtoolEval, PrintsValueAndTypeLetter) {
-    if (!haveTool()) GTEST_SKIP() << "vdrtool no está compilado en este árbol";
+    ASSERT_TRUE(haveTool()) << "vdrtool no está compilado en este árbol";
     ToolRun r = vdrtool("STR(1.5)");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "         1.5\tC\n");
@@ -56,7 +56,7 @@ TEST(VdrtoolEval, PrintsValueAndTypeLetter) {
 }
 
 TEST(VdrtoolEval, FailingExpressionPrintsSpanishDescriptionAndFails) {
-    if (!haveTool()) GTEST_SKIP() << "vdrtool no está compilado en este árbol";
+    ASSERT_TRUE(haveTool()) << "vdrtool no está compilado en este árbol";
     ToolRun r = vdrtool("1 +", true);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.out.find("Error de sintaxis"), std::string::npos) << r.out;
@@ -72,7 +72,7 @@ TEST(VdrtoolEval, FailingExpressionPrintsSpanishDescriptionAndFails) {
 // eval and functions know the program's whole catalogue: the data layer's
 // helpers, the window's and the companies' functions, the language's library.
 TEST(VdrtoolEval, KnowsEveryFunctionOfTheProgramAndListsThem) {
-    if (!haveTool()) GTEST_SKIP() << "vdrtool no está compilado en este árbol";
+    ASSERT_TRUE(haveTool()) << "vdrtool no está compilado en este árbol";
     ToolRun r = vdrtool("DIV_ZERO(5,2)");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(r.out.find('\t')), "\tN\n") << r.out;
