@@ -276,8 +276,9 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
         PUTDATEMPR();
         INIARC();
     } else if (xb::upper1252(camino) == xb::upper1252(sessionDirectory())) {
-        // The session variables keep their values until the next selection,
-        // but the name the user reads on the bar follows at once.
+        // The session's company name follows at once, on the bar and in what
+        // is printed from now on; the directory cannot have changed.
+        xb::assignVar("G_EMPRESA", get("EMPRESA"));
         TEXTOSAYBAR(d[Name].asString());
     }
 }

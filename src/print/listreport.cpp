@@ -100,19 +100,55 @@ void ListReport::needLine() {
     if (!open_) newPage();
 }
 
-void ListReport::addRow(const QStringList& cells) {
-    needLine();
-    for (size_t i = 0; i < spec_.columns.size() && static_cast<qsizetype>(i) < cells.size(); ++i) {
-        QString text = cells[static_cast<qsizetype>(i)];
-        // Cut at the column's edge rather than run into the next column.
-        while (!text.isEmpty() && doc_.textWidth(text, spec_.bodyFont) > widths_[i]) text.chop(1);
-        const ListColumn& c = spec_.columns[i];
-        const int x = c.align == Align::Right    ? lefts_[i] + widths_[i]
-                      : c.align == Align::Center ? lefts_[i] + widths_[i] / 2
-                                                 : lefts_[i];
-        doc_.say(y_, x, text, spec_.bodyFont, c.align);
+QStringList ListReport::fitLines(const QString& text, int width) const {
+    QStringList out;
+    QString rest = text;
+    auto fits = [&](const QString& t) { return doc_.textWidth(t, spec_.bodyFont) <= width; };
+    while (!fits(rest)) {
+        // The longest beginning that fits, of one character at least.
+        qsizetype lo = 1, hi = rest.size() - 1;
+        while (lo < hi) {
+            const qsizetype mid = (lo + hi + 1) / 2;
+            if (fits(rest.left(mid)))
+                lo = mid;
+            else
+                hi = mid - 1;
+        }
+        // Broken at its last blank when it has one, else inside the word.
+        const qsizetype blank = rest.lastIndexOf(QLatin1Char(' '), lo);
+        if (blank > 0) {
+            out << rest.left(blank);
+            rest = rest.mid(blank + 1);
+        } else {
+            out << rest.left(lo);
+            rest = rest.mid(lo);
+        }
     }
-    y_ += lineH_;
+    if (!rest.isEmpty() || out.isEmpty()) out << rest;
+    return out;
+}
+
+void ListReport::addRow(const QStringList& cells) {
+    // A cell wider than its column goes on over as many lines as it needs,
+    // inside the column: nothing of it is lost and nothing runs into the next.
+    std::vector<QStringList> lines;
+    qsizetype height = 1;
+    for (size_t i = 0; i < spec_.columns.size() && static_cast<qsizetype>(i) < cells.size(); ++i) {
+        lines.push_back(fitLines(cells[static_cast<qsizetype>(i)], widths_[i]));
+        height = std::max(height, lines.back().size());
+    }
+    for (qsizetype k = 0; k < height; ++k) {
+        needLine();
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (k >= lines[i].size()) continue;
+            const ListColumn& c = spec_.columns[i];
+            const int x = c.align == Align::Right    ? lefts_[i] + widths_[i]
+                          : c.align == Align::Center ? lefts_[i] + widths_[i] / 2
+                                                     : lefts_[i];
+            doc_.say(y_, x, lines[i][k], spec_.bodyFont, c.align);
+        }
+        y_ += lineH_;
+    }
     ++rows_;
 }
 

@@ -9,8 +9,9 @@
 //   doc->finish();
 //
 // Widths are in characters of the body font (the width of "0"), so a column
-// of 65 holds 65 digits; longer cells are cut at the column's edge. A page
-// always has at least one body line, whatever the header takes.
+// of 65 holds 65 digits; a longer cell goes on over the next lines inside
+// its column (broken at a blank when it can be). A page always has at least
+// one body line, whatever the header takes.
 #pragma once
 
 #include <QString>
@@ -65,6 +66,8 @@ class ListReport {
     void newPage();
     void endPage();
     void needLine();
+    // `text` in lines no wider than `width` pixels of the body font.
+    QStringList fitLines(const QString& text, int width) const;
 
     Document& doc_;
     ListReportSpec spec_;

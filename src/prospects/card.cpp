@@ -320,9 +320,15 @@ bool lookupCode(const char* alias, const std::string& code, const char* descFiel
                 std::string& desc) {
     dbf::WorkArea* a = ws().area(alias);
     if (!a) return false;
+    // The seek alone would take the first code that begins with the typed
+    // one ("V1" finding "V10"): the code is sought at the field's full width.
+    const size_t width = a->table().fields()[static_cast<size_t>(fi(*a, "CODIGO"))].len;
+    std::string typed = code;
+    typed.erase(typed.find_last_not_of(' ') + 1);
+    if (blank(typed) || typed.size() > width) return false;
     dbf::Orders& o = dbf::orders(*a);
     o.setOrder(1);
-    if (!o.seek(xb::Value::str(trimmed(code))) || trimmed(code).empty()) return false;
+    if (!o.seek(xb::Value::str(pad(typed, width)))) return false;
     desc = S(*a, descField);
     return true;
 }
@@ -432,6 +438,16 @@ bool productTotal(double qty, double price, double& total) {
     if (t < -99999999.99) return false;
     total = t;
     return true;
+}
+
+bool validHour(const std::string& hhmm) {
+    if (hhmm.find_first_of("0123456789") == std::string::npos) return true;
+    auto digit = [&](size_t i) { return i < hhmm.size() && hhmm[i] >= '0' && hhmm[i] <= '9'; };
+    if (hhmm.size() != 5 || hhmm[2] != ':' || !digit(0) || !digit(1) || !digit(3) || !digit(4))
+        return false;
+    const int h = (hhmm[0] - '0') * 10 + (hhmm[1] - '0');
+    const int m = (hhmm[3] - '0') * 10 + (hhmm[4] - '0');
+    return h <= 23 && m <= 59;
 }
 
 void writeProductRow(int n, const std::string& mode, const ProductRow& r, const CardValues& v) {

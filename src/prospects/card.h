@@ -144,6 +144,10 @@ inline constexpr double kMaxTotal = 999999999.99;
 // Quantity × price, or false when it does not fit VALORTOT.
 bool productTotal(double qty, double price, double& total);
 
+// A contact's hour as its "99:99" field holds it: blank (no digit), or a
+// whole hour from 00:00 to 23:59.
+bool validHour(const std::string& hhmm);
+
 // GRABAPRODOF / GRABAPRODVT: writes a row of buffer 1 or 3 ("I" appends,
 // "M" the current row) with the card's link values of this moment.
 void writeProductRow(int n, const std::string& mode, const ProductRow& r, const CardValues& v);
@@ -171,7 +175,8 @@ void showContact(const ContactRow& c, CardValues& v);
 // code left as it was) keeps the typed fields when the code is unknown.
 bool lookupClient(const std::string& code, CardValues& v, bool changed);
 
-// Seeks `code` in `alias` in order 1; answers the description field when found.
+// Seeks `code` in `alias` in order 1, the whole code and not a beginning of
+// one; answers the description field when found.
 bool lookupCode(const char* alias, const std::string& code, const char* descField,
                 std::string& desc);
 

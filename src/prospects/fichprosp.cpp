@@ -62,6 +62,22 @@ tk::EntryBinding dateBinding(int32_t& d) {
     return b;
 }
 
+// A "99:99" field takes any digits: an hour that no clock shows is
+// refused here, as an impossible date is, and an empty hour stays allowed.
+tk::EntryBinding hourBinding(std::string& s) {
+    tk::EntryBinding b = textBinding(s, "99:99");
+    b.valid = [&s] {
+        if (validHour(s)) return true;
+        data::interaction().info("La hora " + trimmed(s) +
+                                     " no es v\xe1lida.\nEscr\xed"
+                                     "bala como horas:minutos, "
+                                     "de 00:00 a 23:59, o d\xe9jela en blanco.",
+                                 kAttention);
+        return false;
+    };
+    return b;
+}
+
 tk::EntryBinding numberBinding(double& n, const std::string& picture) {
     tk::EntryBinding b;
     b.get = [&n] { return xb::Value::num(n); };
@@ -342,9 +358,9 @@ bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
         104, [&] { return xb::Value::memo(c.observac); },
         [&](const xb::Value& x) { c.observac = x.asString(); });
     f.bindEntry(105, dateBinding(c.fecProx));
-    f.bindEntry(106, textBinding(c.horProx, "99:99"));
+    f.bindEntry(106, hourBinding(c.horProx));
     f.bindEntry(107, dateBinding(c.fecReal));
-    f.bindEntry(108, textBinding(c.horReal, "99:99"));
+    f.bindEntry(108, hourBinding(c.horReal));
     f.bindButton(500, button(QStringLiteral("Seleccionar Respuesta"), [&] {
                      if (!memory.justNow()) {
                          const std::string keptText = c.resultado, keptCode = c.codRes;

@@ -103,6 +103,13 @@ bool printOrGoBack(const xb::Value& params, const std::string& body) {
     }
 }
 
+// The field filter is applied only with a field and both of its values: the
+// caption and the filter ask the same question, so that a caption never
+// names a filter that was not applied.
+bool fieldFilterGiven(const std::string& field, const xb::Value& v1, const xb::Value& v2) {
+    return !trim(field).empty() && !v1.isEmpty() && !v2.isEmpty();
+}
+
 }  // namespace
 
 std::string bodyScriptName(const std::string& entry) {
@@ -154,7 +161,7 @@ xb::Value ACTLZPARAM(const xb::Value& from, const xb::Value& to, const std::stri
     setPublic("CFILTINF1", v1);
     setPublic("CFILTINF2", v2);
     std::string caption;
-    if (!v1.isEmpty()) {
+    if (fieldFilterGiven(field, v1, v2)) {
         char type = field.empty() ? 'U' : xb::evalText(field).type();
         auto shown = [&](const xb::Value& v) {
             if (type == 'D') return dateText(v);
@@ -203,8 +210,7 @@ bool IMPFAC(const xb::Value& params, const std::string& body) {
                                                    to + "\""));
             wa->goTop();
         }
-        bool v1Given = !v1.isEmpty(), v2Given = !v2.isEmpty();
-        if (!field.empty() && v1Given && v2Given) {
+        if (fieldFilterGiven(field, v1, v2)) {
             xb::Expr fieldExpr = xb::compile(field);
             char type = fieldExpr.eval().type();
             std::function<bool()> test;

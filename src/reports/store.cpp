@@ -555,6 +555,7 @@ bool VACIAR() {
              xb::transform(xb::Value::num(before, 16, 0), "999,999,999,999"));
         return false;
     }
+    bool emptied = true;
     try {
         OpenStore s = openStore(true);
         if (s.status == StoreStatus::Missing) {
@@ -574,8 +575,21 @@ bool VACIAR() {
         data::HACEPRUEBA();
         struct stat storeSt {};
         ::stat(host(kStoreText).c_str(), &storeSt);
+        // A name the store holds is checked as a typed one is: a store from an
+        // older program, or damaged, may name a file outside the script
+        // folder. Such a script is not written; it stays in the store.
+        std::vector<Entry> kept;
         for (const auto& e : *all) {
-            std::string loose = loosePath(e.name);
+            const std::optional<std::string> plain = plainScriptName(e.name);
+            if (!plain) {
+                data::CGBELL();
+                tell("El formato \"" + e.name +
+                     "\" del almac\xe9n tiene un nombre no v\xe1lido y no se ha escrito en la "
+                     "carpeta: queda en el almac\xe9n.");
+                kept.push_back(e);
+                continue;
+            }
+            std::string loose = loosePath(*plain);
             std::string cleaned = cleanForLoose(e.text);
             struct stat looseSt {};
             if (::stat(host(loose).c_str(), &looseSt) == 0 && looseSt.st_mtime > storeSt.st_mtime) {
@@ -594,7 +608,8 @@ bool VACIAR() {
                 throw std::runtime_error("el formato " + loose + " no se pudo comprobar");
         }
         crashPoint("loose-written");
-        writeStore({});
+        writeStore(kept);
+        if (!kept.empty()) emptied = false;
     } catch (const std::exception& e) {
         tell(std::string("No se pudo vaciar el almac\xe9n: ") + e.what());
         return false;
@@ -602,7 +617,7 @@ bool VACIAR() {
     double after = freeBytes();
     tell("Espacio consumido=" +
          xb::transform(xb::Value::num(before - after, 16, 0), "999,999,999,999"));
-    return true;
+    return emptied;
 }
 
 void setStoreHook(std::function<void(std::string_view)> hook) {

@@ -94,7 +94,8 @@ bool INCLUIR(std::string_view name);
 // Writes the stored script to "PRUEBA\" + name. True when written.
 bool EXTRAER(std::string_view name);
 // Writes every stored script to the loose folder and empties the store.
-// True when the store was emptied.
+// A script whose stored name is no valid script name is told and stays in
+// the store. True when the store was emptied.
 bool VACIAR();
 
 // Finishes or undoes a rewrite that a killed process left half done.

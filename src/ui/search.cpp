@@ -719,6 +719,12 @@ SaveResult saveWithUniqueCode(dbf::WorkArea& wa, const std::string& field, const
         dbf::WorkArea& wa;
         ~Unlock() { wa.unlock(0); }
     } unlock{wa};
+    // Another workstation saving another record of this table holds that
+    // record and wants the table too: were both to wait for the table with
+    // their record kept, each would wait for the other. So when the table is
+    // not free at once the record is let go while waiting; the table's lock,
+    // once had, covers it.
+    if (!wa.lockFile()) wa.unlock(0);
     if (!lockTable(wa)) {
         data::PARE("No se grabaron los datos.");
         return SaveResult::Abandoned;

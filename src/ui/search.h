@@ -109,8 +109,10 @@ void tellDuplicate(const std::string& label);
 enum class SaveResult { Saved, Duplicate, Abandoned };
 
 // A card's save that keeps codes unique across workstations: the record
-// being changed is locked with REC_LOCK(0) (the user may give up); then,
-// under the table's lock, the code is checked again, and only when no
+// being changed is locked with REC_LOCK(0) (the user may give up); then
+// the table's lock is taken (the record let go while it is waited for, so
+// that two savers of one table never wait for each other), and under it
+// the code is checked again, and only when no
 // other record holds it is a new record appended (when `isNew`) and
 // `write` called on the current record. A duplicate is told as CHKDUP
 // tells it and nothing is written. Every lock is released on return.

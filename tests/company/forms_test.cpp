@@ -124,6 +124,9 @@ TEST_F(CompanyFormsTest, TheBarCaptionFollowsAModifiedOrDeletedSessionCompany) {
     EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
     EXPECT_EQ(captions.value(captions.size() - 1), QStringLiteral("PRUEBAS RENOMBRADA"))
         << driver.boxTexts().join('|').toStdString();
+    // What is printed from now on names it too.
+    EXPECT_EQ(QString::fromStdString(xb::getVar("G_EMPRESA").asString()).trimmed(),
+              QStringLiteral("PRUEBAS RENOMBRADA"));
 
     addCompany("00002", "EMP00002", "EN USO");
     QDir().mkpath(QStringLiteral("EMP00002"));

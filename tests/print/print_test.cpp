@@ -120,23 +120,44 @@ TEST_F(PrintTest, EmptyListStillPrintsItsHeadingsOnOnePage) {
     EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Sin registros")));
 }
 
-TEST_F(PrintTest, LongCellsAreCutAtTheirColumnAndTextIsBrokenIntoLines) {
+TEST_F(PrintTest, LongCellsWrapInTheirColumnAndTextIsBrokenIntoLines) {
     const QStringList lines = print::breakLines(QStringLiteral("abcdefghij\r\n12345\rxy\n"), 4);
     EXPECT_EQ(lines, (QStringList{"abcd", "efgh", "ij", "1234", "5", "xy", ""}));
     EXPECT_EQ(print::breakLines(QString(), 10), QStringList{QString()});
 
-    const QString pdf = file("cut.pdf");
+    // Cells wider than their column, in characters wider than "0" too: every
+    // character is printed, words kept whole where a blank allows, and the
+    // next row starts below the last line of the tallest cell.
+    const QString pdf = file("wrap.pdf");
     auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf, pdf);
     print::ListReportSpec layout;
-    layout.columns = {{QStringLiteral("A"), 5}, {QStringLiteral("B"), 5}};
+    layout.columns = {
+        {QStringLiteral("A"), 5}, {QStringLiteral("B"), 8}, {QStringLiteral("C"), 65}};
     {
         print::ListReport list(*doc, layout);
-        list.addRow({QStringLiteral("XXXXXXXXXXXXXXXXXXXX"), QStringLiteral("fin")});
+        list.addRow({QStringLiteral("XXXXXXXXXXXXXXXXXXXX"), QStringLiteral("EMP00001"),
+                     QString(65, QLatin1Char('M'))});
+        list.addRow({QStringLiteral("uno dos tres"), QStringLiteral("fin"),
+                     QStringLiteral("ERROR EN TRIM(")});
+        list.addRow({QStringLiteral("zz")});
+        EXPECT_EQ(list.rows(), 3);
     }
     ASSERT_TRUE(doc->finish());
     const QString text = pdfText(pdf);
-    EXPECT_FALSE(text.contains(QStringLiteral("XXXXXXXXXXXXXXXXXXXX")));
-    EXPECT_TRUE(text.contains(QStringLiteral("fin")));
+    EXPECT_EQ(text.count(QLatin1Char('X')), 20) << text.toStdString();
+    EXPECT_EQ(text.count(QLatin1Char('M')), 65 + 2) << text.toStdString();  // EMP, TRIM
+    EXPECT_EQ(text.count(QStringLiteral("EMP")), 1);
+    EXPECT_EQ(text.count(QLatin1Char('0')), 4);
+    EXPECT_EQ(text.count(QLatin1Char('1')), 1);
+    for (const char* word : {"uno", "dos", "tres", "fin", "TRIM("})
+        EXPECT_TRUE(text.contains(
+            QRegularExpression(QStringLiteral("\\b%1(\\s|$)")
+                                   .arg(QRegularExpression::escape(QString::fromLatin1(word))))))
+            << word << "\n"
+            << text.toStdString();
+    EXPECT_GT(text.indexOf(QStringLiteral("uno")), text.lastIndexOf(QLatin1Char('X')));
+    EXPECT_GT(text.indexOf(QStringLiteral("zz")), text.lastIndexOf(QLatin1Char('M')));
+    EXPECT_GT(text.indexOf(QStringLiteral("zz")), text.indexOf(QStringLiteral("tres")));
 }
 
 TEST_F(PrintTest, BoxesAndLinesLandWhereTheirCentimetresSay) {

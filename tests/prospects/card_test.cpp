@@ -85,11 +85,15 @@ TEST_F(ProspectFixture, LongScenarioThroughTheCard) {
     });
     productRow(driver, "P1", "2", &total1);
     productRow(driver, "P2", "1");
+    bool badHourLeft = true, emptyHourLeft = false;
     driver.whenOpen(QStringLiteral("AddContacto"), [&](Handle& h) {
         h.type(101, "09122026");
         h.choose(102, QString::fromUtf8("Telefónico"));
         h.type(105, "15122026");
+        badHourLeft = h.type(106, "2599");
+        h.key(106, Qt::Key_Home);
         h.type(106, "1030");
+        emptyHourLeft = h.type(108, "");
         h.press(200);
     });
     productRow(driver, "P1", "1");
@@ -101,6 +105,12 @@ TEST_F(ProspectFixture, LongScenarioThroughTheCard) {
     EXPECT_TRUE(page3AfterSale);
     EXPECT_EQ(total1, "3,000.00");
     EXPECT_EQ(afterTwo, "3,250.50");
+    EXPECT_FALSE(badHourLeft);
+    EXPECT_TRUE(emptyHourLeft);
+    bool hourTold = false;
+    for (const auto& s : interaction.shown())
+        hourTold = hourTold || s.message.rfind("La hora 25:99 no es v\xe1lida.", 0) == 0;
+    EXPECT_TRUE(hourTold);
 
     // Stored: the prospect and its three lists under one link.
     dbf::WorkArea& p = pt::area("Prospecto");

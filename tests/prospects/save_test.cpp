@@ -205,6 +205,29 @@ TEST_F(ProspectFixture, UnknownSalespersonAndListRowsEditing) {
     (void)c;
 }
 
+// The salesperson, plan and product fields and the sold grid's names find a
+// code only whole: a code that merely begins a stored one is unknown.
+TEST_F(ProspectFixture, CodesAreFoundWholeNotByTheirBeginning) {
+    makeCompany();
+    pt::addVendor("V30", "ROSA DIAZ");
+    pt::addProduct("A10", "ARTICULO", 99);
+    ASSERT_TRUE(openCardTables());
+    std::string desc;
+    EXPECT_FALSE(lookupCode("Vendedor", "V3", "NOMBRE", desc));
+    EXPECT_FALSE(lookupCode("Vendedor", pad("V3", 8), "NOMBRE", desc));
+    EXPECT_FALSE(lookupCode("Producto", "A", "NOMBRE", desc));
+    EXPECT_FALSE(lookupCode("Producto", "P", "NOMBRE", desc));
+    EXPECT_FALSE(lookupCode("Plan", "PL", "DETALLE", desc));
+    EXPECT_FALSE(lookupCode("Vendedor", "V300000000", "NOMBRE", desc));
+    EXPECT_FALSE(lookupCode("Vendedor", "        ", "NOMBRE", desc));
+    ASSERT_TRUE(lookupCode("Vendedor", pad("V30", 8), "NOMBRE", desc));
+    EXPECT_EQ(trimmed(desc), "ROSA DIAZ");
+    ASSERT_TRUE(lookupCode("Producto", "A10", "NOMBRE", desc));
+    EXPECT_EQ(trimmed(desc), "ARTICULO");
+    ASSERT_TRUE(lookupCode("Plan", "PL1", "DETALLE", desc));
+    EXPECT_EQ(trimmed(desc), "PLAN DE VERANO");
+}
+
 TEST(ProspectTotals, AQuantityTimesAPriceThatDoesNotFitIsRefused) {
     double t = -1;
     EXPECT_TRUE(productTotal(3, 1500, t));
@@ -213,6 +236,13 @@ TEST(ProspectTotals, AQuantityTimesAPriceThatDoesNotFitIsRefused) {
     EXPECT_FALSE(productTotal(9999999.99, 999999999.99, t));
     EXPECT_FALSE(productTotal(1000000, 1000, t));
     EXPECT_FALSE(productTotal(-1000000, 1000, t));
+}
+
+TEST(ProspectHours, OnlyAClockHourOrNoneIsTaken) {
+    for (const char* ok : {"00:00", "23:59", "09:05", "  :  ", "     ", ""})
+        EXPECT_TRUE(validHour(ok)) << ok;
+    for (const char* bad : {"24:00", "25:99", "12:60", "1 :30", "12:3 ", " 9:30", "1230"})
+        EXPECT_FALSE(validHour(bad)) << bad;
 }
 
 // ------------------------------------------------------------------ VALIDAPROSP

@@ -289,6 +289,20 @@ TEST_F(ReportRun, FilterCaptionAndBodyName) {
     EXPECT_EQ(xb::getVar("CTITFILTRO").asString(),
               "Filtro: Desde NOMBRE=GARCIA Hasta NOMBRE=GARCIA - Per\xedodo del " +
                   xb::Value::date(2460000).toText() + "  al  " + xb::Value::date(2460010).toText());
+    // Only the first value: no field filter is applied, so the caption names
+    // none (the period stays), and every record is read.
+    const std::string blanks(20, ' ');
+    EXPECT_TRUE(
+        reports::IMPFAC(reports::ACTLZPARAM(xb::Value::str(""), xb::Value::str(""), "N", ">",
+                                            xb::Value::str("1000"), "=", xb::Value::str(blanks),
+                                            xb::Value::date(2460000), xb::Value::date(2460010), 1),
+                        "CUERPO.RPO"));
+    EXPECT_EQ(seen().size(), 6u);
+    EXPECT_EQ(xb::getVar("CTITFILTRO").asString(),
+              " - Per\xedodo del " + xb::Value::date(2460000).toText() + "  al  " +
+                  xb::Value::date(2460010).toText());
+    params("", "", "N", ">", xb::Value::str("1000"), "=", xb::Value::str(blanks));
+    EXPECT_EQ(xb::getVar("CTITFILTRO").asString(), "");
     EXPECT_EQ(reports::bodyScriptName("INFVEN.RPO"), "INFVENc.rpo");
     EXPECT_EQ(reports::bodyScriptName("INF.RPO"), "INF.RPc.rpo");
 }

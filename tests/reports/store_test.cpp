@@ -125,6 +125,29 @@ TEST_F(StoreTest, MissingNamesAndBadNamesAreToldAndChangeNothing) {
         EXPECT_EQ(reports::findScript(bad, false).source, reports::Source::None) << bad;
     }
     EXPECT_TRUE(QFile::exists("FUERA.RPO"));
+
+    // A store that already holds such a name (an older or damaged one):
+    // emptying writes the other scripts, tells of that one and keeps it.
+    loose("BIEN.RPO", "bien\r\n");
+    loose("MAL.RPO", "mal\r\n");
+    ASSERT_TRUE(reports::INCLUIR("BIEN.RPO"));
+    ASSERT_TRUE(reports::INCLUIR("MAL.RPO"));
+    {
+        auto t = dbf::Table::open("cgFuente.dbf", {false, false});
+        ASSERT_TRUE(t->read(2));
+        t->putString(t->fieldIndex("NOMBRE"), "..\\FUERA.RPO");
+        t->commit();
+    }
+    EXPECT_FALSE(reports::VACIAR());
+    EXPECT_EQ(slurp("FUERA.RPO"), "x");
+    EXPECT_EQ(slurp(loosePath("BIEN.RPO")), "bien");
+    EXPECT_NE(alerts()
+                  .at(alerts().size() - 2)
+                  .find("..\\FUERA.RPO\" del almac\xe9n tiene un nombre no v\xe1lido"),
+              std::string::npos);
+    const reports::StoreIndex ix = reports::readStoreIndex();
+    ASSERT_EQ(ix.entries.size(), 1u);
+    EXPECT_EQ(ix.entries[0].name, "..\\FUERA.RPO");
 }
 
 TEST_F(StoreTest, ExtractWritesTheStoredTextAndLeavesTheStoreAsItWas) {
