@@ -11,6 +11,7 @@
 #include "dbf/error.h"
 #include "dbf/table.h"
 #include "transfer/sha256.h"
+#include "transfer/zip.h"
 #include "xbase/codepage.h"
 #include "xbase/date.h"
 #include "xbase/runtime.h"
@@ -175,6 +176,133 @@ size_t exportCsv(const std::string& tablePath, const std::string& file, char sep
     }
     writeFile(file, out);
     return rows;
+}
+
+namespace {
+
+std::string xmlText(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else if (u < 0x20 && c != '\n' && c != '\t')
+            continue;  // not allowed in XML 1.0
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Column letters of a 0-based index: A..Z, AA...
+std::string columnName(int i) {
+    std::string s;
+    for (++i; i > 0; i = (i - 1) / 26) s.insert(s.begin(), static_cast<char>('A' + (i - 1) % 26));
+    return s;
+}
+
+// The user's date format as a spreadsheet number format ("dd-mm-yyyy" reads
+// the same there).
+std::string sheetDateFormat() {
+    return xmlText(xb::effectiveDateFormat());
+}
+
+}  // namespace
+
+size_t exportXlsx(const std::string& tablePath, const std::string& file) {
+    auto t = openForReading(tablePath);
+    const int32_t epoch = xb::julianFromYmd(1899, 12, 30);
+    std::string rows;
+    auto cell = [](const std::string& ref, const std::string& text) {
+        return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">" +
+               xmlText(text) + "</t></is></c>";
+    };
+    rows += "<row r=\"1\">";
+    for (int i = 0; i < t->fieldCount(); ++i)
+        rows += cell(columnName(i) + "1", t->fields()[static_cast<size_t>(i)].name);
+    rows += "</row>";
+    size_t n = 0;
+    const uint32_t count = t->recCount();
+    for (uint32_t r = 1; r <= count; ++r) {
+        if (!t->read(r) || t->deleted()) continue;
+        const std::string row = std::to_string(n + 2);
+        rows += "<row r=\"" + row + "\">";
+        for (int i = 0; i < t->fieldCount(); ++i) {
+            const dbf::Field& f = t->fields()[static_cast<size_t>(i)];
+            const std::string ref = columnName(i) + row;
+            const std::string shown = fieldText(*t, i);
+            if (shown.empty()) continue;
+            if (f.type == 'D')
+                rows += "<c r=\"" + ref + "\" s=\"1\"><v>" + std::to_string(t->getDate(i) - epoch) +
+                        "</v></c>";
+            else if (f.type == 'N' || f.type == 'F')
+                rows += "<c r=\"" + ref + "\"><v>" + xmlText(shown) + "</v></c>";
+            else
+                rows += cell(ref, shown);
+        }
+        rows += "</row>";
+        ++n;
+    }
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    const std::string ns = "http://schemas.openxmlformats.org/";
+    std::vector<ZipEntry> parts = {
+        {"[Content_Types].xml",
+         head + "<Types xmlns=\"" + ns +
+             "package/2006/content-types\">"
+             "<Default Extension=\"rels\" ContentType=\"application/"
+             "vnd.openxmlformats-package.relationships+xml\"/>"
+             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+             "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+             "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+             "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
+             "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+             "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/"
+             "vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/></Types>"},
+        {"_rels/.rels",
+         head + "<Relationships xmlns=\"" + ns +
+             "package/2006/relationships\">"
+             "<Relationship Id=\"rId1\" Type=\"" +
+             ns +
+             "officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/>"
+             "</Relationships>"},
+        {"xl/workbook.xml", head + "<workbook xmlns=\"" + ns +
+                                "spreadsheetml/2006/main\" xmlns:r=\"" + ns +
+                                "officeDocument/2006/relationships\"><sheets><sheet name=\"Hoja1\" "
+                                "sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         head + "<Relationships xmlns=\"" + ns +
+             "package/2006/relationships\">"
+             "<Relationship Id=\"rId1\" Type=\"" +
+             ns +
+             "officeDocument/2006/relationships/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+             "<Relationship Id=\"rId2\" Type=\"" +
+             ns +
+             "officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>"
+             "</Relationships>"},
+        {"xl/styles.xml",
+         head + "<styleSheet xmlns=\"" + ns +
+             "spreadsheetml/2006/main\">"
+             "<numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"" +
+             sheetDateFormat() +
+             "\"/></numFmts>"
+             "<fonts count=\"1\"><font><sz val=\"10\"/><name val=\"Arial\"/></font></fonts>"
+             "<fills count=\"1\"><fill><patternFill patternType=\"none\"/></fill></fills>"
+             "<borders count=\"1\"><border/></borders>"
+             "<cellStyleXfs count=\"1\"><xf/></cellStyleXfs>"
+             "<cellXfs count=\"2\"><xf/><xf numFmtId=\"164\" applyNumberFormat=\"1\"/></cellXfs>"
+             "</styleSheet>"},
+        {"xl/worksheets/sheet1.xml", head + "<worksheet xmlns=\"" + ns +
+                                         "spreadsheetml/2006/main\"><sheetData>" + rows +
+                                         "</sheetData></worksheet>"},
+    };
+    writeFile(file, makeZip(parts, std::time(nullptr)));
+    return n;
 }
 
 size_t exportAgenda(const std::string& camino, const std::string& file, const AgendaOptions& o) {

@@ -1,5 +1,5 @@
 // Tables of a company written out for other programs: CSV (UTF-8, a header
-// row of field names, dates in the user's date format) and the next visits
+// row of field names, dates in the user's date format), xlsx, and the next visits
 // of the contacts as an iCalendar file. Messages are UTF-8.
 #pragma once
 
@@ -21,6 +21,10 @@ std::string tableNames();
 // separated by `separator`. Returns the number of rows written. Throws
 // std::runtime_error; a file half written is removed.
 size_t exportCsv(const std::string& tablePath, const std::string& file, char separator);
+
+// The same rows as an xlsx workbook of one sheet: texts as texts, numbers
+// as numbers, dates as real dates (shown in the user's date format).
+size_t exportXlsx(const std::string& tablePath, const std::string& file);
 
 struct AgendaOptions {
     std::string salesperson;  // "" for all

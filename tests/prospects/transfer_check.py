@@ -2,6 +2,7 @@
 """Reads what vdrtool's transfer commands wrote with independent readers.
 
   transfer_check.py csv TABLE.dbf FILE.csv SEPARATOR   CSV equal to the table (dbfread)
+  transfer_check.py xlsx TABLE.dbf FILE.xlsx          the workbook (unzipped) equal to the table
   transfer_check.py ics FILE.ics [FILE2.ics]          valid iCalendar (icalendar); the UIDs
                                                       of both files the same
   transfer_check.py links COMPANY_DIR                 per prospect: offered, contacts, sold
@@ -51,6 +52,46 @@ def check_csv(dbf_path, csv_path, sep):
                 ok = got == want
             assert ok, "line %d %s: %r != %r" % (n, name, got, want)
     print(len(body))
+
+
+def check_xlsx(dbf_path, xlsx_path):
+    import datetime
+    import re
+    import xml.etree.ElementTree as ET
+    import zipfile
+    ns = {"m": "http://schemas.openxmlformats.org/spreadsheetml/2006/main"}
+    z = zipfile.ZipFile(xlsx_path)
+    assert z.testzip() is None
+    styles = ET.fromstring(z.read("xl/styles.xml"))
+    date_styles = {i for i, xf in enumerate(styles.find("m:cellXfs", ns)) if xf.get("numFmtId") == "164"}
+    sheet = ET.fromstring(z.read("xl/worksheets/sheet1.xml"))
+    rows = []
+    for row in sheet.find("m:sheetData", ns):
+        cells = {}
+        for c in row:
+            col = re.match(r"[A-Z]+", c.get("r")).group(0)
+            if c.get("t") == "inlineStr":
+                cells[col] = "".join(t.text or "" for t in c.iter("{%s}t" % ns["m"]))
+            elif int(c.get("s", "0")) in date_styles:
+                cells[col] = datetime.date(1899, 12, 30) + datetime.timedelta(days=int(c.find("m:v", ns).text))
+            else:
+                cells[col] = float(c.find("m:v", ns).text)
+        rows.append(cells)
+    t = table(dbf_path)
+    cols = [chr(ord("A") + i) for i in range(len(t.field_names))]
+    assert [rows[0].get(c) for c in cols] == t.field_names, rows[0]
+    records = list(t)
+    assert len(rows) - 1 == len(records)
+    for n, (cells, rec) in enumerate(zip(rows[1:], records), start=2):
+        for c, f in zip(cols, t.fields):
+            want, got = rec[f.name], cells.get(c)
+            if f.type in "NF":
+                assert (got or 0) == float(want or 0), (n, f.name, got, want)
+            elif f.type == "D":
+                assert got == want, (n, f.name, got, want)
+            else:
+                assert (got or "") == text(want, f.type), (n, f.name, got, want)
+    print(len(records))
 
 
 def check_ics(paths):
@@ -130,6 +171,8 @@ if __name__ == "__main__":
         check_manifest(sys.argv[2], sys.argv[3])
     if sys.argv[1] == "csv":
         check_csv(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif sys.argv[1] == "xlsx":
+        check_xlsx(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "ics":
         check_ics(sys.argv[2:])
     elif sys.argv[1] == "links":

@@ -140,7 +140,7 @@ TEST(Transfer, BackupUnderLoadIsWholeAndRestoreTakesOnlyAnIntactArchiveOfAnIdleC
     EXPECT_EQ(after.out, before.out);
 }
 
-TEST(Transfer, ExportAndAgendaAreReadBackByIndependentReaders) {
+TEST(Transfer, ExportToCsvAndXlsxAndTheAgendaAreReadBackByIndependentReaders) {
     QTemporaryDir inst, out;
     demoInstallation(inst.path(), 60);
     const QString emp = inst.path() + "/EMP00001/";
@@ -158,6 +158,13 @@ TEST(Transfer, ExportAndAgendaAreReadBackByIndependentReaders) {
         EXPECT_EQ(c.code, 0) << n[0] << c.err;
     }
     EXPECT_NE(tool(inst.path(), {"export", "clientes", out.path() + "/x.csv"}).code, 0);
+    for (const auto& n : {names[0], names[6]}) {
+        const QString xlsx = out.path() + "/" + n[0] + ".xlsx";
+        const Outcome e = tool(inst.path(), {"export", n[0], xlsx});
+        ASSERT_EQ(e.code, 0) << n[0] << e.err;
+        const Outcome c = check({"xlsx", emp + n[1], xlsx});
+        EXPECT_EQ(c.code, 0) << n[0] << c.err;
+    }
 
     const QString ics1 = out.path() + "/agenda1.ics", ics2 = out.path() + "/agenda2.ics";
     ASSERT_EQ(tool(inst.path(), {"agenda", ics1}).code, 0);

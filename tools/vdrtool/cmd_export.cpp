@@ -36,21 +36,29 @@ int runExport(const vdrtool::Args& given) {
     }
     if (plain.size() != 2)
         return vdrtool::fail(
-            "uso: vdrtool export TABLA FICHERO.csv [--separator ;] [--company CÓDIGO]");
+            "uso: vdrtool export TABLA FICHERO.csv|.xlsx [--separator ;] [--company CÓDIGO]");
     const data::TableDef* t = transfer::tableByName(plain[0]);
     if (!t)
         return vdrtool::fail("tabla «" + plain[0] +
                              "» desconocida; use una de: " + transfer::tableNames() + ".");
     const std::string& file = plain[1];
-    if (file.size() < 4 ||
-        (file.substr(file.size() - 4) != ".csv" && file.substr(file.size() - 4) != ".CSV"))
-        return vdrtool::fail("el fichero debe terminar en .csv");
+    auto endsWith = [&](const char* ext) {
+        const std::string e = ext;
+        if (file.size() <= e.size()) return false;
+        std::string tail = file.substr(file.size() - e.size());
+        for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return tail == e;
+    };
+    const bool xlsx = endsWith(".xlsx");
+    if (!xlsx && !endsWith(".csv"))
+        return vdrtool::fail("el fichero debe terminar en .csv o .xlsx");
     try {
         data::UnattendedInteraction quiet;
         data::ScopedInteraction scoped(quiet);
         vdrtool::startCompanySession(company);
+        const std::string path = data::tablePath(*t, xb::getVar("G_CAMINO").asString());
         const size_t rows =
-            transfer::exportCsv(data::tablePath(*t, xb::getVar("G_CAMINO").asString()), file, sep);
+            xlsx ? transfer::exportXlsx(path, file) : transfer::exportCsv(path, file, sep);
         std::cout << plain[0] << ": " << rows << " filas escritas en " << file << "\n";
         return 0;
     } catch (const std::runtime_error& e) {
@@ -101,7 +109,7 @@ int runAgenda(const vdrtool::Args& given) {
 
 }  // namespace
 
-VDRTOOL_COMMAND("export", "TABLA FICHERO.csv [--separator ;] [--company CÓDIGO]",
-                "escribe una tabla de la empresa en CSV (UTF-8, con cabecera)", runExport);
+VDRTOOL_COMMAND("export", "TABLA FICHERO.csv|.xlsx [--separator ;] [--company CÓDIGO]",
+                "escribe una tabla de la empresa en CSV (UTF-8, con cabecera) o xlsx", runExport);
 VDRTOOL_COMMAND("agenda", "FICHERO.ics [--salesperson CÓDIGO] [--from FECHA] [--company CÓDIGO]",
                 "escribe las próximas visitas como calendario iCalendar", runAgenda);
