@@ -158,6 +158,24 @@ std::vector<fs::path> archivesOf(const std::string& folder, const std::string& c
 
 }  // namespace
 
+std::string companyCodeOf(const std::string& camino) {
+    std::string want = lower(companyFolder(camino));
+    auto t = dbf::Table::open(data::kCompanyCatalogue, {true, true});
+    const int fCode = t->fieldIndex("CODEMPR"), fPath = t->fieldIndex("CAMINO");
+    const uint32_t n = t->recCount();
+    for (uint32_t r = 1; r <= n; ++r) {
+        if (!t->read(r) || t->deleted()) continue;
+        std::string path = t->getString(fPath);
+        while (!path.empty() && path.back() == ' ') path.pop_back();
+        if (!path.empty() && lower(companyFolder(path)) == want) {
+            std::string code = t->getString(fCode);
+            while (!code.empty() && code.back() == ' ') code.pop_back();
+            return code;
+        }
+    }
+    throw std::runtime_error("la empresa de la carpeta " + camino + " no está en el catálogo");
+}
+
 // ------------------------------------------------------------------ manifest
 
 std::string Manifest::text() const {

@@ -34,6 +34,10 @@ struct Manifest {
     static Manifest parse(const std::string& text);
 };
 
+// The code of the company whose folder is `camino`, from the installation's
+// company catalogue in the current directory. Throws std::runtime_error.
+std::string companyCodeOf(const std::string& camino);
+
 // Told the step and the number of steps; answering false cancels (before
 // anything is written in the company or the backup folder).
 using Progress = std::function<bool(int done, int total, const std::string& what)>;
