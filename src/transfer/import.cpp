@@ -331,7 +331,8 @@ ImportResult importCsv(const std::string& camino, const data::TableDef& t, const
     std::vector<Record> records = parseCsv(text, res.separator);
     if (records.empty()) throw std::runtime_error("el fichero " + file + " está vacío");
 
-    OpenArea target(t.alias, data::tablePath(t, camino), data::bagPath(t, camino));
+    // An alias of its own: the table may be open in a window of this program.
+    OpenArea target("Importa", data::tablePath(t, camino), data::bagPath(t, camino));
     dbf::WorkArea& wa = target.area();
     dbf::Table& table = wa.table();
 

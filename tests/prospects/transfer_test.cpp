@@ -6,13 +6,16 @@
 #include <QDate>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileDialog>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <map>
 #include <memory>
 #include <thread>
 
+#include "app/transfer_menu.h"
 #include "prospect_fixture.h"
+#include "toolkit/testdriver.h"
 
 namespace {
 
@@ -261,4 +264,44 @@ TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOne)
         const Outcome c = tool(inst.path(), {"check", emp + t[0], emp + t[1]});
         EXPECT_EQ(c.code, 0) << t[0] << c.out << c.err;
     }
+}
+
+// The menu's import with the browser's tables open: the table and the file
+// chosen in their dialogs, the dry run shown with the bad row, and the rows
+// written only after the user says yes.
+TEST_F(ProspectFixture, TheMenuImportShowsItsDryRunAndWritesOnlyWhenTold) {
+    pt::addVendor("V1", "ANA PEREZ");
+    const QString csv = dir.filePath("nuevos.csv");
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Código,Nombre,Vendedor\nc1,Uno,V1\nC2,Dos,V9\nc3,Tres,v1\n");
+    f.close();
+    auto run = [&](int answer) {
+        tk::test::Driver d;
+        d.whenOpen("Importar desde CSV", [](tk::test::Handle& h) { h.pressCaption("&Aceptar"); });
+        d.whenOpen("Fichero CSV", [&](tk::test::Handle& h) {
+            auto* fd = qobject_cast<QFileDialog*>(h.window());
+            ASSERT_NE(fd, nullptr);
+            fd->selectFile(csv);
+            QMetaObject::invokeMethod(fd, "accept");
+        });
+        d.answer({answer});
+        d.watchdog(20000);
+        app::IMPORTACSV();
+        EXPECT_TRUE(d.allRun()) << d.failures().join(' ').toStdString();
+        return d.boxTexts();
+    };
+    QStringList shown = run(2);  // "No": nothing written
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("línea 3: el vendedor «V9» no existe")))
+        << shown[0].toStdString();
+    EXPECT_EQ(pt::area("Prospecto").recCount(), 0u);
+    shown = run(1);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("2 filas grabadas"))) << shown[1].toStdString();
+    dbf::WorkArea& p = pt::area("Prospecto");
+    ASSERT_EQ(p.recCount(), 2u);
+    p.goTo(2);
+    EXPECT_EQ(prospects::S(p, "CODPROSP"), "C3      ");
+    EXPECT_EQ(prospects::S(p, "CODVEND"), "V1      ");
 }
