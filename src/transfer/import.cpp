@@ -466,6 +466,10 @@ ImportResult importCsv(const std::string& camino, const data::TableDef& t, const
     // wait only for one row, and the check against the table is repeated
     // under the lock (another workstation may have added the code since).
     const int codeField = table.fieldIndex(cap.codeField);
+    const size_t codeLen = table.fields()[static_cast<size_t>(codeField)].len;
+    std::string codeTag;
+    for (const data::TagDef& tag : t.tags)
+        if (std::string(tag.key) == cap.codeField && !tag.unique) codeTag = tag.name;
     const std::string stamp = clockNumber();
     const int32_t today = xb::todayJulian();
     for (Prepared& p : good) {
@@ -475,10 +479,19 @@ ImportResult importCsv(const std::string& camino, const data::TableDef& t, const
             ~Unlock() { wa.unlock(0); }
         } unlock{wa};
         bool taken = false;
-        const uint32_t n = table.recCount();
-        for (uint32_t r = 1; r <= n && !taken; ++r)
-            taken = table.read(r) && !table.deleted() &&
-                    xb::upper1252(trim(table.getString(codeField))) == p.code;
+        if (!codeTag.empty()) {
+            // Codes written meanwhile came from the cards, in capitals: the
+            // tag finds them without reading the table.
+            dbf::Orders& ord = dbf::orders(wa);
+            ord.setOrder(codeTag);
+            taken = ord.seek(xb::Value::str(padded(p.code, codeLen)));
+            ord.setOrder(0);
+        } else {
+            const uint32_t n = table.recCount();
+            for (uint32_t r = 1; r <= n && !taken; ++r)
+                taken = table.read(r) && !table.deleted() &&
+                        xb::upper1252(trim(table.getString(codeField))) == p.code;
+        }
         if (taken) {
             res.rejected.push_back({p.line, "el código «" + xb::cp1252ToUtf8(p.code) +
                                                 "» ya existe en la tabla (grabado por otra "

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "app/transfer_menu.h"
@@ -187,7 +188,7 @@ TEST(Transfer, ExportToCsvAndXlsxAndTheAgendaAreReadBackByIndependentReaders) {
     EXPECT_NE(bad.err.find("no es una fecha"), std::string::npos) << bad.err;
 }
 
-TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOne) {
+TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOneAndSurvivesAKill) {
     QTemporaryDir inst, out;
     demoInstallation(inst.path(), 20);
     const QString emp = inst.path() + "/EMP00001/";
@@ -264,6 +265,36 @@ TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOne)
         const Outcome c = tool(inst.path(), {"check", emp + t[0], emp + t[1]});
         EXPECT_EQ(c.code, 0) << t[0] << c.out << c.err;
     }
+
+    // An import killed half way leaves whole rows only, and sound tags.
+    QByteArray many = "CODIGO;NOMBRE;PRECIO\r\n";
+    for (int i = 0; i < 3000; ++i)
+        many += "K" + QByteArray::number(i) + ";PRODUCTO " + QByteArray::number(i) + ";" +
+                QByteArray::number(i) + ",5\r\n";
+    QProcess killed;
+    killed.setWorkingDirectory(inst.path());
+    killed.start(testsupport::binary("vdrtool"),
+                 {"import", "productos", write("muchos.csv", many)});
+    ASSERT_TRUE(killed.waitForStarted());
+    for (int i = 0; i < 1000 && check({"codes", emp + "VdrProdc.dbf", "CODIGO"}).out.find("K1|") ==
+                                    std::string::npos;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    killed.kill();
+    killed.waitForFinished();
+    const Outcome c = tool(inst.path(), {"check", emp + kTables[2][0], emp + kTables[2][1]});
+    EXPECT_EQ(c.code, 0) << c.out << c.err;
+    const Outcome rows = check({"codes", emp + "VdrProdc.dbf", "CODIGO"});
+    std::istringstream lines(rows.out);
+    int imported = 0;
+    for (std::string l; std::getline(lines, l);)
+        if (l[0] == 'K') {
+            const std::string n = l.substr(1, l.find('|') - 1);
+            EXPECT_EQ(l, "K" + n + "|PRODUCTO " + n + "|" + n + ".5");
+            ++imported;
+        }
+    EXPECT_GT(imported, 0);
+    EXPECT_LT(imported, 3000) << "the import ended before it was killed";
 }
 
 // The menu's import with the browser's tables open: the table and the file
