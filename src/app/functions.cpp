@@ -3,6 +3,7 @@
 #include "app/errorsys.h"
 #include "app/inicial.h"
 #include "app/script.h"
+#include "app/transfer_menu.h"
 #include "charts/charts.h"
 #include "company/salespeople.h"
 #include "company/selection.h"
@@ -35,6 +36,7 @@ void registerProgramFunctions() {
     registerScriptFunctions();
     reports::registerReportFunctions();
     charts::registerChartFunctions();
+    registerTransferFunctions();
 }
 
 }  // namespace app

@@ -142,6 +142,27 @@ TEST(ProspectChild, DISABLED_Run) {
         QFile go(QString::fromLocal8Bit(std::getenv("VDR_PROSP_DIR")) + "/go");
         for (int i = 0; i < 500 && !go.exists(); ++i) ::usleep(10000);
         ASSERT_EQ(saveProspect("I", v), SaveResult::Saved);
+    } else if (a == "churn") {
+        // Moves prospect after prospect to another salesperson (every row of
+        // the prospect rewritten) until the file "stop" appears; "busy"
+        // appears after the first save.
+        const QString dir = QString::fromLocal8Bit(std::getenv("VDR_PROSP_DIR"));
+        dbf::WorkArea& vend = pt::area("Vendedor");
+        std::vector<std::string> codes;
+        for (vend.goTop(); !vend.eof(); vend.skip(1)) codes.push_back(S(vend, "CODIGO"));
+        ASSERT_GE(codes.size(), 2u);
+        const uint32_t n = pt::area("Prospecto").recCount();
+        for (uint32_t i = 0; !QFile::exists(dir + "/stop"); ++i) {
+            goProspect(i % n + 1);
+            ASSERT_TRUE(prepareCard("M", v));
+            v.p.codvend = codes[i % codes.size()] == v.p.codvend ? codes[(i + 1) % codes.size()]
+                                                                 : codes[i % codes.size()];
+            // Told the record is locked (a backup holds the table), the user waits on.
+            SaveResult r;
+            while ((r = saveProspect("M", v)) == SaveResult::Abandoned) ::usleep(20000);
+            ASSERT_EQ(r, SaveResult::Saved);
+            if (i == 0) QFile(dir + "/busy").open(QIODevice::WriteOnly);
+        }
     }
     dbf::workspace().closeAll();
     data::setInteraction(nullptr);

@@ -1,0 +1,338 @@
+// vdrtool's backup, restore, export, agenda and import on a real installation with
+// sample data, read back by independent readers (Python's zipfile, csv,
+// dbfread and icalendar), with another workstation saving prospects while
+// the backup runs.
+#include <QCryptographicHash>
+#include <QDate>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileDialog>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "app/transfer_menu.h"
+#include "prospect_fixture.h"
+#include "toolkit/testdriver.h"
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+};
+
+Outcome runIn(const QString& program, const QStringList& args, const QString& cwd) {
+    QProcess p;
+    p.setWorkingDirectory(cwd);
+    p.start(program, args);
+    Outcome r;
+    if (!p.waitForFinished(600000)) return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+Outcome tool(const QString& inst, const QStringList& args) {
+    return runIn(testsupport::binary("vdrtool"), args, inst);
+}
+
+Outcome check(const QStringList& args) {
+    return runIn(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{QStringLiteral(VDR_SOURCE_DIR "/tests/prospects/transfer_check.py")} + args,
+        QString());
+}
+
+// Every file of the company's folder and its contents' hash.
+std::map<QString, QByteArray> snapshot(const QString& folder) {
+    std::map<QString, QByteArray> out;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString f = it.next();
+        QFile file(f);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        out[f] = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+    return out;
+}
+
+// A fresh installation whose test company holds `prospects` sample prospects.
+void demoInstallation(const QString& dir, int prospects) {
+    ASSERT_TRUE(testsupport::assembleInstallation(dir));
+    const Outcome r = tool(dir, {"demo", dir, "--prospects", QString::number(prospects)});
+    ASSERT_EQ(r.code, 0) << r.err;
+}
+
+const char* const kTables[][2] = {
+    {"VdrVend.dbf", "VdrVenx1.cdx"},  {"VdrProsp.dbf", "VdrPrpx1.cdx"},
+    {"VdrProdc.dbf", "VdrPrdx1.cdx"}, {"VdrPlan.dbf", "VdrPlnx1.cdx"},
+    {"VdrPrdOf.dbf", "VdrPrOx1.cdx"}, {"VdrPrdVt.dbf", "VdrPrVx1.cdx"},
+    {"VdrCont.dbf", "VdrCntx1.cdx"},  {"VdrResp.dbf", "VdrResx1.cdx"}};
+
+}  // namespace
+
+TEST(Transfer, BackupUnderLoadIsWholeAndRestoreTakesOnlyAnIntactArchiveOfAnIdleCompany) {
+    QTemporaryDir inst, copies;
+    demoInstallation(inst.path(), 120);
+    const QString emp = inst.path() + "/EMP00001";
+    const Outcome before = check({"links", emp});
+    ASSERT_EQ(before.code, 0) << before.err;
+
+    // Another workstation keeps moving prospects (all their rows rewritten)
+    // while five backups are taken; the rotation keeps the last two.
+    std::unique_ptr<QProcess> other(pt::startChild(inst.path(), "churn"));
+    for (int i = 0; i < 3000 && !QFile::exists(inst.path() + "/busy"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(QFile::exists(inst.path() + "/busy")) << other->readAll().toStdString();
+    for (int i = 0; i < 5; ++i) {
+        const Outcome b = tool(inst.path(), {"backup", copies.path(), "--keep", "2"});
+        ASSERT_EQ(b.code, 0) << b.err;
+        EXPECT_NE(b.out.find("VdrProsp.dbf"), std::string::npos) << b.out;
+    }
+    QFile(inst.path() + "/stop").open(QIODevice::WriteOnly);
+    ASSERT_TRUE(other->waitForFinished(120000));
+    ASSERT_EQ(other->exitCode(), 0) << other->readAll().toStdString();
+    const QStringList zips =
+        QDir(copies.path()).entryList({"00001-*.zip"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(zips.size(), 2) << zips.join(' ').toStdString();
+    const QString archive = copies.path() + "/" + zips.last();
+
+    // A table open on a workstation: the company is in use.
+    const auto untouched = snapshot(emp);
+    {
+        auto open = dbf::Table::open((emp + "/VdrCont.dbf").toStdString(), {true, true});
+        const Outcome r = tool(inst.path(), {"restore", archive});
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.err.find("en uso"), std::string::npos) << r.err;
+    }
+    // One byte changed anywhere in the data: refused, nothing changed.
+    QFile a(archive);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly));
+    QByteArray bytes = a.readAll();
+    a.close();
+    for (qsizetype at : {bytes.size() / 3, bytes.size() / 2, bytes.size() - 30}) {
+        QByteArray bad = bytes;
+        bad[at] = static_cast<char>(bad[at] ^ 0x20);
+        QFile out(copies.path() + "/dañada.zip");
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(bad);
+        out.close();
+        const Outcome r = tool(inst.path(), {"restore", out.fileName()});
+        EXPECT_NE(r.code, 0) << at;
+        EXPECT_NE(r.err.find("no se ha restaurado nada"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(snapshot(emp), untouched);
+    EXPECT_FALSE(QFileInfo::exists(emp + ".restaurando"));
+
+    const Outcome r = tool(inst.path(), {"restore", archive});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("restaurada"), std::string::npos) << r.out;
+    for (const auto& t : kTables) {
+        const Outcome c = tool(inst.path(), {"check", emp + "/" + t[0], emp + "/" + t[1]});
+        EXPECT_EQ(c.code, 0) << t[0] << c.out << c.err;
+    }
+    const Outcome m = check({"manifest", archive, emp});
+    EXPECT_EQ(m.code, 0) << m.err;
+    // Every row belongs to a prospect, and every prospect has all its rows.
+    const Outcome after = check({"links", emp});
+    EXPECT_EQ(after.code, 0) << after.err;
+    EXPECT_EQ(after.out, before.out);
+}
+
+TEST(Transfer, ExportToCsvAndXlsxAndTheAgendaAreReadBackByIndependentReaders) {
+    QTemporaryDir inst, out;
+    demoInstallation(inst.path(), 60);
+    const QString emp = inst.path() + "/EMP00001/";
+    const char* const names[][2] = {{"prospectos", "VdrProsp.dbf"}, {"vendedores", "VdrVend.dbf"},
+                                    {"productos", "VdrProdc.dbf"},  {"planes", "VdrPlan.dbf"},
+                                    {"respuestas", "VdrResp.dbf"},  {"contactos", "VdrCont.dbf"},
+                                    {"ofrecidos", "VdrPrdOf.dbf"},  {"vendidos", "VdrPrdVt.dbf"}};
+    int i = 0;
+    for (const auto& n : names) {
+        const QString sep = i++ % 2 ? QStringLiteral(";") : QStringLiteral(",");
+        const QString csv = out.path() + "/" + n[0] + ".csv";
+        const Outcome e = tool(inst.path(), {"export", n[0], csv, "--separator", sep});
+        ASSERT_EQ(e.code, 0) << n[0] << e.err;
+        const Outcome c = check({"csv", emp + n[1], csv, sep});
+        EXPECT_EQ(c.code, 0) << n[0] << c.err;
+    }
+    EXPECT_NE(tool(inst.path(), {"export", "clientes", out.path() + "/x.csv"}).code, 0);
+    for (const auto& n : {names[0], names[6]}) {
+        const QString xlsx = out.path() + "/" + n[0] + ".xlsx";
+        const Outcome e = tool(inst.path(), {"export", n[0], xlsx});
+        ASSERT_EQ(e.code, 0) << n[0] << e.err;
+        const Outcome c = check({"xlsx", emp + n[1], xlsx});
+        EXPECT_EQ(c.code, 0) << n[0] << c.err;
+    }
+
+    const QString ics1 = out.path() + "/agenda1.ics", ics2 = out.path() + "/agenda2.ics";
+    ASSERT_EQ(tool(inst.path(), {"agenda", ics1}).code, 0);
+    ASSERT_EQ(tool(inst.path(), {"agenda", ics2}).code, 0);
+    const Outcome both = check({"ics", ics1, ics2});
+    ASSERT_EQ(both.code, 0) << both.err;
+    EXPECT_GT(std::stoi(both.out), 0);
+    // One salesperson's visits from a date on are fewer.
+    const Outcome some =
+        tool(inst.path(), {"agenda", ics1, "--salesperson", "V001", "--from", "01-01-2000"});
+    ASSERT_EQ(some.code, 0) << some.err;
+    const Outcome one = check({"ics", ics1});
+    ASSERT_EQ(one.code, 0) << one.err;
+    EXPECT_LT(std::stoi(one.out), std::stoi(both.out));
+    const Outcome bad = tool(inst.path(), {"agenda", ics1, "--from", "31-02-2026"});
+    EXPECT_NE(bad.code, 0);
+    EXPECT_NE(bad.err.find("no es una fecha"), std::string::npos) << bad.err;
+}
+
+TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOneAndSurvivesAKill) {
+    QTemporaryDir inst, out;
+    demoInstallation(inst.path(), 20);
+    const QString emp = inst.path() + "/EMP00001/";
+    auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile f(out.path() + "/" + name);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    };
+    // A spreadsheet's Windows-1252 export with semicolons, captions as headers.
+    const QString prospects = write("clientes.csv",
+                                    "C\xf3"
+                                    "digo;Nombre;Vendedor;Direcci\xf3n;Tel\xe9"
+                                    "fonos;Fecha de creaci\xf3n\r\n"
+                                    "n001;Jos\xe9 Mu\xf1oz SL;v001;Calle \xd1"
+                                    "ando 1;911;01-02-2025\r\n"
+                                    "N002;\"Uno; dos \"\"tres\"\"\";V002;;;\r\n"
+                                    "N003;Vendedor desconocido;V999;;;\r\n"
+                                    "N001;Repetido en el fichero;V001;;;\r\n"
+                                    "P0000001;Ya en la tabla;V001;;;\r\n"
+                                    "N004;Fecha imposible;V001;;;31-02-2025\r\n"
+                                    "N005;" +
+                                        QByteArray(61, 'X') +
+                                        ";V001;;;\r\n"
+                                        "N006;Bien;V003;;;2025-03-04\r\n");
+    // UTF-8 with commas and field names as headers.
+    const QString products = write("productos.csv",
+                                   "CODIGO,NOMBRE,PRECIO\n"
+                                   "nue-1,Cámara frigorífica,\"1.234,50\"\n"
+                                   "NUE-2,\"Mesa, acero\",99.9\n"
+                                   "NUE-3,Precio sin número,doce\n"
+                                   "FRI-002,Ya en la tabla,1\n"
+                                   "NUE-2,Repetido,1\n"
+                                   "CODIGO-DEMASIADO-LARGO,Largo,1\n"
+                                   "NUE-4,Precio enorme,99999999999\n");
+    const Outcome codesBefore = check({"codes", emp + "VdrProsp.dbf", "CODPROSP"});
+
+    // The dry run names every bad row and writes nothing.
+    Outcome r = tool(inst.path(), {"import", "prospectos", prospects, "--dry-run"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    for (const char* line :
+         {"línea 4: el vendedor «V999»", "línea 5: el código «N001» está repetido",
+          "línea 6: el código «P0000001» ya existe", "línea 7: FEC_CREA", "línea 8: NOMBRE"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    EXPECT_EQ(check({"codes", emp + "VdrProsp.dbf", "CODPROSP"}).out, codesBefore.out);
+    // All or nothing: nothing.
+    EXPECT_EQ(tool(inst.path(), {"import", "prospectos", prospects, "--all-or-nothing"}).code, 1);
+    EXPECT_EQ(check({"codes", emp + "VdrProsp.dbf", "CODPROSP"}).out, codesBefore.out);
+
+    r = tool(inst.path(), {"import", "prospectos", prospects});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("5 rechazadas, 3 grabadas"), std::string::npos) << r.out;
+    EXPECT_EQ(check({"codes", emp + "VdrProsp.dbf", "CODPROSP"}).out,
+              codesBefore.out +
+                  "N001|JOSÉ MUÑOZ SL|V001|01-02-2025\n"
+                  "N002|UNO; DOS \"TRES\"|V002|" +
+                  QDate::currentDate().toString("dd-MM-yyyy").toStdString() +
+                  "\nN006|BIEN|V003|04-03-2025\n");
+
+    r = tool(inst.path(), {"import", "productos", products});
+    EXPECT_EQ(r.code, 1);
+    for (const char* line :
+         {"línea 4: PRECIO «doce» no es un número", "línea 5: el código «FRI-002» ya existe",
+          "línea 6: el código «NUE-2» está repetido", "línea 7: CODIGO",
+          "línea 8: PRECIO «99999999999» no cabe"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    const Outcome products2 = check({"codes", emp + "VdrProdc.dbf", "CODIGO"});
+    EXPECT_NE(products2.out.find("NUE-1|CÁMARA FRIGORÍFICA|1234.5\nNUE-2|MESA, ACERO|99.9\n"),
+              std::string::npos)
+        << products2.out;
+    EXPECT_EQ(products2.out.find("NUE-3"), std::string::npos);
+    EXPECT_EQ(products2.out.find("NUE-4"), std::string::npos);
+    for (const auto& t : {kTables[1], kTables[2]}) {
+        const Outcome c = tool(inst.path(), {"check", emp + t[0], emp + t[1]});
+        EXPECT_EQ(c.code, 0) << t[0] << c.out << c.err;
+    }
+
+    // An import killed half way leaves whole rows only, and sound tags.
+    QByteArray many = "CODIGO;NOMBRE;PRECIO\r\n";
+    for (int i = 0; i < 3000; ++i)
+        many += "K" + QByteArray::number(i) + ";PRODUCTO " + QByteArray::number(i) + ";" +
+                QByteArray::number(i) + ",5\r\n";
+    QProcess killed;
+    killed.setWorkingDirectory(inst.path());
+    killed.start(testsupport::binary("vdrtool"),
+                 {"import", "productos", write("muchos.csv", many)});
+    ASSERT_TRUE(killed.waitForStarted());
+    for (int i = 0; i < 1000 && check({"codes", emp + "VdrProdc.dbf", "CODIGO"}).out.find("K1|") ==
+                                    std::string::npos;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    killed.kill();
+    killed.waitForFinished();
+    const Outcome c = tool(inst.path(), {"check", emp + kTables[2][0], emp + kTables[2][1]});
+    EXPECT_EQ(c.code, 0) << c.out << c.err;
+    const Outcome rows = check({"codes", emp + "VdrProdc.dbf", "CODIGO"});
+    std::istringstream lines(rows.out);
+    int imported = 0;
+    for (std::string l; std::getline(lines, l);)
+        if (l[0] == 'K') {
+            const std::string n = l.substr(1, l.find('|') - 1);
+            EXPECT_EQ(l, "K" + n + "|PRODUCTO " + n + "|" + n + ".5");
+            ++imported;
+        }
+    EXPECT_GT(imported, 0);
+    EXPECT_LT(imported, 3000) << "the import ended before it was killed";
+}
+
+// The menu's import with the browser's tables open: the table and the file
+// chosen in their dialogs, the dry run shown with the bad row, and the rows
+// written only after the user says yes.
+TEST_F(ProspectFixture, TheMenuImportShowsItsDryRunAndWritesOnlyWhenTold) {
+    pt::addVendor("V1", "ANA PEREZ");
+    const QString csv = dir.filePath("nuevos.csv");
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Código,Nombre,Vendedor\nc1,Uno,V1\nC2,Dos,V9\nc3,Tres,v1\n");
+    f.close();
+    auto run = [&](int answer) {
+        tk::test::Driver d;
+        d.whenOpen("Importar desde CSV", [](tk::test::Handle& h) { h.pressCaption("&Aceptar"); });
+        d.whenOpen("Fichero CSV", [&](tk::test::Handle& h) {
+            auto* fd = qobject_cast<QFileDialog*>(h.window());
+            ASSERT_NE(fd, nullptr);
+            fd->selectFile(csv);
+            QMetaObject::invokeMethod(fd, "accept");
+        });
+        d.answer({answer});
+        d.watchdog(20000);
+        app::IMPORTACSV();
+        EXPECT_TRUE(d.allRun()) << d.failures().join(' ').toStdString();
+        return d.boxTexts();
+    };
+    QStringList shown = run(2);  // "No": nothing written
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("línea 3: el vendedor «V9» no existe")))
+        << shown[0].toStdString();
+    EXPECT_EQ(pt::area("Prospecto").recCount(), 0u);
+    shown = run(1);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("2 filas grabadas"))) << shown[1].toStdString();
+    dbf::WorkArea& p = pt::area("Prospecto");
+    ASSERT_EQ(p.recCount(), 2u);
+    p.goTo(2);
+    EXPECT_EQ(prospects::S(p, "CODPROSP"), "C3      ");
+    EXPECT_EQ(prospects::S(p, "CODVEND"), "V1      ");
+}
