@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTextCharFormat>
 #include <QTimer>
+#include <QToolButton>
 #include <QUiLoader>
 
 #include "toolkit/msgbox.h"
@@ -165,9 +166,14 @@ void setUpMonth(QCalendarWidget* c) {
     today.setForeground(QColor(0, 128, 0));
     today.setFontWeight(QFont::Bold);
     c->setDateTextFormat(QDate::currentDate(), today);
+    // The month's name is a caption: no list of months behind it, which
+    // would take one month of the year away from its place, and no arrow.
+    if (auto* name = c->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton")))
+        name->setMenu(nullptr);
     c->setStyleSheet(QStringLiteral(
         "QCalendarWidget QWidget#qt_calendar_navigationbar { background-color: rgb(0,0,128); }"
         "QCalendarWidget QToolButton { color: white; background-color: rgb(0,0,128); }"
+        "QCalendarWidget QToolButton::menu-indicator { image: none; width: 0px; }"
         "QCalendarWidget QAbstractItemView { background-color: white; color: black;"
         " selection-background-color: rgb(0,128,0); selection-color: white; }"));
 }
