@@ -138,6 +138,8 @@ QWidget* openOwnEditor(const QString& file, QWidget* owner) {
         return nullptr;
     }
     auto* w = new EditorWindow(file, f.readAll(), owner);
+    // Over the window it was asked from, as the program's dialogs open.
+    if (owner != nullptr) w->move(owner->window()->geometry().center() - w->rect().center());
     w->show();
     w->raise();
     w->activateWindow();
