@@ -15,7 +15,8 @@ trap 'rm -f "$log"' EXIT
 build_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
     qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libx11-dev fonts-dejavu-core zlib1g-dev)
-run_packages=(qt6-qpa-plugins libqt6svg6 xauth)
+# qt6-translations-l10n: Qt's own dialogs (open, save, print) in Spanish.
+run_packages=(qt6-qpa-plugins libqt6svg6 xauth qt6-translations-l10n)
 # poppler-utils reads printed PDFs back; LibreOffice serves the spreadsheet
 # tests; xdotool and openbox drive the real program on Xvfb (tests/e2e); FUSE
 # serves the simulated power cuts and slow drive (tools/cutfs).

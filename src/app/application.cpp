@@ -1,5 +1,8 @@
 #include "app/application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <exception>
 
 #include "app/errorsys.h"
@@ -16,6 +19,19 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // unattended runs may send every printout to PDF (VDR_PRINT_PDF).
     ERRORSYS();
     print::initFromEnvironment();
+    installQtTranslations();
+}
+
+bool installQtTranslations() {
+    // Qt's catalogue "qt" gathers those of every module (Debian's
+    // qt6-translations-l10n); without it the dialogs stay in English.
+    auto* t = new QTranslator(QCoreApplication::instance());
+    if (!t->load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qt"),
+                 QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    return QCoreApplication::installTranslator(t);
 }
 
 void reportUnhandledError(const QObject* receiver) {

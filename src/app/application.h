@@ -17,6 +17,11 @@ class Application : public QApplication {
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// Makes Qt's own dialogs, buttons and context menus (file and print
+// dialogs, the standard buttons, a text field's menu) speak Spanish, as the
+// rest of the program does. False when the translations are not installed.
+bool installQtTranslations();
+
 // Tells the error of the exception being handled, as above; `receiver` (the
 // object whose event failed) names the operation in the report. Call only
 // from inside a catch block.

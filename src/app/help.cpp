@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -68,6 +69,9 @@ QWidget* HELPINDEX(const QString& file, const QString& title) {
     if (!s.topic.isEmpty()) url.setFragment(s.topic);
     browser->setSource(url);
     browser->resize(760, 560);
+    // Escape closes the help as it closes the program's dialogs.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), browser);
+    QObject::connect(escape, &QShortcut::activated, browser, &QWidget::close);
     browser->show();
     return browser;
 }

@@ -1,5 +1,6 @@
 #include "charts/chartwindow.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QBarCategoryAxis>
@@ -184,10 +185,22 @@ ChartWindow::ChartWindow(ChartModel model, QWidget* parent, bool standardBar)
             a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
             a->setToolTip(QString(text).remove(QLatin1Char('&')) + QStringLiteral(" (") +
                           a->shortcut().toString(QKeySequence::NativeText) + QLatin1Char(')'));
+            // The button shows its letter underlined, as a dialog's button
+            // does; the key stays the action's: the button's own would answer
+            // in the whole main window and clash with the action's.
+            a->setIconText(text);
+            if (auto* b = qobject_cast<QAbstractButton*>(bar_->widgetForAction(a)))
+                b->setShortcut(QKeySequence());
             addAction(a);
         }
         layout->addWidget(bar_);
     }
+    // Escape closes the chart as it closes a dialog.
+    auto* escape = new QAction(this);
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    escape->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QAction::triggered, this, &ChartWindow::closeChart);
+    addAction(escape);
     build();
     layout->addWidget(view_);
     resize(538, 350);

@@ -439,6 +439,9 @@ class Card {
         tk::Form& f = p1_;
         ProspectFields& p = v_.p;
         setBold(f.control(400));
+        // Names and plan details as long as they come leave the card its size.
+        f.keepTextWidth(400);
+        f.keepTextWidth(401);
         f.setText(400, q(trimmed(v_.vendName)));
         tk::EntryBinding vend = textBinding(p.codvend, "@!");
         vend.valid = [this] { return vendorCheck(); };
@@ -883,6 +886,7 @@ class Card {
         f.bindEntry(103, plan);
         f.setColors(401, kDarkBlue);
         f.control(401)->setFont(QFont(QStringLiteral("Arial"), 9));
+        f.keepTextWidth(401);
         f.setText(401, q(trimmed(v_.planVtDet)));
         f.bindButton(500, button(QStringLiteral("Seleccionar Plan de Mercadeo"),
                                  [this] { planButton(v_.planVt, v_.planVtDet, p3_, 401, 103); }));

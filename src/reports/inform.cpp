@@ -1,9 +1,7 @@
 #include "reports/inform.h"
 
-#include <QDesktopServices>
+#include <QApplication>
 #include <QFileDialog>
-#include <QProcess>
-#include <QUrl>
 
 #include "data/helpers.h"
 #include "data/interaction.h"
@@ -11,6 +9,7 @@
 #include "dbf/order.h"
 #include "dbf/workspace.h"
 #include "reports/store.h"
+#include "ui/texteditor.h"
 #include "xbase/abandon.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
@@ -361,9 +360,8 @@ void registerInformFunctions() {
             nullptr, QStringLiteral("Seleccione un Informe"), folder,
             QStringLiteral("Informe (*.rpo *.RPO);;Adicional usuario (*.rpu *.RPU)"));
         if (file.isEmpty()) return xb::Value();
-        // The desktop's own text editor, without waiting for it.
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-            QProcess::startDetached(QStringLiteral("xdg-open"), {file});
+        // A text editor, without waiting for it.
+        ui::openTextEditor(file, QApplication::activeWindow());
         return xb::Value();
     });
 }

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <algorithm>
 #include <climits>
@@ -68,6 +69,9 @@ QString BrowseModel::cellText(const xb::Value& v, const BrowseColumn& c) const {
             std::string s = v.asString();
             if (pic.upper)
                 for (char& ch : s) ch = upperAnsi(ch);
+            // The blanks that pad a field to its width are no text: counted,
+            // they would cut a short value in a narrow column ("LIM-001 ...").
+            s.erase(s.find_last_not_of(' ') + 1);
             return fromAnsi(s);
         }
         default:
@@ -290,6 +294,53 @@ void Browse::setFrozen(int columns) {
         view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (int i = 0; i < columns && i < model_->columnCount(); ++i)
         header_->setSectionResizeMode(i, QHeaderView::Fixed);
+}
+
+void Browse::fitColumns(int stretch, bool grow) {
+    const auto& cols = model_->columns();
+    const int n = static_cast<int>(cols.size());
+    if (n == 0) return;
+    std::vector<int> chars(cols.size(), 0);
+    int widestText = -1;
+    for (int i = 0; i < n; ++i) {
+        const BrowseColumn& c = cols[static_cast<size_t>(i)];
+        if (!c.value) continue;
+        const xb::Value probe = c.value();
+        // A text column is as wide as its field can be, not as this value.
+        chars[static_cast<size_t>(i)] = static_cast<int>(
+            probe.type() == 'C' ? probe.asString().size() : model_->shownText(probe, i).size());
+        if (probe.type() == 'C' && (widestText < 0 || chars[static_cast<size_t>(i)] >
+                                                          chars[static_cast<size_t>(widestText)]))
+            widestText = i;
+    }
+    if (stretch < 0 || stretch >= n) stretch = widestText >= 0 ? widestText : n - 1;
+    QFont bold = header_->font();
+    bold.setBold(true);
+    const QFontMetrics cell(view_->font()), heading(bold);
+    // Digits are as wide as the letters codes are made of, about.
+    const int digit = cell.horizontalAdvance(QLatin1Char('0'));
+    auto need = [&](int i) {
+        return std::max(digit * chars[static_cast<size_t>(i)],
+                        heading.horizontalAdvance(cols[static_cast<size_t>(i)].header)) +
+               16;
+    };
+    int total = 0;
+    for (int i = 0; i < n; ++i) {
+        if (i == stretch) continue;
+        view_->setColumnWidth(i, need(i));
+        total += need(i);
+    }
+    header_->setStretchLastSection(false);
+    header_->setSectionResizeMode(stretch, QHeaderView::Stretch);
+    if (!grow) return;
+    // The description shows forty characters at least, when it has them.
+    total += std::max(digit * std::min(chars[static_cast<size_t>(stretch)], 40),
+                      heading.horizontalAdvance(cols[static_cast<size_t>(stretch)].header)) +
+             16;
+    total += 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width();
+    if (QScreen* screen = view_->screen())
+        total = std::min(total, screen->availableGeometry().width() - 80);
+    view_->setMinimumWidth(std::max(view_->minimumWidth(), total));
 }
 
 void Browse::setRowExtra(int pixels) {

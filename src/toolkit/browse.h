@@ -71,6 +71,10 @@ class BrowseModel : public QAbstractTableModel {
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    // The text a value shows in `column`, as a cell shows it.
+    QString shownText(const xb::Value& v, int column) const {
+        return cellText(v, columns_.at(static_cast<size_t>(column)));
+    }
 
     RowSource* source() const { return source_; }
     const std::vector<BrowseColumn>& columns() const { return columns_; }
@@ -126,7 +130,12 @@ class Browse : public QObject {
     QTableView* view() const { return view_; }
     BrowseModel* model() const { return model_; }
 
-    void setFrozen(int columns);   // leading columns that never scroll away
+    void setFrozen(int columns);  // leading columns that never scroll away
+    // Every column as wide as its values (their width on the current record:
+    // a field's full width) and its heading need; the column `stretch` (by
+    // default the widest text column) takes the rest. With `grow`, the grid
+    // asks for the room its columns need, within the screen.
+    void fitColumns(int stretch = -1, bool grow = true);
     void setRowExtra(int pixels);  // rows taller than the default
     void setHeaderExtra(int pixels);
     void setRowColours(const QColor& fg, const QColor& bg);

@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QClipboard>
@@ -18,10 +19,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextCharFormat>
 #include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
 #include <QUiLoader>
 
 #include "toolkit/msgbox.h"
@@ -47,6 +51,82 @@ QList<QPointer<Dialog>>& registry() {
     return list;
 }
 
+// A template's text. Once told to keep its width (Form::keepTextWidth) it
+// asks the layout for no more room than its template text needed, whatever
+// text it is given later; a text longer than the room it gets shows its
+// beginning, and the whole text as its tooltip.
+class TextLabel : public QLabel {
+  public:
+    explicit TextLabel(QWidget* parent) : QLabel(parent) {}
+
+    void keepWidth() {
+        if (keep_) return;
+        width_ = QLabel::sizeHint().width();
+        keep_ = true;
+        QSizePolicy sp = sizePolicy();
+        sp.setHorizontalPolicy(QSizePolicy::Expanding);
+        setSizePolicy(sp);
+        // In a row, the room left over is the text's rather than a spacer's.
+        if (parentWidget() != nullptr)
+            if (QBoxLayout* row = rowOf(parentWidget()->layout())) row->setStretchFactor(this, 1);
+        updateGeometry();
+    }
+    QSize sizeHint() const override {
+        const QSize s = QLabel::sizeHint();
+        return keep_ ? QSize(width_, s.height()) : s;
+    }
+    QSize minimumSizeHint() const override {
+        const QSize s = QLabel::minimumSizeHint();
+        return keep_ ? QSize(std::min(width_, s.width()), s.height()) : s;
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* e) override {
+        const QString shown = keep_ ? elided() : text();
+        if (shown == text()) {
+            QLabel::paintEvent(e);
+            return;
+        }
+        QPainter p(this);
+        drawFrame(&p);
+        style()->drawItemText(&p, room(),
+                              int(QStyle::visualAlignment(layoutDirection(), alignment())),
+                              palette(), isEnabled(), shown, foregroundRole());
+    }
+    bool event(QEvent* e) override {
+        if (keep_ && e->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+            const auto* help = static_cast<QHelpEvent*>(e);
+            if (elided() != text())
+                QToolTip::showText(help->globalPos(), text(), this);
+            else
+                QToolTip::hideText();
+            return true;
+        }
+        return QLabel::event(e);
+    }
+
+  private:
+    QBoxLayout* rowOf(QLayout* layout) const {
+        if (layout == nullptr) return nullptr;
+        auto* box = qobject_cast<QBoxLayout*>(layout);
+        if (box != nullptr && box->indexOf(this) >= 0) return box;
+        for (int i = 0; i < layout->count(); ++i)
+            if (QBoxLayout* found = rowOf(layout->itemAt(i)->layout())) return found;
+        return nullptr;
+    }
+    QRect room() const {
+        const int m = margin();
+        return contentsRect().adjusted(m, m, -m, -m);
+    }
+    QString elided() const {
+        if (textFormat() == Qt::RichText || wordWrap() || !pixmap().isNull()) return text();
+        return fontMetrics().elidedText(text(), Qt::ElideRight, room().width());
+    }
+
+    bool keep_ = false;
+    int width_ = 0;
+};
+
 // The template's root is the Dialog itself, so that the widgets the loader
 // makes live in the object the program holds.
 class Loader : public QUiLoader {
@@ -59,6 +139,11 @@ class Loader : public QUiLoader {
             root_ = nullptr;
             r->setObjectName(name);
             return r;
+        }
+        if (className == QLatin1String("QLabel")) {
+            auto* l = new TextLabel(parent);
+            l->setObjectName(name);
+            return l;
         }
         return QUiLoader::createWidget(className, parent, name);
     }
@@ -165,9 +250,14 @@ void setUpMonth(QCalendarWidget* c) {
     today.setForeground(QColor(0, 128, 0));
     today.setFontWeight(QFont::Bold);
     c->setDateTextFormat(QDate::currentDate(), today);
+    // The month's name is a caption: no list of months behind it, which
+    // would take one month of the year away from its place, and no arrow.
+    if (auto* name = c->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton")))
+        name->setMenu(nullptr);
     c->setStyleSheet(QStringLiteral(
         "QCalendarWidget QWidget#qt_calendar_navigationbar { background-color: rgb(0,0,128); }"
         "QCalendarWidget QToolButton { color: white; background-color: rgb(0,0,128); }"
+        "QCalendarWidget QToolButton::menu-indicator { image: none; width: 0px; }"
         "QCalendarWidget QAbstractItemView { background-color: white; color: black;"
         " selection-background-color: rgb(0,128,0); selection-color: white; }"));
 }
@@ -476,6 +566,10 @@ void Form::setColors(int id, const QColor& fg, const QColor& bg) {
 
 void Form::setEnabled(int id, bool on) {
     control(id)->setEnabled(on);
+}
+
+void Form::keepTextWidth(int id) {
+    if (auto* l = dynamic_cast<TextLabel*>(control(id))) l->keepWidth();
 }
 
 void Form::makeTextsTransparent() {

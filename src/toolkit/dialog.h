@@ -104,6 +104,10 @@ class Form {
     void setText(int id, const QString& text);
     void setColors(int id, const QColor& fg, const QColor& bg = QColor());
     void setEnabled(int id, bool on);
+    // The static text `id` keeps the width its template gave it (and any
+    // room left beside it): a longer text shows its beginning, and the whole
+    // text as its tooltip, instead of widening the window.
+    void keepTextWidth(int id);
     // Makes every static text transparent over the dialog's background.
     void makeTextsTransparent();
     // Re-reads every bound value and enabling condition.

@@ -487,8 +487,10 @@ void EntryBuffer::clickAt(int pos) {
     int last = -1;
     for (int i = 0; i < static_cast<int>(buf_.size()); ++i)
         if (editable(i) && buf_[static_cast<size_t>(i)] != ' ') last = i;
-    // Numbers and dates are laid out by their template: any place is fine.
-    if (type_ == 'C') {
+    // Text, times and dates are typed from the left: a click past what was
+    // typed lands right after it (at the start of an empty field), where
+    // typing goes on. Numbers are laid out right-aligned: any place is fine.
+    if (type_ == 'C' || type_ == 'D') {
         const int after = nextEditable(last + 1);
         if (pos > after) pos = after;
     }

@@ -48,9 +48,8 @@ class DayHeaders : public QStyledItemDelegate {
         QFont f = o.font;
         f.setPointSizeF(std::max(5.0, f.pointSizeF() * 0.8));
         p->setFont(f);
-        const QString name = QString::fromLatin1(kDays[std::clamp(i.column(), 0, 6)]);
         p->drawText(o.rect, Qt::AlignCenter,
-                    QFontMetrics(f).elidedText(name, Qt::ElideRight, o.rect.width()));
+                    dayHeadings(f, o.rect.width()).value(std::clamp(i.column(), 0, 6)));
     }
     QSize sizeHint(const QStyleOptionViewItem& o, const QModelIndex& i) const override {
         return days_->sizeHint(o, i);
@@ -101,6 +100,24 @@ void moveMonths(QLabel* caption, QCalendarWidget* month, int n) {
 }
 
 }  // namespace
+
+QStringList dayHeadings(const QFont& font, int room) {
+    const QFontMetrics fm(font);
+    // The whole names when all seven fit, else all seven cut to the same
+    // number of letters ("Mie", "Sab"): a name is never cut by an ellipsis.
+    QStringList out;
+    for (int letters : {0, 3, 2, 1}) {
+        out.clear();
+        bool fit = true;
+        for (const char* day : kDays) {
+            const QString name = QString::fromLatin1(day);
+            out << (letters == 0 ? name : name.left(letters));
+            fit = fit && fm.horizontalAdvance(out.last()) <= room - 2;
+        }
+        if (fit) break;
+    }
+    return out;
+}
 
 void setCalendarToday(std::optional<QDate> d) {
     g_today = d;

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <QDate>
+#include <QFont>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -39,6 +41,9 @@ int NDIASMES(int32_t jdn);
 QString todayCaption(const QDate& d);
 // The calendar's own text of a date: dd/mm/yyyy (dd/mm/yy without century).
 QString calendarDateText(const QDate& d);
+// The seven day headings, Sunday first, that fit `room` pixels in `font`:
+// the whole names, or all of them cut to as many letters as fit.
+QStringList dayHeadings(const QFont& font, int room);
 // Tests fix "today" (nullopt = the clock's).
 void setCalendarToday(std::optional<QDate> d);
 QDate calendarToday();

@@ -112,6 +112,9 @@ xb::Value BROWSAUX1(const xb::Value& value, const std::vector<std::string>& fiel
     tk::WorkAreaRows rows(*area);
     tk::Browse browse(view, &rows, std::move(columns));
     PICTLISTB(view);
+    // Within the window's own size, codes and numbers in full; the widest
+    // text column takes the rest.
+    browse.fitColumns(-1, false);
 
     xb::Value result = value;
     bool picked = false;

@@ -106,7 +106,7 @@ PickResult picker(const std::string& title, QWidget* owner, bool prospects) {
     std::vector<tk::BrowseColumn> cols;
     if (prospects) {
         cols = {fieldColumn(*wa, QStringLiteral("Código"), "CODPROSP"),
-                fieldColumn(*wa, QStringLiteral("Nombre"), "NOMBRE", 260),
+                fieldColumn(*wa, QStringLiteral("Nombre"), "NOMBRE"),
                 fieldColumn(*wa, QStringLiteral("Núm.Control"), "NUMPROSP")};
     } else {
         for (const auto& f : wa->table().fields())
@@ -117,6 +117,8 @@ PickResult picker(const std::string& title, QWidget* owner, bool prospects) {
     grid.setFrozen(2);
     grid.setHeaderExtra(10);
     grid.view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Codes, prices and dates in full; the name or detail takes the rest.
+    grid.fitColumns();
     bool acted = false;
     auto accept = [&] {
         acted = true;

@@ -155,7 +155,11 @@ class Matcher {
         if (fx_.kind == FieldExpr::Text) {
             for (size_t i = 0; i < n; ++i) buf_[i] = up_[static_cast<unsigned char>(p[i])];
         } else if (fx_.kind == FieldExpr::Dtos) {
+            // The column shows the date, not its eight digits: the text is
+            // looked for in the date as shown, and in the digits as before.
             std::memcpy(buf_.data(), p, n);
+            if (contains(buf_.data(), n)) return true;
+            n = dateText(p);
         } else {
             n = dateText(p);
         }

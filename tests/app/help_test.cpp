@@ -1,14 +1,19 @@
 // The help window: opened from the installation's help file, replaced by a
-// fresh one on a second request, and nothing at all without a help file.
+// fresh one on a second request, closed by Escape, and nothing at all
+// without a help file. Qt's own dialogs in Spanish.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLabel>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBrowser>
 
+#include "app/application.h"
 #include "app/help.h"
 
 namespace {
@@ -63,8 +68,30 @@ TEST(Help, SecondPressReplacesTheWindowAndMissingFileDoesNothing) {
     QPointer<QWidget> third = app::HELPINDEX();
     ASSERT_TRUE(third);
     EXPECT_EQ(third->windowTitle(), QStringLiteral("Ayuda Valdrosa"));
-    third->close();
+    // Escape closes it, as it closes a dialog.
+    third->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(third));
+    QTest::keyClick(third, Qt::Key_Escape);
+    for (int i = 0; i < 50 && third; ++i) QTest::qWait(20);
+    EXPECT_TRUE(third.isNull());
     QDir::setCurrent(previousDir);
+}
+
+// The file dialog (and the print dialog with it) speaks Spanish once the
+// program has loaded Qt's translations, as it does at start.
+TEST(QtTranslations, TheStandardDialogsSpeakSpanish) {
+    ensureApp();
+    ASSERT_TRUE(app::installQtTranslations()) << "falta qt6-translations-l10n";
+    QFileDialog dlg(nullptr, QStringLiteral("Guardar"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    QStringList texts;
+    for (QLabel* l : dlg.findChildren<QLabel*>()) texts << l->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Ver en:"))) << texts.join('|').toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("&Nombre de fichero:")))
+        << texts.join('|').toStdString();
+    EXPECT_EQ(QCoreApplication::translate("QPrintDialog", "Print to File (PDF)"),
+              QStringLiteral("Imprimir a archivo (PDF)"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the percentage scale and its absence against a zero total, the subtitle, the
 // chart's own copy of its data, and the PNG and PDF it saves.
 #include <QAbstractBarSeries>
+#include <QAbstractButton>
 #include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QChart>
@@ -528,8 +529,9 @@ TEST_F(ChartDepth, PaperAndPdfCarryTheDepthToo) {
 }
 
 // The chart window inside the main window: its bar's "&Salir" answers
-// Alt+S, and closes its own chart (frame included), not another one.
-TEST_F(ChartLook, AltSClosesOnlyTheChartThatHasTheKeyboard) {
+// Alt+S, and closes its own chart (frame included), not another one;
+// Escape closes the chart that has the keyboard too.
+TEST_F(ChartLook, AltSOrEscapeClosesOnlyTheChartThatHasTheKeyboard) {
     QMainWindow main;
     main.setObjectName(QStringLiteral("OWIN"));
     auto* mdi = new QMdiArea;
@@ -562,4 +564,17 @@ TEST_F(ChartLook, AltSClosesOnlyTheChartThatHasTheKeyboard) {
         if (a->text() == QStringLiteral("&Salir")) salir = a;
     ASSERT_NE(salir, nullptr);
     EXPECT_EQ(salir->toolTip(), QStringLiteral("Salir (Alt+S)"));
+    // ... and shows its letter underlined.
+    auto* button = qobject_cast<QAbstractButton*>(first->buttonBar()->widgetForAction(salir));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("&Salir"));
+    // Escape closes a chart as it closes a dialog.
+    mdi->setActiveSubWindow(mdi->subWindowList()[0]);
+    first->view()->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(first->view(), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(mdi->subWindowList().isEmpty());
 }

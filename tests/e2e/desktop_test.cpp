@@ -11,6 +11,7 @@
 
 #include "dbf/table.h"
 #include "desktop.h"
+#include "xbase/date.h"
 
 namespace {
 
@@ -33,6 +34,12 @@ std::string fieldText(const QString& table, const char* field, uint32_t recno = 
     auto t = dbf::Table::open(table.toStdString(), {true, true});
     if (!t || !t->read(recno)) return "<sin registro>";
     return t->value(t->fieldIndex(field)).asString();
+}
+
+int32_t fieldDate(const QString& table, const char* field, uint32_t recno = 1) {
+    auto t = dbf::Table::open(table.toStdString(), {true, true});
+    if (!t || !t->read(recno)) return -1;
+    return t->value(t->fieldIndex(field)).asDate();
 }
 
 // Start, choose the test company, F5 and F1 inside the selection dialog and
@@ -139,7 +146,8 @@ void firstCompanyForm(const Desktop& desk, Program& prog, QString& form) {
 }
 
 // A first start: the company form of the first company is filled with the
-// keyboard and with clicks into the middle of empty fields, and accepted
+// keyboard and with clicks into the middle of empty fields (text and date),
+// and accepted
 // with Alt+A; the company is then selected and remembered.
 TEST(Desktop, FirstCompanyByKeyboardAndClicksIntoEmptyFields) {
     Desktop desk(true);
@@ -163,7 +171,16 @@ TEST(Desktop, FirstCompanyByKeyboardAndClicksIntoEmptyFields) {
     desk.type(QStringLiteral("900123456"));
     ASSERT_TRUE(desk.click(form, city.x(), city.y()));
     desk.type(QStringLiteral("Cundinamarca"));
-    // Accepted with the button's key, the focus still in the city field.
+    // The start date emptied, then a click into its middle: the digits go
+    // from its start.
+    const QPoint start = prog.controlCentre(QStringLiteral("FoldIniEmpr"), 110);
+    ASSERT_GE(start.x(), 0);
+    ASSERT_TRUE(desk.click(form, start.x(), start.y()));
+    desk.keys({QStringLiteral("ctrl+a"), QStringLiteral("Delete")});
+    // (The pointer has to move for the click to be sent.)
+    ASSERT_TRUE(desk.click(form, start.x() + 3, start.y()));
+    desk.type(QStringLiteral("09122026"));
+    // Accepted with the button's key, the focus still in the date field.
     desk.keys({QStringLiteral("alt+a")});
 
     ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr"), 60000))
@@ -172,6 +189,7 @@ TEST(Desktop, FirstCompanyByKeyboardAndClicksIntoEmptyFields) {
     EXPECT_EQ(fieldText(catalogue, "EMPRESA"), "COMERCIAL ANDINA" + std::string(24, ' '));
     EXPECT_EQ(fieldText(catalogue, "NIT"), "900123456   ");
     EXPECT_EQ(fieldText(catalogue, "CIUDAD"), "CUNDINAMARCA" + std::string(13, ' '));
+    EXPECT_EQ(fieldDate(catalogue, "FECH_INI"), xb::julianFromYmd(2026, 12, 9));
     EXPECT_TRUE(fileText(prog.installation + QStringLiteral("/Terminales/CAJA1/cgCamino.mem"))
                     .startsWith(QStringLiteral("CMEMCAM=EMP00001")));
 

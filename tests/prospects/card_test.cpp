@@ -3,13 +3,17 @@
 // workstation; the deletion. Driven through the toolkit's test driver over
 // the real dialogs of the resource library.
 #include <QAbstractButton>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QTabWidget>
 #include <QTableView>
+#include <QToolTip>
 
 #include "prospect_fixture.h"
 #include "prospects/fichprosp.h"
 #include "toolkit/dialog.h"
 #include "toolkit/testdriver.h"
+#include "xbase/codepage.h"
 
 using namespace prospects;
 using tk::test::Handle;
@@ -262,6 +266,47 @@ TEST_F(ProspectFixture, TheCardKeepsWhatWasTyped) {
     pt::area("Prospecto").skip(1);
     EXPECT_FALSE(BORRAPROSPS());
     EXPECT_EQ(interaction.shown().size(), shown);
+}
+
+// A plan detail of 120 characters and a salesperson name of 40 leave the
+// card as wide as it is: the texts show their beginning, the whole text in
+// the tooltip, and the card fits a 1280-pixel screen.
+TEST_F(ProspectFixture, LongTextsLeaveTheCardItsWidth) {
+    const std::string detail =
+        "CAMPAÑA NACIONAL DE FIDELIZACION PARA CLIENTES CORPORATIVOS CON DESCUENTOS "
+        "ESCALONADOS Y VISITAS DE SEGUIMIENTO MENSUAL.";
+    ASSERT_EQ(xb::utf8ToCp1252(detail).size(), 120u);
+    pt::addVendor("V1", "MARIA FERNANDA RODRIGUEZ DE LA SANTISIMA");
+    pt::addProduct("P1", "PLAN BASICO", 1500);
+    pt::addPlan("PL120", xb::utf8ToCp1252(detail));
+    ProspectFields f = pt::prospect("C9", "V1", "20260314101010", "LARGO");
+    const uint32_t rec = pt::addProspect(f);
+    pt::withTable("ProdOfer", [&](dbf::WorkArea& d) {
+        d.append();
+        stampLink(d, 1, f.link());
+        putS(d, "CODPROD", "P1");
+        putS(d, "PLAN", "PL120");
+        d.unlock(0);
+    });
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1);
+        QApplication::processEvents();
+        EXPECT_LE(h.window()->width(), 1280 - 20);
+        auto* plan = qobject_cast<QLabel*>(h.control(401));
+        ASSERT_NE(plan, nullptr);
+        EXPECT_EQ(plan->text(), QString::fromStdString(detail));
+        EXPECT_LT(plan->width(), plan->fontMetrics().horizontalAdvance(plan->text()));
+        const QPoint at(4, plan->height() / 2);
+        QHelpEvent tip(QEvent::ToolTip, at, plan->mapToGlobal(at));
+        QApplication::sendEvent(plan, &tip);
+        EXPECT_EQ(QToolTip::text(), QString::fromStdString(detail));
+        h.press(201);
+    });
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
 }
 
 // Pictures of the browser and of the card's three pages with data, for a

@@ -43,6 +43,26 @@ TEST(EntryTyping, AClickBeyondTheTextPutsTheCursorAfterIt) {
     EXPECT_EQ(filled.cursor(), 6);  // right after the text
     filled.clickAt(3);
     EXPECT_EQ(filled.cursor(), 3);  // inside the text, where clicked
+
+    // An empty date or time takes the typing from its start, wherever the
+    // click lands; a date partly typed, after its last digit.
+    tk::EntryBuffer date;
+    date.start(xb::Value::date(0), tk::Picture::parse("99-99-9999"));
+    date.clickAt(5);
+    for (char c : std::string("09122026")) date.typeChar(c);
+    EXPECT_EQ(date.text(), "09-12-2026");
+    date.start(xb::Value::date(0), tk::Picture::parse("99-99-9999"));
+    date.clickAt(10);
+    EXPECT_EQ(date.cursor(), 0);
+    for (char c : std::string("091")) date.typeChar(c);
+    date.clickAt(9);
+    EXPECT_EQ(date.cursor(), 4);
+    date.clickAt(1);
+    EXPECT_EQ(date.cursor(), 1);
+    tk::EntryBuffer time = buffer("     ", "99:99");
+    time.clickAt(4);
+    for (char c : std::string("0930")) time.typeChar(c);
+    EXPECT_EQ(time.text(), "09:30");
 }
 
 TEST(EntryTyping, AFullFieldRefusesMoreKeysInsteadOfOverwritingTheLast) {

@@ -3,7 +3,9 @@
 // left alone.
 #include <QCalendarWidget>
 #include <QLabel>
+#include <QTableView>
 #include <QTest>
+#include <QToolButton>
 
 #include "messages_fixture.h"
 #include "ui/calendar.h"
@@ -95,6 +97,35 @@ TEST_F(CalendarTest, YearStepsKeepTheDayOrTheLastOneThatExists) {
         h.press(200);
     });
     EXPECT_EQ(ui::MICALENDAR(), jd(2008, 2, 29));
+}
+
+// The day headings of a month are whole names, or all shortened alike, never
+// cut by an ellipsis ("Mart..."); the month's name has no list (nor arrow).
+TEST_F(CalendarTest, DayNamesAreNeverCutAndTheMonthNameHasNoList) {
+    driver->whenOpen(QStringLiteral("CALEND2"), [](Handle& h) {
+        auto* days =
+            month(h, 1)->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+        ASSERT_NE(days, nullptr);
+        QFont f = days->font();
+        f.setPointSizeF(std::max(5.0, f.pointSizeF() * 0.8));
+        const QStringList shown = ui::dayHeadings(f, days->columnWidth(0));
+        ASSERT_EQ(shown.size(), 7);
+        const bool whole = shown[0] == QStringLiteral("Domingo");
+        for (const QString& d : shown) {
+            EXPECT_FALSE(d.contains(QChar(0x2026))) << d.toStdString();
+            EXPECT_TRUE(whole || d.size() == shown[0].size()) << d.toStdString();
+        }
+        EXPECT_EQ(ui::dayHeadings(f, 1000).join(' '),
+                  QStringLiteral("Domingo Lunes Martes Miercoles Jueves Viernes Sabado"));
+        EXPECT_EQ(ui::dayHeadings(f, QFontMetrics(f).horizontalAdvance("Miercoles") - 1).join(' '),
+                  QStringLiteral("Dom Lun Mar Mie Jue Vie Sab"));
+        auto* name =
+            month(h, 1)->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
+        ASSERT_NE(name, nullptr);
+        EXPECT_EQ(name->menu(), nullptr);
+        h.press(200);
+    });
+    ui::MICALENDAR();
 }
 
 }  // namespace

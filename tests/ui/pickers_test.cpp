@@ -89,6 +89,31 @@ TEST_F(Pickers, RecordPickerClosesOnlyByAnActionAndSalirGoesBack) {
     EXPECT_EQ(text(wa, "CODIGO"), "V3      ");
 }
 
+// A product's code and price show in full (never "..."), the name takes
+// what is left: at least forty characters.
+TEST_F(Pickers, RecordPickerShowsCodesAndPricesInFullAndTheNameTakesTheRest) {
+    dbf::WorkArea& wa = open("Producto", "VDRPRODC", "VDRPRDX1");
+    add(wa, {{"CODIGO", xb::Value::str("PRD-2026-000123-ABCD")},
+             {"NOMBRE", xb::Value::str("SERVICIO DE MANTENIMIENTO PREVENTIVO ANUAL")},
+             {"PRECIO", xb::Value::num(1234567.5)}});
+    wa.goTop();
+    driver.whenOpen(QStringLiteral("BrowBusca"), [](Handle& h) {
+        auto* view = qobject_cast<QTableView*>(h.control(101));
+        const QFontMetrics fm(view->font());
+        const QAbstractItemModel* m = view->model();
+        for (int col : {0, 2}) {
+            const QString shown = m->index(0, col).data().toString().trimmed();
+            EXPECT_LE(fm.horizontalAdvance(shown) + 8, view->columnWidth(col))
+                << shown.toStdString();
+        }
+        EXPECT_GE(view->columnWidth(1), fm.horizontalAdvance(QString(40, QLatin1Char('0'))));
+        EXPECT_EQ(view->columnViewportPosition(2) + view->columnWidth(2),
+                  view->viewport()->width());  // no band left, no column cut
+        h.press(202);
+    });
+    ui::BOTONBUSCA("Producto");
+}
+
 TEST_F(Pickers, SalespersonFilterScopesTheProspectsAndTodosRemovesIt) {
     salespeople();
     dbf::WorkArea& pros = open("Prospecto", "VDRPROSP", "VDRPRPX1");

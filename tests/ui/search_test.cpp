@@ -120,6 +120,14 @@ TEST_F(Search, DatesAreSearchedAsShownOrAsEightDigits) {
     wa.goTop();
     EXPECT_TRUE(ui::searchContains(wa, "dtos(Fec_Ini)", "200811").found);
     EXPECT_EQ(text(wa, "CODIGO"), "P1      ");
+    // DTOS, as the plans list searches its date columns, takes the date as
+    // the column shows it too.
+    wa.goTop();
+    EXPECT_TRUE(ui::searchContains(wa, "dtos(Fec_Ini)", "20-03-2010").found);
+    EXPECT_EQ(text(wa, "CODIGO"), "P3      ");
+    wa.goTop();
+    EXPECT_TRUE(ui::searchContains(wa, "dtos(Fec_Ini)", "03-2009").found);
+    EXPECT_EQ(text(wa, "CODIGO"), "P2      ");
 }
 
 // A narrow table of many records where only the last one matches.
