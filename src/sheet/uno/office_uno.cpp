@@ -90,9 +90,10 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
-#include "charts/office.h"
+#include "sheet/office.h"
 
 using namespace com::sun::star;
+namespace css = com::sun::star;
 using rtl::OString;
 using rtl::OStringToOUString;
 using rtl::OUString;
@@ -103,7 +104,7 @@ using uno::Sequence;
 using uno::UNO_QUERY;
 using uno::UNO_QUERY_THROW;
 
-namespace charts {
+namespace sheet {
 
 namespace {
 
@@ -376,11 +377,11 @@ class UnoOffice : public Office {
         }
         Area a{row, col, row + static_cast<int>(rows.size()) - 1,
                col + static_cast<int>(rows[0].size()) - 1};
-        Reference<sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
         rd->setDataArray(data);
     }
     std::vector<std::vector<CellValue>> block(const Area& a) override {
-        Reference<sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
         std::vector<std::vector<CellValue>> out;
         for (const auto& line : rd->getDataArray()) {
             std::vector<CellValue> row;
@@ -399,12 +400,12 @@ class UnoOffice : public Office {
         return out;
     }
     void copyRange(const Area& from, int row, int col) override {
-        Reference<sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
         mv->copyRange(table::CellAddress(static_cast<sal_Int16>(active_ - 1), col - 1, row - 1),
                       address(from));
     }
     void clear(const Area& a) override {
-        Reference<sheet::XSheetOperation> op(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetOperation> op(range(a), UNO_QUERY_THROW);
         op->clearContents(1 | 2 | 4 | 8 | 16);
     }
     void setFont(const Area& a, const FontSpec& f) override {
@@ -486,7 +487,7 @@ class UnoOffice : public Office {
         m->merge(true);
     }
     void comment(int row, int col, const std::string& text) override {
-        Reference<sheet::XSheetAnnotationsSupplier> s(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetAnnotationsSupplier> s(sheet(), UNO_QUERY_THROW);
         table::CellAddress at(static_cast<sal_Int16>(active_ - 1), col - 1, row - 1);
         s->getAnnotations()->insertNew(at, ou(text));
     }
@@ -504,11 +505,11 @@ class UnoOffice : public Office {
         if (size > 0) ps->setPropertyValue("CharHeight", Any(static_cast<float>(size)));
     }
     Area usedArea() override {
-        Reference<sheet::XSheetCellCursor> cur = sheet()->createCursor();
-        Reference<sheet::XUsedAreaCursor> used(cur, UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetCellCursor> cur = sheet()->createCursor();
+        Reference<css::sheet::XUsedAreaCursor> used(cur, UNO_QUERY_THROW);
         used->gotoStartOfUsedArea(false);
         used->gotoEndOfUsedArea(true);
-        Reference<sheet::XCellRangeAddressable> ad(cur, UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeAddressable> ad(cur, UNO_QUERY_THROW);
         table::CellRangeAddress r = ad->getRangeAddress();
         return {static_cast<int>(r.StartRow) + 1, static_cast<int>(r.StartColumn) + 1,
                 static_cast<int>(r.EndRow) + 1, static_cast<int>(r.EndColumn) + 1};
@@ -517,7 +518,7 @@ class UnoOffice : public Office {
     void insertCol(int col) override { colRow()->getColumns()->insertByIndex(col - 1, 1); }
     void duplicateRow(int row) override {
         insertRow(row);
-        Reference<sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
         table::CellRangeAddress src(static_cast<sal_Int16>(active_ - 1), 0, row, 1023, row);
         table::CellAddress dst(static_cast<sal_Int16>(active_ - 1), 0, row - 1);
         mv->copyRange(dst, src);
@@ -529,7 +530,7 @@ class UnoOffice : public Office {
         const char* onName = header ? "HeaderIsOn" : "FooterIsOn";
         const char* contentName = header ? "RightPageHeaderContent" : "RightPageFooterContent";
         ps->setPropertyValue(OUString::createFromAscii(onName), Any(true));
-        Reference<sheet::XHeaderFooterContent> content;
+        Reference<css::sheet::XHeaderFooterContent> content;
         ps->getPropertyValue(OUString::createFromAscii(contentName)) >>= content;
         if (!content.is()) return;
         Reference<text::XText> t = which == 2   ? content->getLeftText()
@@ -551,7 +552,7 @@ class UnoOffice : public Office {
         }
     }
     void printArea(const Area& a) override {
-        Reference<sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
         std::vector<table::CellRangeAddress> v{address(a)};
         pa->setPrintAreas(seqOf(v));
     }
@@ -575,7 +576,7 @@ class UnoOffice : public Office {
         ps->setPropertyValue("Height", Any(w));
     }
     void titleRows(int row1, int row2) override {
-        Reference<sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
         pa->setTitleRows(address({row1, 1, row2, 1}));
         pa->setPrintTitleRows(true);
     }
@@ -599,16 +600,16 @@ class UnoOffice : public Office {
         int width = a.col2 - a.col1 + 1;
         if (groupBy < 1 || groupBy > width)
             throw OfficeError("La columna " + std::to_string(groupBy) + " no está en el rango");
-        sheet::GeneralFunction fn = f == TotalFunction::Average   ? sheet::GeneralFunction_AVERAGE
-                                    : f == TotalFunction::Count   ? sheet::GeneralFunction_COUNT
-                                    : f == TotalFunction::StdDev  ? sheet::GeneralFunction_STDEV
-                                    : f == TotalFunction::StdDevP ? sheet::GeneralFunction_STDEVP
-                                                                  : sheet::GeneralFunction_SUM;
-        std::vector<sheet::SubTotalColumn> cols;
+        css::sheet::GeneralFunction fn = f == TotalFunction::Average   ? css::sheet::GeneralFunction_AVERAGE
+                                    : f == TotalFunction::Count   ? css::sheet::GeneralFunction_COUNT
+                                    : f == TotalFunction::StdDev  ? css::sheet::GeneralFunction_STDEV
+                                    : f == TotalFunction::StdDevP ? css::sheet::GeneralFunction_STDEVP
+                                                                  : css::sheet::GeneralFunction_SUM;
+        std::vector<css::sheet::SubTotalColumn> cols;
         for (int c : columns) {
             if (c < 1 || c > width)
                 throw OfficeError("La columna " + std::to_string(c) + " no está en el rango");
-            sheet::SubTotalColumn sc;
+            css::sheet::SubTotalColumn sc;
             sc.Column = c - 1;  // counted from the range's first column
             sc.Function = fn;
             cols.push_back(sc);
@@ -617,9 +618,9 @@ class UnoOffice : public Office {
         // The range's first row holds the headings, as the scripts' ranges
         // do; the sheet's database range says so to the office, which would
         // otherwise guess from the cells.
-        Reference<sheet::XDatabaseRange> db = dataRange(a);
-        Reference<sheet::XSubTotalCalculatable> st(range(a), UNO_QUERY_THROW);
-        Reference<sheet::XSubTotalDescriptor> d = st->createSubTotalDescriptor(true);
+        Reference<css::sheet::XDatabaseRange> db = dataRange(a);
+        Reference<css::sheet::XSubTotalCalculatable> st(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XSubTotalDescriptor> d = st->createSubTotalDescriptor(true);
         // Groups are runs of equal values in the rows' own order, as in
         // Excel (the office would sort the rows first).
         Reference<beans::XPropertySet>(d, UNO_QUERY_THROW)
@@ -630,17 +631,17 @@ class UnoOffice : public Office {
         // workbook is for Spanish readers) and leaves their numbers in the
         // general format; they take the format of the figures they total, as
         // rows inserted in Excel take the format of the row above.
-        Reference<sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
-        Reference<sheet::XCellRangeAddressable> grown(ref->getReferredCells(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeAddressable> grown(ref->getReferredCells(), UNO_QUERY_THROW);
         int last = static_cast<int>(grown->getRangeAddress().EndRow) + 1;
         if (last <= a.row1) return;
         int totalCol = a.col1 + columns.front() - 1, labelCol = a.col1 + groupBy - 1;
         // The total rows are found in one read of the first total column's
         // formulas: one call for the whole range, however long.
-        Reference<sheet::XCellRangeFormula> tf(range({a.row1 + 1, totalCol, last, totalCol}),
+        Reference<css::sheet::XCellRangeFormula> tf(range({a.row1 + 1, totalCol, last, totalCol}),
                                                UNO_QUERY_THROW);
         const Sequence<Sequence<OUString>> formulas = tf->getFormulaArray();
-        Reference<sheet::XSpreadsheet> sh = sheet();
+        Reference<css::sheet::XSpreadsheet> sh = sheet();
         auto cellOf = [&](int row, int col) { return sh->getCellByPosition(col - 1, row - 1); };
         for (sal_Int32 k = 0; k < formulas.getLength(); ++k) {
             if (formulas[k].getLength() == 0 || !formulas[k][0].startsWith("=SUBTOTAL(")) continue;
@@ -661,22 +662,22 @@ class UnoOffice : public Office {
         }
     }
     void autoFilter(const Area& a, const FilterRule* rule) override {
-        Reference<sheet::XDatabaseRange> db = dataRange(a);
+        Reference<css::sheet::XDatabaseRange> db = dataRange(a);
         Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
             ->setPropertyValue("AutoFilter", Any(true));
-        std::vector<sheet::TableFilterField2> fields;
+        std::vector<css::sheet::TableFilterField2> fields;
         if (rule) {
             if (rule->field < 1 || rule->field > a.col2 - a.col1 + 1)
                 throw OfficeError("El campo " + std::to_string(rule->field) +
                                   " no está en el rango");
-            sheet::TableFilterField2 ff;
-            ff.Connection = sheet::FilterConnection_AND;
+            css::sheet::TableFilterField2 ff;
+            ff.Connection = css::sheet::FilterConnection_AND;
             ff.Field = rule->field - 1;
             static const sal_Int32 ops[] = {
-                sheet::FilterOperator2::EQUAL,   sheet::FilterOperator2::NOT_EQUAL,
-                sheet::FilterOperator2::GREATER, sheet::FilterOperator2::GREATER_EQUAL,
-                sheet::FilterOperator2::LESS,    sheet::FilterOperator2::LESS_EQUAL,
-                sheet::FilterOperator2::EMPTY,   sheet::FilterOperator2::NOT_EMPTY};
+                css::sheet::FilterOperator2::EQUAL,   css::sheet::FilterOperator2::NOT_EQUAL,
+                css::sheet::FilterOperator2::GREATER, css::sheet::FilterOperator2::GREATER_EQUAL,
+                css::sheet::FilterOperator2::LESS,    css::sheet::FilterOperator2::LESS_EQUAL,
+                css::sheet::FilterOperator2::EMPTY,   css::sheet::FilterOperator2::NOT_EMPTY};
             ff.Operator = ops[static_cast<int>(rule->op)];
             if (auto* n = std::get_if<double>(&rule->value)) {
                 ff.IsNumeric = true;
@@ -686,7 +687,7 @@ class UnoOffice : public Office {
             }
             fields.push_back(ff);
         }
-        Reference<sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(), UNO_QUERY_THROW);
         Reference<beans::XPropertySet>(fd, UNO_QUERY_THROW)
             ->setPropertyValue("ContainsHeader", Any(true));
         fd->setFilterFields2(seqOf(fields));
@@ -803,12 +804,12 @@ class UnoOffice : public Office {
   private:
     // The sheet's own database range, set to the area (the one an
     // autofilter and the subtotals work on and the xlsx filter saves).
-    Reference<sheet::XDatabaseRange> dataRange(const Area& a) {
+    Reference<css::sheet::XDatabaseRange> dataRange(const Area& a) {
         Reference<beans::XPropertySet> dp(doc(), UNO_QUERY_THROW);
-        Reference<sheet::XUnnamedDatabaseRanges> u(dp->getPropertyValue("UnnamedDatabaseRanges"),
+        Reference<css::sheet::XUnnamedDatabaseRanges> u(dp->getPropertyValue("UnnamedDatabaseRanges"),
                                                    UNO_QUERY_THROW);
         u->setByTable(address(a));
-        Reference<sheet::XDatabaseRange> db(u->getByTable(static_cast<sal_Int16>(active_ - 1)),
+        Reference<css::sheet::XDatabaseRange> db(u->getByTable(static_cast<sal_Int16>(active_ - 1)),
                                             UNO_QUERY_THROW);
         Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
             ->setPropertyValue("ContainsHeader", Any(true));
@@ -834,7 +835,7 @@ class UnoOffice : public Office {
         Reference<lang::XComponent> c =
             loader->loadComponentFromURL(ou(url), "_blank", 0, seqOf(args));
         if (!c.is()) throw OfficeError("No se pudo abrir " + url);
-        doc_ = Reference<sheet::XSpreadsheetDocument>(c, UNO_QUERY);
+        doc_ = Reference<css::sheet::XSpreadsheetDocument>(c, UNO_QUERY);
         if (!doc_.is()) {
             Reference<util::XCloseable>(c, UNO_QUERY_THROW)->close(true);
             throw OfficeError("El archivo no es una hoja de cálculo");
@@ -842,18 +843,18 @@ class UnoOffice : public Office {
         books_.push_back(doc_);
         active_ = 1;
     }
-    Reference<sheet::XSpreadsheetDocument> doc() {
+    Reference<css::sheet::XSpreadsheetDocument> doc() {
         if (!doc_.is()) throw OfficeError("No hay un libro abierto");
         return doc_;
     }
     Reference<frame::XStorable> storable() {
         return Reference<frame::XStorable>(doc(), UNO_QUERY_THROW);
     }
-    Reference<sheet::XSpreadsheets> sheets() { return doc()->getSheets(); }
-    Reference<sheet::XSpreadsheet> sheet() {
+    Reference<css::sheet::XSpreadsheets> sheets() { return doc()->getSheets(); }
+    Reference<css::sheet::XSpreadsheet> sheet() {
         Reference<container::XIndexAccess> ia(sheets(), UNO_QUERY_THROW);
         if (active_ < 1 || active_ > ia->getCount()) active_ = 1;
-        return Reference<sheet::XSpreadsheet>(ia->getByIndex(active_ - 1), UNO_QUERY_THROW);
+        return Reference<css::sheet::XSpreadsheet>(ia->getByIndex(active_ - 1), UNO_QUERY_THROW);
     }
     Reference<table::XCell> cellAt(int row, int col) {
         if (row < 1 || col < 1) throw OfficeError("Celda fuera de la hoja");
@@ -912,8 +913,8 @@ class UnoOffice : public Office {
     Reference<uno::XComponentContext> ctx_;
     Reference<frame::XDesktop2> desktop_;
     std::unique_ptr<QProcess> proc_;
-    Reference<sheet::XSpreadsheetDocument> doc_;
-    std::vector<Reference<sheet::XSpreadsheetDocument>> books_;
+    Reference<css::sheet::XSpreadsheetDocument> doc_;
+    std::vector<Reference<css::sheet::XSpreadsheetDocument>> books_;
     int active_ = 1;
     int format_ = 51;
 };
@@ -987,4 +988,4 @@ std::string officeErrorText() {
     }
 }
 
-}  // namespace charts
+}  // namespace sheet

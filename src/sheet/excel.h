@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "charts/office.h"
+#include "sheet/office.h"
 #include "xbase/value.h"
 
-namespace charts {
+namespace sheet {
 
 // CMAKERANGE(3, 2) = "B3"; CMAKERANGE(1, 1, 10, 3) = "A1:C10".
 std::string cMakeRange(double row1, double col1, double row2 = 0, double col2 = 0);
@@ -90,4 +90,4 @@ OfficePlace programOfficePlace();
 
 void registerExcelFunctions();
 
-}  // namespace charts
+}  // namespace sheet

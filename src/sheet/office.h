@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-namespace charts {
+namespace sheet {
 
 struct OfficeError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -172,4 +172,4 @@ std::unique_ptr<Office> connectOffice(const OfficePlace& place);
 // The office's own words for the exception being handled (for the notice).
 std::string officeErrorText();
 
-}  // namespace charts
+}  // namespace sheet

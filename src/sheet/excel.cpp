@@ -1,4 +1,4 @@
-#include "charts/excel.h"
+#include "sheet/excel.h"
 
 #include <unistd.h>
 
@@ -15,7 +15,7 @@
 #include "xbase/date.h"
 #include "xbase/runtime.h"
 
-namespace charts {
+namespace sheet {
 
 // ------------------------------------------------------------ helpers
 
@@ -1287,4 +1287,4 @@ void registerExcelFunctions() {
         [](xb::Args& a) { return xb::Value::integer(numGetDecimals(a[0].asNumber())); }, true);
 }
 
-}  // namespace charts
+}  // namespace sheet

@@ -7,46 +7,46 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include "chartfixture.h"
-#include "charts/excel.h"
+#include "program_session.h"
+#include "sheet/excel.h"
 
-using charttest::SessionTest;
+using SessionTest = testsupport::ProgramSession;
 
 TEST(ExcelHelpers, ColumnLettersBeyondZZ) {
-    EXPECT_EQ(charts::cColumn2Letter(1), "A");
-    EXPECT_EQ(charts::cColumn2Letter(26), "Z");
-    EXPECT_EQ(charts::cColumn2Letter(27), "AA");
-    EXPECT_EQ(charts::cColumn2Letter(52), "AZ");
-    EXPECT_EQ(charts::cColumn2Letter(53), "BA");
-    EXPECT_EQ(charts::cColumn2Letter(702), "ZZ");
-    EXPECT_EQ(charts::cColumn2Letter(703), "AAA");
-    EXPECT_EQ(charts::cColumn2Letter(16384), "XFD");
-    EXPECT_EQ(charts::cColumn2Letter(0), "");
+    EXPECT_EQ(sheet::cColumn2Letter(1), "A");
+    EXPECT_EQ(sheet::cColumn2Letter(26), "Z");
+    EXPECT_EQ(sheet::cColumn2Letter(27), "AA");
+    EXPECT_EQ(sheet::cColumn2Letter(52), "AZ");
+    EXPECT_EQ(sheet::cColumn2Letter(53), "BA");
+    EXPECT_EQ(sheet::cColumn2Letter(702), "ZZ");
+    EXPECT_EQ(sheet::cColumn2Letter(703), "AAA");
+    EXPECT_EQ(sheet::cColumn2Letter(16384), "XFD");
+    EXPECT_EQ(sheet::cColumn2Letter(0), "");
     for (int c : {1, 26, 27, 52, 702, 703, 16384})
-        EXPECT_EQ(charts::cLetter2Column(charts::cColumn2Letter(c)), c);
-    EXPECT_EQ(charts::cLetter2Column("a"), 1);
-    EXPECT_EQ(charts::cLetter2Column("1A"), 0);
+        EXPECT_EQ(sheet::cLetter2Column(sheet::cColumn2Letter(c)), c);
+    EXPECT_EQ(sheet::cLetter2Column("a"), 1);
+    EXPECT_EQ(sheet::cLetter2Column("1A"), 0);
 }
 
 TEST(ExcelHelpers, RangesAndDecimals) {
-    EXPECT_EQ(charts::cMakeRange(3, 2), "B3");
-    EXPECT_EQ(charts::cMakeRange(1, 1, 10, 3), "A1:C10");
-    EXPECT_EQ(charts::cMakeRange(2.9, 1), "A2");  // rows truncated
-    EXPECT_EQ(charts::numGetDecimals(2.5), 1);
-    EXPECT_EQ(charts::numGetDecimals(3), 0);
-    EXPECT_EQ(charts::numGetDecimals(-0.125), 3);
-    EXPECT_EQ(charts::numGetDecimals(1.0 / 3), 10);
-    charts::Area a;
-    ASSERT_TRUE(charts::parseRange("$B$3:A10", a));
+    EXPECT_EQ(sheet::cMakeRange(3, 2), "B3");
+    EXPECT_EQ(sheet::cMakeRange(1, 1, 10, 3), "A1:C10");
+    EXPECT_EQ(sheet::cMakeRange(2.9, 1), "A2");  // rows truncated
+    EXPECT_EQ(sheet::numGetDecimals(2.5), 1);
+    EXPECT_EQ(sheet::numGetDecimals(3), 0);
+    EXPECT_EQ(sheet::numGetDecimals(-0.125), 3);
+    EXPECT_EQ(sheet::numGetDecimals(1.0 / 3), 10);
+    sheet::Area a;
+    ASSERT_TRUE(sheet::parseRange("$B$3:A10", a));
     EXPECT_EQ(a.row1, 3);
     EXPECT_EQ(a.col1, 1);
     EXPECT_EQ(a.row2, 10);
     EXPECT_EQ(a.col2, 2);
-    ASSERT_TRUE(charts::parseRange("2:4", a));
+    ASSERT_TRUE(sheet::parseRange("2:4", a));
     EXPECT_EQ(a.row1, 2);
     EXPECT_EQ(a.row2, 4);
-    EXPECT_FALSE(charts::parseRange("", a));
-    EXPECT_FALSE(charts::parseRange("A1:?", a));
+    EXPECT_FALSE(sheet::parseRange("", a));
+    EXPECT_FALSE(sheet::parseRange("A1:?", a));
 }
 
 class ExcelNoOffice : public SessionTest {
