@@ -600,11 +600,12 @@ class UnoOffice : public Office {
         int width = a.col2 - a.col1 + 1;
         if (groupBy < 1 || groupBy > width)
             throw OfficeError("La columna " + std::to_string(groupBy) + " no está en el rango");
-        css::sheet::GeneralFunction fn = f == TotalFunction::Average   ? css::sheet::GeneralFunction_AVERAGE
-                                    : f == TotalFunction::Count   ? css::sheet::GeneralFunction_COUNT
-                                    : f == TotalFunction::StdDev  ? css::sheet::GeneralFunction_STDEV
-                                    : f == TotalFunction::StdDevP ? css::sheet::GeneralFunction_STDEVP
-                                                                  : css::sheet::GeneralFunction_SUM;
+        css::sheet::GeneralFunction fn =
+            f == TotalFunction::Average   ? css::sheet::GeneralFunction_AVERAGE
+            : f == TotalFunction::Count   ? css::sheet::GeneralFunction_COUNT
+            : f == TotalFunction::StdDev  ? css::sheet::GeneralFunction_STDEV
+            : f == TotalFunction::StdDevP ? css::sheet::GeneralFunction_STDEVP
+                                          : css::sheet::GeneralFunction_SUM;
         std::vector<css::sheet::SubTotalColumn> cols;
         for (int c : columns) {
             if (c < 1 || c > width)
@@ -632,14 +633,15 @@ class UnoOffice : public Office {
         // general format; they take the format of the figures they total, as
         // rows inserted in Excel take the format of the row above.
         Reference<css::sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
-        Reference<css::sheet::XCellRangeAddressable> grown(ref->getReferredCells(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeAddressable> grown(ref->getReferredCells(),
+                                                           UNO_QUERY_THROW);
         int last = static_cast<int>(grown->getRangeAddress().EndRow) + 1;
         if (last <= a.row1) return;
         int totalCol = a.col1 + columns.front() - 1, labelCol = a.col1 + groupBy - 1;
         // The total rows are found in one read of the first total column's
         // formulas: one call for the whole range, however long.
         Reference<css::sheet::XCellRangeFormula> tf(range({a.row1 + 1, totalCol, last, totalCol}),
-                                               UNO_QUERY_THROW);
+                                                    UNO_QUERY_THROW);
         const Sequence<Sequence<OUString>> formulas = tf->getFormulaArray();
         Reference<css::sheet::XSpreadsheet> sh = sheet();
         auto cellOf = [&](int row, int col) { return sh->getCellByPosition(col - 1, row - 1); };
@@ -687,7 +689,8 @@ class UnoOffice : public Office {
             }
             fields.push_back(ff);
         }
-        Reference<css::sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(),
+                                                          UNO_QUERY_THROW);
         Reference<beans::XPropertySet>(fd, UNO_QUERY_THROW)
             ->setPropertyValue("ContainsHeader", Any(true));
         fd->setFilterFields2(seqOf(fields));
@@ -806,11 +809,11 @@ class UnoOffice : public Office {
     // autofilter and the subtotals work on and the xlsx filter saves).
     Reference<css::sheet::XDatabaseRange> dataRange(const Area& a) {
         Reference<beans::XPropertySet> dp(doc(), UNO_QUERY_THROW);
-        Reference<css::sheet::XUnnamedDatabaseRanges> u(dp->getPropertyValue("UnnamedDatabaseRanges"),
-                                                   UNO_QUERY_THROW);
+        Reference<css::sheet::XUnnamedDatabaseRanges> u(
+            dp->getPropertyValue("UnnamedDatabaseRanges"), UNO_QUERY_THROW);
         u->setByTable(address(a));
         Reference<css::sheet::XDatabaseRange> db(u->getByTable(static_cast<sal_Int16>(active_ - 1)),
-                                            UNO_QUERY_THROW);
+                                                 UNO_QUERY_THROW);
         Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
             ->setPropertyValue("ContainsHeader", Any(true));
         return db;
