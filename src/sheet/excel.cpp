@@ -4,11 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "data/interaction.h"
+#include "data/paths.h"
 #include "dbf/workspace.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
@@ -337,6 +339,23 @@ Rect pointsRect(const xb::Value& l, const xb::Value& t, const xb::Value& w, cons
             hmm(std::max(num(h, 100), 1.0))};
 }
 
+// A file name as scripts write it (".\\Prueba\\LIBRO.XLS", any case, in the
+// program's code page) as the name of the file on this system, found as
+// the rest of the program finds its files.
+std::string hostFile(const std::string& name) {
+    return data::hostPath(xb::cp1252ToUtf8(trimmed(name)));
+}
+
+// Why a workbook cannot be written at `host`; empty when it can.
+std::string unwritable(const std::string& host) {
+    QFileInfo file(QString::fromStdString(host));
+    QFileInfo folder(file.absolutePath());
+    if (!folder.isDir()) return "no existe su carpeta";
+    if (file.exists() ? !file.isWritable() : !folder.isWritable())
+        return "no hay permiso para escribir en \xe9l";
+    return std::string();
+}
+
 }  // namespace
 
 bool parseRange(const std::string& text, Area& out) {
@@ -392,6 +411,13 @@ TExcelScript::~TExcelScript() = default;
 
 void TExcelScript::notice(const std::string& text) {
     data::interaction().info(text, "Aviso al usuario");
+}
+
+bool TExcelScript::writable(const std::string& file) {
+    std::string why = trimmed(file).empty() ? std::string("no se ha indicado su nombre")
+                                            : unwritable(hostFile(file));
+    if (!why.empty()) notice("No se puede grabar el archivo " + file + ": " + why);
+    return why.empty();
 }
 
 void TExcelScript::unsupported(const std::string& what) {
@@ -865,7 +891,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     if (m == "OPEN" || m == "CREATE") {
         if (a[0].isString()) cFile = a[0].asString();
         if (m == "OPEN") {
-            office_->openBook(xb::cp1252ToUtf8(cFile));
+            office_->openBook(hostFile(cFile));
         } else {
             office_->createBook();
         }
@@ -911,16 +937,18 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
         return self();
     }
     if (m == "SAVE") {
-        if (lOpen)
-            office_->saveBook();
-        else
-            office_->saveBookAs(xb::cp1252ToUtf8(cFile), nFormat);
+        if (lOpen) {
+            if (writable(cFile)) office_->saveBook();
+        } else if (writable(cFile)) {
+            office_->saveBookAs(hostFile(cFile), nFormat);
+        }
         return self();
     }
     if (m == "SAVEAS") {
         if (!a[0].isString()) return xb::Value();
+        if (!writable(a[0].asString())) return self();
         cFile = a[0].asString();
-        office_->saveBookAs(xb::cp1252ToUtf8(cFile), inum(a[1], nFormat));
+        office_->saveBookAs(hostFile(cFile), inum(a[1], nFormat));
         nFormat = office_->bookFormat();
         lOpen = true;  // from now on the workbook has its file
         return self();
@@ -1225,7 +1253,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     if (m == "PICTURE" || m == "ADDPICTURE") {
         if (!a[0].isString() || trimmed(a[0].asString()).empty()) return self();
         std::string file = trimmed(a[0].asString());
-        if (!QFile::exists(QString::fromStdString(xb::cp1252ToUtf8(file)))) {
+        if (!QFile::exists(QString::fromStdString(hostFile(file)))) {
             notice("No existe el archivo " + file + "; no se ha insertado la imagen.");
             return self();
         }
@@ -1241,7 +1269,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
         } else {
             place = pointsRect(a[1], a[2], a[3], a[4]);
         }
-        office_->picture(xb::cp1252ToUtf8(file), place);
+        office_->picture(hostFile(file), place);
         return self();
     }
     if (m == "ADDSHAPE") {

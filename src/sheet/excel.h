@@ -72,6 +72,9 @@ class TExcelScript : public xb::Object, public std::enable_shared_from_this<TExc
     xb::Value evalLine(xb::Args& a);
     void notice(const std::string& text);
     void unsupported(const std::string& what);
+    // False, after telling the user why, when the workbook cannot be
+    // written to `file`.
+    bool writable(const std::string& file);
     Area areaOf(const xb::Value& range, bool& ok);
     Area cellArea(const xb::Value& row, const xb::Value& col);
 

@@ -513,3 +513,30 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     EXPECT_TRUE(content.contains(QStringLiteral("<draw:object ")));
     EXPECT_TRUE(content.contains(QStringLiteral("draw:type=\"ellipse\"")));
 }
+
+// The program's own paths: backslashes and any case, relative to the
+// installation, for the workbook and the pictures; a folder that is not
+// there is told and nothing is written.
+TEST_F(ExcelOffice, ProgramPathsAndLocalFormulas) {
+    makePng(QDir(dir.path()));
+    ASSERT_NO_FATAL_FAILURE(newBook(QStringLiteral(".\\Prueba\\LIBRO.XLS")));
+    ev("oXl:Say(1, 1, 10), oXl:Say(2, 1, 20), oXl:Say(3, 1, 12)");
+    ev("oXl:Picture('.\\LOGO.PNG', 'C5')");
+    size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
+    ev("oXl:Save()");
+    EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Prueba/LIBRO.XLS"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".\\Prueba\\LIBRO.XLS"))));
+    ev("oXl:SaveAs('.\\NoHay\\OTRO.XLS')");
+    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 1);
+    EXPECT_EQ(infos.back().message,
+              "No se puede grabar el archivo .\\NoHay\\OTRO.XLS: no existe su carpeta");
+    EXPECT_EQ(ev("oXl:cFile").asString(), ".\\Prueba\\LIBRO.XLS");
+    ev("oXl:End(.F.)");
+    // Read back from the file, named in another case.
+    ev("oXl:Open('.\\prueba\\libro.xls')");
+    EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before + 1);
+    EXPECT_EQ(evn("oXl:Get(2, 1, 'N')"), 20);
+    EXPECT_EQ(evn("oXl:nFormat"), 56);
+}
