@@ -466,7 +466,7 @@ void TExcelScript::say(xb::Args& a) {
     if (v.isDate() && v.asDate() != 0) office_->setDateFormat(at);
     if (v.isString() && !v.asString().empty() && v.asString()[0] == '=') {
         // As in a spreadsheet, a text that begins with "=" is a formula.
-        office_->setFormula(at.row1, at.col1, xb::cp1252ToUtf8(v.asString()));
+        office_->setFormula(at.row1, at.col1, xb::cp1252ToUtf8(v.asString()), false);
     } else {
         office_->setCell(at.row1, at.col1, toCell(v));
     }
@@ -1173,17 +1173,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     }
     if (m == "FORMULA") {
         Area at = cellArea(a[0], a[1]);
-        std::string f = s8(a[2]);
-        // Excel's English notation separates arguments with commas; Calc's
-        // with semicolons. Commas inside quoted texts stay.
-        bool quoted = false;
-        for (auto& c : f) {
-            if (c == '"')
-                quoted = !quoted;
-            else if (c == ',' && !quoted)
-                c = ';';
-        }
-        if (!office_->setFormula(at.row1, at.col1, f))
+        if (!office_->setFormula(at.row1, at.col1, s8(a[2]), true))
             notice("La formula no es correcta " + a[2].asString());
         return self();
     }

@@ -98,8 +98,10 @@ class Office {
     // Cells of the active sheet.
     virtual void setCell(int row, int col, const CellValue& v) = 0;
     virtual CellRead cell(int row, int col) = 0;
-    // False when the office rejects the formula.
-    virtual bool setFormula(int row, int col, const std::string& formula) = 0;
+    // False when the office rejects the formula; the cell then keeps what it
+    // held. `local`: in the user's notation (Spanish function names, ";"
+    // between arguments, "," as decimal mark); else in the office's English.
+    virtual bool setFormula(int row, int col, const std::string& formula, bool local) = 0;
     // A block of values at once (rows of equal length).
     virtual void setBlock(int row, int col, const std::vector<std::vector<CellValue>>& rows) = 0;
     virtual std::vector<std::vector<CellValue>> block(const Area& a) = 0;

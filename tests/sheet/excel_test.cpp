@@ -211,12 +211,12 @@ TEST_F(ExcelOffice, AScriptWritesAWorkbookReadBackFromTheFile) {
     ev("oXl:Say(1, 1, 'Total')");
     ev("oXl:Say(2, 1, 1234.5, , , , , , , , , , , '#,##0.00')");
     ev("oXl:Say(3, 1, 10)");
-    ev("oXl:Formula(4, 1, '=SUM(A2,A3)')");
+    ev("oXl:Formula(4, 1, '=SUMA(A2;A3)')");
     EXPECT_EQ(ev("oXl:Get(2, 1)").asString(), std::string(15, ' ') + "1234.5");
     EXPECT_EQ(evn("oXl:Get(4, 1, 'N')"), 1244.5);
     EXPECT_EQ(ev("oXl:Get(1, 1)").asString(), "Total");
     EXPECT_EQ(ev("oXl:Get(9, 9)").asString(), "");
-    // A rejected formula is told and leaves the cell empty.
+    // A rejected formula is told and leaves the cell as it was.
     ev("oXl:Formula(5, 1, '=1+)')");
     auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
     ASSERT_FALSE(infos.empty());
@@ -516,19 +516,34 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
 
 // The program's own paths: backslashes and any case, relative to the
 // installation, for the workbook and the pictures; a folder that is not
-// there is told and nothing is written.
+// there is told and nothing is written. Formulas in the user's Spanish
+// notation, read back from the saved file; a refused one is told and the
+// cell keeps its value.
 TEST_F(ExcelOffice, ProgramPathsAndLocalFormulas) {
     makePng(QDir(dir.path()));
     ASSERT_NO_FATAL_FAILURE(newBook(QStringLiteral(".\\Prueba\\LIBRO.XLS")));
     ev("oXl:Say(1, 1, 10), oXl:Say(2, 1, 20), oXl:Say(3, 1, 12)");
     ev("oXl:Picture('.\\LOGO.PNG', 'C5')");
     size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
+    ev("oXl:Formula(4, 1, '=SUMA(A1:A3)'), oXl:Formula(5, 1, '=1,5*2')");
+    ev("oXl:Formula(6, 1, '=PROMEDIO(1;2;3)')");
+    ev("oXl:Formula(1, 2, '=SI(CONTAR(A1:A3)>2;\"muchos\";\"pocos\")')");
+    EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
+    EXPECT_EQ(evn("oXl:Get(4, 1, 'N')"), 42);
+    EXPECT_EQ(evn("oXl:Get(5, 1, 'N')"), 3);
+    ev("oXl:Formula(3, 1, '=SUMA(1;')");
+    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 1);
+    EXPECT_EQ(infos.back().message, "La formula no es correcta =SUMA(1;");
+    EXPECT_EQ(infos.back().title, "Aviso al usuario");
+    EXPECT_EQ(evn("oXl:Get(3, 1, 'N')"), 12);
+    ++before;
     ev("oXl:Save()");
     EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Prueba/LIBRO.XLS"))));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".\\Prueba\\LIBRO.XLS"))));
     ev("oXl:SaveAs('.\\NoHay\\OTRO.XLS')");
-    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    infos = scripted.of(data::ScriptedInteraction::Kind::Info);
     ASSERT_EQ(infos.size(), before + 1);
     EXPECT_EQ(infos.back().message,
               "No se puede grabar el archivo .\\NoHay\\OTRO.XLS: no existe su carpeta");
@@ -538,5 +553,10 @@ TEST_F(ExcelOffice, ProgramPathsAndLocalFormulas) {
     ev("oXl:Open('.\\prueba\\libro.xls')");
     EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before + 1);
     EXPECT_EQ(evn("oXl:Get(2, 1, 'N')"), 20);
+    EXPECT_EQ(evn("oXl:Get(3, 1, 'N')"), 12);
+    EXPECT_EQ(evn("oXl:Get(4, 1, 'N')"), 42);
+    EXPECT_EQ(evn("oXl:Get(5, 1, 'N')"), 3);
+    EXPECT_EQ(evn("oXl:Get(6, 1, 'N')"), 2);
+    EXPECT_EQ(ev("oXl:Get(1, 2)").asString(), "muchos");
     EXPECT_EQ(evn("oXl:nFormat"), 56);
 }

@@ -77,6 +77,7 @@
 #include <com/sun/star/table/XTableColumns.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/MalformedNumberFormatException.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XMergeable.hpp>
@@ -86,6 +87,8 @@
 #include <com/sun/star/view/XPrintable.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <rtl/bootstrap.hxx>
+
+#include <map>
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -346,15 +349,27 @@ class UnoOffice : public Office {
         r.isDate = isDateFormat(c);
         return r;
     }
-    bool setFormula(int row, int col, const std::string& formula) override {
+    bool setFormula(int row, int col, const std::string& formula, bool local) override {
         Reference<table::XCell> c = cellAt(row, col);
-        c->setFormula(ou(formula));
+        Reference<text::XText> t(c, UNO_QUERY_THROW);
+        // What the cell held, to put back when the formula is refused.
+        table::CellContentType was = c->getType();
+        OUString before = was == table::CellContentType_TEXT ? t->getString() : c->getFormula();
+        if (local)
+            // The office's own notation for its language (Spanish, see
+            // spanishProfile): SUMA, ";" between arguments, "," as decimal mark.
+            Reference<beans::XPropertySet>(c, UNO_QUERY_THROW)
+                ->setPropertyValue("FormulaLocal", Any(ou(formula)));
+        else
+            c->setFormula(ou(formula));
         sal_Int32 err = c->getError();
         // Syntax errors (501-518) are a formula the office does not take;
         // results such as #DIV/0! or #VALUE! are formulas it took.
         if (err >= 501 && err <= 518) {
-            Reference<text::XText> t(c, UNO_QUERY_THROW);
-            t->setString(OUString());
+            if (was == table::CellContentType_TEXT || was == table::CellContentType_EMPTY)
+                t->setString(before);
+            else
+                c->setFormula(before);
             return false;
         }
         return true;
@@ -896,12 +911,29 @@ class UnoOffice : public Office {
         return s->getNumberFormats();
     }
     sal_Int32 formatKey(const std::string& format) {
-        // Scripts write Excel's formats in its English notation, which is
-        // the office's own notation for the default (empty) locale.
-        lang::Locale en;
+        // Scripts write Excel's formats in its English notation; the cells
+        // get them in the workbook's Spanish ("#,##0.00" becomes "#.##0,00"),
+        // so that a Spanish reader sees 1.234,50.
+        if (keysOf_ != doc()) {
+            keys_.clear();
+            keysOf_ = doc();
+        }
+        auto known = keys_.find(format);
+        if (known != keys_.end()) return known->second;
+        lang::Locale en(OUString("en"), OUString("US"), OUString());
+        lang::Locale system;  // the office's own, Spanish (see spanishProfile)
         auto f = formats();
-        sal_Int32 key = f->queryKey(ou(format), en, false);
-        if (key == -1) key = f->addNew(ou(format), en);
+        sal_Int32 key = -1;
+        try {
+            key = f->addNewConverted(ou(format), en, system);
+        } catch (const util::MalformedNumberFormatException&) {
+            throw;
+        } catch (const uno::RuntimeException&) {
+            // Already in the workbook (opened from a file): the English one.
+            key = f->queryKey(ou(format), en, false);
+            if (key == -1) key = f->addNew(ou(format), en);
+        }
+        keys_[format] = key;
         return key;
     }
     bool isDateFormat(const Reference<table::XCell>& c) {
@@ -920,7 +952,53 @@ class UnoOffice : public Office {
     std::vector<Reference<css::sheet::XSpreadsheetDocument>> books_;
     int active_ = 1;
     int format_ = 51;
+    Reference<css::sheet::XSpreadsheetDocument> keysOf_;  // the workbook keys_ belong to
+    std::map<std::string, sal_Int32> keys_;               // number formats given so far
 };
+
+// The office of this Spanish program speaks Spanish: its language decides
+// the names of the functions in formulas (SUMA, PROMEDIO...) and its locale
+// the decimal mark and the separator between arguments. Both are settings of
+// the office's profile, written before the office starts; the rest of the
+// profile is kept.
+void spanishProfile(const std::string& profile) {
+    static const char* const items[][3] = {
+        {"/org.openoffice.Setup/L10N", "ooLocale", "es"},
+        {"/org.openoffice.Setup/L10N", "ooSetupSystemLocale", "es-ES"},
+        {"/org.openoffice.Office.Linguistic/General", "UILocale", "es-ES"},
+        {"/org.openoffice.Office.Calc/Formula/Syntax", "EnglishFunctionName", "false"},
+        {"/org.openoffice.Office.Calc/Formula/Syntax", "SeparatorArg", ";"}};
+    QDir().mkpath(QString::fromStdString(profile + "/user"));
+    QFile f(QString::fromStdString(profile + "/user/registrymodifications.xcu"));
+    QStringList lines;
+    if (f.open(QIODevice::ReadOnly))
+        lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    f.close();
+    if (!lines.join(QString()).contains(QLatin1String("</oor:items>")))
+        lines = QStringList{
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
+            QStringLiteral("<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"),
+            QStringLiteral("</oor:items>")};
+    QStringList out;
+    for (const QString& l : lines) {
+        bool ours = false;
+        for (const auto& it : items)
+            ours |= l.contains(QStringLiteral("oor:path=\"%1\"").arg(QLatin1String(it[0]))) &&
+                    l.contains(QStringLiteral("oor:name=\"%1\"").arg(QLatin1String(it[1])));
+        if (ours) continue;
+        if (l.contains(QLatin1String("</oor:items>")))
+            for (const auto& it : items)
+                out << QStringLiteral(
+                           "<item oor:path=\"%1\"><prop oor:name=\"%2\" "
+                           "oor:op=\"fuse\"><value>%3</value></prop></item>")
+                           .arg(QLatin1String(it[0]), QLatin1String(it[1]), QLatin1String(it[2]));
+        out << l;
+    }
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(out.join(QLatin1Char('\n')).toUtf8());
+}
 
 Reference<uno::XComponentContext> resolve(const Reference<uno::XComponentContext>& local,
                                           const std::string& pipe) {
@@ -946,6 +1024,7 @@ std::unique_ptr<Office> connectOffice(const OfficePlace& place) {
             if (ctx.is()) return std::make_unique<UnoOffice>(ctx, nullptr);
         } catch (const connection::NoConnectException&) {
         }
+        spanishProfile(place.profile);
         auto proc = std::make_unique<QProcess>();
         // The office goes when the program goes, also when the program ends
         // abnormally: an office left behind would hold the pipe and the
