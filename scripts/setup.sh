@@ -17,10 +17,11 @@ build_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
     qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libx11-dev fonts-dejavu-core)
 run_packages=(qt6-qpa-plugins libqt6svg6 xauth)
 # poppler-utils reads printed PDFs back; LibreOffice serves the spreadsheet
-# tests (in Spanish: its function names come with the Spanish language pack);
+# tests (in Spanish: its function names come with the Spanish language pack;
+# the full office, not the headless-only one, so that a workbook can be shown);
 # xdotool and openbox drive the real program on Xvfb (tests/e2e).
 test_packages=(python3 python3-dbfread pgdbf libdbd-xbase-perl xvfb xauth sqlite3 poppler-utils
-    libreoffice-calc-nogui libreoffice-l10n-es libreoffice-dev xdotool openbox)
+    libreoffice-calc libreoffice-l10n-es libreoffice-dev xdotool openbox)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

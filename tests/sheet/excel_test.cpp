@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <map>
 
 #include "program_session.h"
 #include "sheet/excel.h"
@@ -183,6 +184,12 @@ class ExcelOffice : public SessionTest {
         qputenv("VDR_OFFICE_PIPE",
                 QByteArray("vdrtest_") + QByteArray::number(QCoreApplication::applicationPid()));
         qputenv("VDR_OFFICE_PROFILE", dir.filePath(QStringLiteral("perfil")).toUtf8());
+        // Headless whatever display the run inherits: an office on a display
+        // would outlive the test once a workbook is shown.
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+            display[v] = qgetenv(v);
+            qunsetenv(v);
+        }
     }
     // oXl on the test's office with a new workbook meant for `file`.
     void newBook(const QString& file) {
@@ -194,8 +201,11 @@ class ExcelOffice : public SessionTest {
         ev("IF(TYPE('oXl') == 'O', oXl:End(), NIL)");
         qunsetenv("VDR_OFFICE_PIPE");
         qunsetenv("VDR_OFFICE_PROFILE");
+        for (const auto& [v, value] : display)
+            if (!value.isEmpty()) qputenv(v, value);
         SessionTest::TearDown();
     }
+    std::map<const char*, QByteArray> display;
 };
 
 TEST_F(ExcelOffice, AScriptWritesAWorkbookReadBackFromTheFile) {

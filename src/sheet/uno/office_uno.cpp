@@ -1,7 +1,9 @@
 // LibreOffice Calc as the spreadsheet application, driven over UNO through a
-// named pipe. The office runs as a separate process (headless, with a profile
-// of its own, so it neither shows windows nor touches the user's settings);
-// the program attaches to one already listening on the pipe or starts it.
+// named pipe. The office runs as a separate process with a profile of its own
+// (so it does not touch the user's settings): on the user's display when
+// there is one, its workbooks hidden until a script shows them, else
+// headless. The program attaches to one already listening on the pipe or
+// starts it.
 #include <QDir>
 #include <QProcess>
 #include <QThread>
@@ -12,6 +14,7 @@
 #include <com/sun/star/awt/Point.hpp>
 #include <com/sun/star/awt/Rectangle.hpp>
 #include <com/sun/star/awt/Size.hpp>
+#include <com/sun/star/awt/XTopWindow.hpp>
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -20,6 +23,8 @@
 #include <com/sun/star/chart/XChartDocument.hpp>
 #include <com/sun/star/chart/XDiagram.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
@@ -31,6 +36,7 @@
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
@@ -92,6 +98,7 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include "sheet/office.h"
 
@@ -173,14 +180,19 @@ int formatOf(const OUString& filter) {
 
 class UnoOffice : public Office {
   public:
-    UnoOffice(Reference<uno::XComponentContext> ctx, std::unique_ptr<QProcess> proc)
-        : ctx_(std::move(ctx)), proc_(std::move(proc)) {
+    // `proc`: the office started headless as our child; `pid`: the one
+    // started on the display, on its own; neither: one that was running.
+    UnoOffice(Reference<uno::XComponentContext> ctx, std::unique_ptr<QProcess> proc, qint64 pid,
+              bool windows)
+        : ctx_(std::move(ctx)), proc_(std::move(proc)), pid_(pid), windows_(windows) {
         desktop_ = frame::Desktop::create(ctx_);
     }
     ~UnoOffice() override {
+        // The workbooks the user has been shown stay open, and the office
+        // with them, when the script is done with the object.
         try {
             closeBooks();
-            if (proc_) quit();
+            if (proc_ || pid_ > 0) quit();
         } catch (...) {
         }
     }
@@ -218,6 +230,7 @@ class UnoOffice : public Office {
     bool bookReadOnly() override { return storable()->isReadonly(); }
     void closeBooks() override {
         for (auto& d : books_) {
+            if (wasShown(d)) continue;  // the user's now: closed by the user
             Reference<util::XCloseable> c(d, UNO_QUERY);
             try {
                 if (c.is()) c->close(true);
@@ -240,15 +253,35 @@ class UnoOffice : public Office {
         p->print(Sequence<beans::PropertyValue>());
     }
     void show(bool visible) override {
-        Reference<frame::XModel> m(doc_, UNO_QUERY_THROW);
+        // A headless office has no windows to show.
+        if (!windows_) return;
+        Reference<frame::XModel> m(doc(), UNO_QUERY_THROW);
         auto ctl = m->getCurrentController();
-        if (ctl.is() && ctl->getFrame().is())
-            ctl->getFrame()->getContainerWindow()->setVisible(visible);
+        if (!ctl.is() || !ctl->getFrame().is()) return;
+        Reference<frame::XFrame> fr = ctl->getFrame();
+        Reference<awt::XWindow> w = fr->getContainerWindow();
+        w->setVisible(visible);
+        auto at = std::find(shown_.begin(), shown_.end(), doc_);
+        if (!visible) {
+            if (at != shown_.end()) shown_.erase(at);
+            return;
+        }
+        if (at == shown_.end()) shown_.push_back(doc_);
+        Reference<awt::XTopWindow> top(w, UNO_QUERY);
+        if (top.is()) top->toFront();
+        fr->activate();
     }
     void quit() override {
         // Closing the workbooks first removes their lock files, which an
         // office that is simply ended leaves beside them.
         closeBooks();
+        // An office still holding a workbook (one shown to the user, or the
+        // user's own in an office that was already running) stays.
+        try {
+            if (desktop_->getComponents()->createEnumeration()->hasMoreElements()) return;
+        } catch (const uno::Exception&) {
+            return;
+        }
         try {
             desktop_->terminate();
         } catch (const uno::Exception&) {
@@ -260,6 +293,12 @@ class UnoOffice : public Office {
                 proc_->waitForFinished(3000);
             }
             proc_.reset();
+        }
+        if (pid_ > 0) {
+            for (int i = 0; i < 100 && ::kill(static_cast<pid_t>(pid_), 0) == 0; ++i)
+                QThread::msleep(100);
+            if (::kill(static_cast<pid_t>(pid_), 0) == 0) ::kill(static_cast<pid_t>(pid_), SIGKILL);
+            pid_ = 0;
         }
     }
 
@@ -945,9 +984,16 @@ class UnoOffice : public Office {
         return (type & util::NumberFormat::DATE) != 0;
     }
 
+    bool wasShown(const Reference<css::sheet::XSpreadsheetDocument>& d) const {
+        return std::find(shown_.begin(), shown_.end(), d) != shown_.end();
+    }
+
     Reference<uno::XComponentContext> ctx_;
     Reference<frame::XDesktop2> desktop_;
     std::unique_ptr<QProcess> proc_;
+    qint64 pid_ = 0;
+    bool windows_ = false;  // the office runs on a display
+    std::vector<Reference<css::sheet::XSpreadsheetDocument>> shown_;
     Reference<css::sheet::XSpreadsheetDocument> doc_;
     std::vector<Reference<css::sheet::XSpreadsheetDocument>> books_;
     int active_ = 1;
@@ -1019,40 +1065,68 @@ std::unique_ptr<Office> connectOffice(const OfficePlace& place) {
                             "vnd.sun.star.pathname:" VDR_UNO_PROGRAM_DIR "/fundamentalrc");
         static Reference<uno::XComponentContext> local =
             cppu::defaultBootstrap_InitialComponentContext();
+        // With a display the office runs on it, its windows hidden until a
+        // script shows a workbook; without one it runs headless.
+        auto set = [](const char* v) { return std::getenv(v) && *std::getenv(v); };
+        const bool windows = set("DISPLAY") || set("WAYLAND_DISPLAY");
         try {
             auto ctx = resolve(local, place.pipe);
-            if (ctx.is()) return std::make_unique<UnoOffice>(ctx, nullptr);
+            if (ctx.is()) return std::make_unique<UnoOffice>(ctx, nullptr, 0, windows);
         } catch (const connection::NoConnectException&) {
         }
         spanishProfile(place.profile);
         auto proc = std::make_unique<QProcess>();
-        // The office goes when the program goes, also when the program ends
-        // abnormally: an office left behind would hold the pipe and the
-        // profile.
-        proc->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         QString profile = QUrl::fromLocalFile(QString::fromStdString(place.profile)).toString();
         proc->setProgram(QString::fromStdString(soffice));
-        proc->setArguments({QStringLiteral("--headless"), QStringLiteral("--invisible"),
-                            QStringLiteral("--nologo"), QStringLiteral("--nodefault"),
-                            QStringLiteral("--norestore"), QStringLiteral("--nolockcheck"),
-                            QStringLiteral("-env:UserInstallation=") + profile,
-                            QStringLiteral("--accept=pipe,name=") +
-                                QString::fromStdString(place.pipe) +
-                                QStringLiteral(";urp;StarOffice.ComponentContext")});
-        proc->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc->start();
-        if (!proc->waitForStarted(10000)) return nullptr;
+        QStringList args{QStringLiteral("--invisible"),
+                         QStringLiteral("--nologo"),
+                         QStringLiteral("--nodefault"),
+                         QStringLiteral("--norestore"),
+                         QStringLiteral("--nolockcheck"),
+                         QStringLiteral("-env:UserInstallation=") + profile,
+                         QStringLiteral("--accept=pipe,name=") +
+                             QString::fromStdString(place.pipe) +
+                             QStringLiteral(";urp;StarOffice.ComponentContext")};
+        if (!windows) args.prepend(QStringLiteral("--headless"));
+        proc->setArguments(args);
+        qint64 pid = 0;
+        if (windows) {
+            // On a display the office is the user's as soon as a workbook is
+            // shown: it lives on its own and outlasts the program.
+            // Nor does it hold the program's output open.
+            proc->setStandardOutputFile(QProcess::nullDevice());
+            proc->setStandardErrorFile(QProcess::nullDevice());
+            if (!proc->startDetached(&pid)) return nullptr;
+            proc.reset();
+        } else {
+            // Headless, the office goes when the program goes, also when the
+            // program ends abnormally: an office left behind would hold the
+            // pipe and the profile.
+            proc->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+            proc->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            proc->start();
+            if (!proc->waitForStarted(10000)) return nullptr;
+        }
+        auto running = [&] {
+            return proc ? proc->state() != QProcess::NotRunning
+                        : ::kill(static_cast<pid_t>(pid), 0) == 0;
+        };
         for (int i = 0; i < 120; ++i) {
-            if (proc->state() == QProcess::NotRunning) return nullptr;
+            if (!running()) return nullptr;
             try {
                 auto ctx = resolve(local, place.pipe);
-                if (ctx.is()) return std::make_unique<UnoOffice>(ctx, std::move(proc));
+                if (ctx.is())
+                    return std::make_unique<UnoOffice>(ctx, std::move(proc), pid, windows);
             } catch (const connection::NoConnectException&) {
             }
             QThread::msleep(250);
         }
-        proc->kill();
-        proc->waitForFinished(3000);
+        if (proc) {
+            proc->kill();
+            proc->waitForFinished(3000);
+        } else {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
     } catch (const uno::Exception&) {
     }
     return nullptr;
