@@ -15,7 +15,7 @@ trap 'rm -f "$log"' EXIT
 build_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
     qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libx11-dev fonts-dejavu-core)
-run_packages=(qt6-qpa-plugins libqt6svg6 xauth)
+run_packages=(qt6-qpa-plugins libqt6svg6 xauth xdg-utils)
 # poppler-utils reads printed PDFs back; LibreOffice serves the spreadsheet
 # tests (in Spanish: its function names come with the Spanish language pack;
 # the full office, not the headless-only one, so that a workbook can be shown);

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -358,6 +360,11 @@ std::string unwritable(const std::string& host) {
 
 }  // namespace
 
+// The desktop program `name` as found in the PATH; empty when missing.
+static std::string desktopTool(const char* name) {
+    return QStandardPaths::findExecutable(QString::fromLatin1(name)).toStdString();
+}
+
 bool parseRange(const std::string& text, Area& out) {
     std::string t = trimmed(text);
     if (t.empty()) return false;
@@ -418,10 +425,6 @@ bool TExcelScript::writable(const std::string& file) {
                                             : unwritable(hostFile(file));
     if (!why.empty()) notice("No se puede grabar el archivo " + file + ": " + why);
     return why.empty();
-}
-
-void TExcelScript::unsupported(const std::string& what) {
-    notice("La hoja de c\xe1lculo no ofrece " + what + "; no se ha hecho nada.");
 }
 
 void TExcelScript::newApp() {
@@ -1266,16 +1269,79 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
         office_->shape(shapeOf(inum(a[0], 1)), pointsRect(a[1], a[2], a[3], a[4]));
         return self();
     }
-    if (m == "SENDMAIL" || m == "SENDEMAIL" || m == "MAILSYSTEM") {
-        unsupported("un sistema de correo");
-        return xb::Value();
+    if (m == "MAILSYSTEM")
+        // Excel's answers: 1 a mail program (xlMAPI), 0 none (xlNoMailSystem).
+        return xb::Value::integer(desktopTool("xdg-email").empty() ? 0 : 1);
+    if (m == "SENDMAIL" || m == "SENDEMAIL") {
+        std::string to = a[0].isString() ? trimmed(a[0].asString()) : std::string();
+        // The review request goes to someone or nowhere.
+        if (m == "SENDEMAIL" && to.empty()) return self();
+        std::string subject = a[1].isString() ? a[1].asString() : "TExcel Mailer Class";
+        bool attach = m == "SENDMAIL" || !a[3].isLogical() || a[3].asLogical();
+        std::string tool = desktopTool("xdg-email");
+        if (tool.empty()) {
+            notice(
+                "No se puede enviar el libro por correo: falta el programa xdg-email "
+                "(paquete xdg-utils)");
+            return self();
+        }
+        QStringList args{QStringLiteral("--subject"),
+                         QString::fromStdString(xb::cp1252ToUtf8(subject))};
+        if (attach) {
+            // The mail carries the workbook as it is now: saved first.
+            if (trimmed(cFile).empty() || !writable(cFile)) return self();
+            if (lOpen)
+                office_->saveBook();
+            else
+                office_->saveBookAs(hostFile(cFile), nFormat);
+            args << QStringLiteral("--attach")
+                 << QFileInfo(QString::fromStdString(hostFile(cFile))).absoluteFilePath();
+        }
+        if (!to.empty()) args << QString::fromStdString(xb::cp1252ToUtf8(to));
+        if (!QProcess::startDetached(QString::fromStdString(tool), args))
+            notice("No se pudo abrir el programa de correo");
+        return self();
     }
     if (m == "WEBPAGEPREVIEW") {
-        unsupported("la vista previa como p\xe1gina web");
+        std::string tool = desktopTool("xdg-open");
+        if (tool.empty()) {
+            notice(
+                "No se puede ver el libro como p\xe1gina web: falta el programa xdg-open "
+                "(paquete xdg-utils)");
+            return self();
+        }
+        std::string base =
+            QFileInfo(QString::fromStdString(hostFile(cFile))).completeBaseName().toStdString();
+        QString page = QDir::temp().filePath(QString::fromStdString(
+            "vdr_" + std::to_string(::getpid()) + "_" + (base.empty() ? "libro" : base) + ".html"));
+        office_->exportHtml(page.toStdString());
+        if (!QProcess::startDetached(QString::fromStdString(tool), {page}))
+            notice("No se pudo abrir el navegador");
         return self();
     }
     if (m == "DIALOGS") {
-        unsupported("los di\xe1logos de la aplicaci\xf3n");
+        // Excel's dialog numbers (xlDialog...) that have an office dialog.
+        static const std::pair<int, const char*> dialogs[] = {{1, ".uno:Open"},
+                                                              {5, ".uno:SaveAs"},
+                                                              {7, ".uno:PageFormatDialog"},
+                                                              {8, ".uno:Print"},
+                                                              {42, ".uno:FormatCellDialog"},
+                                                              {43, ".uno:FormatCellDialog"},
+                                                              {45, ".uno:FormatCellDialog"},
+                                                              {150, ".uno:FormatCellDialog"}};
+        int n = inum(a[0], 0);
+        const char* command = nullptr;
+        for (const auto& [k, c] : dialogs)
+            if (k == n) command = c;
+        if (!command) {
+            notice("La hoja de c\xe1lculo no tiene el di\xe1logo " + std::to_string(n) +
+                   "; no se ha hecho nada.");
+            return self();
+        }
+        if (!office_->dialog(command))
+            notice(
+                "La hoja de c\xe1lculo no muestra di\xe1logos sin pantalla; no se ha hecho "
+                "nada.");
         return self();
     }
     known = false;

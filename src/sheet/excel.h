@@ -71,7 +71,6 @@ class TExcelScript : public xb::Object, public std::enable_shared_from_this<TExc
     bool replace(xb::Args& a);
     xb::Value evalLine(xb::Args& a);
     void notice(const std::string& text);
-    void unsupported(const std::string& what);
     // False, after telling the user why, when the workbook cannot be
     // written to `file`.
     bool writable(const std::string& file);

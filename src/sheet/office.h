@@ -83,6 +83,11 @@ class Office {
     virtual std::vector<std::string> bookTitles() = 0;
     virtual void printSheet() = 0;
     virtual void show(bool visible) = 0;
+    // A copy of the workbook as a web page; the workbook keeps its file.
+    virtual void exportHtml(const std::string& path) = 0;
+    // The office's own dialog of a command (".uno:SaveAs"...) over the
+    // workbook, answered by the user; false when the office has no windows.
+    virtual bool dialog(const std::string& command) = 0;
     virtual void quit() = 0;
 
     // Sheets of the active workbook (1-based).

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <map>
 
 #include "program_session.h"
@@ -267,7 +268,43 @@ TEST_F(ExcelOffice, AScriptWritesAWorkbookReadBackFromTheFile) {
         << cells.join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(ExcelOffice, OdsFindReplaceAndTheNoticeForWhatCalcLacks) {
+// The desktop's mail program and browser, as recording stand-ins first in
+// the PATH: each call appends its name and arguments, one a line, to
+// `calls`.
+class DesktopTools {
+  public:
+    explicit DesktopTools(const QDir& dir) : calls(dir.filePath(QStringLiteral("llamadas.txt"))) {
+        dir.mkpath(QStringLiteral("bin"));
+        for (const char* tool : {"xdg-email", "xdg-open"}) {
+            QFile f(dir.filePath(QStringLiteral("bin/") + QLatin1String(tool)));
+            f.open(QIODevice::WriteOnly);
+            f.write("#!/bin/sh\n{ basename \"$0\"; for a in \"$@\"; do echo \"$a\"; done; } >> '" +
+                    calls.toUtf8() + "'\n");
+            f.close();
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        path = qgetenv("PATH");
+        use(dir.filePath(QStringLiteral("bin")).toUtf8() + ":" + path);
+    }
+    ~DesktopTools() { use(path); }
+    static void use(const QByteArray& p) { qputenv("PATH", p); }
+    // The recorded lines once `count` of them are there (the tools run
+    // on their own).
+    QStringList lines(int count) const {
+        QStringList out;
+        for (int i = 0; i < 200 && out.size() < count; ++i) {
+            QFile f(calls);
+            if (f.open(QIODevice::ReadOnly))
+                out = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            if (out.size() < count) QThread::msleep(50);
+        }
+        return out;
+    }
+    QString calls;
+    QByteArray path;
+};
+
+TEST_F(ExcelOffice, OdsFindReplaceMailAndWebPreview) {
     ev("oXl := TExcelScript():New()");
     ASSERT_TRUE(ev("oXl:lExcel").asLogical());
     std::string out = dir.filePath(QStringLiteral("libro.ods")).toStdString();
@@ -283,10 +320,43 @@ TEST_F(ExcelOffice, OdsFindReplaceAndTheNoticeForWhatCalcLacks) {
     EXPECT_EQ(ev("oXl:Get(2, 1)").asString(), "UNO");
     EXPECT_EQ(ev("oXl:Get(4, 1)").asString(), "UNO y dos");
     size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
-    ev("oXl:SendMail('a@b.c')");
-    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
-    ASSERT_EQ(infos.size(), before + 1);
-    EXPECT_EQ(infos.back().title, "Aviso al usuario");
+    {
+        DesktopTools tools{QDir(dir.path())};
+        EXPECT_EQ(evn("oXl:MailSystem()"), 1);
+        ev("oXl:SendeMail('')");  // nobody to ask: nothing
+        ev("oXl:SendMail('a@b.c', 'Ventas de marzo')");
+        QStringList mail = tools.lines(6);
+        EXPECT_EQ(mail, QStringList({QStringLiteral("xdg-email"), QStringLiteral("--subject"),
+                                     QStringLiteral("Ventas de marzo"), QStringLiteral("--attach"),
+                                     QString::fromStdString(out), QStringLiteral("a@b.c")}));
+        // The attachment is the workbook as it was when mailed.
+        EXPECT_TRUE(zipNames(QString::fromStdString(out)).contains(QStringLiteral("content.xml")));
+        ev("oXl:WebPagePreview()");
+        QStringList all = tools.lines(8);
+        ASSERT_EQ(all.size(), 8) << all.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(all[6], QStringLiteral("xdg-open"));
+        QFile page(all[7]);
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << all[7].toStdString();
+        EXPECT_TRUE(page.readAll().contains("UNO y dos"));
+        page.remove();
+        EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
+        // A dialog Calc does not have, and one it has but cannot show headless.
+        ev("oXl:Dialogs(999), oXl:Dialogs(5)");
+        auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+        ASSERT_EQ(infos.size(), before + 2);
+        EXPECT_EQ(infos[before].message,
+                  "La hoja de c\xe1lculo no tiene el di\xe1logo 999; no se ha hecho nada.");
+        EXPECT_EQ(infos[before].title, "Aviso al usuario");
+        // Without the desktop's tools: what is missing is told.
+        DesktopTools::use(dir.filePath(QStringLiteral("vacio")).toUtf8());
+        EXPECT_EQ(evn("oXl:MailSystem()"), 0);
+        ev("oXl:SendMail('a@b.c')");
+        infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+        ASSERT_EQ(infos.size(), before + 3);
+        EXPECT_EQ(infos.back().message,
+                  "No se puede enviar el libro por correo: falta el programa xdg-email (paquete "
+                  "xdg-utils)");
+    }
     ev("oXl:Save()");
     EXPECT_EQ(evn("oXl:nFormat"), 51);
     ev("oXl:SaveAs('" + out + "')");

@@ -34,8 +34,11 @@
 #include <com/sun/star/drawing/XShape.hpp>
 #include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/DispatchHelper.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XDispatchHelper.hpp>
+#include <com/sun/star/frame/XDispatchProvider.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -270,6 +273,21 @@ class UnoOffice : public Office {
         Reference<awt::XTopWindow> top(w, UNO_QUERY);
         if (top.is()) top->toFront();
         fr->activate();
+    }
+    void exportHtml(const std::string& path) override {
+        std::vector<beans::PropertyValue> args{prop("FilterName", Any(OUString("HTML (StarCalc)"))),
+                                               prop("Overwrite", Any(true))};
+        storable()->storeToURL(ou(fileUrl(path)), seqOf(args));
+    }
+    bool dialog(const std::string& command) override {
+        if (!windows_) return false;
+        Reference<frame::XModel> m(doc(), UNO_QUERY_THROW);
+        auto ctl = m->getCurrentController();
+        if (!ctl.is() || !ctl->getFrame().is()) return false;
+        Reference<frame::XDispatchProvider> dp(ctl->getFrame(), UNO_QUERY_THROW);
+        Reference<frame::XDispatchHelper> helper = frame::DispatchHelper::create(ctx_);
+        helper->executeDispatch(dp, ou(command), "", 0, Sequence<beans::PropertyValue>());
+        return true;
     }
     void quit() override {
         // Closing the workbooks first removes their lock files, which an
