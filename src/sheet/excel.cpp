@@ -1321,14 +1321,8 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     }
     if (m == "DIALOGS") {
         // Excel's dialog numbers (xlDialog...) that have an office dialog.
-        static const std::pair<int, const char*> dialogs[] = {{1, ".uno:Open"},
-                                                              {5, ".uno:SaveAs"},
-                                                              {7, ".uno:PageFormatDialog"},
-                                                              {8, ".uno:Print"},
-                                                              {42, ".uno:FormatCellDialog"},
-                                                              {43, ".uno:FormatCellDialog"},
-                                                              {45, ".uno:FormatCellDialog"},
-                                                              {150, ".uno:FormatCellDialog"}};
+        static const std::pair<int, const char*> dialogs[] = {
+            {1, ".uno:Open"}, {5, ".uno:SaveAs"}, {7, ".uno:PageFormatDialog"}, {8, ".uno:Print"}};
         int n = inum(a[0], 0);
         const char* command = nullptr;
         for (const auto& [k, c] : dialogs)

@@ -286,7 +286,8 @@ class UnoOffice : public Office {
         if (!ctl.is() || !ctl->getFrame().is()) return false;
         Reference<frame::XDispatchProvider> dp(ctl->getFrame(), UNO_QUERY_THROW);
         Reference<frame::XDispatchHelper> helper = frame::DispatchHelper::create(ctx_);
-        helper->executeDispatch(dp, ou(command), "", 0, Sequence<beans::PropertyValue>());
+        std::vector<beans::PropertyValue> args{prop("SynchronMode", Any(true))};
+        helper->executeDispatch(dp, ou(command), "_self", 0, seqOf(args));
         return true;
     }
     void quit() override {
