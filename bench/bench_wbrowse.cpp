@@ -12,7 +12,7 @@
 
 #include "app/functions.h"
 #include "bench_support.h"
-#include "charts/excel.h"
+#include "sheet/excel.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/workspace.h"

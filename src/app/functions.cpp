@@ -12,6 +12,7 @@
 #include "prospects/fichprosp.h"
 #include "reference/reference.h"
 #include "reports/reports.h"
+#include "sheet/excel.h"
 #include "ui/calendar.h"
 #include "ui/grid.h"
 #include "ui/messages.h"
@@ -35,6 +36,7 @@ void registerProgramFunctions() {
     prospects::registerProspectFunctions();
     registerScriptFunctions();
     reports::registerReportFunctions();
+    sheet::registerExcelFunctions();
     charts::registerChartFunctions();
     registerTransferFunctions();
 }

@@ -10,7 +10,6 @@
 #include <set>
 #include <utility>
 
-#include "charts/excel.h"
 #include "data/helpers.h"
 #include "data/interaction.h"
 #include "dbf/workspace.h"
@@ -260,7 +259,6 @@ void GENGRAFIC(const std::string& script) {
 }
 
 void registerChartFunctions() {
-    registerExcelFunctions();
     xb::registerFunction("GENGRAFIC", [](xb::Args& a) {
         if (a[0].isString()) GENGRAFIC(a[0].asString());
         return xb::Value();

@@ -25,12 +25,12 @@
 #include <cmath>
 #include <memory>
 
-#include "chartfixture.h"
+#include "program_session.h"
 #include "charts/charts.h"
 #include "toolkit/text.h"
 #include "xbase/date.h"
 
-using charttest::SessionTest;
+using SessionTest = testsupport::ProgramSession;
 
 namespace {
 

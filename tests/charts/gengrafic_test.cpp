@@ -6,11 +6,11 @@
 #include <QDir>
 #include <QFile>
 
-#include "chartfixture.h"
+#include "program_session.h"
 #include "charts/charts.h"
 #include "dbf/workspace.h"
 
-using charttest::SessionTest;
+using SessionTest = testsupport::ProgramSession;
 
 class GenGrafic : public SessionTest {};
 

@@ -1,7 +1,9 @@
 // LibreOffice Calc as the spreadsheet application, driven over UNO through a
-// named pipe. The office runs as a separate process (headless, with a profile
-// of its own, so it neither shows windows nor touches the user's settings);
-// the program attaches to one already listening on the pipe or starts it.
+// named pipe. The office runs as a separate process with a profile of its own
+// (so it does not touch the user's settings): on the user's display when
+// there is one, its workbooks hidden until a script shows them, else
+// headless. The program attaches to one already listening on the pipe or
+// starts it.
 #include <QDir>
 #include <QProcess>
 #include <QThread>
@@ -12,6 +14,7 @@
 #include <com/sun/star/awt/Point.hpp>
 #include <com/sun/star/awt/Rectangle.hpp>
 #include <com/sun/star/awt/Size.hpp>
+#include <com/sun/star/awt/XTopWindow.hpp>
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -20,6 +23,8 @@
 #include <com/sun/star/chart/XChartDocument.hpp>
 #include <com/sun/star/chart/XDiagram.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
@@ -29,8 +34,12 @@
 #include <com/sun/star/drawing/XShape.hpp>
 #include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/DispatchHelper.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XDispatchHelper.hpp>
+#include <com/sun/star/frame/XDispatchProvider.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
@@ -77,6 +86,7 @@
 #include <com/sun/star/table/XTableColumns.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/MalformedNumberFormatException.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XMergeable.hpp>
@@ -87,12 +97,16 @@
 #include <cppuhelper/bootstrap.hxx>
 #include <rtl/bootstrap.hxx>
 
+#include <map>
+
 #include <signal.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
-#include "charts/office.h"
+#include "sheet/office.h"
 
 using namespace com::sun::star;
+namespace css = com::sun::star;
 using rtl::OString;
 using rtl::OStringToOUString;
 using rtl::OUString;
@@ -103,7 +117,7 @@ using uno::Sequence;
 using uno::UNO_QUERY;
 using uno::UNO_QUERY_THROW;
 
-namespace charts {
+namespace sheet {
 
 namespace {
 
@@ -169,14 +183,19 @@ int formatOf(const OUString& filter) {
 
 class UnoOffice : public Office {
   public:
-    UnoOffice(Reference<uno::XComponentContext> ctx, std::unique_ptr<QProcess> proc)
-        : ctx_(std::move(ctx)), proc_(std::move(proc)) {
+    // `proc`: the office started headless as our child; `pid`: the one
+    // started on the display, on its own; neither: one that was running.
+    UnoOffice(Reference<uno::XComponentContext> ctx, std::unique_ptr<QProcess> proc, qint64 pid,
+              bool windows)
+        : ctx_(std::move(ctx)), proc_(std::move(proc)), pid_(pid), windows_(windows) {
         desktop_ = frame::Desktop::create(ctx_);
     }
     ~UnoOffice() override {
+        // The workbooks the user has been shown stay open, and the office
+        // with them, when the script is done with the object.
         try {
             closeBooks();
-            if (proc_) quit();
+            if (proc_ || pid_ > 0) quit();
         } catch (...) {
         }
     }
@@ -214,6 +233,7 @@ class UnoOffice : public Office {
     bool bookReadOnly() override { return storable()->isReadonly(); }
     void closeBooks() override {
         for (auto& d : books_) {
+            if (wasShown(d)) continue;  // the user's now: closed by the user
             Reference<util::XCloseable> c(d, UNO_QUERY);
             try {
                 if (c.is()) c->close(true);
@@ -236,15 +256,51 @@ class UnoOffice : public Office {
         p->print(Sequence<beans::PropertyValue>());
     }
     void show(bool visible) override {
-        Reference<frame::XModel> m(doc_, UNO_QUERY_THROW);
+        // A headless office has no windows to show.
+        if (!windows_) return;
+        Reference<frame::XModel> m(doc(), UNO_QUERY_THROW);
         auto ctl = m->getCurrentController();
-        if (ctl.is() && ctl->getFrame().is())
-            ctl->getFrame()->getContainerWindow()->setVisible(visible);
+        if (!ctl.is() || !ctl->getFrame().is()) return;
+        Reference<frame::XFrame> fr = ctl->getFrame();
+        Reference<awt::XWindow> w = fr->getContainerWindow();
+        w->setVisible(visible);
+        auto at = std::find(shown_.begin(), shown_.end(), doc_);
+        if (!visible) {
+            if (at != shown_.end()) shown_.erase(at);
+            return;
+        }
+        if (at == shown_.end()) shown_.push_back(doc_);
+        Reference<awt::XTopWindow> top(w, UNO_QUERY);
+        if (top.is()) top->toFront();
+        fr->activate();
+    }
+    void exportHtml(const std::string& path) override {
+        std::vector<beans::PropertyValue> args{prop("FilterName", Any(OUString("HTML (StarCalc)"))),
+                                               prop("Overwrite", Any(true))};
+        storable()->storeToURL(ou(fileUrl(path)), seqOf(args));
+    }
+    bool dialog(const std::string& command) override {
+        if (!windows_) return false;
+        Reference<frame::XModel> m(doc(), UNO_QUERY_THROW);
+        auto ctl = m->getCurrentController();
+        if (!ctl.is() || !ctl->getFrame().is()) return false;
+        Reference<frame::XDispatchProvider> dp(ctl->getFrame(), UNO_QUERY_THROW);
+        Reference<frame::XDispatchHelper> helper = frame::DispatchHelper::create(ctx_);
+        std::vector<beans::PropertyValue> args{prop("SynchronMode", Any(true))};
+        helper->executeDispatch(dp, ou(command), "_self", 0, seqOf(args));
+        return true;
     }
     void quit() override {
         // Closing the workbooks first removes their lock files, which an
         // office that is simply ended leaves beside them.
         closeBooks();
+        // An office still holding a workbook (one shown to the user, or the
+        // user's own in an office that was already running) stays.
+        try {
+            if (desktop_->getComponents()->createEnumeration()->hasMoreElements()) return;
+        } catch (const uno::Exception&) {
+            return;
+        }
         try {
             desktop_->terminate();
         } catch (const uno::Exception&) {
@@ -256,6 +312,12 @@ class UnoOffice : public Office {
                 proc_->waitForFinished(3000);
             }
             proc_.reset();
+        }
+        if (pid_ > 0) {
+            for (int i = 0; i < 100 && ::kill(static_cast<pid_t>(pid_), 0) == 0; ++i)
+                QThread::msleep(100);
+            if (::kill(static_cast<pid_t>(pid_), 0) == 0) ::kill(static_cast<pid_t>(pid_), SIGKILL);
+            pid_ = 0;
         }
     }
 
@@ -345,15 +407,27 @@ class UnoOffice : public Office {
         r.isDate = isDateFormat(c);
         return r;
     }
-    bool setFormula(int row, int col, const std::string& formula) override {
+    bool setFormula(int row, int col, const std::string& formula, bool local) override {
         Reference<table::XCell> c = cellAt(row, col);
-        c->setFormula(ou(formula));
+        Reference<text::XText> t(c, UNO_QUERY_THROW);
+        // What the cell held, to put back when the formula is refused.
+        table::CellContentType was = c->getType();
+        OUString before = was == table::CellContentType_TEXT ? t->getString() : c->getFormula();
+        if (local)
+            // The office's own notation for its language (Spanish, see
+            // spanishProfile): SUMA, ";" between arguments, "," as decimal mark.
+            Reference<beans::XPropertySet>(c, UNO_QUERY_THROW)
+                ->setPropertyValue("FormulaLocal", Any(ou(formula)));
+        else
+            c->setFormula(ou(formula));
         sal_Int32 err = c->getError();
         // Syntax errors (501-518) are a formula the office does not take;
         // results such as #DIV/0! or #VALUE! are formulas it took.
         if (err >= 501 && err <= 518) {
-            Reference<text::XText> t(c, UNO_QUERY_THROW);
-            t->setString(OUString());
+            if (was == table::CellContentType_TEXT || was == table::CellContentType_EMPTY)
+                t->setString(before);
+            else
+                c->setFormula(before);
             return false;
         }
         return true;
@@ -376,11 +450,11 @@ class UnoOffice : public Office {
         }
         Area a{row, col, row + static_cast<int>(rows.size()) - 1,
                col + static_cast<int>(rows[0].size()) - 1};
-        Reference<sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
         rd->setDataArray(data);
     }
     std::vector<std::vector<CellValue>> block(const Area& a) override {
-        Reference<sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeData> rd(range(a), UNO_QUERY_THROW);
         std::vector<std::vector<CellValue>> out;
         for (const auto& line : rd->getDataArray()) {
             std::vector<CellValue> row;
@@ -399,12 +473,12 @@ class UnoOffice : public Office {
         return out;
     }
     void copyRange(const Area& from, int row, int col) override {
-        Reference<sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
         mv->copyRange(table::CellAddress(static_cast<sal_Int16>(active_ - 1), col - 1, row - 1),
                       address(from));
     }
     void clear(const Area& a) override {
-        Reference<sheet::XSheetOperation> op(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetOperation> op(range(a), UNO_QUERY_THROW);
         op->clearContents(1 | 2 | 4 | 8 | 16);
     }
     void setFont(const Area& a, const FontSpec& f) override {
@@ -486,7 +560,7 @@ class UnoOffice : public Office {
         m->merge(true);
     }
     void comment(int row, int col, const std::string& text) override {
-        Reference<sheet::XSheetAnnotationsSupplier> s(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetAnnotationsSupplier> s(sheet(), UNO_QUERY_THROW);
         table::CellAddress at(static_cast<sal_Int16>(active_ - 1), col - 1, row - 1);
         s->getAnnotations()->insertNew(at, ou(text));
     }
@@ -504,11 +578,11 @@ class UnoOffice : public Office {
         if (size > 0) ps->setPropertyValue("CharHeight", Any(static_cast<float>(size)));
     }
     Area usedArea() override {
-        Reference<sheet::XSheetCellCursor> cur = sheet()->createCursor();
-        Reference<sheet::XUsedAreaCursor> used(cur, UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetCellCursor> cur = sheet()->createCursor();
+        Reference<css::sheet::XUsedAreaCursor> used(cur, UNO_QUERY_THROW);
         used->gotoStartOfUsedArea(false);
         used->gotoEndOfUsedArea(true);
-        Reference<sheet::XCellRangeAddressable> ad(cur, UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeAddressable> ad(cur, UNO_QUERY_THROW);
         table::CellRangeAddress r = ad->getRangeAddress();
         return {static_cast<int>(r.StartRow) + 1, static_cast<int>(r.StartColumn) + 1,
                 static_cast<int>(r.EndRow) + 1, static_cast<int>(r.EndColumn) + 1};
@@ -517,7 +591,7 @@ class UnoOffice : public Office {
     void insertCol(int col) override { colRow()->getColumns()->insertByIndex(col - 1, 1); }
     void duplicateRow(int row) override {
         insertRow(row);
-        Reference<sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeMovement> mv(sheet(), UNO_QUERY_THROW);
         table::CellRangeAddress src(static_cast<sal_Int16>(active_ - 1), 0, row, 1023, row);
         table::CellAddress dst(static_cast<sal_Int16>(active_ - 1), 0, row - 1);
         mv->copyRange(dst, src);
@@ -529,7 +603,7 @@ class UnoOffice : public Office {
         const char* onName = header ? "HeaderIsOn" : "FooterIsOn";
         const char* contentName = header ? "RightPageHeaderContent" : "RightPageFooterContent";
         ps->setPropertyValue(OUString::createFromAscii(onName), Any(true));
-        Reference<sheet::XHeaderFooterContent> content;
+        Reference<css::sheet::XHeaderFooterContent> content;
         ps->getPropertyValue(OUString::createFromAscii(contentName)) >>= content;
         if (!content.is()) return;
         Reference<text::XText> t = which == 2   ? content->getLeftText()
@@ -551,7 +625,7 @@ class UnoOffice : public Office {
         }
     }
     void printArea(const Area& a) override {
-        Reference<sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
         std::vector<table::CellRangeAddress> v{address(a)};
         pa->setPrintAreas(seqOf(v));
     }
@@ -575,7 +649,7 @@ class UnoOffice : public Office {
         ps->setPropertyValue("Height", Any(w));
     }
     void titleRows(int row1, int row2) override {
-        Reference<sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
+        Reference<css::sheet::XPrintAreas> pa(sheet(), UNO_QUERY_THROW);
         pa->setTitleRows(address({row1, 1, row2, 1}));
         pa->setPrintTitleRows(true);
     }
@@ -599,16 +673,17 @@ class UnoOffice : public Office {
         int width = a.col2 - a.col1 + 1;
         if (groupBy < 1 || groupBy > width)
             throw OfficeError("La columna " + std::to_string(groupBy) + " no está en el rango");
-        sheet::GeneralFunction fn = f == TotalFunction::Average   ? sheet::GeneralFunction_AVERAGE
-                                    : f == TotalFunction::Count   ? sheet::GeneralFunction_COUNT
-                                    : f == TotalFunction::StdDev  ? sheet::GeneralFunction_STDEV
-                                    : f == TotalFunction::StdDevP ? sheet::GeneralFunction_STDEVP
-                                                                  : sheet::GeneralFunction_SUM;
-        std::vector<sheet::SubTotalColumn> cols;
+        css::sheet::GeneralFunction fn =
+            f == TotalFunction::Average   ? css::sheet::GeneralFunction_AVERAGE
+            : f == TotalFunction::Count   ? css::sheet::GeneralFunction_COUNT
+            : f == TotalFunction::StdDev  ? css::sheet::GeneralFunction_STDEV
+            : f == TotalFunction::StdDevP ? css::sheet::GeneralFunction_STDEVP
+                                          : css::sheet::GeneralFunction_SUM;
+        std::vector<css::sheet::SubTotalColumn> cols;
         for (int c : columns) {
             if (c < 1 || c > width)
                 throw OfficeError("La columna " + std::to_string(c) + " no está en el rango");
-            sheet::SubTotalColumn sc;
+            css::sheet::SubTotalColumn sc;
             sc.Column = c - 1;  // counted from the range's first column
             sc.Function = fn;
             cols.push_back(sc);
@@ -617,9 +692,9 @@ class UnoOffice : public Office {
         // The range's first row holds the headings, as the scripts' ranges
         // do; the sheet's database range says so to the office, which would
         // otherwise guess from the cells.
-        Reference<sheet::XDatabaseRange> db = dataRange(a);
-        Reference<sheet::XSubTotalCalculatable> st(range(a), UNO_QUERY_THROW);
-        Reference<sheet::XSubTotalDescriptor> d = st->createSubTotalDescriptor(true);
+        Reference<css::sheet::XDatabaseRange> db = dataRange(a);
+        Reference<css::sheet::XSubTotalCalculatable> st(range(a), UNO_QUERY_THROW);
+        Reference<css::sheet::XSubTotalDescriptor> d = st->createSubTotalDescriptor(true);
         // Groups are runs of equal values in the rows' own order, as in
         // Excel (the office would sort the rows first).
         Reference<beans::XPropertySet>(d, UNO_QUERY_THROW)
@@ -630,17 +705,18 @@ class UnoOffice : public Office {
         // workbook is for Spanish readers) and leaves their numbers in the
         // general format; they take the format of the figures they total, as
         // rows inserted in Excel take the format of the row above.
-        Reference<sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
-        Reference<sheet::XCellRangeAddressable> grown(ref->getReferredCells(), UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeReferrer> ref(db, UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeAddressable> grown(ref->getReferredCells(),
+                                                           UNO_QUERY_THROW);
         int last = static_cast<int>(grown->getRangeAddress().EndRow) + 1;
         if (last <= a.row1) return;
         int totalCol = a.col1 + columns.front() - 1, labelCol = a.col1 + groupBy - 1;
         // The total rows are found in one read of the first total column's
         // formulas: one call for the whole range, however long.
-        Reference<sheet::XCellRangeFormula> tf(range({a.row1 + 1, totalCol, last, totalCol}),
-                                               UNO_QUERY_THROW);
+        Reference<css::sheet::XCellRangeFormula> tf(range({a.row1 + 1, totalCol, last, totalCol}),
+                                                    UNO_QUERY_THROW);
         const Sequence<Sequence<OUString>> formulas = tf->getFormulaArray();
-        Reference<sheet::XSpreadsheet> sh = sheet();
+        Reference<css::sheet::XSpreadsheet> sh = sheet();
         auto cellOf = [&](int row, int col) { return sh->getCellByPosition(col - 1, row - 1); };
         for (sal_Int32 k = 0; k < formulas.getLength(); ++k) {
             if (formulas[k].getLength() == 0 || !formulas[k][0].startsWith("=SUBTOTAL(")) continue;
@@ -661,22 +737,22 @@ class UnoOffice : public Office {
         }
     }
     void autoFilter(const Area& a, const FilterRule* rule) override {
-        Reference<sheet::XDatabaseRange> db = dataRange(a);
+        Reference<css::sheet::XDatabaseRange> db = dataRange(a);
         Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
             ->setPropertyValue("AutoFilter", Any(true));
-        std::vector<sheet::TableFilterField2> fields;
+        std::vector<css::sheet::TableFilterField2> fields;
         if (rule) {
             if (rule->field < 1 || rule->field > a.col2 - a.col1 + 1)
                 throw OfficeError("El campo " + std::to_string(rule->field) +
                                   " no está en el rango");
-            sheet::TableFilterField2 ff;
-            ff.Connection = sheet::FilterConnection_AND;
+            css::sheet::TableFilterField2 ff;
+            ff.Connection = css::sheet::FilterConnection_AND;
             ff.Field = rule->field - 1;
             static const sal_Int32 ops[] = {
-                sheet::FilterOperator2::EQUAL,   sheet::FilterOperator2::NOT_EQUAL,
-                sheet::FilterOperator2::GREATER, sheet::FilterOperator2::GREATER_EQUAL,
-                sheet::FilterOperator2::LESS,    sheet::FilterOperator2::LESS_EQUAL,
-                sheet::FilterOperator2::EMPTY,   sheet::FilterOperator2::NOT_EMPTY};
+                css::sheet::FilterOperator2::EQUAL,   css::sheet::FilterOperator2::NOT_EQUAL,
+                css::sheet::FilterOperator2::GREATER, css::sheet::FilterOperator2::GREATER_EQUAL,
+                css::sheet::FilterOperator2::LESS,    css::sheet::FilterOperator2::LESS_EQUAL,
+                css::sheet::FilterOperator2::EMPTY,   css::sheet::FilterOperator2::NOT_EMPTY};
             ff.Operator = ops[static_cast<int>(rule->op)];
             if (auto* n = std::get_if<double>(&rule->value)) {
                 ff.IsNumeric = true;
@@ -686,7 +762,8 @@ class UnoOffice : public Office {
             }
             fields.push_back(ff);
         }
-        Reference<sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(), UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetFilterDescriptor2> fd(db->getFilterDescriptor(),
+                                                          UNO_QUERY_THROW);
         Reference<beans::XPropertySet>(fd, UNO_QUERY_THROW)
             ->setPropertyValue("ContainsHeader", Any(true));
         fd->setFilterFields2(seqOf(fields));
@@ -803,13 +880,13 @@ class UnoOffice : public Office {
   private:
     // The sheet's own database range, set to the area (the one an
     // autofilter and the subtotals work on and the xlsx filter saves).
-    Reference<sheet::XDatabaseRange> dataRange(const Area& a) {
+    Reference<css::sheet::XDatabaseRange> dataRange(const Area& a) {
         Reference<beans::XPropertySet> dp(doc(), UNO_QUERY_THROW);
-        Reference<sheet::XUnnamedDatabaseRanges> u(dp->getPropertyValue("UnnamedDatabaseRanges"),
-                                                   UNO_QUERY_THROW);
+        Reference<css::sheet::XUnnamedDatabaseRanges> u(
+            dp->getPropertyValue("UnnamedDatabaseRanges"), UNO_QUERY_THROW);
         u->setByTable(address(a));
-        Reference<sheet::XDatabaseRange> db(u->getByTable(static_cast<sal_Int16>(active_ - 1)),
-                                            UNO_QUERY_THROW);
+        Reference<css::sheet::XDatabaseRange> db(u->getByTable(static_cast<sal_Int16>(active_ - 1)),
+                                                 UNO_QUERY_THROW);
         Reference<beans::XPropertySet>(db, UNO_QUERY_THROW)
             ->setPropertyValue("ContainsHeader", Any(true));
         return db;
@@ -834,7 +911,7 @@ class UnoOffice : public Office {
         Reference<lang::XComponent> c =
             loader->loadComponentFromURL(ou(url), "_blank", 0, seqOf(args));
         if (!c.is()) throw OfficeError("No se pudo abrir " + url);
-        doc_ = Reference<sheet::XSpreadsheetDocument>(c, UNO_QUERY);
+        doc_ = Reference<css::sheet::XSpreadsheetDocument>(c, UNO_QUERY);
         if (!doc_.is()) {
             Reference<util::XCloseable>(c, UNO_QUERY_THROW)->close(true);
             throw OfficeError("El archivo no es una hoja de cálculo");
@@ -842,18 +919,18 @@ class UnoOffice : public Office {
         books_.push_back(doc_);
         active_ = 1;
     }
-    Reference<sheet::XSpreadsheetDocument> doc() {
+    Reference<css::sheet::XSpreadsheetDocument> doc() {
         if (!doc_.is()) throw OfficeError("No hay un libro abierto");
         return doc_;
     }
     Reference<frame::XStorable> storable() {
         return Reference<frame::XStorable>(doc(), UNO_QUERY_THROW);
     }
-    Reference<sheet::XSpreadsheets> sheets() { return doc()->getSheets(); }
-    Reference<sheet::XSpreadsheet> sheet() {
+    Reference<css::sheet::XSpreadsheets> sheets() { return doc()->getSheets(); }
+    Reference<css::sheet::XSpreadsheet> sheet() {
         Reference<container::XIndexAccess> ia(sheets(), UNO_QUERY_THROW);
         if (active_ < 1 || active_ > ia->getCount()) active_ = 1;
-        return Reference<sheet::XSpreadsheet>(ia->getByIndex(active_ - 1), UNO_QUERY_THROW);
+        return Reference<css::sheet::XSpreadsheet>(ia->getByIndex(active_ - 1), UNO_QUERY_THROW);
     }
     Reference<table::XCell> cellAt(int row, int col) {
         if (row < 1 || col < 1) throw OfficeError("Celda fuera de la hoja");
@@ -892,12 +969,29 @@ class UnoOffice : public Office {
         return s->getNumberFormats();
     }
     sal_Int32 formatKey(const std::string& format) {
-        // Scripts write Excel's formats in its English notation, which is
-        // the office's own notation for the default (empty) locale.
-        lang::Locale en;
+        // Scripts write Excel's formats in its English notation; the cells
+        // get them in the workbook's Spanish ("#,##0.00" becomes "#.##0,00"),
+        // so that a Spanish reader sees 1.234,50.
+        if (keysOf_ != doc()) {
+            keys_.clear();
+            keysOf_ = doc();
+        }
+        auto known = keys_.find(format);
+        if (known != keys_.end()) return known->second;
+        lang::Locale en(OUString("en"), OUString("US"), OUString());
+        lang::Locale system;  // the office's own, Spanish (see spanishProfile)
         auto f = formats();
-        sal_Int32 key = f->queryKey(ou(format), en, false);
-        if (key == -1) key = f->addNew(ou(format), en);
+        sal_Int32 key = -1;
+        try {
+            key = f->addNewConverted(ou(format), en, system);
+        } catch (const util::MalformedNumberFormatException&) {
+            throw;
+        } catch (const uno::RuntimeException&) {
+            // Already in the workbook (opened from a file): the English one.
+            key = f->queryKey(ou(format), en, false);
+            if (key == -1) key = f->addNew(ou(format), en);
+        }
+        keys_[format] = key;
         return key;
     }
     bool isDateFormat(const Reference<table::XCell>& c) {
@@ -909,14 +1003,67 @@ class UnoOffice : public Office {
         return (type & util::NumberFormat::DATE) != 0;
     }
 
+    bool wasShown(const Reference<css::sheet::XSpreadsheetDocument>& d) const {
+        return std::find(shown_.begin(), shown_.end(), d) != shown_.end();
+    }
+
     Reference<uno::XComponentContext> ctx_;
     Reference<frame::XDesktop2> desktop_;
     std::unique_ptr<QProcess> proc_;
-    Reference<sheet::XSpreadsheetDocument> doc_;
-    std::vector<Reference<sheet::XSpreadsheetDocument>> books_;
+    qint64 pid_ = 0;
+    bool windows_ = false;  // the office runs on a display
+    std::vector<Reference<css::sheet::XSpreadsheetDocument>> shown_;
+    Reference<css::sheet::XSpreadsheetDocument> doc_;
+    std::vector<Reference<css::sheet::XSpreadsheetDocument>> books_;
     int active_ = 1;
     int format_ = 51;
+    Reference<css::sheet::XSpreadsheetDocument> keysOf_;  // the workbook keys_ belong to
+    std::map<std::string, sal_Int32> keys_;               // number formats given so far
 };
+
+// The office of this Spanish program speaks Spanish: its language decides
+// the names of the functions in formulas (SUMA, PROMEDIO...) and its locale
+// the decimal mark and the separator between arguments. Both are settings of
+// the office's profile, written before the office starts; the rest of the
+// profile is kept.
+void spanishProfile(const std::string& profile) {
+    static const char* const items[][3] = {
+        {"/org.openoffice.Setup/L10N", "ooLocale", "es"},
+        {"/org.openoffice.Setup/L10N", "ooSetupSystemLocale", "es-ES"},
+        {"/org.openoffice.Office.Linguistic/General", "UILocale", "es-ES"},
+        {"/org.openoffice.Office.Calc/Formula/Syntax", "EnglishFunctionName", "false"},
+        {"/org.openoffice.Office.Calc/Formula/Syntax", "SeparatorArg", ";"}};
+    QDir().mkpath(QString::fromStdString(profile + "/user"));
+    QFile f(QString::fromStdString(profile + "/user/registrymodifications.xcu"));
+    QStringList lines;
+    if (f.open(QIODevice::ReadOnly))
+        lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    f.close();
+    if (!lines.join(QString()).contains(QLatin1String("</oor:items>")))
+        lines = QStringList{
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
+            QStringLiteral("<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"),
+            QStringLiteral("</oor:items>")};
+    QStringList out;
+    for (const QString& l : lines) {
+        bool ours = false;
+        for (const auto& it : items)
+            ours |= l.contains(QStringLiteral("oor:path=\"%1\"").arg(QLatin1String(it[0]))) &&
+                    l.contains(QStringLiteral("oor:name=\"%1\"").arg(QLatin1String(it[1])));
+        if (ours) continue;
+        if (l.contains(QLatin1String("</oor:items>")))
+            for (const auto& it : items)
+                out << QStringLiteral(
+                           "<item oor:path=\"%1\"><prop oor:name=\"%2\" "
+                           "oor:op=\"fuse\"><value>%3</value></prop></item>")
+                           .arg(QLatin1String(it[0]), QLatin1String(it[1]), QLatin1String(it[2]));
+        out << l;
+    }
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(out.join(QLatin1Char('\n')).toUtf8());
+}
 
 Reference<uno::XComponentContext> resolve(const Reference<uno::XComponentContext>& local,
                                           const std::string& pipe) {
@@ -937,39 +1084,68 @@ std::unique_ptr<Office> connectOffice(const OfficePlace& place) {
                             "vnd.sun.star.pathname:" VDR_UNO_PROGRAM_DIR "/fundamentalrc");
         static Reference<uno::XComponentContext> local =
             cppu::defaultBootstrap_InitialComponentContext();
+        // With a display the office runs on it, its windows hidden until a
+        // script shows a workbook; without one it runs headless.
+        auto set = [](const char* v) { return std::getenv(v) && *std::getenv(v); };
+        const bool windows = set("DISPLAY") || set("WAYLAND_DISPLAY");
         try {
             auto ctx = resolve(local, place.pipe);
-            if (ctx.is()) return std::make_unique<UnoOffice>(ctx, nullptr);
+            if (ctx.is()) return std::make_unique<UnoOffice>(ctx, nullptr, 0, windows);
         } catch (const connection::NoConnectException&) {
         }
+        spanishProfile(place.profile);
         auto proc = std::make_unique<QProcess>();
-        // The office goes when the program goes, also when the program ends
-        // abnormally: an office left behind would hold the pipe and the
-        // profile.
-        proc->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         QString profile = QUrl::fromLocalFile(QString::fromStdString(place.profile)).toString();
         proc->setProgram(QString::fromStdString(soffice));
-        proc->setArguments({QStringLiteral("--headless"), QStringLiteral("--invisible"),
-                            QStringLiteral("--nologo"), QStringLiteral("--nodefault"),
-                            QStringLiteral("--norestore"), QStringLiteral("--nolockcheck"),
-                            QStringLiteral("-env:UserInstallation=") + profile,
-                            QStringLiteral("--accept=pipe,name=") +
-                                QString::fromStdString(place.pipe) +
-                                QStringLiteral(";urp;StarOffice.ComponentContext")});
-        proc->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc->start();
-        if (!proc->waitForStarted(10000)) return nullptr;
+        QStringList args{QStringLiteral("--invisible"),
+                         QStringLiteral("--nologo"),
+                         QStringLiteral("--nodefault"),
+                         QStringLiteral("--norestore"),
+                         QStringLiteral("--nolockcheck"),
+                         QStringLiteral("-env:UserInstallation=") + profile,
+                         QStringLiteral("--accept=pipe,name=") +
+                             QString::fromStdString(place.pipe) +
+                             QStringLiteral(";urp;StarOffice.ComponentContext")};
+        if (!windows) args.prepend(QStringLiteral("--headless"));
+        proc->setArguments(args);
+        qint64 pid = 0;
+        if (windows) {
+            // On a display the office is the user's as soon as a workbook is
+            // shown: it lives on its own and outlasts the program.
+            // Nor does it hold the program's output open.
+            proc->setStandardOutputFile(QProcess::nullDevice());
+            proc->setStandardErrorFile(QProcess::nullDevice());
+            if (!proc->startDetached(&pid)) return nullptr;
+            proc.reset();
+        } else {
+            // Headless, the office goes when the program goes, also when the
+            // program ends abnormally: an office left behind would hold the
+            // pipe and the profile.
+            proc->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+            proc->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            proc->start();
+            if (!proc->waitForStarted(10000)) return nullptr;
+        }
+        auto running = [&] {
+            return proc ? proc->state() != QProcess::NotRunning
+                        : ::kill(static_cast<pid_t>(pid), 0) == 0;
+        };
         for (int i = 0; i < 120; ++i) {
-            if (proc->state() == QProcess::NotRunning) return nullptr;
+            if (!running()) return nullptr;
             try {
                 auto ctx = resolve(local, place.pipe);
-                if (ctx.is()) return std::make_unique<UnoOffice>(ctx, std::move(proc));
+                if (ctx.is())
+                    return std::make_unique<UnoOffice>(ctx, std::move(proc), pid, windows);
             } catch (const connection::NoConnectException&) {
             }
             QThread::msleep(250);
         }
-        proc->kill();
-        proc->waitForFinished(3000);
+        if (proc) {
+            proc->kill();
+            proc->waitForFinished(3000);
+        } else {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
     } catch (const uno::Exception&) {
     }
     return nullptr;
@@ -987,4 +1163,4 @@ std::string officeErrorText() {
     }
 }
 
-}  // namespace charts
+}  // namespace sheet

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "charts/office.h"
+#include "sheet/office.h"
 #include "xbase/value.h"
 
-namespace charts {
+namespace sheet {
 
 // CMAKERANGE(3, 2) = "B3"; CMAKERANGE(1, 1, 10, 3) = "A1:C10".
 std::string cMakeRange(double row1, double col1, double row2 = 0, double col2 = 0);
@@ -71,7 +71,9 @@ class TExcelScript : public xb::Object, public std::enable_shared_from_this<TExc
     bool replace(xb::Args& a);
     xb::Value evalLine(xb::Args& a);
     void notice(const std::string& text);
-    void unsupported(const std::string& what);
+    // False, after telling the user why, when the workbook cannot be
+    // written to `file`.
+    bool writable(const std::string& file);
     Area areaOf(const xb::Value& range, bool& ok);
     Area cellArea(const xb::Value& row, const xb::Value& col);
 
@@ -90,4 +92,4 @@ OfficePlace programOfficePlace();
 
 void registerExcelFunctions();
 
-}  // namespace charts
+}  // namespace sheet

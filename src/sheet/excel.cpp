@@ -1,21 +1,25 @@
-#include "charts/excel.h"
+#include "sheet/excel.h"
 
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "data/interaction.h"
+#include "data/paths.h"
 #include "dbf/workspace.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/date.h"
 #include "xbase/runtime.h"
 
-namespace charts {
+namespace sheet {
 
 // ------------------------------------------------------------ helpers
 
@@ -337,7 +341,29 @@ Rect pointsRect(const xb::Value& l, const xb::Value& t, const xb::Value& w, cons
             hmm(std::max(num(h, 100), 1.0))};
 }
 
+// A file name as scripts write it (".\\Prueba\\LIBRO.XLS", any case, in the
+// program's code page) as the name of the file on this system, found as
+// the rest of the program finds its files.
+std::string hostFile(const std::string& name) {
+    return data::hostPath(xb::cp1252ToUtf8(trimmed(name)));
+}
+
+// Why a workbook cannot be written at `host`; empty when it can.
+std::string unwritable(const std::string& host) {
+    QFileInfo file(QString::fromStdString(host));
+    QFileInfo folder(file.absolutePath());
+    if (!folder.isDir()) return "no existe su carpeta";
+    if (file.exists() ? !file.isWritable() : !folder.isWritable())
+        return "no hay permiso para escribir en \xe9l";
+    return std::string();
+}
+
 }  // namespace
+
+// The desktop program `name` as found in the PATH; empty when missing.
+static std::string desktopTool(const char* name) {
+    return QStandardPaths::findExecutable(QString::fromLatin1(name)).toStdString();
+}
 
 bool parseRange(const std::string& text, Area& out) {
     std::string t = trimmed(text);
@@ -394,8 +420,11 @@ void TExcelScript::notice(const std::string& text) {
     data::interaction().info(text, "Aviso al usuario");
 }
 
-void TExcelScript::unsupported(const std::string& what) {
-    notice("La hoja de c\xe1lculo no ofrece " + what + "; no se ha hecho nada.");
+bool TExcelScript::writable(const std::string& file) {
+    std::string why = trimmed(file).empty() ? std::string("no se ha indicado su nombre")
+                                            : unwritable(hostFile(file));
+    if (!why.empty()) notice("No se puede grabar el archivo " + file + ": " + why);
+    return why.empty();
 }
 
 void TExcelScript::newApp() {
@@ -440,7 +469,7 @@ void TExcelScript::say(xb::Args& a) {
     if (v.isDate() && v.asDate() != 0) office_->setDateFormat(at);
     if (v.isString() && !v.asString().empty() && v.asString()[0] == '=') {
         // As in a spreadsheet, a text that begins with "=" is a formula.
-        office_->setFormula(at.row1, at.col1, xb::cp1252ToUtf8(v.asString()));
+        office_->setFormula(at.row1, at.col1, xb::cp1252ToUtf8(v.asString()), false);
     } else {
         office_->setCell(at.row1, at.col1, toCell(v));
     }
@@ -865,7 +894,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     if (m == "OPEN" || m == "CREATE") {
         if (a[0].isString()) cFile = a[0].asString();
         if (m == "OPEN") {
-            office_->openBook(xb::cp1252ToUtf8(cFile));
+            office_->openBook(hostFile(cFile));
         } else {
             office_->createBook();
         }
@@ -911,16 +940,18 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
         return self();
     }
     if (m == "SAVE") {
-        if (lOpen)
-            office_->saveBook();
-        else
-            office_->saveBookAs(xb::cp1252ToUtf8(cFile), nFormat);
+        if (lOpen) {
+            if (writable(cFile)) office_->saveBook();
+        } else if (writable(cFile)) {
+            office_->saveBookAs(hostFile(cFile), nFormat);
+        }
         return self();
     }
     if (m == "SAVEAS") {
         if (!a[0].isString()) return xb::Value();
+        if (!writable(a[0].asString())) return self();
         cFile = a[0].asString();
-        office_->saveBookAs(xb::cp1252ToUtf8(cFile), inum(a[1], nFormat));
+        office_->saveBookAs(hostFile(cFile), inum(a[1], nFormat));
         nFormat = office_->bookFormat();
         lOpen = true;  // from now on the workbook has its file
         return self();
@@ -1145,17 +1176,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     }
     if (m == "FORMULA") {
         Area at = cellArea(a[0], a[1]);
-        std::string f = s8(a[2]);
-        // Excel's English notation separates arguments with commas; Calc's
-        // with semicolons. Commas inside quoted texts stay.
-        bool quoted = false;
-        for (auto& c : f) {
-            if (c == '"')
-                quoted = !quoted;
-            else if (c == ',' && !quoted)
-                c = ';';
-        }
-        if (!office_->setFormula(at.row1, at.col1, f))
+        if (!office_->setFormula(at.row1, at.col1, s8(a[2]), true))
             notice("La formula no es correcta " + a[2].asString());
         return self();
     }
@@ -1225,7 +1246,7 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
     if (m == "PICTURE" || m == "ADDPICTURE") {
         if (!a[0].isString() || trimmed(a[0].asString()).empty()) return self();
         std::string file = trimmed(a[0].asString());
-        if (!QFile::exists(QString::fromStdString(xb::cp1252ToUtf8(file)))) {
+        if (!QFile::exists(QString::fromStdString(hostFile(file)))) {
             notice("No existe el archivo " + file + "; no se ha insertado la imagen.");
             return self();
         }
@@ -1241,23 +1262,80 @@ xb::Value TExcelScript::dispatch(const std::string& m, xb::Args& a, bool& known)
         } else {
             place = pointsRect(a[1], a[2], a[3], a[4]);
         }
-        office_->picture(xb::cp1252ToUtf8(file), place);
+        office_->picture(hostFile(file), place);
         return self();
     }
     if (m == "ADDSHAPE") {
         office_->shape(shapeOf(inum(a[0], 1)), pointsRect(a[1], a[2], a[3], a[4]));
         return self();
     }
-    if (m == "SENDMAIL" || m == "SENDEMAIL" || m == "MAILSYSTEM") {
-        unsupported("un sistema de correo");
-        return xb::Value();
+    if (m == "MAILSYSTEM")
+        // Excel's answers: 1 a mail program (xlMAPI), 0 none (xlNoMailSystem).
+        return xb::Value::integer(desktopTool("xdg-email").empty() ? 0 : 1);
+    if (m == "SENDMAIL" || m == "SENDEMAIL") {
+        std::string to = a[0].isString() ? trimmed(a[0].asString()) : std::string();
+        // The review request goes to someone or nowhere.
+        if (m == "SENDEMAIL" && to.empty()) return self();
+        std::string subject = a[1].isString() ? a[1].asString() : "TExcel Mailer Class";
+        bool attach = m == "SENDMAIL" || !a[3].isLogical() || a[3].asLogical();
+        std::string tool = desktopTool("xdg-email");
+        if (tool.empty()) {
+            notice(
+                "No se puede enviar el libro por correo: falta el programa xdg-email "
+                "(paquete xdg-utils)");
+            return self();
+        }
+        QStringList args{QStringLiteral("--subject"),
+                         QString::fromStdString(xb::cp1252ToUtf8(subject))};
+        if (attach) {
+            // The mail carries the workbook as it is now: saved first.
+            if (trimmed(cFile).empty() || !writable(cFile)) return self();
+            if (lOpen)
+                office_->saveBook();
+            else
+                office_->saveBookAs(hostFile(cFile), nFormat);
+            args << QStringLiteral("--attach")
+                 << QFileInfo(QString::fromStdString(hostFile(cFile))).absoluteFilePath();
+        }
+        if (!to.empty()) args << QString::fromStdString(xb::cp1252ToUtf8(to));
+        if (!QProcess::startDetached(QString::fromStdString(tool), args))
+            notice("No se pudo abrir el programa de correo");
+        return self();
     }
     if (m == "WEBPAGEPREVIEW") {
-        unsupported("la vista previa como p\xe1gina web");
+        std::string tool = desktopTool("xdg-open");
+        if (tool.empty()) {
+            notice(
+                "No se puede ver el libro como p\xe1gina web: falta el programa xdg-open "
+                "(paquete xdg-utils)");
+            return self();
+        }
+        std::string base =
+            QFileInfo(QString::fromStdString(hostFile(cFile))).completeBaseName().toStdString();
+        QString page = QDir::temp().filePath(QString::fromStdString(
+            "vdr_" + std::to_string(::getpid()) + "_" + (base.empty() ? "libro" : base) + ".html"));
+        office_->exportHtml(page.toStdString());
+        if (!QProcess::startDetached(QString::fromStdString(tool), {page}))
+            notice("No se pudo abrir el navegador");
         return self();
     }
     if (m == "DIALOGS") {
-        unsupported("los di\xe1logos de la aplicaci\xf3n");
+        // Excel's dialog numbers (xlDialog...) that have an office dialog.
+        static const std::pair<int, const char*> dialogs[] = {
+            {1, ".uno:Open"}, {5, ".uno:SaveAs"}, {7, ".uno:PageFormatDialog"}, {8, ".uno:Print"}};
+        int n = inum(a[0], 0);
+        const char* command = nullptr;
+        for (const auto& [k, c] : dialogs)
+            if (k == n) command = c;
+        if (!command) {
+            notice("La hoja de c\xe1lculo no tiene el di\xe1logo " + std::to_string(n) +
+                   "; no se ha hecho nada.");
+            return self();
+        }
+        if (!office_->dialog(command))
+            notice(
+                "La hoja de c\xe1lculo no muestra di\xe1logos sin pantalla; no se ha hecho "
+                "nada.");
         return self();
     }
     known = false;
@@ -1287,4 +1365,4 @@ void registerExcelFunctions() {
         [](xb::Args& a) { return xb::Value::integer(numGetDecimals(a[0].asNumber())); }, true);
 }
 
-}  // namespace charts
+}  // namespace sheet

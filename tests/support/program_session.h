@@ -1,42 +1,38 @@
-// A session with the program's functions, an empty start directory and a
-// recorded interaction, for the chart and spreadsheet tests.
+// A scratch session with every function of the program registered and the
+// message boxes recorded instead of shown, for the tests that run scripts
+// against the program's classes (charts, the spreadsheet) without driving
+// their windows.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QTemporaryDir>
+#include <QStringList>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 #include "app/functions.h"
-#include "data/interaction.h"
-#include "data/session.h"
-#include "dbf/workspace.h"
+#include "scratch_session.h"
 #include "toolkit/msgbox.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 
-namespace charttest {
+namespace testsupport {
 
-inline QApplication& app() {
+inline QApplication& programApplication() {
     static int argc = 1;
-    static char arg0[] = "test_charts";
+    static char arg0[] = "test_program";
     static char* argv[] = {arg0, nullptr};
     if (!QApplication::instance()) new QApplication(argc, argv);
     return *qApp;
 }
 
-class SessionTest : public ::testing::Test {
+class ProgramSession : public ScratchSession {
   protected:
     void SetUp() override {
-        app();
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        xb::resetRuntime();
-        data::setInteraction(&scripted);
-        ASSERT_TRUE(data::startSession("PRUEBA"));
+        programApplication();
+        startScratchSession();
         app::registerProgramFunctions();
         tk::setMsgBoxObserver([this](const tk::BoxShown& b) {
             boxes << b.title + QLatin1Char('|') + b.text;
@@ -47,9 +43,7 @@ class SessionTest : public ::testing::Test {
         for (QWidget* w : QApplication::topLevelWidgets()) w->close();
         QApplication::processEvents();
         tk::setMsgBoxObserver({});
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
+        ScratchSession::TearDown();
     }
     static xb::Value ev(const std::string& text) { return xb::evalText(text); }
     static double evn(const std::string& text) { return xb::evalText(text).asNumber(); }
@@ -63,10 +57,7 @@ class SessionTest : public ::testing::Test {
         ev("DBCOMMIT(), DBGOTOP()");
     }
 
-    QTemporaryDir dir;
-    QString previous;
-    data::ScriptedInteraction scripted;
     QStringList boxes;
 };
 
-}  // namespace charttest
+}  // namespace testsupport

@@ -6,48 +6,50 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
+#include <map>
 
-#include "chartfixture.h"
-#include "charts/excel.h"
 #include "outside_tools.h"
+#include "program_session.h"
+#include "sheet/excel.h"
 
-using charttest::SessionTest;
+using SessionTest = testsupport::ProgramSession;
 
 TEST(ExcelHelpers, ColumnLettersBeyondZZ) {
-    EXPECT_EQ(charts::cColumn2Letter(1), "A");
-    EXPECT_EQ(charts::cColumn2Letter(26), "Z");
-    EXPECT_EQ(charts::cColumn2Letter(27), "AA");
-    EXPECT_EQ(charts::cColumn2Letter(52), "AZ");
-    EXPECT_EQ(charts::cColumn2Letter(53), "BA");
-    EXPECT_EQ(charts::cColumn2Letter(702), "ZZ");
-    EXPECT_EQ(charts::cColumn2Letter(703), "AAA");
-    EXPECT_EQ(charts::cColumn2Letter(16384), "XFD");
-    EXPECT_EQ(charts::cColumn2Letter(0), "");
+    EXPECT_EQ(sheet::cColumn2Letter(1), "A");
+    EXPECT_EQ(sheet::cColumn2Letter(26), "Z");
+    EXPECT_EQ(sheet::cColumn2Letter(27), "AA");
+    EXPECT_EQ(sheet::cColumn2Letter(52), "AZ");
+    EXPECT_EQ(sheet::cColumn2Letter(53), "BA");
+    EXPECT_EQ(sheet::cColumn2Letter(702), "ZZ");
+    EXPECT_EQ(sheet::cColumn2Letter(703), "AAA");
+    EXPECT_EQ(sheet::cColumn2Letter(16384), "XFD");
+    EXPECT_EQ(sheet::cColumn2Letter(0), "");
     for (int c : {1, 26, 27, 52, 702, 703, 16384})
-        EXPECT_EQ(charts::cLetter2Column(charts::cColumn2Letter(c)), c);
-    EXPECT_EQ(charts::cLetter2Column("a"), 1);
-    EXPECT_EQ(charts::cLetter2Column("1A"), 0);
+        EXPECT_EQ(sheet::cLetter2Column(sheet::cColumn2Letter(c)), c);
+    EXPECT_EQ(sheet::cLetter2Column("a"), 1);
+    EXPECT_EQ(sheet::cLetter2Column("1A"), 0);
 }
 
 TEST(ExcelHelpers, RangesAndDecimals) {
-    EXPECT_EQ(charts::cMakeRange(3, 2), "B3");
-    EXPECT_EQ(charts::cMakeRange(1, 1, 10, 3), "A1:C10");
-    EXPECT_EQ(charts::cMakeRange(2.9, 1), "A2");  // rows truncated
-    EXPECT_EQ(charts::numGetDecimals(2.5), 1);
-    EXPECT_EQ(charts::numGetDecimals(3), 0);
-    EXPECT_EQ(charts::numGetDecimals(-0.125), 3);
-    EXPECT_EQ(charts::numGetDecimals(1.0 / 3), 10);
-    charts::Area a;
-    ASSERT_TRUE(charts::parseRange("$B$3:A10", a));
+    EXPECT_EQ(sheet::cMakeRange(3, 2), "B3");
+    EXPECT_EQ(sheet::cMakeRange(1, 1, 10, 3), "A1:C10");
+    EXPECT_EQ(sheet::cMakeRange(2.9, 1), "A2");  // rows truncated
+    EXPECT_EQ(sheet::numGetDecimals(2.5), 1);
+    EXPECT_EQ(sheet::numGetDecimals(3), 0);
+    EXPECT_EQ(sheet::numGetDecimals(-0.125), 3);
+    EXPECT_EQ(sheet::numGetDecimals(1.0 / 3), 10);
+    sheet::Area a;
+    ASSERT_TRUE(sheet::parseRange("$B$3:A10", a));
     EXPECT_EQ(a.row1, 3);
     EXPECT_EQ(a.col1, 1);
     EXPECT_EQ(a.row2, 10);
     EXPECT_EQ(a.col2, 2);
-    ASSERT_TRUE(charts::parseRange("2:4", a));
+    ASSERT_TRUE(sheet::parseRange("2:4", a));
     EXPECT_EQ(a.row1, 2);
     EXPECT_EQ(a.row2, 4);
-    EXPECT_FALSE(charts::parseRange("", a));
-    EXPECT_FALSE(charts::parseRange("A1:?", a));
+    EXPECT_FALSE(sheet::parseRange("", a));
+    EXPECT_FALSE(sheet::parseRange("A1:?", a));
 }
 
 class ExcelNoOffice : public SessionTest {
@@ -184,6 +186,12 @@ class ExcelOffice : public SessionTest {
         qputenv("VDR_OFFICE_PIPE",
                 QByteArray("vdrtest_") + QByteArray::number(QCoreApplication::applicationPid()));
         qputenv("VDR_OFFICE_PROFILE", dir.filePath(QStringLiteral("perfil")).toUtf8());
+        // Headless whatever display the run inherits: an office on a display
+        // would outlive the test once a workbook is shown.
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+            display[v] = qgetenv(v);
+            qunsetenv(v);
+        }
     }
     // oXl on the test's office with a new workbook meant for `file`.
     void newBook(const QString& file) {
@@ -195,8 +203,11 @@ class ExcelOffice : public SessionTest {
         ev("IF(TYPE('oXl') == 'O', oXl:End(), NIL)");
         qunsetenv("VDR_OFFICE_PIPE");
         qunsetenv("VDR_OFFICE_PROFILE");
+        for (const auto& [v, value] : display)
+            if (!value.isEmpty()) qputenv(v, value);
         SessionTest::TearDown();
     }
+    std::map<const char*, QByteArray> display;
 };
 
 TEST_F(ExcelOffice, AScriptWritesAWorkbookReadBackFromTheFile) {
@@ -212,12 +223,12 @@ TEST_F(ExcelOffice, AScriptWritesAWorkbookReadBackFromTheFile) {
     ev("oXl:Say(1, 1, 'Total')");
     ev("oXl:Say(2, 1, 1234.5, , , , , , , , , , , '#,##0.00')");
     ev("oXl:Say(3, 1, 10)");
-    ev("oXl:Formula(4, 1, '=SUM(A2,A3)')");
+    ev("oXl:Formula(4, 1, '=SUMA(A2;A3)')");
     EXPECT_EQ(ev("oXl:Get(2, 1)").asString(), std::string(15, ' ') + "1234.5");
     EXPECT_EQ(evn("oXl:Get(4, 1, 'N')"), 1244.5);
     EXPECT_EQ(ev("oXl:Get(1, 1)").asString(), "Total");
     EXPECT_EQ(ev("oXl:Get(9, 9)").asString(), "");
-    // A rejected formula is told and leaves the cell empty.
+    // A rejected formula is told and leaves the cell as it was.
     ev("oXl:Formula(5, 1, '=1+)')");
     auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
     ASSERT_FALSE(infos.empty());
@@ -258,7 +269,43 @@ TEST_F(ExcelOffice, AScriptWritesAWorkbookReadBackFromTheFile) {
         << cells.join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(ExcelOffice, OdsFindReplaceAndTheNoticeForWhatCalcLacks) {
+// The desktop's mail program and browser, as recording stand-ins first in
+// the PATH: each call appends its name and arguments, one a line, to
+// `calls`.
+class DesktopTools {
+  public:
+    explicit DesktopTools(const QDir& dir) : calls(dir.filePath(QStringLiteral("llamadas.txt"))) {
+        dir.mkpath(QStringLiteral("bin"));
+        for (const char* tool : {"xdg-email", "xdg-open"}) {
+            QFile f(dir.filePath(QStringLiteral("bin/") + QLatin1String(tool)));
+            f.open(QIODevice::WriteOnly);
+            f.write("#!/bin/sh\n{ basename \"$0\"; for a in \"$@\"; do echo \"$a\"; done; } >> '" +
+                    calls.toUtf8() + "'\n");
+            f.close();
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        path = qgetenv("PATH");
+        use(dir.filePath(QStringLiteral("bin")).toUtf8() + ":" + path);
+    }
+    ~DesktopTools() { use(path); }
+    static void use(const QByteArray& p) { qputenv("PATH", p); }
+    // The recorded lines once `count` of them are there (the tools run
+    // on their own).
+    QStringList lines(int count) const {
+        QStringList out;
+        for (int i = 0; i < 200 && out.size() < count; ++i) {
+            QFile f(calls);
+            if (f.open(QIODevice::ReadOnly))
+                out = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            if (out.size() < count) QThread::msleep(50);
+        }
+        return out;
+    }
+    QString calls;
+    QByteArray path;
+};
+
+TEST_F(ExcelOffice, OdsFindReplaceMailAndWebPreview) {
     ev("oXl := TExcelScript():New()");
     ASSERT_TRUE(ev("oXl:lExcel").asLogical());
     std::string out = dir.filePath(QStringLiteral("libro.ods")).toStdString();
@@ -274,10 +321,43 @@ TEST_F(ExcelOffice, OdsFindReplaceAndTheNoticeForWhatCalcLacks) {
     EXPECT_EQ(ev("oXl:Get(2, 1)").asString(), "UNO");
     EXPECT_EQ(ev("oXl:Get(4, 1)").asString(), "UNO y dos");
     size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
-    ev("oXl:SendMail('a@b.c')");
-    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
-    ASSERT_EQ(infos.size(), before + 1);
-    EXPECT_EQ(infos.back().title, "Aviso al usuario");
+    {
+        DesktopTools tools{QDir(dir.path())};
+        EXPECT_EQ(evn("oXl:MailSystem()"), 1);
+        ev("oXl:SendeMail('')");  // nobody to ask: nothing
+        ev("oXl:SendMail('a@b.c', 'Ventas de marzo')");
+        QStringList mail = tools.lines(6);
+        EXPECT_EQ(mail, QStringList({QStringLiteral("xdg-email"), QStringLiteral("--subject"),
+                                     QStringLiteral("Ventas de marzo"), QStringLiteral("--attach"),
+                                     QString::fromStdString(out), QStringLiteral("a@b.c")}));
+        // The attachment is the workbook as it was when mailed.
+        EXPECT_TRUE(zipNames(QString::fromStdString(out)).contains(QStringLiteral("content.xml")));
+        ev("oXl:WebPagePreview()");
+        QStringList all = tools.lines(8);
+        ASSERT_EQ(all.size(), 8) << all.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(all[6], QStringLiteral("xdg-open"));
+        QFile page(all[7]);
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << all[7].toStdString();
+        EXPECT_TRUE(page.readAll().contains("UNO y dos"));
+        page.remove();
+        EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
+        // A dialog Calc does not have, and one it has but cannot show headless.
+        ev("oXl:Dialogs(999), oXl:Dialogs(5)");
+        auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+        ASSERT_EQ(infos.size(), before + 2);
+        EXPECT_EQ(infos[before].message,
+                  "La hoja de c\xe1lculo no tiene el di\xe1logo 999; no se ha hecho nada.");
+        EXPECT_EQ(infos[before].title, "Aviso al usuario");
+        // Without the desktop's tools: what is missing is told.
+        DesktopTools::use(dir.filePath(QStringLiteral("vacio")).toUtf8());
+        EXPECT_EQ(evn("oXl:MailSystem()"), 0);
+        ev("oXl:SendMail('a@b.c')");
+        infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+        ASSERT_EQ(infos.size(), before + 3);
+        EXPECT_EQ(infos.back().message,
+                  "No se puede enviar el libro por correo: falta el programa xdg-email (paquete "
+                  "xdg-utils)");
+    }
     ev("oXl:Save()");
     EXPECT_EQ(evn("oXl:nFormat"), 51);
     ev("oXl:SaveAs('" + out + "')");
@@ -513,4 +593,51 @@ TEST_F(ExcelOffice, ChartPicturesAndShapesAreSavedWithTheWorkbook) {
     QString content = zipText(ods, QStringLiteral("content.xml"));
     EXPECT_TRUE(content.contains(QStringLiteral("<draw:object ")));
     EXPECT_TRUE(content.contains(QStringLiteral("draw:type=\"ellipse\"")));
+}
+
+// The program's own paths: backslashes and any case, relative to the
+// installation, for the workbook and the pictures; a folder that is not
+// there is told and nothing is written. Formulas in the user's Spanish
+// notation, read back from the saved file; a refused one is told and the
+// cell keeps its value.
+TEST_F(ExcelOffice, ProgramPathsAndLocalFormulas) {
+    makePng(QDir(dir.path()));
+    ASSERT_NO_FATAL_FAILURE(newBook(QStringLiteral(".\\Prueba\\LIBRO.XLS")));
+    ev("oXl:Say(1, 1, 10), oXl:Say(2, 1, 20), oXl:Say(3, 1, 12)");
+    ev("oXl:Picture('.\\LOGO.PNG', 'C5')");
+    size_t before = scripted.of(data::ScriptedInteraction::Kind::Info).size();
+    ev("oXl:Formula(4, 1, '=SUMA(A1:A3)'), oXl:Formula(5, 1, '=1,5*2')");
+    ev("oXl:Formula(6, 1, '=PROMEDIO(1;2;3)')");
+    ev("oXl:Formula(1, 2, '=SI(CONTAR(A1:A3)>2;\"muchos\";\"pocos\")')");
+    EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
+    EXPECT_EQ(evn("oXl:Get(4, 1, 'N')"), 42);
+    EXPECT_EQ(evn("oXl:Get(5, 1, 'N')"), 3);
+    ev("oXl:Formula(3, 1, '=SUMA(1;')");
+    auto infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 1);
+    EXPECT_EQ(infos.back().message, "La formula no es correcta =SUMA(1;");
+    EXPECT_EQ(infos.back().title, "Aviso al usuario");
+    EXPECT_EQ(evn("oXl:Get(3, 1, 'N')"), 12);
+    ++before;
+    ev("oXl:Save()");
+    EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Prueba/LIBRO.XLS"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".\\Prueba\\LIBRO.XLS"))));
+    ev("oXl:SaveAs('.\\NoHay\\OTRO.XLS')");
+    infos = scripted.of(data::ScriptedInteraction::Kind::Info);
+    ASSERT_EQ(infos.size(), before + 1);
+    EXPECT_EQ(infos.back().message,
+              "No se puede grabar el archivo .\\NoHay\\OTRO.XLS: no existe su carpeta");
+    EXPECT_EQ(ev("oXl:cFile").asString(), ".\\Prueba\\LIBRO.XLS");
+    ev("oXl:End(.F.)");
+    // Read back from the file, named in another case.
+    ev("oXl:Open('.\\prueba\\libro.xls')");
+    EXPECT_EQ(scripted.of(data::ScriptedInteraction::Kind::Info).size(), before + 1);
+    EXPECT_EQ(evn("oXl:Get(2, 1, 'N')"), 20);
+    EXPECT_EQ(evn("oXl:Get(3, 1, 'N')"), 12);
+    EXPECT_EQ(evn("oXl:Get(4, 1, 'N')"), 42);
+    EXPECT_EQ(evn("oXl:Get(5, 1, 'N')"), 3);
+    EXPECT_EQ(evn("oXl:Get(6, 1, 'N')"), 2);
+    EXPECT_EQ(ev("oXl:Get(1, 2)").asString(), "muchos");
+    EXPECT_EQ(evn("oXl:nFormat"), 56);
 }

@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-namespace charts {
+namespace sheet {
 
 struct OfficeError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -83,6 +83,11 @@ class Office {
     virtual std::vector<std::string> bookTitles() = 0;
     virtual void printSheet() = 0;
     virtual void show(bool visible) = 0;
+    // A copy of the workbook as a web page; the workbook keeps its file.
+    virtual void exportHtml(const std::string& path) = 0;
+    // The office's own dialog of a command (".uno:SaveAs"...) over the
+    // workbook, answered by the user; false when the office has no windows.
+    virtual bool dialog(const std::string& command) = 0;
     virtual void quit() = 0;
 
     // Sheets of the active workbook (1-based).
@@ -98,8 +103,10 @@ class Office {
     // Cells of the active sheet.
     virtual void setCell(int row, int col, const CellValue& v) = 0;
     virtual CellRead cell(int row, int col) = 0;
-    // False when the office rejects the formula.
-    virtual bool setFormula(int row, int col, const std::string& formula) = 0;
+    // False when the office rejects the formula; the cell then keeps what it
+    // held. `local`: in the user's notation (Spanish function names, ";"
+    // between arguments, "," as decimal mark); else in the office's English.
+    virtual bool setFormula(int row, int col, const std::string& formula, bool local) = 0;
     // A block of values at once (rows of equal length).
     virtual void setBlock(int row, int col, const std::vector<std::vector<CellValue>>& rows) = 0;
     virtual std::vector<std::vector<CellValue>> block(const Area& a) = 0;
@@ -172,4 +179,4 @@ std::unique_ptr<Office> connectOffice(const OfficePlace& place);
 // The office's own words for the exception being handled (for the notice).
 std::string officeErrorText();
 
-}  // namespace charts
+}  // namespace sheet
