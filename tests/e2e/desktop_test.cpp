@@ -300,7 +300,7 @@ TEST(Desktop, PrintingWithNoPrinterSaysSoAndTheReportDialogStays) {
     ASSERT_TRUE(desk.click(dialog, imprimir.x(), imprimir.y()));
     EXPECT_TRUE(prog.waitBox(QStringLiteral("Atención.....|No hay ninguna impresora instalada")))
         << prog.boxes().join('\n').toStdString();
-    QThread::msleep(500);
+    ASSERT_TRUE(desk.answerBox(dialog, {QStringLiteral("Return")}));
     EXPECT_EQ(desk.window(title, 5000), dialog);
     ASSERT_TRUE(desk.click(dialog, cancelar.x(), cancelar.y()));
     EXPECT_TRUE(e2e::waitUntil(
