@@ -218,9 +218,9 @@ void registerPrinterFunctions() {
     };
     xb::registerFunction("CAJARECT", shape(true));
     xb::registerFunction("LINEA", shape(false));
-    // A page header shared by several reports: CDIRRPO names its folder. Only
-    // the script folder itself (or nothing) is accepted there, so a header
-    // is a script name like any other.
+    // A page header shared by several reports: CDIRRPO names its folder, a
+    // folder below the script folder (the script folder itself counts as
+    // none); the runner refuses one that leads out of it.
     xb::registerFunction("ENCABEZADO", [](xb::Args& a) {
         std::string name = a[0].isString() ? a[0].asString() : std::string();
         xb::Value dir;
