@@ -262,6 +262,21 @@ TEST_F(ReportRun, FilterCaptionAndBodyName) {
     EXPECT_EQ(reports::bodyScriptName("INF.RPO"), "INF.RPc.rpo");
 }
 
+TEST_F(ReportRun, ReportRunsKeepOneRowScriptEntryAndReadTheRowScriptAfresh) {
+    print::setUnattendedPdf(dir.filePath(QStringLiteral("renglon.pdf")));
+    QFile::copy(QStringLiteral(VDR_SOURCE_DIR "/install/scripts/INICIO.RPO"),
+                QStringLiteral("Prueba/INICIO.RPO"));
+    std::ofstream("Prueba/INFZ.RPO") << "CTITULO := \"Prueba\"\r\nEJECUTAR(\"INFZc.rpo\")\r\n";
+    std::ofstream("Prueba/INFZc.rpo")
+        << "EJECUTAR(\"INICIO.RPO\")\r\nEJECUTAR(\"RENGLON.RPO\")\r\nOPRN:End()\r\n";
+    for (const char* row : {"A", "B"}) {
+        std::ofstream("Prueba/RENGLON.RPO") << "AADD(VISTOS, \"" << row << "\")\r\n";
+        reports::INFORM1("INFZ.RPO");
+    }
+    EXPECT_EQ(seen(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(xb::evalText("LEN(_FORM)").asNumber(), 2);
+}
+
 TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
     QString pdf = dir.filePath("out.pdf");
     print::setUnattendedPdf(pdf);
