@@ -2,6 +2,9 @@
 
 #include <spawn.h>
 #include <sys/wait.h>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
 
 #include <cerrno>
 #include <cstring>
@@ -290,8 +293,36 @@ void registerScriptFunctions() {
             if (a[i].isString()) xb::createPrivate(trim(a[i].asString()), xb::Value());
         return xb::Value();
     });
-    // Like KEYBOARD: a script cannot stuff the keyboard buffer.
-    xb::registerFunction("KEYPUT", [](xb::Args&) { return xb::Value(); });
+    // One key, by its INKEY() code, for the field that has the focus, as if
+    // typed after what is already waiting; false when no field has it.
+    xb::registerFunction("KEYPUT", [](xb::Args& a) {
+        QWidget* target = QApplication::focusWidget();
+        if (!target || !a[0].isNum()) return xb::Value::logical(false);
+        const int code = static_cast<int>(a[0].asNumber());
+        static const std::pair<int, Qt::Key> named[] = {
+            {13, Qt::Key_Return},   {27, Qt::Key_Escape}, {9, Qt::Key_Tab},
+            {8, Qt::Key_Backspace}, {5, Qt::Key_Up},      {24, Qt::Key_Down},
+            {19, Qt::Key_Left},     {4, Qt::Key_Right},   {1, Qt::Key_Home},
+            {6, Qt::Key_End},       {18, Qt::Key_PageUp}, {3, Qt::Key_PageDown},
+            {22, Qt::Key_Insert},   {7, Qt::Key_Delete}};
+        int key = 0;
+        QString text;
+        for (const auto& [c, k] : named)
+            if (c == code) key = k;
+        if (key == 0) {
+            if (code < 32 || code > 255) return xb::Value::logical(false);
+            const std::string ch(1, static_cast<char>(code));
+            text = QString::fromStdString(xb::cp1252ToUtf8(ch));
+            key = text.at(0).toUpper().unicode();
+        } else if (key == Qt::Key_Return || key == Qt::Key_Tab) {
+            text = key == Qt::Key_Return ? QStringLiteral("\r") : QStringLiteral("\t");
+        }
+        QCoreApplication::postEvent(target,
+                                    new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+        QCoreApplication::postEvent(target,
+                                    new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+        return xb::Value::logical(true);
+    });
     const std::pair<const char*, const char*> missing[] = {
         {"PRINTERESC",
          "c\xf3"

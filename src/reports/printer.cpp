@@ -183,6 +183,9 @@ void registerPrinterFunctions() {
         int w = num(a[1]), h = num(a[2], 10);
         int handle =
             d->addFont(text(a[0]), std::abs(w), std::abs(h), a[4].asLogical(), a[5].asLogical());
+        // A negative height is the characters' own; a positive one is the
+        // cell's, leading space included, as fonts have always taken them.
+        if (h > 0) d->fitCellHeight(handle, h);
         return xb::Value::object(std::make_shared<DeviceTool>("TFONT", d, handle, w, h));
     });
     xb::registerFunction("ACTIVAPEN", [](xb::Args& a) {
