@@ -229,9 +229,19 @@ std::string errorReport(const xb::Error& e, std::string* shortReport, QStringLis
     const int sline = scriptLine();
     for (const xb::Frame& f : callers()) {
         if (f.name.empty()) continue;
-        std::string l = "   Llamado por " + f.name + "(" + std::to_string(f.line) + ")";
-        if (sline > 0 && f.name.find("EJECUTAR") != std::string::npos && !f.info.empty())
-            l += "  : " + f.info + " - Lin.: " + std::to_string(sline);
+        // A script run names its script where a compiled procedure names
+        // its source line; the script's own line follows its text. Each
+        // level of nested runs has its own line.
+        const bool script =
+            sline > 0 && f.name.find("EJECUTAR") != std::string::npos && !f.info.empty();
+        std::string where = std::to_string(f.line);
+        if (script && !f.params.empty() && f.params[0].isString()) {
+            where = f.params[0].asString();
+            where.erase(0, where.find_first_not_of(' '));
+            where.erase(where.find_last_not_of(' ') + 1);
+        }
+        std::string l = "   Llamado por " + f.name + "(" + where + ")";
+        if (script) l += "  : " + f.info + " - Lin.: " + std::to_string(f.line);
         r += line(l);
         shortR += line(l);
         if (chain) chain->append(q(l));

@@ -2,6 +2,9 @@
 
 #include <spawn.h>
 #include <sys/wait.h>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
 
 #include <cerrno>
 #include <cstring>
@@ -151,6 +154,9 @@ std::vector<std::string> splitScriptLines(std::string_view text) {
 
 bool EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
     xb::Procedure proc("EJECUTAR");
+    // What the error report lists for this level: the script asked for.
+    proc.setParams(
+        {xb::Value::str(std::string(name)), source ? xb::Value::str(*source) : xb::Value::nil()});
     int outerLine = lineNumber();
     xb::createPrivate("G_REP", xb::Value());
     xb::createPrivate("_EXIT", xb::Value::logical(false));
@@ -177,6 +183,7 @@ bool EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
     if (xb::getVar(key, cached) && cached.isArray()) {
         for (const auto& v : cached.arrayPtr()->items)
             if (v.isString()) lines.push_back(v.asString());
+        proc.setLocals({xb::Value::str(key), cached});
     } else {
         std::string text;
         if (source && !data::fileExists(reports::loosePath(*plain))) {
@@ -188,19 +195,20 @@ bool EJECUTAR(std::string_view name, const std::optional<std::string>& source) {
         }
         if (text.empty()) return true;
         lines = splitScriptLines(text);
+        xb::Value arr = xb::Value::newArray();
+        for (const auto& l : lines) arr.arrayPtr()->items.push_back(xb::Value::str(l));
         if (cachedByForm(key)) {
-            xb::Value arr = xb::Value::newArray();
-            for (const auto& l : lines) arr.arrayPtr()->items.push_back(xb::Value::str(l));
             xb::createPublic(key, arr);
             xb::assignVar(key, arr);
         }
+        proc.setLocals({xb::Value::str(key), arr});
     }
 
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         int number = static_cast<int>(i) + 1;
         setLineNumber(number);
-        proc.setLine(number, "  : " + line + " - Lin.: " + std::to_string(number));
+        proc.setLine(number, line);
         xb::assignVar("G_REP", xb::Value::str(line));
         bool bracket = line[0] == '[';
         if (line.find(":=") != std::string::npos) {
@@ -286,8 +294,36 @@ void registerScriptFunctions() {
             if (a[i].isString()) xb::createPrivate(trim(a[i].asString()), xb::Value());
         return xb::Value();
     });
-    // Like KEYBOARD: a script cannot stuff the keyboard buffer.
-    xb::registerFunction("KEYPUT", [](xb::Args&) { return xb::Value(); });
+    // One key, by its INKEY() code, for the field that has the focus, as if
+    // typed after what is already waiting; false when no field has it.
+    xb::registerFunction("KEYPUT", [](xb::Args& a) {
+        QWidget* target = QApplication::focusWidget();
+        if (!target || !a[0].isNum()) return xb::Value::logical(false);
+        const int code = static_cast<int>(a[0].asNumber());
+        static const std::pair<int, Qt::Key> named[] = {
+            {13, Qt::Key_Return},   {27, Qt::Key_Escape}, {9, Qt::Key_Tab},
+            {8, Qt::Key_Backspace}, {5, Qt::Key_Up},      {24, Qt::Key_Down},
+            {19, Qt::Key_Left},     {4, Qt::Key_Right},   {1, Qt::Key_Home},
+            {6, Qt::Key_End},       {18, Qt::Key_PageUp}, {3, Qt::Key_PageDown},
+            {22, Qt::Key_Insert},   {7, Qt::Key_Delete}};
+        int key = 0;
+        QString text;
+        for (const auto& [c, k] : named)
+            if (c == code) key = k;
+        if (key == 0) {
+            if (code < 32 || code > 255) return xb::Value::logical(false);
+            const std::string ch(1, static_cast<char>(code));
+            text = QString::fromStdString(xb::cp1252ToUtf8(ch));
+            key = text.at(0).toUpper().unicode();
+        } else if (key == Qt::Key_Return || key == Qt::Key_Tab) {
+            text = key == Qt::Key_Return ? QStringLiteral("\r") : QStringLiteral("\t");
+        }
+        QCoreApplication::postEvent(target,
+                                    new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+        QCoreApplication::postEvent(target,
+                                    new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+        return xb::Value::logical(true);
+    });
     const std::pair<const char*, const char*> missing[] = {
         {"PRINTERESC",
          "c\xf3"

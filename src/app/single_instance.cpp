@@ -11,7 +11,14 @@ namespace app {
 SingleInstance::SingleInstance(const QString& programName, QObject* parent) : QObject(parent) {
     QString base = programName;
     base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
-    name_ = QStringLiteral("%1-%2").arg(base).arg(getuid());
+    // The display without its screen number: the screens of one display
+    // are one desktop.
+    QString desk = qEnvironmentVariable("DISPLAY");
+    if (desk.isEmpty()) desk = qEnvironmentVariable("WAYLAND_DISPLAY");
+    static const QRegularExpression screen(QStringLiteral("(:\\d+)\\.\\d+$"));
+    desk.replace(screen, QStringLiteral("\\1"));
+    desk.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
+    name_ = QStringLiteral("%1-%2-%3").arg(base).arg(getuid()).arg(desk);
 }
 
 SingleInstance::~SingleInstance() {

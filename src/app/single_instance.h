@@ -1,7 +1,8 @@
-// One copy of the program per user and desktop session. The first copy listens
-// on a local socket named after the program's file name and the user; a
-// second copy finds it, asks it to come to the front and ends. A socket left
-// behind by a crashed copy answers nobody, so it is removed and taken over.
+// One copy of the program per desktop: the first copy listens on a local
+// socket named after the program's file name, the user and the display it
+// shows on (another display is another desktop); a second copy finds it, asks it to come to the
+// front and ends. A socket left behind by a crashed copy answers nobody, so it is removed and taken
+// over.
 #pragma once
 
 #include <QObject>

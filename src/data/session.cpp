@@ -24,6 +24,9 @@ namespace {
 // into a real font; the grid may replace it by one of its own.
 class FontSpec : public xb::Object {
   public:
+    FontSpec() = default;
+    FontSpec(std::string face, int width, int height)
+        : face_(std::move(face)), width_(width), height_(height) {}
     std::string className() const override { return "TFONT"; }
     bool send(std::string_view m, xb::Args&, xb::Value& r) override {
         if (m == "CFACENAME")
@@ -47,6 +50,14 @@ class FontSpec : public xb::Object {
     int width_ = 5;
     int height_ = -1;
 };
+
+}  // namespace
+
+xb::Value fontDescription(const std::string& face, int width, int height) {
+    return xb::Value::object(std::make_shared<FontSpec>(face, width, height));
+}
+
+namespace {
 
 xb::Value filledArray(size_t n, const xb::Value& v) {
     xb::Value a = xb::Value::newArray(n);

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "xbase/value.h"
+
 namespace data {
 
 // Name under which the table engine is registered and made the default.
@@ -43,6 +45,9 @@ void PUBLIBASES();
 void NOMBBASES();
 // Today as the session shows it: "dd-mm-yyyy".
 std::string todayText();
+// A font description as the session's font variables hold it (class TFONT:
+// cFaceName, nWidth, nHeight).
+xb::Value fontDescription(const std::string& face, int width, int height);
 
 // applySessionSettings, PUBLICAR, G_FECHA; then registers the data layer's
 // functions in the language (registerDataFunctions). False when PUBLICAR was.

@@ -145,6 +145,15 @@ int Document::addFont(const QString& face, int width, int height, bool bold, boo
     return static_cast<int>(fonts_.size()) - 1;
 }
 
+void Document::fitCellHeight(int handle, double points) {
+    if (handle < 0 || handle >= static_cast<int>(fonts_.size()) || points <= 0) return;
+    QFont& f = fonts_[static_cast<size_t>(handle)];
+    const double cell = QFontMetricsF(f).height();
+    if (cell <= 0) return;
+    const double want = points * kDpi / 72.0;
+    f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
+}
+
 int Document::addPen(int width, int style, const QColor& colour) {
     QPen p(colour);
     p.setWidth(std::max(1, width));

@@ -118,6 +118,8 @@ class Document {
     // face's natural width, otherwise the average character width in points.
     int addFont(const QString& face, int width, int height, bool bold = false, bool italic = false,
                 bool underline = false);
+    // Resizes a font so that its cell (ascent plus descent) is `points` high.
+    void fitCellHeight(int handle, double points);
     // `style`: 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot, 5 none.
     int addPen(int width = 1, int style = 0, const QColor& colour = Qt::black);
     QFont font(int handle) const;

@@ -190,7 +190,11 @@ void BROWINPROSP(QWidget* owner) {
                                else
                                    o.keyGoto(noted > count ? count : noted);
                            } else {
-                               p.goTo(rec);  // declined: the cursor stays
+                               // Declined: one row down, as after a deletion;
+                               // the last row stays where it is.
+                               p.goTo(rec);
+                               p.skip(1);
+                               if (p.eof()) p.goTo(rec);
                            }
                            after();
                        }});

@@ -426,6 +426,10 @@ bool prepareCard(const std::string& mode, CardValues& v) {
         v = newCard();
         p.goTop();
     }
+    v.openedAt = at;
+    // What the duplicate checks of the card's lookups read.
+    xb::createPublic("LREG", xb::Value());
+    xb::assignVar("LREG", xb::Value::integer(mode == "M" ? static_cast<int64_t>(v.recno) : -1));
     if (!fillBuffers(v.p.link())) return false;
     if (mode == "M") loadListValues(v);
     return true;

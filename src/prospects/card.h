@@ -65,6 +65,8 @@ struct CardValues {
     uint32_t recno = 0;
     ProspectFields stored;
     bool fromRecord = false;
+    // The prospect table's record when the card opened: "&Salir" goes back.
+    uint32_t openedAt = 0;
 };
 
 inline constexpr const char* kJuridica =

@@ -801,7 +801,7 @@ class Card {
         f.bindButton(201, button(
                               QStringLiteral("Salir de Fichas de Prospectos"),
                               [this, firstPage] {
-                                  if (firstPage && mode_ == "M") areaOf("Prospecto").goTo(v_.recno);
+                                  if (firstPage) areaOf("Prospecto").goTo(v_.openedAt);
                                   dlg_.end(0);
                               },
                               true));

@@ -476,7 +476,9 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
                 dbf::copyMatchingFields(src.table(), dst.table());
                 stampLink(dst, t, j.newLink);
                 if (t == 1) putS(dst, "PLAN", v.planOf);
-                if (t == 3) {
+                // A change stamps the card's sale on every row sold; a new
+                // card keeps each row as it was entered.
+                if (t == 3 && j.mode == "M") {
                     putS(dst, "PLAN", v.planVt);
                     putS(dst, "DOCUM", v.docum);
                 }

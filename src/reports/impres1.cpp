@@ -2,7 +2,9 @@
 // order's key, one field filter with two operators, two dates and the
 // destination. "&Imprimir" closes it and runs IMPFAC with what was chosen.
 #include <QComboBox>
+#include <QFocusEvent>
 #include <algorithm>
+#include <functional>
 
 #include "data/helpers.h"
 #include "dbf/workspace.h"
@@ -10,6 +12,7 @@
 #include "reports/inform.h"
 #include "toolkit/dialog.h"
 #include "ui/grid.h"
+#include "ui/messages.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
@@ -190,13 +193,24 @@ bool runImpres1(xb::Args& a, xb::Value& params,
         dlg.form().setEnabled(106, lFilter && !same);
         dlg.form().setEnabled(113, lFilter && !same);
     };
-    dlg.form().bindCombo(
-        104, fields, [&] { return st.filterField + 1; }, [&](int i) { st.filterField = i - 1; },
-        [&](int i) {
-            st.filterField = i - 1;
-            st.v1 = st.v2 = blankFor(i - 1);
-            dlg.refresh();
-        });
+    QComboBox* filterList = dlg.form().bindCombo(
+        104, fields, [&] { return st.filterField + 1; }, [&](int i) { st.filterField = i - 1; });
+    // Leaving the list of filter fields, changed or not, starts both values
+    // afresh, blank in the chosen field's kind.
+    struct Leaving : QObject {
+        std::function<void()> act;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::FocusOut &&
+                static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason)
+                act();
+            return false;
+        }
+    } leaving;
+    leaving.act = [&] {
+        st.v1 = st.v2 = blankFor(st.filterField);
+        dlg.refresh();
+    };
+    if (filterList) filterList->installEventFilter(&leaving);
     dlg.form().bindCombo(
         112, kOps, [&] { return st.op1 + 1; }, [&](int i) { st.op1 = i - 1; },
         [&](int i) {
@@ -283,11 +297,15 @@ bool runImpres1(xb::Args& a, xb::Value& params,
     cancelar.cancel = true;
     cancelar.action = [&] { dlg.end(0); };
     dlg.bindButton(401, cancelar);
+    xb::createPublic("ODLGIMP1");
+    xb::assignVar("ODLGIMP1", ui::windowObject(&dlg));
     for (;;) {
         dlg.run();
-        if (!print || !printWith || printWith(params)) return print;
+        if (!print || !printWith || printWith(params)) break;
         print = false;  // back to the dialog, the choices kept
     }
+    if (filterList) filterList->removeEventFilter(&leaving);
+    return print;
 }
 
 }  // namespace reports

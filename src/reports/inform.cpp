@@ -131,11 +131,16 @@ void INFORM1(const std::string& entry) {
     setPublic("CCUERPO", xb::Value::str(bodyScriptName(entry)));
     xb::Value prev;
     if (!xb::getVar("MPREVW", prev)) setPublic("MPREVW", xb::Value::logical(true));
-    // An edited script takes effect at once: drop the cached lines of both.
-    for (const std::string& n : {entry, bodyScriptName(entry)}) {
-        std::string key = scriptCacheVariable(n);
-        if (!key.empty()) xb::releaseVar(key);
-    }
+    // An edited script takes effect at once: drop the cached lines of both,
+    // and of every script _FORM keeps cached (the row script, say).
+    std::vector<std::string> keys{scriptCacheVariable(entry),
+                                  scriptCacheVariable(bodyScriptName(entry))};
+    xb::Value form;
+    if (xb::getVar("_FORM", form) && form.isArray())
+        for (const xb::Value& e : form.arrayPtr()->items)
+            if (e.isString()) keys.push_back("V" + xb::upper1252(trim(e.asString())));
+    for (const std::string& key : keys)
+        if (key.size() > 1 && xb::varExists(key)) xb::releaseVar(key);
     call("EJECUTAR", {xb::Value::str(entry)});
 }
 

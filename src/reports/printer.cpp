@@ -182,6 +182,9 @@ void registerPrinterFunctions() {
         int w = num(a[1]), h = num(a[2], 10);
         int handle =
             d->addFont(text(a[0]), std::abs(w), std::abs(h), a[4].asLogical(), a[5].asLogical());
+        // A negative height is the characters' own; a positive one is the
+        // cell's, leading space included, as fonts have always taken them.
+        if (h > 0) d->fitCellHeight(handle, h);
         return xb::Value::object(std::make_shared<DeviceTool>("TFONT", d, handle, w, h));
     });
     xb::registerFunction("ACTIVAPEN", [](xb::Args& a) {
@@ -217,9 +220,9 @@ void registerPrinterFunctions() {
     };
     xb::registerFunction("CAJARECT", shape(true));
     xb::registerFunction("LINEA", shape(false));
-    // A page header shared by several reports: CDIRRPO names its folder. Only
-    // the script folder itself (or nothing) is accepted there, so a header
-    // is a script name like any other.
+    // A page header shared by several reports: CDIRRPO names its folder, a
+    // folder below the script folder (the script folder itself counts as
+    // none); the runner refuses one that leads out of it.
     xb::registerFunction("ENCABEZADO", [](xb::Args& a) {
         std::string name = a[0].isString() ? a[0].asString() : std::string();
         xb::Value dir;

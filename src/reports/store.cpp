@@ -297,19 +297,30 @@ void writeStore(const std::vector<Entry>& entries) {
 
 std::optional<std::string> plainScriptName(std::string_view given) {
     std::string n = xb::upper1252(trim(given));
-    size_t dot = n.find('.');
-    if (dot == std::string::npos) {
-        n += '.';
-        dot = n.size() - 1;
+    for (char& c : n)
+        if (c == '/') c = '\\';
+    if (n.empty() || n.size() > 240) return std::nullopt;
+    // Folders below the script folder are fine; anything that climbs out of
+    // it, names a drive or the root, or that a shared drive cannot hold
+    // as a file name is not.
+    size_t start = 0;
+    while (true) {
+        const size_t sep = n.find('\\', start);
+        const std::string part = n.substr(start, sep == std::string::npos ? sep : sep - start);
+        if (part.empty() || part == "." || part == "..") return std::nullopt;
+        for (char ch : part) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c < 0x20 || c == 0x7F || std::strchr("<>:\"|?*", ch) != nullptr)
+                return std::nullopt;
+        }
+        if (xb::cp1252ToUtf8(part).size() > 255) return std::nullopt;
+        if (sep == std::string::npos) break;
+        // A folder named with a trailing point or blank is not kept so.
+        if (part.back() == '.' || part.back() == ' ') return std::nullopt;
+        start = sep + 1;
     }
-    std::string stem = n.substr(0, dot), ext = n.substr(dot + 1);
-    auto plain = [](const std::string& s) {
-        for (char c : s)
-            if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
-        return true;
-    };
-    if (stem.empty() || stem.size() > 8 || ext.size() > 3 || !plain(stem) || !plain(ext))
-        return std::nullopt;
+    if (n.find('.', n.rfind('\\') == std::string::npos ? 0 : n.rfind('\\')) == std::string::npos)
+        n += '.';
     return n;
 }
 
@@ -337,7 +348,9 @@ std::string scriptCacheVariable(std::string_view name) {
 void refuseName(std::string_view given) {
     data::CGBELL();
     tell("El nombre de formato \"" + std::string(given) +
-         "\" no es v\xe1lido: use hasta 8 letras, cifras o _, un punto y hasta 3 m\xe1s.");
+         "\" no es v\xe1lido: debe quedar dentro de la carpeta de formatos (sin \"..\", "
+         "unidad ni barra al comienzo) y no llevar los caracteres < > : \" | ? * ni de "
+         "control.");
 }
 
 // ---------------------------------------------------------------- reading
@@ -426,6 +439,12 @@ bool INCLUIR(std::string_view name) {
     std::optional<std::string> plain = plainScriptName(name);
     if (!plain) {
         refuseName(name);
+        return false;
+    }
+    if (storeKey(*plain).size() > 12) {
+        data::CGBELL();
+        tell("El nombre de formato " + *plain +
+             " es demasiado largo para el almac\xe9n de formatos: admite hasta 12 caracteres.");
         return false;
     }
     std::string loose = loosePath(*plain);

@@ -35,10 +35,10 @@ inline constexpr const char* kLooseFolder = "PRUEBA";
 // ---- names
 
 // The name as the store keeps it: trimmed, upper case, with a point appended
-// when it has none ("infpro.rpo" -> "INFPRO.RPO", "ABC" -> "ABC."). Nothing
-// when the name is not a plain script name: letters, digits and underscore,
-// at most eight before one point and three after it. Such a name can never
-// reach outside the script folder.
+// when it has none ("infpro.rpo" -> "INFPRO.RPO", "ABC" -> "ABC."), "/" as
+// "\\". Nothing when the name could reach outside the script folder ("..",
+// a drive, a leading separator) or is no file name a shared drive can hold
+// (control characters, < > : " | ? *, parts over 255 bytes).
 std::optional<std::string> plainScriptName(std::string_view given);
 // The store key: the plain name without a trailing point.
 std::string storeKey(const std::string& plain);

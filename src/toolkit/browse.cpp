@@ -15,6 +15,7 @@
 #include "toolkit/text.h"
 #include "xbase/date.h"
 #include "xbase/picture.h"
+#include "xbase/runtime.h"
 
 namespace tk {
 
@@ -59,9 +60,9 @@ QString BrowseModel::cellText(const xb::Value& v, const BrowseColumn& c) const {
             return QString::fromStdString(
                 xb::formatNumber(v.asNumber(), v.numWidth(), v.numDecimals()));
         case 'D':
-            return v.asDate() == 0
-                       ? QString()
-                       : QString::fromStdString(xb::formatDate(v.asDate(), "dd-mm-yyyy"));
+            return v.asDate() == 0 ? QString()
+                                   : QString::fromStdString(
+                                         xb::formatDate(v.asDate(), xb::effectiveDateFormat()));
         case 'L':
             return v.asLogical() ? QStringLiteral("S") : QStringLiteral("N");
         case 'C':

@@ -31,8 +31,17 @@
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
 #include "toolkit/text.h"
+#include "xbase/runtime.h"
 
 namespace tk {
+
+namespace {
+// A field without its own date format follows the session's, which the
+// calendar may have changed since the dialog was built.
+std::string dateFormatOf(const EntryBinding& b) {
+    return b.dateFormat.empty() ? xb::effectiveDateFormat() : b.dateFormat;
+}
+}  // namespace
 
 namespace {
 
@@ -818,7 +827,7 @@ xb::Value EntryField::value() const {
 void EntryField::refresh() {
     if (!editing_) {
         buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture),
-                   b_.dateFormat);
+                   dateFormatOf(b_));
         show();
     }
     if (b_.when) edit_->setEnabled(b_.when());
@@ -890,7 +899,7 @@ bool EntryField::leave() {
         refuse(buf_.type() == 'D'
                    ? QStringLiteral("La fecha %1 no es válida.\nEscríbala como día-mes-año "
                                     "(%2) o pulse Esc para salir sin grabar.")
-                         .arg(shown, QString::fromStdString(b_.dateFormat))
+                         .arg(shown, QString::fromStdString(dateFormatOf(b_)))
                    : QStringLiteral("El valor %1 no es válido para este campo.\n"
                                     "Corríjalo o pulse Esc para salir sin grabar.")
                          .arg(shown));
@@ -917,7 +926,8 @@ bool EntryField::leave() {
 
 void EntryField::beginEdit(bool focusing) {
     if (editing_ || b_.readOnly || (!focusing && !edit_->hasFocus())) return;
-    buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture), b_.dateFormat);
+    buf_.start(b_.get ? b_.get() : xb::Value::str(""), Picture::parse(b_.picture),
+               dateFormatOf(b_));
     editing_ = true;
     show();
 }

@@ -58,8 +58,8 @@ struct EntryBinding {
     std::function<bool()> valid;  // run when the field is left; false keeps the focus
     std::function<bool()> when;   // enabling condition, checked on every refresh
     bool readOnly = false;
-    bool confirm = true;  // a full field is left only by Enter or Tab
-    std::string dateFormat = "dd-mm-yyyy";
+    bool confirm = true;     // a full field is left only by Enter or Tab
+    std::string dateFormat;  // empty: the session's, as it is when editing starts
 };
 
 class EntryField;

@@ -193,6 +193,8 @@ void MESADELANTE(QLabel* caption, QCalendarWidget* month) {
 int32_t MICALENDAR() {
     const QDate today = calendarToday();
     g_selected = julian(today);
+    // From here on the whole session writes and reads its dates this way.
+    xb::settings().dateFormat = xb::settings().century ? "dd/mm/yyyy" : "dd/mm/yy";
     tk::Dialog dlg(QStringLiteral("CALEND2"));
     CalendarView v;
     for (int i = 0; i < 12; ++i) {

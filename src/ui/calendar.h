@@ -1,8 +1,7 @@
 // The year-at-a-glance calendar: twelve month controls (the template's
 // CALEND2, controls 120 to 131), the year stepped back and forth, back to
-// today, and a click on a day that becomes the selected date. The calendar
-// writes its dates as dd/mm/yyyy itself; the session's date format stays as
-// it was.
+// today, and a click on a day that becomes the selected date. Opening it
+// switches the session's dates to dd/mm/yyyy for the rest of the session.
 #pragma once
 
 #include <QDate>

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "data/helpers.h"
+#include "data/session.h"
 #include "dbf/error.h"
 #include "dbf/workspace.h"
 #include "print/document.h"
@@ -27,6 +28,7 @@
 #include "toolkit/resources.h"
 #include "toolkit/text.h"
 #include "ui/messages.h"
+#include "ui/search.h"
 #include "xbase/compiler.h"
 #include "xbase/date.h"
 #include "xbase/picture.h"
@@ -75,9 +77,14 @@ void PICTLISTB(QTableView* grid) {
     QFont f(QStringLiteral("Ms Sans Serif"));
     f.setPointSize(8);
     grid->setFont(f);
+    setListFont();
+}
+
+void setListFont() {
     // The public list font follows, for whoever draws lists after us.
-    xb::Value font;
-    if (!xb::getVar("OFONTLBX", font)) xb::createPublic("OFONTLBX", xb::Value());
+    const xb::Value font = data::fontDescription("Ms Sans Serif", 0, 8);
+    xb::createPublic("OFONTLBX", font);
+    xb::assignVar("OFONTLBX", font);
 }
 
 // ------------------------------------------------------------------ picker
@@ -138,14 +145,9 @@ xb::Value BROWSAUX1(const xb::Value& value, const std::vector<std::string>& fiel
     buttons->addStretch();
     add(QStringLiteral("&Seleccionar"), QStringLiteral("Ok1"), pick);
     add(QStringLiteral("&Buscar"), QStringLiteral("Buscar1"), [&] {
-        if (xb::functionExists("BUSCA1")) {
-            xb::Value aF = xb::Value::newArray(), aH = xb::Value::newArray();
-            for (const auto& f : fields) aF.asArray()->items.push_back(xb::Value::str(f));
-            for (const auto& h : headers) aH.asArray()->items.push_back(xb::Value::str(h));
-            xb::callFunction("BUSCA1", xb::ArgList{xb::Value(), xb::Value(),
-                                                   xb::Value::str(area->alias()), aF, aH});
-            ws.select(areaNo);
-        }
+        // This window and its own list, not whichever browser lies behind.
+        BUSCA1(&dlg, &browse, area->alias(), fields, headers);
+        ws.select(areaNo);
         browse.refresh();
         view->setFocus();
     });
@@ -299,7 +301,9 @@ std::optional<xb::Value> EditGrid::editInCell(int row, int column, const xb::Val
     bind.get = [&current] { return current; };
     bind.set = [&current](const xb::Value& v) { current = v; };
     bind.dateFormat = xb::effectiveDateFormat();
-    bind.confirm = false;
+    // Only Enter confirms: a field that fills up is not left (and refused)
+    // before the user says so.
+    bind.confirm = true;
     tk::EntryField field(edit, bind);
     QEventLoop loop;
     int outcome = 0;  // 1 confirmed, 0 left
@@ -332,14 +336,21 @@ std::optional<xb::Value> EditGrid::editInCell(int row, int column, const xb::Val
     edit->show();
     edit->setFocus();
     editing_ = true;
-    loop.exec();
+    std::optional<xb::Value> result;
+    // A value the field refuses is never written: the editor stays open
+    // with it, to be corrected or left with Escape.
+    while (true) {
+        outcome = 0;
+        loop.exec();
+        if (outcome != 1) break;
+        if (field.leave()) {
+            result = current;
+            break;
+        }
+        edit->setFocus();
+    }
     editing_ = false;
     edit->removeEventFilter(&keys);
-    std::optional<xb::Value> result;
-    if (outcome == 1) {
-        field.leave();
-        result = current;
-    }
     edit->hide();
     edit->deleteLater();
     view_->setFocus();
@@ -567,7 +578,10 @@ void registerGridFunctions() {
         if (a.isRef(7)) a.setRef(7, Value::logical(cancelled));
         return r;
     });
-    xb::registerFunction("PICTLISTB", [](Args& a) { return a[0]; });
+    xb::registerFunction("PICTLISTB", [](Args& a) {
+        setListFont();
+        return a[0];
+    });
     xb::registerFunction("MIBROWSEG", [s](Args& a) {
         MIBROWSEG(s(a, 0));
         return Value();

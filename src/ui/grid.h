@@ -35,6 +35,8 @@ namespace ui {
 
 // Shared colours of both views.
 void PICTLISTB(QTableView* grid);
+// Sets the public list font OFONTLBX as PICTLISTB leaves it.
+void setListFont();
 
 // The picker. `fields`: 1..7 column expressions (more than seven: only the
 // first); `headers` the captions. Returns the first field of the picked

@@ -84,6 +84,10 @@ tk::ButtonSpec press(std::function<void()> action, const QString& tooltip = QStr
 
 }  // namespace
 
+xb::Value windowObject(QWidget* window) {
+    return xb::Value::object(std::make_shared<WindowObject>(window));
+}
+
 void setScriptExit() {
     if (xb::varExists("_EXIT")) xb::assignVar("_EXIT", xb::Value::logical(true));
 }
@@ -332,7 +336,9 @@ xb::Value CGDIALGET(int height, int width, const xb::Value& labels, const xb::Va
     cancel->setIcon(buttonIcon(QStringLiteral("Exit1")));
     cancel->setGeometry((half / 2 + 3) * kUnit, buttonRow, 40 * kUnit, 11 * kUnit + 2);
     QObject::connect(ok, &QPushButton::clicked, &dlg, [&] {
-        for (auto& e : entries) e->leave();
+        // A field that refuses its value keeps the dialog open on it.
+        for (auto& e : entries)
+            if (!e->leave()) return;
         accepted = true;
         closing = true;
         dlg.accept();

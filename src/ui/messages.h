@@ -28,6 +28,9 @@ QWidget* MIMENSAJ(const std::string& text);
 void closeProgressMessage();
 // The progress message open now, or nullptr.
 QWidget* progressMessage();
+// A window as scripts hold it in a variable: :End() and :Close() close it,
+// :hWnd is 1 while it is open and 0 after.
+xb::Value windowObject(QWidget* window);
 
 // ----------------------------------------------------------------- banner
 void MSGSUBLIM1(const xb::Value& font = {});

@@ -363,7 +363,8 @@ size_t callDepth() {
 std::vector<std::string> callChainLines() {
     std::vector<std::string> out;
     for (const Frame& f : callStack())
-        out.push_back(f.name + "(" + std::to_string(f.line) + ")" + f.info);
+        out.push_back(f.name + "(" + std::to_string(f.line) + ")" +
+                      (f.info.empty() ? std::string() : "  : " + f.info));
     return out;
 }
 

@@ -150,7 +150,7 @@ uint64_t runtimeGeneration();                  // changes at every resetRuntime(
 struct Frame {
     std::string name;
     int line = 0;
-    std::string info;           // extra text shown in the call chain (script line)
+    std::string info;           // the script line being run, shown in the call chain
     std::vector<Value> params;  // shown by the error report ("Param n")
     std::vector<Value> locals;  // shown by the error report ("Local n")
 };

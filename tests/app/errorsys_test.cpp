@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include "app/errorsys.h"
+#include "app/script.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/order.h"
@@ -274,6 +275,45 @@ TEST_F(ErrorSysTest, TwoErrorsInOneSecondAreBothLoggedWithTheirReports) {
                           "An\xE1lisis de Memoria",
                           "      Valor m\xE1s alto: "})
         EXPECT_NE(report.find(s), std::string::npos) << s;
+}
+
+TEST_F(ErrorSysTest, AFailedScriptLineIsNamedOnceWithItsScriptAndTheRunIsListed) {
+    QDir().mkpath(dir.filePath(QStringLiteral("Prueba")));
+    {
+        QFile f(dir.filePath(QStringLiteral("Prueba/INFX.RPO")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("X := 1\r\n[nota\r\nY := NOEXISTE_FN()\r\n");
+    }
+    QStringList chain;
+    driver->whenOpen(kDialog, [&chain](Handle& h) {
+        auto* list = h.window()->findChild<QListWidget*>(QStringLiteral("llamadas"));
+        for (int r = 0; r < list->count(); ++r) chain << list->item(r)->text();
+        h.pressCaption(QStringLiteral("&Salir"));
+    });
+    inEventLoop([] {
+        try {
+            app::EJECUTAR("infx.rpo");
+        } catch (...) {
+        }
+    });
+    EXPECT_EQ(exitCodes, std::vector<int>{1});
+    const QString expected =
+        QStringLiteral("Llamado por EJECUTAR(infx.rpo)  : Y := NOEXISTE_FN() - Lin.: 3");
+    EXPECT_TRUE(chain.contains(expected)) << chain.join('\n').toStdString();
+    ASSERT_TRUE(app::ABREERROR());
+    dbf::WorkArea* wa = dbf::workspace().area("Error");
+    wa->goBottom();
+    const std::string report = wa->get(3).asString();
+    app::closeErrorLog();
+    EXPECT_NE(report.find("   " + expected.toStdString() + "\r\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find("Lin.: 3 - Lin.:"), std::string::npos);
+    EXPECT_NE(report.find("   EJECUTAR\r\n"
+                          "     Param   1:    C    \"infx.rpo\"\r\n"
+                          "     Param   2:    U    NIL\r\n"
+                          "     Local   1:    C    \"VINFX_RPO\"\r\n"
+                          "     Local   2:    A    Len:    3\r\n"),
+              std::string::npos)
+        << report;
 }
 
 TEST_F(ErrorSysTest, AFailureWritingTheLogLosesOnlyThatRecord) {

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -11,7 +12,9 @@
 #include <QTimer>
 
 #include "app/mainwindow.h"
+#include "app/script.h"
 #include "app/single_instance.h"
+#include "xbase/compiler.h"
 
 namespace {
 
@@ -90,6 +93,22 @@ TEST(MainWindow, BringToFrontRestoresMinimised) {
     EXPECT_TRUE(w.isVisible());
 }
 
+TEST(Keys, KeyputTypesIntoTheFieldThatHasTheFocus) {
+    qapp();
+    app::registerScriptFunctions();
+    QLineEdit edit;
+    edit.show();
+    QApplication::setActiveWindow(&edit);
+    edit.setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), &edit);
+    for (const char* call : {"KEYPUT(65)", "KEYPUT(241)", "KEYPUT(66)", "KEYPUT(19)", "KEYPUT(8)"})
+        EXPECT_TRUE(xb::evalText(call).asLogical()) << call;
+    QApplication::processEvents();
+    EXPECT_EQ(edit.text(), QStringLiteral("AB"));
+    EXPECT_FALSE(xb::evalText("KEYPUT(300)").asLogical());
+}
+
 TEST(SingleInstance, SecondCopyAsksFirstToShow) {
     qapp();
     const QString name = QStringLiteral("vdr-test-%1").arg(QCoreApplication::applicationPid());
@@ -100,6 +119,20 @@ TEST(SingleInstance, SecondCopyAsksFirstToShow) {
     EXPECT_TRUE(second.anotherIsRunning());
     EXPECT_TRUE(spy.wait(3000));
     EXPECT_EQ(spy.count(), 1);
+    // The same user on another display is on another desktop; another
+    // screen of the same display is not.
+    const QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":91");
+    app::SingleInstance here(name);
+    ASSERT_FALSE(here.anotherIsRunning());
+    qputenv("DISPLAY", ":92");
+    EXPECT_FALSE(app::SingleInstance(name).anotherIsRunning());
+    qputenv("DISPLAY", ":91.1");
+    EXPECT_TRUE(app::SingleInstance(name).anotherIsRunning());
+    if (display.isNull())
+        qunsetenv("DISPLAY");
+    else
+        qputenv("DISPLAY", display);
 }
 
 }  // namespace

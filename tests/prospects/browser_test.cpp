@@ -11,6 +11,7 @@
 #include "prospects/fichprosp.h"
 #include "toolkit/dialog.h"
 #include "toolkit/testdriver.h"
+#include "xbase/runtime.h"
 
 using namespace prospects;
 using tk::test::Handle;
@@ -44,6 +45,9 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
     driver.watchdog(60000);
     int all = 0, filtered = 0, order = 0, afterTodos = 0;
     std::string lastBefore, firstByPriority, caption, afterLastDeleted, afterDeclined;
+    std::string afterNewLeft;
+    double lregNew = 0, lregChange = 0;
+    uint32_t changed = 0;
     driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
         all = gridRows(h, 101);
         h.choose(102, QStringLiteral("Prioridad"));
@@ -62,8 +66,17 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
         afterLastDeleted = currentCode();
         h.key(101, Qt::Key_Home, Qt::ControlModifier);
         interaction.answer(2);
-        h.press(203);  // declined: the cursor stays
+        h.press(203);  // declined: one row down all the same
         afterDeclined = currentCode();
+        for (double* lreg : {&lregNew, &lregChange})
+            driver.whenOpen(QStringLiteral("FoldProsp"), [lreg](Handle& card) {
+                *lreg = xb::getVar("LREG").asNumber();
+                card.onPage(101, 1).press(201);
+            });
+        h.press(201);  // a new card left with "&Salir": back on that row
+        afterNewLeft = currentCode();
+        changed = pt::area("Prospecto").recno();
+        h.press(202);
         h.press(205);
     });
     driver.whenOpen(QStringLiteral("BROWFILTRVND"),
@@ -78,7 +91,10 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
     EXPECT_EQ(afterTodos, 4);
     EXPECT_EQ(lastBefore, "C004");
     EXPECT_EQ(afterLastDeleted, "C003");
-    EXPECT_EQ(afterDeclined, "C001");
+    EXPECT_EQ(afterDeclined, "C002");
+    EXPECT_EQ(afterNewLeft, "C002");
+    EXPECT_EQ(lregNew, -1);
+    EXPECT_EQ(lregChange, changed);
     EXPECT_FALSE(dbf::workspace().used("Prospecto"));  // leaving closes every table
 }
 

@@ -306,6 +306,8 @@ TEST_F(ProspectFixture, NewProspectStoresEveryListWithTheFinalLink) {
     ct.resultado = pad("LLAMAR", 120);
     writeContactRow("I", ct, v);
     writeProductRow(3, "I", ProductRow{"P1", "", 1, 1500, 1500}, v);
+    v.docum = pad("FAC-1", 10);
+    v.planVt = pad("PL1", 8);
     EXPECT_EQ(saveProspect("I", v), SaveResult::NoCode);
     EXPECT_EQ(interaction.shown().back().message,
               "Debe asignar un C\xf3"
@@ -321,6 +323,9 @@ TEST_F(ProspectFixture, NewProspectStoresEveryListWithTheFinalLink) {
     EXPECT_EQ(pt::whatOf(2, l), Rows{"LLAMAR"});
     EXPECT_EQ(pt::whatOf(3, l), Rows{"P1"});
     EXPECT_EQ(pt::storedRows(1).at(0).plan, "PL1");
+    // The sold rows go in as they were entered: a new card stamps no sale.
+    EXPECT_EQ(pt::storedRows(3).at(0).plan, "");
+    EXPECT_EQ(pt::storedRows(3).at(0).docum, "");
     EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
 

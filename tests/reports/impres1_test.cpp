@@ -187,10 +187,25 @@ TEST_F(Impres1Test, APrintoutThatFailsBringsTheDialogBack) {
 }
 
 TEST_F(Impres1Test, CancelRunsNothingAndClosesTheTables) {
-    driver->whenOpen(QStringLiteral("Impres1"), [](Handle& h) { h.press(401); });
+    QString typed, afterLeavingTheList;
+    double open = 0;
+    driver->whenOpen(QStringLiteral("Impres1"), [&](Handle& h) {
+        // The dialog is ODLGIMP1 while it runs.
+        open = xb::evalText("ODLGIMP1:hWnd").asNumber();
+        h.type(105, QStringLiteral("GARCIA"));
+        typed = h.text(105).trimmed();
+        // Through the list of filter fields without changing it.
+        h.focus(104);
+        h.focus(105);
+        afterLeavingTheList = h.text(105).trimmed();
+        h.press(401);
+    });
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
     EXPECT_TRUE(seen().empty());
     EXPECT_TRUE(dbf::workspace().openAreas().empty());
+    EXPECT_EQ(open, 1);
+    EXPECT_EQ(typed, QStringLiteral("GARCIA"));
+    EXPECT_EQ(afterLeavingTheList, QString());
 }
 
 }  // namespace

@@ -307,6 +307,21 @@ TEST_F(ReportRun, FilterCaptionAndBodyName) {
     EXPECT_EQ(reports::bodyScriptName("INF.RPO"), "INF.RPc.rpo");
 }
 
+TEST_F(ReportRun, ReportRunsKeepOneRowScriptEntryAndReadTheRowScriptAfresh) {
+    print::setUnattendedPdf(dir.filePath(QStringLiteral("renglon.pdf")));
+    QFile::copy(QStringLiteral(VDR_SOURCE_DIR "/install/scripts/INICIO.RPO"),
+                QStringLiteral("Prueba/INICIO.RPO"));
+    std::ofstream("Prueba/INFZ.RPO") << "CTITULO := \"Prueba\"\r\nEJECUTAR(\"INFZc.rpo\")\r\n";
+    std::ofstream("Prueba/INFZc.rpo")
+        << "EJECUTAR(\"INICIO.RPO\")\r\nEJECUTAR(\"RENGLON.RPO\")\r\nOPRN:End()\r\n";
+    for (const char* row : {"A", "B"}) {
+        std::ofstream("Prueba/RENGLON.RPO") << "AADD(VISTOS, \"" << row << "\")\r\n";
+        reports::INFORM1("INFZ.RPO");
+    }
+    EXPECT_EQ(seen(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(xb::evalText("LEN(_FORM)").asNumber(), 2);
+}
+
 TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
     QString pdf = dir.filePath("out.pdf");
     print::setUnattendedPdf(pdf);
@@ -319,7 +334,9 @@ TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
            "LINEA(100, 100, 100, 900, OPRN, PEN, 2)\r\n"
            "CAJARECT(1, 1, 5, 10, OPRN, PEN, 3)\r\n"
            "OPRN:CmSay(2, 2, \"Hola desde el gui\xf3n\", F)\r\n"
-           "RES := {OPRN:nLogPixelY(), OPRN:nVertRes() > 0, OPRN:nPage()}\r\n"
+           "RES := {OPRN:nLogPixelY(), OPRN:nVertRes() > 0, OPRN:nPage(), "
+           "OPRN:GetTextHeight(\"X\", ACTIVAFONT(\"Arial\", 0, -40, OPRN)), "
+           "OPRN:GetTextHeight(\"X\", ACTIVAFONT(\"Arial\", 0, 40, OPRN))}\r\n"
            "OPRN:End()\r\n";
     xb::createPublic("RES", xb::Value());
     xb::callFunction("EJECUTAR", {xb::Value::str("DIBUJO.RPO")});
@@ -328,6 +345,12 @@ TEST_F(ReportRun, PrinterObjectDrawsCentimetresAndPixelsIntoAPdf) {
     EXPECT_EQ(res.arrayPtr()->items[0].asNumber(), print::Document::kDpi);
     EXPECT_TRUE(res.arrayPtr()->items[1].asLogical());
     EXPECT_EQ(res.arrayPtr()->items[2].asNumber(), 1);
+    // A positive height is the cell's: smaller characters than the same
+    // negative one, whose 40 points are the characters' own.
+    const double charHeight = res.arrayPtr()->items[3].asNumber();
+    const double cellHeight = res.arrayPtr()->items[4].asNumber();
+    EXPECT_LT(cellHeight, charHeight);
+    EXPECT_NEAR(cellHeight, 40.0 * print::Document::kDpi / 72, 40.0 * print::Document::kDpi / 720);
     EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Hola desde el gui\u00f3n")));
     // After End() the document is gone: drawing on it is an error, not a crash.
     EXPECT_THROW(xb::evalText("OPRN:Say(1, 1, \"x\")"), xb::Break);

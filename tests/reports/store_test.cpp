@@ -118,13 +118,18 @@ TEST_F(StoreTest, MissingNamesAndBadNamesAreToldAndChangeNothing) {
     EXPECT_EQ(alerts().back(), "El formato NADA.RPO no existe");
 
     std::ofstream("FUERA.RPO") << "x";
-    for (const char* bad : {"..\\FUERA.RPO", "../FUERA.RPO", "Prueba/../../x", "A B.RPO"}) {
+    for (const char* bad : {"..\\FUERA.RPO", "../FUERA.RPO", "Prueba/../../x", "A|B.RPO"}) {
         EXPECT_FALSE(reports::INCLUIR(bad)) << bad;
         EXPECT_NE(alerts().back().find("no es v\xe1lido"), std::string::npos) << bad;
         EXPECT_FALSE(reports::EXTRAER(bad)) << bad;
         EXPECT_EQ(reports::findScript(bad, false).source, reports::Source::None) << bad;
     }
     EXPECT_TRUE(QFile::exists("FUERA.RPO"));
+    // A loose name the store's 12 characters cannot hold stays loose.
+    loose("INFORME-1.RPO", "x\r\n");
+    EXPECT_FALSE(reports::INCLUIR("INFORME-1.RPO"));
+    EXPECT_NE(alerts().back().find("demasiado largo"), std::string::npos);
+    EXPECT_EQ(reports::findScript("INFORME-1.RPO").source, reports::Source::Loose);
 
     // A store that already holds such a name (an older or damaged one):
     // emptying writes the other scripts, tells of that one and keeps it.

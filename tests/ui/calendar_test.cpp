@@ -1,6 +1,6 @@
 // The year calendar: what it shows on a fixed "today", stepping the year,
 // a click on a day, the day counts of months, and the session's date format
-// left alone.
+// that the calendar leaves as dd/mm/yyyy.
 #include <QCalendarWidget>
 #include <QLabel>
 #include <QTableView>
@@ -50,7 +50,8 @@ TEST_F(CalendarTest, DaysOfTheMonth) {
 
 TEST_F(CalendarTest, OpensOnTodayAndAClickedDayBecomesTheResult) {
     ui::setCalendarToday(QDate(2009, 3, 31));
-    const std::string formatBefore = xb::settings().dateFormat;
+    xb::assignVar("DX", xb::Value::date(jd(2009, 4, 15)));
+    EXPECT_EQ(xb::evalText("DTOC(DX)").asString(), "15-04-2009");
     driver->answer({1});
     driver->whenOpen(QStringLiteral("CALEND2"), [](Handle& h) {
         EXPECT_EQ(month(h, 3)->selectedDate(), QDate(2009, 3, 31));
@@ -64,8 +65,10 @@ TEST_F(CalendarTest, OpensOnTodayAndAClickedDayBecomesTheResult) {
     EXPECT_EQ(picked, jd(2009, 4, 15));
     ASSERT_EQ(driver->boxes().size(), 1u);
     EXPECT_EQ(driver->boxes()[0].text, QStringLiteral("Fecha seleccionada:\n15/04/2009"));
-    // The calendar writes its own dates; the session keeps its format.
-    EXPECT_EQ(xb::settings().dateFormat, formatBefore);
+    // From now on the session writes and reads its dates as dd/mm/yyyy.
+    EXPECT_EQ(xb::evalText("DTOC(DX)").asString(), "15/04/2009");
+    EXPECT_EQ(xb::evalText("CTOD('16/04/2009') - DX").asNumber(), 1);
+    EXPECT_EQ(xb::evalText("TRANSFORM(DX, '@D')").asString(), "15/04/2009");
     // The selection outlives the dialog until the next call.
     EXPECT_EQ(ui::calendarSelected(), jd(2009, 4, 15));
 }

@@ -14,6 +14,7 @@
 #include "ui/grid.h"
 #include "ui/messages.h"
 #include "xbase/compiler.h"
+#include "xbase/date.h"
 
 namespace {
 
@@ -137,6 +138,35 @@ TEST_F(GridTest, ModifyStopsAtTheFirstCellLeftWithEscapeKeepingTheOnesBefore) {
     EXPECT_DOUBLE_EQ(area().get(2).asNumber(), 1500.5);
 }
 
+TEST_F(GridTest, ARefusedCellValueIsNeverWrittenAndTheEditorStaysForTheCorrection) {
+    makeTable("AGENDA", {{"FECHA", 'D', 8, 0}},
+              {{xb::Value::date(xb::julianFromYmd(2026, 1, 10))}});
+    driver->answer({1});
+    driver->whenOpen(QStringLiteral("Edit_Tabl"), [this](Handle& h) {
+        auto* v = h.dialog()->ctl<QTableView>(101);
+        whenEditor(QStringLiteral("editorCelda"), [this](QLineEdit* e) {
+            QTest::keyClick(e, Qt::Key_Home);
+            QTest::keyClicks(e, QStringLiteral("31022026"));
+            QTest::keyClick(e, Qt::Key_Return);
+            // Refused: the same editor, still open, takes the correction.
+            e->setProperty("handled", false);
+            whenEditor(QStringLiteral("editorCelda"), [](QLineEdit* again) {
+                QTest::keyClick(again, Qt::Key_Home);
+                QTest::keyClicks(again, QStringLiteral("28022026"));
+                QTest::keyClick(again, Qt::Key_Return);
+            });
+        });
+        const QRect cell = v->visualRect(v->model()->index(0, 0));
+        QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, cell.center());
+        h.press(402);
+    });
+    ui::MIBROWSEG("Agenda");
+    ASSERT_EQ(driver->boxes().size(), 1u) << driver->boxTexts().join('|').toStdString();
+    EXPECT_TRUE(driver->boxes()[0].text.startsWith(QStringLiteral("La fecha 31-02-2026")));
+    area().goTo(1);
+    EXPECT_EQ(area().get(0).asDate(), xb::julianFromYmd(2026, 2, 28));
+}
+
 TEST_F(GridTest, BrowseOfScriptsShowsTheCurrentTableUnderItsAlias) {
     clients();
     int rows = 0;
@@ -151,6 +181,11 @@ TEST_F(GridTest, BrowseOfScriptsShowsTheCurrentTableUnderItsAlias) {
     EXPECT_EQ(title.toStdString(), area().alias());
     dbf::workspace().closeAll();
     EXPECT_FALSE(xb::evalText("BROWSE()").asLogical());  // no table: nothing to show
+    // A script styling its list sets the public list font as well.
+    EXPECT_EQ(xb::evalText("OFONTLBX:nHeight").asNumber(), -1);
+    xb::evalText("PICTLISTB(NIL)");
+    EXPECT_EQ(xb::evalText("OFONTLBX:cFaceName").asString(), "Ms Sans Serif");
+    EXPECT_EQ(xb::evalText("OFONTLBX:nHeight").asNumber(), 8);
 }
 
 TEST_F(GridTest, DoubleClickOnAMemoOpensTheTextEditorAndWritesOnAccept) {

@@ -122,6 +122,30 @@ TEST_F(MessagesTest, RuntimeDialogKeepsAcceptedEditsAndUndoesCancelledOnes) {
     EXPECT_EQ(sv("CNOMBRE"), nameBefore);
     EXPECT_EQ(xb::getVar("NIMPORTE").asNumber(), amountBefore);
     EXPECT_TRUE(xb::getVar("_EXIT").asLogical());
+
+    // "&Aceptar" over a date the field refuses: the dialog stays on it
+    // until the date is one.
+    xb::assignVar("_EXIT", xb::Value::logical(false));
+    driver->answer({1});
+    bool openAfterRefusal = false;
+    driver->whenOpen(QStringLiteral("Datos del informe"), [&](Handle& h) {
+        auto* date = h.window()->findChild<QLineEdit*>(QStringLiteral("campo3"));
+        auto* ok = h.window()->findChild<QPushButton*>(QStringLiteral("aceptar"));
+        focusIn(date);
+        QTest::keyClick(date, Qt::Key_Home);
+        QTest::keyClicks(date, QStringLiteral("31022026"));
+        ok->click();
+        openAfterRefusal = h.window()->isVisible();
+        focusIn(date);
+        QTest::keyClick(date, Qt::Key_Home);
+        QTest::keyClicks(date, QStringLiteral("27022026"));
+        ok->click();
+    });
+    EXPECT_TRUE(xb::evalText(call).asLogical());
+    EXPECT_TRUE(openAfterRefusal);
+    ASSERT_FALSE(driver->boxes().empty());
+    EXPECT_TRUE(driver->boxes().back().text.startsWith(QStringLiteral("La fecha 31-02-2026")));
+    EXPECT_EQ(xb::getVar("DDESDE").asDate(), xb::julianFromYmd(2026, 2, 27));
 }
 
 TEST_F(MessagesTest, RuntimeDialogWithoutEntriesSaysSoAndStopsTheScript) {

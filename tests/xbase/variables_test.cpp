@@ -107,7 +107,7 @@ TEST_F(Variables, PublicaCreatesPublicFromAFunction) {
 TEST_F(Variables, CallChainHasNamesAndLinesInnermostFirst) {
     xb::Procedure a("INICIO", 10);
     xb::Procedure b("EJECUTAR", 20);
-    b.setLine(3, "  : x := 1 - Lin.: 3");
+    b.setLine(3, "x := 1");
     b.setParams({xb::Value::str("INFVEN.RPO")});
     b.setLocals({xb::Value::num(1), xb::Value()});
     auto st = xb::callStack();
@@ -120,7 +120,7 @@ TEST_F(Variables, CallChainHasNamesAndLinesInnermostFirst) {
     EXPECT_EQ(st[0].locals.size(), 2u);
     EXPECT_TRUE(st[1].params.empty());
     auto lines = xb::callChainLines();
-    EXPECT_EQ(lines[0], "EJECUTAR(3)  : x := 1 - Lin.: 3");
+    EXPECT_EQ(lines[0], "EJECUTAR(3)  : x := 1");
     EXPECT_EQ(lines[1], "INICIO(10)");
 }
 
