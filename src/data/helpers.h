@@ -91,6 +91,10 @@ std::string GETNEWALIAS(const std::string& prefix);
 void CHECKALIAS(const std::string& title = {});
 void REGULAAREA(const std::string& alias);
 
+// The 14 digits of the local time now (yyyymmddhhmmss): a new prospect's
+// number, from the card and from an import alike.
+std::string clockNumber();
+
 // The pause between ABRIR's open attempts (1000 ms; tests shorten it).
 void setOpenRetryPause(int ms);
 

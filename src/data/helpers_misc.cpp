@@ -1,6 +1,8 @@
 // The helpers that need no table: file names, structure lists, the small
 // dialogs and the session-long utilities.
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <map>
 #include <stdexcept>
 
@@ -156,6 +158,16 @@ xb::Value ESTATICA(const std::string& name, const std::optional<xb::Value>& valu
     xb::Value before = it->second;
     if (value) it->second = *value;
     return before;
+}
+
+std::string clockNumber() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
 }
 
 std::string GETNEWALIAS(const std::string& prefix) {

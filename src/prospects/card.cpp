@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <ctime>
 #include <stdexcept>
 
 #include "data/helpers.h"
@@ -88,16 +87,6 @@ std::string Link::key() const {
     return pad(numprosp, 14) + pad(codprosp, 8) + xb::dtos(fecCrea) + pad(codvend, 8);
 }
 
-std::string clockNumber() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buf;
-}
-
 CardValues newCard() {
     CardValues v;
     ProspectFields& p = v.p;
@@ -115,7 +104,7 @@ CardValues newCard() {
     p.represent = pad("", kWRepresent);
     p.telfrep = pad("", kWTelfrep);
     p.encargado = pad("", kWEncargado);
-    p.numprosp = clockNumber();
+    p.numprosp = data::clockNumber();
     p.fecCrea = xb::todayJulian();
     v.planOf = pad("", 8);
     v.cTipo = "Personal";

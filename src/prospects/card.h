@@ -84,8 +84,6 @@ bool blank(const std::string& s);
 // The values of a new card: blanks, "Si", "Jurídica", "001", NUMPROSP from
 // the clock as 14 digits (yyyymmddhhmmss) and today as creation date.
 CardValues newCard();
-// The 14 digits of the local time now.
-std::string clockNumber();
 
 // Fields of the current record of `wa` (the prospect table).
 ProspectFields readProspect(dbf::WorkArea& wa);

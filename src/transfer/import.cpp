@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <set>
@@ -236,16 +235,6 @@ int32_t parseDateText(const std::string& s) {
     return d;
 }
 
-std::string clockNumber() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buf;
-}
-
 std::string padded(const std::string& s, size_t n) {
     return s.size() >= n ? s : s + std::string(n - s.size(), ' ');
 }
@@ -470,7 +459,7 @@ ImportResult importCsv(const std::string& camino, const data::TableDef& t, const
     std::string codeTag;
     for (const data::TagDef& tag : t.tags)
         if (std::string(tag.key) == cap.codeField && !tag.unique) codeTag = tag.name;
-    const std::string stamp = clockNumber();
+    const std::string stamp = data::clockNumber();
     const int32_t today = xb::todayJulian();
     for (Prepared& p : good) {
         lockWaiting(wa);
