@@ -361,9 +361,11 @@ void registerInformFunctions() {
     xb::registerFunction("FULLFECNOM", [](xb::Args&) { return xb::Value(); });
     xb::registerFunction("EDITRPO", [](xb::Args&) {
         QString folder = QString::fromStdString(data::hostPath(kLooseFolder));
+        // The program's own file dialog matches the patterns whatever the
+        // case, so the upper-case names of older installations show too.
         QString file = QFileDialog::getOpenFileName(
             nullptr, QStringLiteral("Seleccione un Informe"), folder,
-            QStringLiteral("Informe (*.rpo *.RPO);;Adicional usuario (*.rpu *.RPU)"));
+            QStringLiteral("Informe (*.rpo);;Adicional usuario (*.rpu)"));
         if (file.isEmpty()) return xb::Value();
         // A text editor, without waiting for it.
         ui::openTextEditor(file, QApplication::activeWindow());

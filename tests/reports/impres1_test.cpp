@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileDialog>
+#include <QListView>
 #include <QPixmap>
 #include <QTableView>
 #include <QTest>
@@ -245,6 +247,32 @@ TEST_F(Impres1Test, StoreToolIncludesAndExtractsByName) {
     ASSERT_FALSE(scripted.shown().empty());
     EXPECT_NE(scripted.of(data::ScriptedInteraction::Kind::Alert)[0].message.find("UNICAMENTE"),
               std::string::npos);
+}
+
+// "Editar informe...": the script folder's reports under the two filters the
+// users know, whatever the case of their names; cancelled, nothing opens.
+TEST_F(Impres1Test, EditingAReportOffersTheFolderScriptsWhateverTheirCase) {
+    std::ofstream("Prueba/otro.rpo") << "x\r\n";
+    std::ofstream("Prueba/NOTAS.TXT") << "x\r\n";
+    QStringList filters, listed;
+    driver->whenOpen(QStringLiteral("Seleccione un Informe"), [&](Handle& h) {
+        auto* dlg = qobject_cast<QFileDialog*>(h.window());
+        ASSERT_TRUE(dlg);
+        filters = dlg->nameFilters();
+        auto* view = dlg->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_TRUE(view);
+        for (int i = 0; i < 100 && view->model()->rowCount(view->rootIndex()) < 2; ++i)
+            QTest::qWait(20);
+        for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
+            listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
+        dlg->reject();
+    });
+    xb::callFunction("EDITRPO");
+    EXPECT_EQ(filters, QStringList({QStringLiteral("Informe (*.rpo)"),
+                                    QStringLiteral("Adicional usuario (*.rpu)")}));
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({QStringLiteral("INFPRU.RPO"), QStringLiteral("INFPRUc.rpo"),
+                                   QStringLiteral("otro.rpo")}));
 }
 
 }  // namespace
