@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <set>
 
 #include "dbf/error.h"
@@ -585,15 +586,19 @@ CdxBag::ReadGuard::ReadGuard(CdxBag& b) : b_(b) {
 CdxBag::ReadGuard::~ReadGuard() {
     b_.endRead();
 }
-CdxBag::WriteGuard::WriteGuard(CdxBag& b) : b_(b) {
+CdxBag::WriteGuard::WriteGuard(CdxBag& b) : b_(b), unwinding_(std::uncaught_exceptions()) {
     b_.beginWrite();
 }
-CdxBag::WriteGuard::~WriteGuard() {
+CdxBag::WriteGuard::~WriteGuard() noexcept(false) {
+    if (std::uncaught_exceptions() == unwinding_) {
+        b_.endWrite();
+        return;
+    }
     try {
         b_.endWrite();
     } catch (...) {
-        // A failed write-back is reported by the next operation that reads
-        // the pages; destructors cannot throw.
+        // The failure already unwinding is the one the writer hears; the
+        // bag keeps its mark, so the next open puts it right.
     }
 }
 

@@ -260,15 +260,19 @@ class CdxBag {
       private:
         CdxBag& b_;
     };
+    // Ends the write by writing the pages back. A write-back that fails is
+    // thrown to the writer (a full disk must not pass for a saved change),
+    // unless the guard ends because another failure is already on its way.
     class WriteGuard {
       public:
         explicit WriteGuard(CdxBag& b);
-        ~WriteGuard();
+        ~WriteGuard() noexcept(false);
         WriteGuard(const WriteGuard&) = delete;
         WriteGuard& operator=(const WriteGuard&) = delete;
 
       private:
         CdxBag& b_;
+        int unwinding_;
     };
 
     // Page layer (used by the tags).
