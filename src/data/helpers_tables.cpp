@@ -2,7 +2,9 @@
 // creation and upgrade of a table to its template, the field buffer.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "data/bags.h"
@@ -129,6 +131,30 @@ bool SET_INDEX(const std::vector<std::string>& bags) {
     return true;
 }
 
+namespace {
+
+// A table the user may read but not write (a share mounted read-only, a
+// folder without write permission).
+bool writingDenied(const dbf::DbfError& e) {
+    return e.gencode() == dbf::kErrOpen &&
+           (e.oscode() == EACCES || e.oscode() == EPERM || e.oscode() == EROFS);
+}
+
+// Such a table is opened for reading; the user hears it once per folder and
+// session, and a change tried later is refused by the table itself.
+void tellReadOnlyFolder(const std::string& file) {
+    static std::set<std::string> told;
+    std::string path = dbf::resolvePath(file);
+    std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    if (!told.insert(folder).second) return;
+    alertDialog(xb::utf8ToCp1252("La carpeta " + folder +
+                                 " es de sólo lectura: sus tablas se abren sólo para "
+                                 "consultar, y los cambios no se podrán grabar."),
+                xb::utf8ToCp1252("Atención"));
+}
+
+}  // namespace
+
 bool ABRIR(const std::string& alias, const std::string& file, const std::string& mode,
            const std::vector<std::string>& bags) {
     if (USADA(alias)) {
@@ -157,8 +183,14 @@ bool ABRIR(const std::string& alias, const std::string& file, const std::string&
                     try {
                         ws().open(file, alias, {!exclusive, false}, 0);
                     } catch (const dbf::DbfError& e) {
-                        if (!e.sharingViolation()) throw;
-                        held = true;
+                        if (e.sharingViolation()) {
+                            held = true;
+                        } else if (!exclusive && writingDenied(e)) {
+                            ws().open(file, alias, {true, true}, 0);
+                            tellReadOnlyFolder(file);
+                        } else {
+                            throw;
+                        }
                     }
                 });
             } catch (...) {

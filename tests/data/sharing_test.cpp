@@ -2,8 +2,12 @@
 // the record.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "cutfs_mount.h"
 #include "data/helpers.h"
 #include "data/maintenance.h"
+#include "dbf/paths.h"
 #include "dbf/table.h"
 #include "fixture.h"
 #include "holder.h"
@@ -165,4 +169,37 @@ TEST_F(Sharing, RecLockReadsWhatAnotherWorkstationWroteMeanwhile) {
     t->read(3);
     EXPECT_EQ(t->getString(0).substr(0, 3), "V3B");
     EXPECT_EQ(t->getString(1).substr(0, 11), "OTRO PUESTO");  // the other's change kept
+}
+
+// A company on a share the user may only read: its tables open for reading,
+// the user is told once, and a change is refused by the error handler.
+TEST_F(Sharing, AbrirOpensTheTablesOfAReadOnlyFolderForReading) {
+    std::filesystem::create_directories("ro/disk");
+    for (const char* f : {"VdrVend.dbf", "VdrVenx1.cdx", "VdrProsp.dbf", "VdrProsp.fpt"}) {
+        auto found = dbf::findExisting("EMP00001/" + std::string(f));
+        ASSERT_TRUE(found) << f;
+        std::filesystem::copy_file(*found, std::string("ro/disk/") + f);
+    }
+    testsupport::CutFs fs(std::filesystem::absolute("ro").string(), 0, true);
+    VDR_NEED_CUTFS(fs);
+    std::vector<std::string> failures;
+    xb::setErrorHandler([&](xb::Error& e) {
+        failures.push_back(e.description);
+        return xb::HandlerAnswer{};
+    });
+    ASSERT_TRUE(data::ABRIR("Vendedor", fs.file("VdrVend.dbf"), "S", {fs.file("VdrVenx1.cdx")}));
+    ASSERT_TRUE(data::ABRIR("Prospecto", fs.file("VdrProsp.dbf"), "S"));
+    auto alerts = ui.of(Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1u);  // one word for the folder, not one per table
+    EXPECT_NE(alerts[0].message.find("es de s\xf3lo lectura"), std::string::npos);
+    EXPECT_TRUE(failures.empty());
+
+    EXPECT_EQ(xb::evalText("VENDEDOR->(DBGOTO(1), CODIGO)").asString().substr(0, 2), "V1");
+    EXPECT_ANY_THROW(xb::evalText("VENDEDOR->CODIGO := 'X'"));
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("lectura"), std::string::npos) << failures[0];
+    // Exclusive use needs writing: refused, nothing opened.
+    EXPECT_ANY_THROW(data::ABRIR("Otro", fs.file("VdrVend.dbf"), "E"));
+    EXPECT_EQ(failures.size(), 2u);
+    EXPECT_FALSE(data::USADA("Otro"));
 }

@@ -19,8 +19,9 @@ namespace testsupport {
 
 class CutFs {
   public:
-    // Mounts `dir`/mnt over `dir`/disk. When it cannot, why() says why.
-    explicit CutFs(const std::string& dir, long delayUs = 0) {
+    // Mounts `dir`/mnt over `dir`/disk, read-only when asked (as a share the
+    // user may not write). When it cannot, why() says why.
+    explicit CutFs(const std::string& dir, long delayUs = 0, bool readOnly = false) {
         std::string tool = VDR_BINARY_DIR "/bin/cutfs";
         if (!std::filesystem::exists(tool)) {
             why_ = "cutfs no está compilado (falta libfuse3-dev)";
@@ -40,8 +41,12 @@ class CutFs {
         if (pid_ == 0) {
             int null = ::open("/dev/null", O_WRONLY);
             if (null >= 0) ::dup2(null, STDERR_FILENO);
-            ::execl(tool.c_str(), "cutfs", "--delay-us", delay.c_str(), disk_.c_str(), mnt_.c_str(),
-                    static_cast<char*>(nullptr));
+            if (readOnly)
+                ::execl(tool.c_str(), "cutfs", "--delay-us", delay.c_str(), disk_.c_str(),
+                        mnt_.c_str(), "-o", "ro", static_cast<char*>(nullptr));
+            else
+                ::execl(tool.c_str(), "cutfs", "--delay-us", delay.c_str(), disk_.c_str(),
+                        mnt_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         for (int i = 0; i < 500; ++i) {
