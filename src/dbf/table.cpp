@@ -400,16 +400,19 @@ void Table::repairCount() {
     uint64_t size = io::fileSize(fd_);
     uint64_t disk = (size - headerLength_) / recordLength_;
     if (disk > 0xFFFFFFFFull) disk = 0xFFFFFFFFull;
-    if (count_ == disk) return;
+    // Past the last whole record only the end-of-file mark belongs; more is
+    // the start of an append that never finished.
+    const bool tail = size > headerLength_ + disk * recordLength_ + 1;
+    if (count_ == disk && !tail) return;
     uint32_t onDisk = static_cast<uint32_t>(disk);
     if (!readOnly_ && lockHeader(0)) {
         // Under the header lock nobody is halfway through an append.
         uint32_t c = readHeaderCount();
         size = io::fileSize(fd_);
         onDisk = static_cast<uint32_t>((size - headerLength_) / recordLength_);
-        if (c != onDisk) {
+        uint64_t end = headerLength_ + uint64_t(onDisk) * recordLength_;
+        if (c != onDisk || size > end + 1) {
             writeHeaderCount(onDisk);
-            uint64_t end = headerLength_ + uint64_t(onDisk) * recordLength_;
             char eof = 0x1A;
             if (::ftruncate(fd_, static_cast<off_t>(end)) != 0 || !io::writeAt(fd_, &eof, 1, end)) {
                 unlockHeader();
@@ -1334,8 +1337,8 @@ bool Table::mendAfterInterruption() {
         if (std::find(rec.begin(), rec.end(), '\0') == rec.end()) break;
         --keep;
     }
-    if (keep != n || readHeaderCount() != keep) {
-        uint64_t end = headerLength_ + uint64_t(keep) * recordLength_;
+    const uint64_t end = headerLength_ + uint64_t(keep) * recordLength_;
+    if (keep != n || readHeaderCount() != keep || io::fileSize(fd_) > end + 1) {
         char eof = 0x1A;
         if (::ftruncate(fd_, static_cast<off_t>(end)) != 0 || !io::writeAt(fd_, &eof, 1, end))
             fail(kErrWrite, "No se puede reparar la tabla: " + io::osText(errno) + ".", errno);
