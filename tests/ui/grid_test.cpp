@@ -144,20 +144,24 @@ TEST_F(GridTest, ARefusedCellValueIsNeverWrittenAndTheEditorStaysForTheCorrectio
     driver->answer({1});
     driver->whenOpen(QStringLiteral("Edit_Tabl"), [this](Handle& h) {
         auto* v = h.dialog()->ctl<QTableView>(101);
-        whenEditor(QStringLiteral("editorCelda"), [this](QLineEdit* e) {
+        bool corrected = false;
+        whenEditor(QStringLiteral("editorCelda"), [this, &corrected](QLineEdit* e) {
             QTest::keyClick(e, Qt::Key_Home);
             QTest::keyClicks(e, QStringLiteral("31022026"));
             QTest::keyClick(e, Qt::Key_Return);
             // Refused: the same editor, still open, takes the correction.
             e->setProperty("handled", false);
-            whenEditor(QStringLiteral("editorCelda"), [](QLineEdit* again) {
+            whenEditor(QStringLiteral("editorCelda"), [&corrected](QLineEdit* again) {
                 QTest::keyClick(again, Qt::Key_Home);
                 QTest::keyClicks(again, QStringLiteral("28022026"));
                 QTest::keyClick(again, Qt::Key_Return);
+                corrected = true;
             });
         });
         const QRect cell = v->visualRect(v->model()->index(0, 0));
         QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, cell.center());
+        // The editor opens without a loop of its own: wait for the typing.
+        for (int i = 0; i < 1000 && !corrected; ++i) QTest::qWait(10);
         h.press(402);
     });
     ui::MIBROWSEG("Agenda");
