@@ -1,6 +1,7 @@
 #include "toolkit/dialog.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCalendarWidget>
@@ -9,11 +10,13 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFile>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -31,6 +34,7 @@
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
 #include "toolkit/text.h"
+#include "xbase/date.h"
 #include "xbase/runtime.h"
 
 namespace tk {
@@ -804,6 +808,35 @@ void Dialog::done(int r) {
 
 // ---------------------------------------------------------------- EntryField
 
+namespace {
+
+DatePicker& datePicker() {
+    static DatePicker picker;
+    return picker;
+}
+
+// A small calendar leaf: a navy band over a white page with day dots.
+QIcon calendarIcon() {
+    QPixmap pm(14, 14);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(QColor(90, 90, 90));
+    p.setBrush(Qt::white);
+    p.drawRect(0, 1, 13, 12);
+    p.fillRect(1, 2, 12, 3, QColor(0, 0, 128));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 128, 0));
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 4; ++c) p.drawRect(2 + c * 3, 7 + r * 3, 1, 1);
+    return QIcon(pm);
+}
+
+}  // namespace
+
+void setDatePicker(DatePicker picker) {
+    datePicker() = std::move(picker);
+}
+
 EntryField::EntryField(QLineEdit* edit, EntryBinding binding)
     : QObject(edit), edit_(edit), b_(std::move(binding)) {
     edit_->installEventFilter(this);
@@ -817,6 +850,41 @@ EntryField::EntryField(QLineEdit* edit, EntryBinding binding)
     if (b_.readOnly) edit_->setReadOnly(true);
     restyle();
     refresh();
+    if (holdsDate()) {
+        dateButton_ = edit_->addAction(calendarIcon(), QLineEdit::TrailingPosition);
+        dateButton_->setToolTip(QStringLiteral("Calendario (F4)"));
+        connect(dateButton_, &QAction::triggered, this, [this] { pickDate(); });
+        placeDateButton();
+    }
+}
+
+void EntryField::placeDateButton() {
+    if (!dateButton_) return;
+    // The date must still show whole beside the button: a field too narrow
+    // for both keeps the keys only.
+    const int text = edit_->fontMetrics().horizontalAdvance(
+                         fromAnsi(buf_.render(xb::Value::date(xb::julianFromYmd(2000, 12, 28))))) +
+                     10;
+    const bool room = edit_->width() >= text + 22;
+    dateButton_->setVisible(room && !b_.readOnly && datePicker() != nullptr);
+}
+
+void EntryField::pickDate() {
+    if (!holdsDate() || b_.readOnly || !edit_->isEnabled() || !datePicker()) return;
+    if (!edit_->hasFocus()) edit_->setFocus(Qt::OtherFocusReason);
+    beginEdit(true);
+    if (!editing_) return;
+    bool ok = true;
+    const xb::Value now = buf_.value(&ok);
+    const int32_t start = ok ? now.asDate() : 0;
+    const std::optional<int32_t> picked = datePicker()(start, edit_->window());
+    if (!edit_->hasFocus())
+        QTimer::singleShot(0, edit_, [e = QPointer<QLineEdit>(edit_)] {
+            if (e) e->setFocus(Qt::OtherFocusReason);
+        });
+    if (!picked) return;
+    buf_.replaceValue(xb::Value::date(*picked));
+    show();
 }
 
 xb::Value EntryField::value() const {
@@ -837,6 +905,7 @@ void EntryField::setReadOnly(bool ro) {
     b_.readOnly = ro;
     edit_->setReadOnly(ro);
     restyle();
+    placeDateButton();
 }
 
 void EntryField::setColors(const QColor& fg, const QColor& bg) {
@@ -951,6 +1020,9 @@ bool EntryField::eventFilter(QObject* watched, QEvent* e) {
             }
             return false;
         }
+        case QEvent::Resize:
+            placeDateButton();
+            return false;
         case QEvent::MouseButtonPress:
             beginEdit();
             return false;
@@ -974,6 +1046,12 @@ bool EntryField::eventFilter(QObject* watched, QEvent* e) {
             if (!editing_) return false;
             const int key = k->key();
             const bool shift = k->modifiers() & Qt::ShiftModifier;
+            // F4 or Alt+Down in a date field: the calendar.
+            if (holdsDate() && (key == Qt::Key_F4 ||
+                                (key == Qt::Key_Down && (k->modifiers() & Qt::AltModifier)))) {
+                pickDate();
+                return true;
+            }
             switch (key) {
                 case Qt::Key_Tab:
                 case Qt::Key_Backtab:
