@@ -730,45 +730,58 @@ QList<Dialog*> Dialog::openDialogs() {
     return out;
 }
 
+namespace {
+
+// VDR_TRACE: "shown NAME" at the show, and the places of the controls.
+void traceControls(Dialog& d, bool shown) {
+    // VDR_TRACE names a file that receives a line per dialog shown, for
+    // timing the program from outside (the start-up benchmark) and for
+    // support.
+    const QString trace = qEnvironmentVariable("VDR_TRACE");
+    if (trace.isEmpty()) return;
+    QFile f(trace);
+    if (!f.open(QIODevice::Append | QIODevice::Text)) return;
+    if (!shown && d.layout() != nullptr) d.layout()->activate();
+    // Where each control lies in the window, so that a test on a real
+    // display can point the mouse at it.
+    QString lines;
+    auto place = [&](const Form& form) {
+        for (int id : form.ids()) {
+            QWidget* w = form.find(id);
+            if (!w->isVisibleTo(&d)) continue;
+            const QPoint at = w->mapTo(&d, QPoint(0, 0));
+            lines += QStringLiteral("control %1 %2 %3 %4 %5 %6\n")
+                         .arg(d.templateName())
+                         .arg(id)
+                         .arg(at.x())
+                         .arg(at.y())
+                         .arg(w->width())
+                         .arg(w->height());
+        }
+    };
+    place(d.form());
+    for (int id : d.form().ids())
+        if (qobject_cast<QTabWidget*>(d.form().find(id)))
+            for (int n = 1; n <= d.pageCount(id); ++n) place(d.page(id, n));
+    f.write((shown ? QStringLiteral("shown %1\n").arg(d.templateName()).toUtf8() : QByteArray()) +
+            lines.toUtf8());
+}
+
+}  // namespace
+
 void Dialog::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (!initDone_) {
         initDone_ = true;
-        // VDR_TRACE names a file that receives a line per dialog shown, for
-        // timing the program from outside (the start-up benchmark) and for
-        // support.
-        const QString trace = qEnvironmentVariable("VDR_TRACE");
-        if (!trace.isEmpty()) {
-            QFile f(trace);
-            if (f.open(QIODevice::Append | QIODevice::Text)) {
-                // Where each control lies in the window, so that a test on a
-                // real display can point the mouse at it.
-                QString lines;
-                auto place = [&](const Form& form) {
-                    for (int id : form.ids()) {
-                        QWidget* w = form.find(id);
-                        if (!w->isVisibleTo(this)) continue;
-                        const QPoint at = w->mapTo(this, QPoint(0, 0));
-                        lines += QStringLiteral("control %1 %2 %3 %4 %5 %6\n")
-                                     .arg(name_)
-                                     .arg(id)
-                                     .arg(at.x())
-                                     .arg(at.y())
-                                     .arg(w->width())
-                                     .arg(w->height());
-                    }
-                };
-                place(*form_);
-                for (auto& [id, forms] : pages_)
-                    for (auto& page : forms) place(*page);
-                f.write(QStringLiteral("shown %1\n").arg(name_).toUtf8() + lines.toUtf8());
-            }
-        }
+        traceControls(*this, true);
         // Filling a window (a card's lists, its pages) can make it grow
         // after it was centred; it is brought back inside the screen then.
         QTimer::singleShot(0, this, [self = QPointer<Dialog>(this)] {
             if (self && self->onInit_) self->onInit_();
             if (self) self->keepOnScreen();
+            // The places again once the first filling has settled the layout:
+            // the ones written at the show can be off by what the window grew.
+            if (self) traceControls(*self, false);
         });
     }
 }
