@@ -580,13 +580,13 @@ class Card {
         const std::string uri = contactUri(e->value().asString(), mail);
         if (uri.empty()) return;
         const QString tool = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-        if (tool.isEmpty() || !QProcess::startDetached(tool, {QString::fromStdString(uri)}))
+        const std::string what = mail ? "el programa de correo" : "el programa de llamadas";
+        if (tool.isEmpty())
             data::interaction().info(
-                mail ? "No se pudo abrir el programa de correo: falta el programa xdg-open "
-                       "(paquete xdg-utils)."
-                     : "No se pudo abrir el programa de llamadas: falta el programa xdg-open "
-                       "(paquete xdg-utils).",
+                "No se pudo abrir " + what + ": falta el programa xdg-open (paquete xdg-utils).",
                 kAttention);
+        else if (!QProcess::startDetached(tool, {QString::fromStdString(uri)}))
+            data::interaction().info("No se pudo abrir " + what + " con " + uri + ".", kAttention);
     }
 
     std::vector<tk::BrowseColumn> productColumns(int n) {

@@ -406,11 +406,28 @@ TEST_F(ProspectFixture, EmailAndTelephoneOpenWithTheDesktop) {
     for (int i = 0; i < 100 && opened().size() < 2; ++i) QTest::qWait(50);
     QTest::qWait(300);
     QStringList lines = opened();
-    qputenv("PATH", path);
     EXPECT_TRUE(buttons);
     lines.sort();
     EXPECT_EQ(lines, (QStringList{"mailto:ventas@acme.example", "tel:6015551234"}));
     EXPECT_TRUE(driver.boxes().empty());
+
+    // No xdg-open on this desktop: the user is told which program is missing.
+    QTemporaryDir none;
+    qputenv("PATH", none.path().toUtf8());
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1);
+        h.focus(109);
+        h.key(109, Qt::Key_F3);
+        h.press(201);
+    });
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    qputenv("PATH", path);
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    ASSERT_FALSE(interaction.shown().empty());
+    EXPECT_EQ(interaction.shown().back().message,
+              "No se pudo abrir el programa de correo: falta el programa xdg-open (paquete "
+              "xdg-utils).");
 }
 
 // A plan detail of 120 characters and a salesperson name of 40 leave the
