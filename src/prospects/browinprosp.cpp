@@ -1,6 +1,8 @@
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QLabel>
 #include <QPalette>
+#include <QSignalBlocker>
 #include <QTableView>
 
 #include "data/helpers.h"
@@ -103,10 +105,22 @@ void BROWINPROSP(QWidget* owner) {
         "C\xf3"
         "digo";
     ui::BrowseStack innermost(&grid);
+    // How many prospects the order, the filter and the range let through,
+    // beside the order list (in the room the list leaves free).
+    auto* count = new QLabel(&dlg);
+    count->setObjectName(QStringLiteral("recordCount"));
+    if (auto* row = qobject_cast<QBoxLayout*>(f.control(700)->layout()))
+        row->insertWidget(row->indexOf(f.control(102)) + 1, count);
+    auto showCount = [&] {
+        const int64_t n = rows.keyCount();
+        count->setText(
+            QStringLiteral("%1 registro%2").arg(n).arg(QLatin1String(n == 1 ? "" : "s")));
+    };
     auto after = [&] {
         kit::stabilise(grid);
         grid.refresh();
         grid.view()->setFocus();
+        showCount();
     };
     f.bindCombo(
         102,
@@ -133,6 +147,26 @@ void BROWINPROSP(QWidget* owner) {
             kit::chooseOrder(grid, choice, "Prosp");
             after();
         });
+    // A click on the heading of "Código", "Nombre", "Cod.Vend" or
+    // "Prioridad" chooses that order as the list would, and the list shows it.
+    grid.setOnHeadingClick([&](int order) {
+        static const int orders[] = {1, 2, 3, 8};
+        for (int i = 0; i < 4; ++i) {
+            if (orders[i] != order) continue;
+            auto* list = f.ctl<QComboBox>(102);
+            {
+                const QSignalBlocker quiet(list);
+                list->setCurrentIndex(i);
+            }
+            static const char* names[] = {
+                "C\xf3"
+                "digo",
+                "Nombre", "Vendedor", "Prioridad"};
+            choice = names[i];
+            kit::chooseOrder(grid, choice, "Prosp");
+            after();
+        }
+    });
     // Dark red on the button face, bold: what the filter narrows to.
     for (int id : {104, 105})
         f.control(id)->setStyleSheet(
@@ -217,6 +251,7 @@ void BROWINPROSP(QWidget* owner) {
                        true});
     dlg.setOnInit([&] {
         grid.refresh();
+        showCount();
         // Scroll position 1 is the first key, at the top of the grid.
         grid.setScrollPos(1);
     });

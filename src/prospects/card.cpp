@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
+#include <cstring>
 #include <stdexcept>
 
 #include "data/helpers.h"
@@ -431,6 +433,31 @@ bool productTotal(double qty, double price, double& total) {
     if (t < -99999999.99) return false;
     total = t;
     return true;
+}
+
+std::string contactUri(const std::string& text, bool mail) {
+    const std::string t = trimmed(text);
+    if (t.empty()) return {};
+    if (mail) {
+        static const char* hex = "0123456789ABCDEF";
+        std::string out = "mailto:";
+        for (unsigned char c : xb::cp1252ToUtf8(t)) {
+            if (std::isalnum(c) || std::strchr("@._+-", c)) {
+                out += static_cast<char>(c);
+            } else {
+                out += '%';
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            }
+        }
+        return out;
+    }
+    std::string digits;
+    for (char c : t) {
+        if (c >= '0' && c <= '9') digits += c;
+        if (c == '+' && digits.empty()) digits = "+";
+    }
+    return digits.empty() || digits == "+" ? std::string() : "tel:" + digits;
 }
 
 bool validHour(const std::string& hhmm) {

@@ -148,6 +148,11 @@ bool productTotal(double qty, double price, double& total);
 // whole hour from 00:00 to 23:59.
 bool validHour(const std::string& hhmm);
 
+// The address the desktop opens for a card's e-mail ("mailto:" and the
+// address, UTF-8, percent-encoded) or telephone ("tel:" and its digits, a
+// leading "+" kept); empty when the field holds no address or no digit.
+std::string contactUri(const std::string& text, bool mail);
+
 // GRABAPRODOF / GRABAPRODVT: writes a row of buffer 1 or 3 ("I" appends,
 // "M" the current row) with the card's link values of this moment.
 void writeProductRow(int n, const std::string& mode, const ProductRow& r, const CardValues& v);

@@ -1,14 +1,21 @@
 #include "prospects/fichprosp.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFont>
 #include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -24,6 +31,7 @@
 #include "toolkit/browse.h"
 #include "toolkit/browse_dbf.h"
 #include "toolkit/dialog.h"
+#include "toolkit/msgbox.h"
 #include "toolkit/text.h"
 #include "xbase/picture.h"
 
@@ -428,6 +436,8 @@ class Card {
             if (i == 2) enterPage3();
         });
         initialStates();
+        baseline_ = snapshot();
+        dlg_.setCloseRule([this] { return saved_ || leaving_ || mayLeave(); });
     }
 
     int run() { return dlg_.run(); }
@@ -483,6 +493,9 @@ class Card {
         f.bindEntry(111, textBinding(p.represent, "@!"));
         f.bindEntry(112, textBinding(p.telfrep, "@!"));
         f.bindEntry(113, textBinding(p.encargado, "@!"));
+        contactButton(107, false);
+        contactButton(109, true);
+        contactButton(112, false);
         grid1_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(114), &rows1_, productColumns(1));
         listLook(*grid1_);
         tk::EntryBinding plan = textBinding(v_.planOf, "@!S120");
@@ -514,6 +527,66 @@ class Card {
                      button(QStringLiteral("Borrar producto ofertado"), [this] { offerDelete(); }));
         setBold(f.control(402));
         bindSaveAndExit(f, true);
+    }
+
+    // The e-mail and the telephones open with the desktop's program, by F3
+    // in the field or by the small button inside it.
+    void contactButton(int id, bool mail) {
+        tk::EntryField* e = p1_.entry(id);
+        if (!e) return;
+        QLineEdit* edit = e->edit();
+        QAction* a = edit->addAction(contactIcon(mail), QLineEdit::TrailingPosition);
+        a->setToolTip(mail ? QStringLiteral("Escribir un correo (F3)")
+                           : QStringLiteral("Llamar (F3)"));
+        QObject::connect(a, &QAction::triggered, edit, [this, id, mail] { openContact(id, mail); });
+        struct Key : QObject {
+            std::function<void()> act;
+            bool eventFilter(QObject*, QEvent* ev) override {
+                if (ev->type() != QEvent::KeyPress) return false;
+                auto* k = static_cast<QKeyEvent*>(ev);
+                if (k->key() != Qt::Key_F3 || k->modifiers() != Qt::NoModifier) return false;
+                act();
+                return true;
+            }
+        };
+        auto* key = new Key;
+        key->setParent(edit);
+        key->act = [this, id, mail] { openContact(id, mail); };
+        edit->installEventFilter(key);
+    }
+
+    static QIcon contactIcon(bool mail) {
+        QPixmap pm(14, 14);
+        pm.fill(Qt::transparent);
+        QPainter g(&pm);
+        g.setRenderHint(QPainter::Antialiasing);
+        g.setPen(QPen(kDarkBlue, 1.2));
+        if (mail) {
+            g.setBrush(Qt::white);
+            g.drawRect(QRectF(0.5, 2.5, 13, 9));
+            g.drawLine(QPointF(0.5, 2.5), QPointF(7, 8));
+            g.drawLine(QPointF(13.5, 2.5), QPointF(7, 8));
+        } else {
+            g.setBrush(kDarkBlue);
+            g.drawRoundedRect(QRectF(1, 4, 12, 8), 2, 2);
+            g.drawRect(QRectF(3, 1.5, 8, 2));
+        }
+        return QIcon(pm);
+    }
+
+    void openContact(int id, bool mail) {
+        tk::EntryField* e = p1_.entry(id);
+        if (!e) return;
+        const std::string uri = contactUri(e->value().asString(), mail);
+        if (uri.empty()) return;
+        const QString tool = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        const std::string what = mail ? "el programa de correo" : "el programa de llamadas";
+        if (tool.isEmpty())
+            data::interaction().info(
+                "No se pudo abrir " + what + ": falta el programa xdg-open (paquete xdg-utils).",
+                kAttention);
+        else if (!QProcess::startDetached(tool, {QString::fromStdString(uri)}))
+            data::interaction().info("No se pudo abrir " + what + " con " + uri + ".", kAttention);
     }
 
     std::vector<tk::BrowseColumn> productColumns(int n) {
@@ -801,10 +874,67 @@ class Card {
         f.bindButton(201, button(
                               QStringLiteral("Salir de Fichas de Prospectos"),
                               [this, firstPage] {
+                                  // Asked before the prospect table moves, so
+                                  // that "&No" leaves everything as it was.
+                                  if (!mayLeave()) return;
+                                  leaving_ = true;
                                   if (firstPage) areaOf("Prospecto").goTo(v_.openedAt);
-                                  dlg_.end(0);
+                                  if (!dlg_.end(0)) leaving_ = false;
                               },
                               true));
+    }
+
+    // ------------------------------------------------------------ leaving
+    // What the user can change in the card: the prospect's fields, the plan
+    // codes, the sale document and the rows of the three lists.
+    struct Snapshot {
+        ProspectFields p;
+        std::string planOf, planVt, docum;
+        std::string rows[3];
+        bool operator==(const Snapshot&) const = default;
+    };
+
+    // Every row of a buffer, deletion mark and stored bytes, read without
+    // moving the grid's current row.
+    static std::string bufferRowsText(int n) {
+        dbf::WorkArea& b = areaOf(("Buffer" + std::to_string(n)).c_str());
+        const uint32_t at = b.recno();
+        const bool bof = b.bof(), eof = b.eof();
+        std::string out;
+        const uint32_t count = b.recCount();
+        for (uint32_t r = 1; r <= count; ++r) {
+            b.goTo(r);
+            out += b.deleted() ? '*' : ' ';
+            for (int i = 0; i < b.table().fieldCount(); ++i) out += b.table().raw(i);
+        }
+        b.goTo(at);
+        b.setBof(bof);
+        b.setEof(eof);
+        return out;
+    }
+
+    Snapshot snapshot() const {
+        Snapshot s{v_.p, v_.planOf, v_.planVt, v_.docum, {}};
+        for (int n = 1; n <= 3; ++n) s.rows[n - 1] = bufferRowsText(n);
+        return s;
+    }
+
+    // Something typed, chosen or listed since the card opened: a field still
+    // being edited counts when its text changed.
+    bool changed() {
+        for (tk::Form* f : {&p1_, &p3_})
+            for (int id : f->ids())
+                if (tk::EntryField* e = f->entry(id); e && e->buffer().changed()) return true;
+        return !(snapshot() == baseline_);
+    }
+
+    // A card with changes asks before it closes; "&No", the default, keeps it.
+    bool mayLeave() {
+        if (!changed()) return true;
+        return tk::showBox(tk::BoxKind::Question, q(kAttention),
+                           q("\xbf"
+                             "Desea salir sin grabar los cambios?"),
+                           {QStringLiteral("&Si"), QStringLiteral("&No")}, &dlg_, 2) == 1;
     }
 
     // ------------------------------------------------------------ page 2
@@ -916,6 +1046,8 @@ class Card {
             v_.fecVtaCopy = v_.p.fecVta;
             v_.planVt = shownPlanVt_ = v_.planOf;
             v_.planVtDet = v_.planOfDet;
+            // Defaults the page takes by itself are no change of the user's.
+            baseline_.planVt = v_.planVt;
             p3_.setText(401, q(trimmed(v_.planVtDet)));
             p3_.refresh();
         }
@@ -956,6 +1088,8 @@ class Card {
     // holds the typed text when the check runs.
     std::string shownVend_, shownPlanOf_, shownPlanVt_;
     bool saved_ = false;
+    bool leaving_ = false;
+    Snapshot baseline_;
 };
 
 CardValues* openCard = nullptr;

@@ -212,6 +212,11 @@ void BrowseHeader::paintSection(QPainter* p, const QRect& rect, int logical) con
 
 // ---------------------------------------------------------------- browse
 
+void Browse::setOnHeadingClick(std::function<void(int order)> action) {
+    onHeading_ = std::move(action);
+    header_->setSectionsClickable(onHeading_ != nullptr);
+}
+
 Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> columns)
     : QObject(view), view_(view), source_(source) {
     for (BrowseColumn& c : columns)
@@ -252,6 +257,12 @@ Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> co
     setRowColours(Qt::black, kBrowseBg);
     view_->installEventFilter(this);
     view_->viewport()->installEventFilter(this);
+    connect(header_, &QHeaderView::sectionClicked, this, [this](int section) {
+        const auto& cols = model_->columns();
+        if (!onHeading_ || section < 0 || section >= static_cast<int>(cols.size())) return;
+        if (const int order = cols[static_cast<size_t>(section)].keyOfOrder; order != 0)
+            onHeading_(order);
+    });
     connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& now, const QModelIndex&) {
                 if (syncing_ || !now.isValid()) return;

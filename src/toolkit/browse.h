@@ -142,6 +142,9 @@ class Browse : public QObject {
     void setOnActivate(std::function<void()> action) { onActivate_ = std::move(action); }
     void setOnRowChange(std::function<void()> action) { onRowChange_ = std::move(action); }
     void setOnKey(std::function<bool(int key)> action) { onKey_ = std::move(action); }
+    // A click on the heading of a column tied to an order (keyOfOrder) runs
+    // `action` with that order; headings of other columns do nothing.
+    void setOnHeadingClick(std::function<void(int order)> action);
     // Re-reads everything (new order, scope or filter, or rows written) and
     // puts the grid on the record the table is on.
     void refresh();
@@ -177,6 +180,7 @@ class Browse : public QObject {
     bool syncing_ = false;
     std::function<void()> onActivate_, onRowChange_;
     std::function<bool(int)> onKey_;
+    std::function<void(int)> onHeading_;
 };
 
 }  // namespace tk

@@ -1,6 +1,7 @@
 #include "toolkit/dialog.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCalendarWidget>
@@ -9,11 +10,13 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFile>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -31,6 +34,7 @@
 #include "toolkit/msgbox.h"
 #include "toolkit/resources.h"
 #include "toolkit/text.h"
+#include "xbase/date.h"
 #include "xbase/runtime.h"
 
 namespace tk {
@@ -726,45 +730,58 @@ QList<Dialog*> Dialog::openDialogs() {
     return out;
 }
 
+namespace {
+
+// VDR_TRACE: "shown NAME" at the show, and the places of the controls.
+void traceControls(Dialog& d, bool shown) {
+    // VDR_TRACE names a file that receives a line per dialog shown, for
+    // timing the program from outside (the start-up benchmark) and for
+    // support.
+    const QString trace = qEnvironmentVariable("VDR_TRACE");
+    if (trace.isEmpty()) return;
+    QFile f(trace);
+    if (!f.open(QIODevice::Append | QIODevice::Text)) return;
+    if (!shown && d.layout() != nullptr) d.layout()->activate();
+    // Where each control lies in the window, so that a test on a real
+    // display can point the mouse at it.
+    QString lines;
+    auto place = [&](const Form& form) {
+        for (int id : form.ids()) {
+            QWidget* w = form.find(id);
+            if (!w->isVisibleTo(&d)) continue;
+            const QPoint at = w->mapTo(&d, QPoint(0, 0));
+            lines += QStringLiteral("control %1 %2 %3 %4 %5 %6\n")
+                         .arg(d.templateName())
+                         .arg(id)
+                         .arg(at.x())
+                         .arg(at.y())
+                         .arg(w->width())
+                         .arg(w->height());
+        }
+    };
+    place(d.form());
+    for (int id : d.form().ids())
+        if (qobject_cast<QTabWidget*>(d.form().find(id)))
+            for (int n = 1; n <= d.pageCount(id); ++n) place(d.page(id, n));
+    f.write((shown ? QStringLiteral("shown %1\n").arg(d.templateName()).toUtf8() : QByteArray()) +
+            lines.toUtf8());
+}
+
+}  // namespace
+
 void Dialog::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (!initDone_) {
         initDone_ = true;
-        // VDR_TRACE names a file that receives a line per dialog shown, for
-        // timing the program from outside (the start-up benchmark) and for
-        // support.
-        const QString trace = qEnvironmentVariable("VDR_TRACE");
-        if (!trace.isEmpty()) {
-            QFile f(trace);
-            if (f.open(QIODevice::Append | QIODevice::Text)) {
-                // Where each control lies in the window, so that a test on a
-                // real display can point the mouse at it.
-                QString lines;
-                auto place = [&](const Form& form) {
-                    for (int id : form.ids()) {
-                        QWidget* w = form.find(id);
-                        if (!w->isVisibleTo(this)) continue;
-                        const QPoint at = w->mapTo(this, QPoint(0, 0));
-                        lines += QStringLiteral("control %1 %2 %3 %4 %5 %6\n")
-                                     .arg(name_)
-                                     .arg(id)
-                                     .arg(at.x())
-                                     .arg(at.y())
-                                     .arg(w->width())
-                                     .arg(w->height());
-                    }
-                };
-                place(*form_);
-                for (auto& [id, forms] : pages_)
-                    for (auto& page : forms) place(*page);
-                f.write(QStringLiteral("shown %1\n").arg(name_).toUtf8() + lines.toUtf8());
-            }
-        }
+        traceControls(*this, true);
         // Filling a window (a card's lists, its pages) can make it grow
         // after it was centred; it is brought back inside the screen then.
         QTimer::singleShot(0, this, [self = QPointer<Dialog>(this)] {
             if (self && self->onInit_) self->onInit_();
             if (self) self->keepOnScreen();
+            // The places again once the first filling has settled the layout:
+            // the ones written at the show can be off by what the window grew.
+            if (self) traceControls(*self, false);
         });
     }
 }
@@ -804,6 +821,35 @@ void Dialog::done(int r) {
 
 // ---------------------------------------------------------------- EntryField
 
+namespace {
+
+DatePicker& datePicker() {
+    static DatePicker picker;
+    return picker;
+}
+
+// A small calendar leaf: a navy band over a white page with day dots.
+QIcon calendarIcon() {
+    QPixmap pm(14, 14);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(QColor(90, 90, 90));
+    p.setBrush(Qt::white);
+    p.drawRect(0, 1, 13, 12);
+    p.fillRect(1, 2, 12, 3, QColor(0, 0, 128));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 128, 0));
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 4; ++c) p.drawRect(2 + c * 3, 7 + r * 3, 1, 1);
+    return QIcon(pm);
+}
+
+}  // namespace
+
+void setDatePicker(DatePicker picker) {
+    datePicker() = std::move(picker);
+}
+
 EntryField::EntryField(QLineEdit* edit, EntryBinding binding)
     : QObject(edit), edit_(edit), b_(std::move(binding)) {
     edit_->installEventFilter(this);
@@ -817,6 +863,41 @@ EntryField::EntryField(QLineEdit* edit, EntryBinding binding)
     if (b_.readOnly) edit_->setReadOnly(true);
     restyle();
     refresh();
+    if (holdsDate()) {
+        dateButton_ = edit_->addAction(calendarIcon(), QLineEdit::TrailingPosition);
+        dateButton_->setToolTip(QStringLiteral("Calendario (F4)"));
+        connect(dateButton_, &QAction::triggered, this, [this] { pickDate(); });
+        placeDateButton();
+    }
+}
+
+void EntryField::placeDateButton() {
+    if (!dateButton_) return;
+    // The date must still show whole beside the button: a field too narrow
+    // for both keeps the keys only.
+    const int text = edit_->fontMetrics().horizontalAdvance(
+                         fromAnsi(buf_.render(xb::Value::date(xb::julianFromYmd(2000, 12, 28))))) +
+                     10;
+    const bool room = edit_->width() >= text + 22;
+    dateButton_->setVisible(room && !b_.readOnly && datePicker() != nullptr);
+}
+
+void EntryField::pickDate() {
+    if (!holdsDate() || b_.readOnly || !edit_->isEnabled() || !datePicker()) return;
+    if (!edit_->hasFocus()) edit_->setFocus(Qt::OtherFocusReason);
+    beginEdit(true);
+    if (!editing_) return;
+    bool ok = true;
+    const xb::Value now = buf_.value(&ok);
+    const int32_t start = ok ? now.asDate() : 0;
+    const std::optional<int32_t> picked = datePicker()(start, edit_->window());
+    if (!edit_->hasFocus())
+        QTimer::singleShot(0, edit_, [e = QPointer<QLineEdit>(edit_)] {
+            if (e) e->setFocus(Qt::OtherFocusReason);
+        });
+    if (!picked) return;
+    buf_.replaceValue(xb::Value::date(*picked));
+    show();
 }
 
 xb::Value EntryField::value() const {
@@ -837,6 +918,7 @@ void EntryField::setReadOnly(bool ro) {
     b_.readOnly = ro;
     edit_->setReadOnly(ro);
     restyle();
+    placeDateButton();
 }
 
 void EntryField::setColors(const QColor& fg, const QColor& bg) {
@@ -951,6 +1033,9 @@ bool EntryField::eventFilter(QObject* watched, QEvent* e) {
             }
             return false;
         }
+        case QEvent::Resize:
+            placeDateButton();
+            return false;
         case QEvent::MouseButtonPress:
             beginEdit();
             return false;
@@ -974,6 +1059,12 @@ bool EntryField::eventFilter(QObject* watched, QEvent* e) {
             if (!editing_) return false;
             const int key = k->key();
             const bool shift = k->modifiers() & Qt::ShiftModifier;
+            // F4 or Alt+Down in a date field: the calendar.
+            if (holdsDate() && (key == Qt::Key_F4 ||
+                                (key == Qt::Key_Down && (k->modifiers() & Qt::AltModifier)))) {
+                pickDate();
+                return true;
+            }
             switch (key) {
                 case Qt::Key_Tab:
                 case Qt::Key_Backtab:

@@ -13,12 +13,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "toolkit/entrymask.h"
 #include "xbase/value.h"
 
+class QAction;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +41,13 @@ QBrush brickBrush();
 // (the main window installs its status bar here).
 void setStatusSink(std::function<void(const QString&)> sink);
 void showStatus(const QString& text);
+
+// The calendar the date fields open with F4 or Alt+Down (and their small
+// button): given the field's date (a julian day, 0 when empty) and the
+// window to stay over, it answers the day picked, or nothing when the user
+// left it (Escape). The program's calendar installs itself here.
+using DatePicker = std::function<std::optional<int32_t>(int32_t start, QWidget* owner)>;
+void setDatePicker(DatePicker picker);
 
 class EntryField;
 // Leaves the entry field that has the focus in `window`, as Tab would (its
@@ -206,6 +215,11 @@ class EntryField : public QObject {
     // false when the value was refused (the focus stays).
     bool leave();
     xb::Value value() const;
+    // A date field: opens the calendar on the field's date and puts the day
+    // picked in the field, which goes on being edited. Nothing happens on a
+    // read-only, disabled or non-date field, nor when the calendar is left.
+    void pickDate();
+    bool holdsDate() const { return buf_.type() == 'D'; }
     void setReadOnly(bool ro);
     void setColors(const QColor& fg, const QColor& bg);
 
@@ -218,6 +232,9 @@ class EntryField : public QObject {
   private:
     void show();
     void restyle();
+    // The small calendar button inside a date field: shown while the field
+    // takes typing and the date still fits beside it.
+    void placeDateButton();
     // Starts editing when the field has the focus (or is getting it) and is
     // not being edited yet, e.g. after leave() kept the focus in it.
     void beginEdit(bool focusing = false);
@@ -233,6 +250,7 @@ class EntryField : public QObject {
     bool editing_ = false;
     bool validating_ = false;
     QColor fg_, bg_;
+    QAction* dateButton_ = nullptr;
 };
 
 }  // namespace tk

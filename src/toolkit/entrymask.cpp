@@ -205,6 +205,19 @@ void EntryBuffer::start(const xb::Value& value, const Picture& picture, std::str
     overflow_ = false;
 }
 
+void EntryBuffer::replaceValue(const xb::Value& v) {
+    buf_ = render(v);
+    cursor_ = nextEditable(0);
+    if (cursor_ >= static_cast<int>(buf_.size())) cursor_ = 0;
+    firstKey_ = false;
+    changed_ = true;
+    full_ = false;
+    pastEnd_ = false;
+    numEntry_ = false;
+    numInt_.clear();
+    overflow_ = false;
+}
+
 std::string EntryBuffer::render(const xb::Value& v) const {
     if (useEntry_) {
         std::string t = xb::entryText(v, pic_.text);

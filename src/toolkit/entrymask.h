@@ -86,6 +86,9 @@ class EntryBuffer {
     // Any key other than a typed character or a cursor key: the first typed
     // key no longer clears the field.
     void noteKey() { firstKey_ = false; }
+    // Puts a whole value in the field, as if typed (a day picked in the
+    // calendar): the field counts as changed, the cursor at its start.
+    void replaceValue(const xb::Value& v);
 
     // The value the text stands for. `ok` is false for text that is no valid
     // value of the type (an impossible date); the value is then the original.

@@ -190,12 +190,30 @@ void MESADELANTE(QLabel* caption, QCalendarWidget* month) {
     moveMonths(caption, month, 1);
 }
 
-int32_t MICALENDAR() {
+namespace {
+
+// Every month control on the year of `sel`: its own month on `sel`, the
+// others on their first day.
+void showYearOn(CalendarView& v, const QDate& sel) {
+    for (int m = 1; m <= 12; ++m)
+        if (QCalendarWidget* c = v.months[static_cast<size_t>(m - 1)])
+            setMonth(c, m == sel.month() ? sel : QDate(sel.year(), m, 1));
+    showYear(v);
+}
+
+// The CALEND2 dialog. Consulting (MICALENDAR): opens on today, a click
+// tells the day and keeps it. Picking (a date field's): opens on `start`,
+// a click or Enter on a day closes it with that day; "&Salir" and Escape
+// close it with nothing, and the session's date format is left alone.
+std::optional<int32_t> runCalendar(bool picking, const QDate& start, QWidget* owner) {
     const QDate today = calendarToday();
-    g_selected = julian(today);
-    // From here on the whole session writes and reads its dates this way.
-    xb::settings().dateFormat = xb::settings().century ? "dd/mm/yyyy" : "dd/mm/yy";
-    tk::Dialog dlg(QStringLiteral("CALEND2"));
+    std::optional<int32_t> picked;
+    if (!picking) {
+        g_selected = julian(today);
+        // From here on the whole session writes and reads its dates this way.
+        xb::settings().dateFormat = xb::settings().century ? "dd/mm/yyyy" : "dd/mm/yy";
+    }
+    tk::Dialog dlg(QStringLiteral("CALEND2"), owner);
     CalendarView v;
     for (int i = 0; i < 12; ++i) {
         v.months[static_cast<size_t>(i)] = dlg.ctl<QCalendarWidget>(120 + i);
@@ -213,7 +231,11 @@ int32_t MICALENDAR() {
     dlg.form().setText(105, todayCaption(today));
     auto* hoy = dlg.ctl<QPushButton>(110);
     hoy->setStyleSheet(QStringLiteral("QPushButton:hover { color: red; }"));
-    QObject::connect(hoy, &QPushButton::clicked, &dlg, [&v] { HOYDIA(v); });
+    QObject::connect(hoy, &QPushButton::clicked, &dlg, [&v, picking, today] {
+        if (!picking) return HOYDIA(v);
+        showYearOn(v, today);
+        v.months[static_cast<size_t>(today.month() - 1)]->setFocus();
+    });
     // The two arrows are pictures: a click on them steps the year.
     struct Clicks : QObject {
         CalendarView* v;
@@ -236,15 +258,45 @@ int32_t MICALENDAR() {
     leave.action = [&dlg] { dlg.end(0); };
     leave.cancel = true;
     dlg.bindButton(200, leave);
-    REVISAMES(v);
-    showYear(v);
-    dlg.setOnInit([&v, today] { v.months[static_cast<size_t>(today.month() - 1)]->setFocus(); });
+    const QDate first = picking ? start : today;
+    if (picking) {
+        showYearOn(v, start);
+        for (QCalendarWidget* c : v.months) {
+            auto take = [&dlg, &picked](const QDate& d) {
+                picked = julian(d);
+                dlg.end(1);
+            };
+            QObject::connect(c, &QCalendarWidget::clicked, &dlg, take);
+            QObject::connect(c, &QCalendarWidget::activated, &dlg, take);
+        }
+    } else {
+        REVISAMES(v);
+        showYear(v);
+    }
+    dlg.setOnInit([&v, first] { v.months[static_cast<size_t>(first.month() - 1)]->setFocus(); });
     dlg.run();
     for (QWidget* w : {clicks.back, clicks.forward}) w->removeEventFilter(&clicks);
+    return picked;
+}
+
+}  // namespace
+
+int32_t MICALENDAR() {
+    runCalendar(false, calendarToday(), nullptr);
     return g_selected;
 }
 
+std::optional<int32_t> pickDate(int32_t start, QWidget* owner) {
+    QDate from = calendarToday();
+    if (start != 0) {
+        const xb::Ymd d = xb::ymdFromJulian(start);
+        if (QDate(d.year, d.month, d.day).isValid()) from = QDate(d.year, d.month, d.day);
+    }
+    return runCalendar(true, from, owner);
+}
+
 void registerCalendarFunctions() {
+    tk::setDatePicker(pickDate);
     xb::registerFunction("MICALENDAR", [](xb::Args&) { return xb::Value::date(MICALENDAR()); });
     xb::registerFunction(
         "NDIASMES", [](xb::Args& a) { return xb::Value::integer(NDIASMES(a[0].asDate())); }, true);

@@ -14,6 +14,7 @@
 
 class QCalendarWidget;
 class QLabel;
+class QWidget;
 
 namespace ui {
 
@@ -24,6 +25,10 @@ struct CalendarView {
 
 // Shows the calendar; returns the selected date (a julian day).
 int32_t MICALENDAR();
+// A date field's calendar: opens on `start` (today when 0), answers the
+// day clicked (or chosen with Enter), nothing after "&Salir" or Escape.
+// Leaves the session's date format as it is.
+std::optional<int32_t> pickDate(int32_t start, QWidget* owner = nullptr);
 // The date selected last (today before the first click), kept between calls.
 int32_t calendarSelected();
 
@@ -47,6 +52,8 @@ QStringList dayHeadings(const QFont& font, int room);
 void setCalendarToday(std::optional<QDate> d);
 QDate calendarToday();
 
+// Registers MICALENDAR and NDIASMES, and makes this calendar the date
+// fields' one (F4).
 void registerCalendarFunctions();
 
 }  // namespace ui

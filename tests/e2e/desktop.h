@@ -250,15 +250,17 @@ class Program {
             },
             timeoutMs);
     }
-    // Centre of a control of a dialog, from the trace ("control NAME ID x y w h").
+    // Centre of a control of a dialog, from the trace ("control NAME ID x y w h"):
+    // the last place written, the one after the window settled.
     QPoint controlCentre(const QString& dialog, int id) const {
+        QPoint centre(-1, -1);
         for (const QString& l : traceLines()) {
             const QStringList f = l.split(QLatin1Char(' '));
             if (f.size() == 7 && f[0] == QLatin1String("control") && f[1] == dialog &&
                 f[2].toInt() == id)
-                return {f[3].toInt() + f[5].toInt() / 2, f[4].toInt() + f[6].toInt() / 2};
+                centre = {f[3].toInt() + f[5].toInt() / 2, f[4].toInt() + f[6].toInt() / 2};
         }
-        return {-1, -1};
+        return centre;
     }
     // Centre of a button of the main window's bar, by its text ("button
     // TEXT x y w h").

@@ -4,6 +4,7 @@
 // land on the padding of a field, the lock lights).
 #include <gtest/gtest.h>
 
+#include <QDate>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -40,6 +41,11 @@ int32_t fieldDate(const QString& table, const char* field, uint32_t recno = 1) {
     auto t = dbf::Table::open(table.toStdString(), {true, true});
     if (!t || !t->read(recno)) return -1;
     return t->value(t->fieldIndex(field)).asDate();
+}
+
+bool fieldLogical(const QString& table, const char* field, uint32_t recno = 1) {
+    auto t = dbf::Table::open(table.toStdString(), {true, true});
+    return t && t->read(recno) && t->value(t->fieldIndex(field)).asLogical();
 }
 
 // Start, choose the test company, F5 and F1 inside the selection dialog and
@@ -265,6 +271,95 @@ TEST(Desktop, TheResponsesChartFromTheMenuByKeysAndClosedWithSalir) {
         << "Alt+S no cerró el gráfico";
     EXPECT_TRUE(prog.running());
     EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
+}
+
+// A salesperson's day in a sample company, with real keys: a prospect card
+// with a field changed asks before "&Salir" lets it go, and Enter (the
+// default "&No") keeps it with what was typed; F4 in the date of sale opens
+// the calendar on it, Right and Enter pick the next day, which goes into
+// the field; F4 and Escape leave it as it is; Alt+A saves the card.
+TEST(Desktop, ACardAsksBeforeLeavingChangesAndItsDateTakesACalendarDay) {
+    Desktop desk(true);
+    NEED_DESKTOP(desk, true);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    {
+        QProcess demo;
+        demo.setProcessEnvironment(
+            testsupport::programEnvironment(prog.installation + QStringLiteral("/demo.log")));
+        demo.setWorkingDirectory(prog.installation);
+        demo.start(testsupport::binary("vdrtool"),
+                   {QStringLiteral("demo"), prog.installation, QStringLiteral("--prospects"),
+                    QStringLiteral("5")});
+        ASSERT_TRUE(demo.waitForFinished(180000));
+        ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
+    }
+    // The browser opens on the first code, the table's first record.
+    const QString prospects = prog.installation + QStringLiteral("/EMP00001/VdrProsp.dbf");
+    const bool soldBefore = fieldLogical(prospects, "VTA");
+    // The calendar opens on the date of sale, or on today when there is none.
+    const QDate tomorrow = QDate::currentDate().addDays(1);
+    const int32_t picked =
+        soldBefore ? fieldDate(prospects, "FEC_VTA") + 1
+                   : xb::julianFromYmd(tomorrow.year(), tomorrow.month(), tomorrow.day());
+    ASSERT_TRUE(prog.start());
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
+    ASSERT_TRUE(desk.focus(desk.window(QStringLiteral("Seleccione una empresa"))));
+    desk.keys({QStringLiteral("Return")});
+    const QString main = desk.window(kMainTitle);
+    ASSERT_FALSE(main.isEmpty());
+    const QPoint bar = prog.barButtonCentre(QStringLiteral("Fichas de Prospectos/Clientes"));
+    ASSERT_GE(bar.x(), 0);
+    ASSERT_TRUE(desk.click(main, bar.x(), bar.y()));
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown BROWSEINPROSP")));
+    const QString browser = desk.window(QStringLiteral("Fichas de Prospectos"));
+    ASSERT_TRUE(desk.focus(browser));
+    desk.keys({QStringLiteral("alt+m")});
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown FoldProsp")));
+    QString card;
+    ASSERT_TRUE(e2e::waitUntil(
+        [&] {
+            card = desk.focused();
+            return !card.isEmpty() && card != browser;
+        },
+        15000));
+    QThread::msleep(500);
+
+    // A changed address, "&Salir", Enter on the question: the card stays.
+    const QPoint direc = prog.controlCentre(QStringLiteral("FoldProsp"), 106);
+    ASSERT_GE(direc.x(), 0);
+    ASSERT_TRUE(desk.click(card, direc.x(), direc.y()));
+    desk.keys({QStringLiteral("Home")});
+    desk.type(QStringLiteral("x"));
+    desk.keys({QStringLiteral("alt+s")});
+    const QString question = QStringLiteral("Atención.....|¿Desea salir sin grabar los cambios?");
+    EXPECT_TRUE(prog.waitBox(question)) << prog.boxes().join('\n').toStdString();
+    ASSERT_TRUE(desk.answerBox(card, {QStringLiteral("Return")}));
+    QThread::msleep(300);
+    EXPECT_EQ(desk.focused(), card) << "la ficha se cerró con \"No\"";
+
+    // The date of sale: editable once the sale is marked (the mark puts the
+    // cursor in it).
+    const QPoint mark = prog.controlCentre(QStringLiteral("FoldProsp"), soldBefore ? 118 : 117);
+    ASSERT_GE(mark.x(), 0);
+    ASSERT_TRUE(desk.click(card, mark.x(), mark.y()));
+    QThread::msleep(400);
+    auto calendar = [&](int n, const QStringList& keys) {
+        desk.keys({QStringLiteral("F4")});
+        ASSERT_TRUE(e2e::waitUntil(
+            [&] { return prog.traceLines().count(QStringLiteral("shown CALEND2")) == n; }, 15000))
+            << "F4 no abrió el calendario";
+        ASSERT_TRUE(desk.answerBox(card, keys));
+    };
+    ASSERT_NO_FATAL_FAILURE(calendar(1, {QStringLiteral("Right"), QStringLiteral("Return")}));
+    ASSERT_NO_FATAL_FAILURE(calendar(2, {QStringLiteral("Escape")}));
+    desk.keys({QStringLiteral("alt+a")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return desk.focused() == browser; }, 15000))
+        << prog.boxes().join('\n').toStdString();
+    EXPECT_EQ(fieldDate(prospects, "FEC_VTA"), picked);
+    EXPECT_TRUE(fieldLogical(prospects, "VTA"));
+    EXPECT_EQ(fieldText(prospects, "DIREC").substr(0, 1), "X");
+    EXPECT_EQ(prog.boxes(), QStringList{question});
 }
 
 // A report printed to "Impresora" on a desktop with no printer (the print

@@ -2,6 +2,7 @@
 # label "gui" beside "e2e" (a list does not survive GoogleTest's discovery).
 # One line a test of tests/e2e.
 foreach(_t
+        Desktop.ACardAsksBeforeLeavingChangesAndItsDateTakesACalendarDay
         Desktop.FirstCompanyByKeyboardAndClicksIntoEmptyFields
         Desktop.FirstCompanyWithTheKeyboardOnly
         Desktop.KeysOfTheWholeProgramWithAWindowManager

@@ -3,8 +3,11 @@
 // grid; an unknown code left through the picker's "&Salir"; the grid opens
 // on its first row, in view.
 #include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTest>
 #include <cstdio>
 
 #include "prospect_fixture.h"
@@ -27,6 +30,12 @@ int gridRows(Handle& h, int id) {
     return v ? v->model()->rowCount() : -1;
 }
 
+// The count beside the order list.
+QString shownCount(Handle& h) {
+    auto* l = h.window()->findChild<QLabel*>(QStringLiteral("recordCount"));
+    return l ? l->text() : QString();
+}
+
 }  // namespace
 
 TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
@@ -46,16 +55,19 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
     int all = 0, filtered = 0, order = 0, afterTodos = 0;
     std::string lastBefore, firstByPriority, caption, afterLastDeleted, afterDeclined;
     std::string afterNewLeft;
+    QString countAll, countFiltered;
     double lregNew = 0, lregChange = 0;
     uint32_t changed = 0;
     driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
         all = gridRows(h, 101);
+        countAll = shownCount(h);
         h.choose(102, QStringLiteral("Prioridad"));
         order = dbf::orders(pt::area("Prospecto")).orderNumber();
         pt::area("Prospecto").goTop();
         firstByPriority = currentCode();
         h.press(208);  // salesperson filter: V1 picked
         filtered = gridRows(h, 101);
+        countFiltered = shownCount(h);
         caption = h.text(104).toStdString();
         h.press(206);
         afterTodos = gridRows(h, 101);
@@ -87,6 +99,8 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
     EXPECT_EQ(order, 8);
     EXPECT_EQ(firstByPriority, "C002");  // CAT 001, then by code
     EXPECT_EQ(filtered, 2);
+    EXPECT_EQ(countAll, "4 registros");
+    EXPECT_EQ(countFiltered, "2 registros");
     EXPECT_EQ(caption, "VENDEDOR:");
     EXPECT_EQ(afterTodos, 4);
     EXPECT_EQ(lastBefore, "C004");
@@ -96,6 +110,40 @@ TEST_F(ProspectFixture, BrowserOrdersFiltersAndDeletes) {
     EXPECT_EQ(lregNew, -1);
     EXPECT_EQ(lregChange, changed);
     EXPECT_FALSE(dbf::workspace().used("Prospecto"));  // leaving closes every table
+}
+
+// A click on a heading tied to an order sorts by it and the order list
+// shows it; the headings without an order change nothing.
+TEST_F(ProspectFixture, BrowserHeadingsChooseTheirOrder) {
+    pt::addVendor("V1", "ANA PEREZ");
+    const char* rows[][3] = {{"C1", "ZETA", "001"}, {"C2", "ALFA", "003"}, {"C3", "MEDIO", "002"}};
+    int n = 0;
+    for (auto& r : rows) {
+        ProspectFields f = pt::prospect(r[0], "V1", "2026031410101" + std::to_string(n++), r[1]);
+        f.cat = r[2];
+        pt::addProspect(f);
+    }
+    dbf::workspace().closeAll();
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    std::vector<std::string> seen;
+    driver.whenOpen(QStringLiteral("BROWSEINPROSP"), [&](Handle& h) {
+        auto* v = qobject_cast<QTableView*>(h.control(101));
+        QHeaderView* head = v->horizontalHeader();
+        for (int section : {1, 3, 5, 4, 0}) {
+            QTest::mouseClick(
+                head->viewport(), Qt::LeftButton, {},
+                QPoint(head->sectionViewportPosition(section) + 4, head->height() / 2));
+            seen.push_back(std::to_string(dbf::orders(pt::area("Prospecto")).orderNumber()) + " " +
+                           h.text(102).toStdString() + " " +
+                           v->model()->index(0, 0).data().toString().trimmed().toStdString());
+        }
+        h.press(205);
+    });
+    BROWINPROSP();
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(seen, (std::vector<std::string>{"2 Nombre C2", "2 Nombre C2", "2 Nombre C2",
+                                              "8 Prioridad C1", "1 Código C1"}));
 }
 
 TEST_F(ProspectFixture, BrowserOpensWithTheFirstRowInViewAndCurrent) {

@@ -3,10 +3,16 @@
 // workstation; the deletion. Driven through the toolkit's test driver over
 // the real dialogs of the resource library.
 #include <QAbstractButton>
+#include <QAction>
+#include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QToolTip>
 
 #include "prospect_fixture.h"
@@ -221,6 +227,7 @@ TEST_F(ProspectFixture, TheCardKeepsWhatWasTyped) {
         nameAfterChange = h.text(105).trimmed();
         emailAfterChange = h.text(109);
         h.press(501);
+        driver.answer({1});  // leave without saving what was typed
         h.press(201);
     });
     driver.whenOpen(QStringLiteral("Dlg_Prd_Of"), [&](Handle& h) {
@@ -266,6 +273,161 @@ TEST_F(ProspectFixture, TheCardKeepsWhatWasTyped) {
     pt::area("Prospecto").skip(1);
     EXPECT_FALSE(BORRAPROSPS());
     EXPECT_EQ(interaction.shown().size(), shown);
+}
+
+// Leaving a card: untouched it closes at once; with a field typed or a
+// list row added it asks first, "&No" (the default) keeps the card with
+// what was typed, "&Si" leaves it and nothing is written.
+TEST_F(ProspectFixture, LeavingAChangedCardAsksFirst) {
+    seedReference();
+    const uint32_t rec = pt::addProspect(pt::prospect("C7", "V1", "20260314101010", "QUIETO"));
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    const QString question = QString::fromUtf8("¿Desea salir sin grabar los cambios?");
+    // Untouched, on each page and by Escape: no question.
+    for (int page : {1, 2, 0}) {
+        driver.whenOpen(QStringLiteral("FoldProsp"), [page](Handle& h) {
+            if (page == 0)
+                QTest::keyClick(h.window(), Qt::Key_Escape);
+            else
+                h.onPage(101, page).press(201);
+        });
+        pt::area("Prospecto").goTo(rec);
+        FICHPROSP("M");
+    }
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_TRUE(driver.boxes().empty()) << driver.boxTexts().join('|').toStdString();
+
+    QString defaultButton, kept;
+    bool stayedAfterNo = false, stayedAfterEnter = false, stayedWhileTyping = false;
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1);
+        // A text typed and not yet left counts.
+        h.type(107, "555", false);
+        driver.answer({2});
+        QTest::keyClick(h.window(), Qt::Key_Escape);
+        stayedWhileTyping = h.window()->isVisible();
+        h.type(106, "CALLE NUEVA");
+        driver.answer({2});
+        h.press(201);
+        stayedAfterNo = h.window()->isVisible();
+        kept = h.text(106).trimmed();
+        // The box as the user sees it: Enter takes "&No".
+        driver.answer({-1});
+        driver.whenOpen(QStringLiteral("Atención....."), [&](Handle& box) {
+            auto* b = qobject_cast<QMessageBox*>(box.window());
+            if (b && b->defaultButton()) defaultButton = b->defaultButton()->text();
+            QTest::keyClick(box.window(), Qt::Key_Return);
+        });
+        h.close();
+        stayedAfterEnter = h.window()->isVisible();
+        driver.answer({1});
+        h.press(201);
+    });
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_TRUE(stayedAfterNo);
+    EXPECT_EQ(kept, "CALLE NUEVA");
+    EXPECT_EQ(defaultButton, "&No");
+    EXPECT_TRUE(stayedAfterEnter);
+    EXPECT_TRUE(stayedWhileTyping);
+    ASSERT_EQ(driver.boxes().size(), 4u);
+    for (const tk::BoxShown& b : driver.boxes()) {
+        EXPECT_EQ(b.text, question);
+        EXPECT_EQ(b.buttons, (QStringList{"&Si", "&No"}));
+    }
+    pt::area("Prospecto").goTo(rec);
+    EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "DIREC")), "");
+
+    // A row added to a list is a change too; "&Si" leaves without writing it.
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1).press(501);
+        driver.answer({1});
+        h.onPage(101, 2).press(201);
+    });
+    productRow(driver, "P1", "2");
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    EXPECT_EQ(driver.boxes().size(), 5u);
+    EXPECT_TRUE(pt::whatOf(1, pt::prospect("C7", "V1", "20260314101010", "QUIETO").link()).empty());
+}
+
+// The e-mail and the telephones go to the desktop's program (xdg-open,
+// here a stub on PATH that writes down what it was given): F3 in the
+// field or its small button; an empty field opens nothing.
+TEST_F(ProspectFixture, EmailAndTelephoneOpenWithTheDesktop) {
+    EXPECT_EQ(contactUri("  ventas.sur@acme.example  ", true), "mailto:ventas.sur@acme.example");
+    EXPECT_EQ(contactUri("jos\xe9 p@x.example", true), "mailto:jos%C3%A9%20p@x.example");
+    EXPECT_EQ(contactUri("+57 (601) 555-1234", false), "tel:+576015551234");
+    EXPECT_EQ(contactUri("    ", true), "");
+    EXPECT_EQ(contactUri("SIN TEL", false), "");
+
+    QTemporaryDir stubs;
+    const QString log = stubs.filePath("opened.txt");
+    {
+        QFile stub(stubs.filePath("xdg-open"));
+        ASSERT_TRUE(stub.open(QIODevice::WriteOnly));
+        stub.write(("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + log.toUtf8() + "'\n"));
+        stub.setPermissions(stub.permissions() | QFileDevice::ExeOwner);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", stubs.path().toUtf8() + ":" + path);
+    seedReference();
+    ProspectFields f = pt::prospect("C8", "V1", "20260314101010", "CONTACTO");
+    f.email = pad("ventas@acme.example", kWEmail);
+    f.telef = pad("(601) 555-1234", kWTelef);
+    const uint32_t rec = pt::addProspect(f);
+    tk::test::Driver driver;
+    driver.watchdog(60000);
+    bool buttons = true;
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1);
+        for (int id : {107, 109, 112}) buttons = buttons && h.control(id)->actions().size() == 1;
+        h.focus(109);
+        h.key(109, Qt::Key_F3);
+        h.control(107)->actions().first()->trigger();
+        h.focus(112);
+        h.key(112, Qt::Key_F3);  // empty: nothing
+        h.control(112)->actions().first()->trigger();
+        h.press(201);
+    });
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    // Started detached: given time to write, and a moment more for a third.
+    auto opened = [&] {
+        QFile in(log);
+        return in.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(in.readAll()).split('\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+    for (int i = 0; i < 100 && opened().size() < 2; ++i) QTest::qWait(50);
+    QTest::qWait(300);
+    QStringList lines = opened();
+    EXPECT_TRUE(buttons);
+    lines.sort();
+    EXPECT_EQ(lines, (QStringList{"mailto:ventas@acme.example", "tel:6015551234"}));
+    EXPECT_TRUE(driver.boxes().empty());
+
+    // No xdg-open on this desktop: the user is told which program is missing.
+    QTemporaryDir none;
+    qputenv("PATH", none.path().toUtf8());
+    driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& h) {
+        h.onPage(101, 1);
+        h.focus(109);
+        h.key(109, Qt::Key_F3);
+        h.press(201);
+    });
+    pt::area("Prospecto").goTo(rec);
+    FICHPROSP("M");
+    qputenv("PATH", path);
+    ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+    ASSERT_FALSE(interaction.shown().empty());
+    EXPECT_EQ(interaction.shown().back().message,
+              "No se pudo abrir el programa de correo: falta el programa xdg-open (paquete "
+              "xdg-utils).");
 }
 
 // A plan detail of 120 characters and a salesperson name of 40 leave the

@@ -1,6 +1,7 @@
 // Dialogs built from templates, driven as a user would through the test driver.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include "toolkit/resources.h"
 #include "toolkit/smalldialogs.h"
 #include "toolkit/testdriver.h"
+#include "xbase/date.h"
 #include "xbase/error.h"
 
 namespace {
@@ -259,6 +261,73 @@ TEST(Dialog, ReadOnlyFieldsAreGreyAndWhenConditionDisables) {
     editable = true;
     d.refresh();
     EXPECT_TRUE(page.control(105)->isEnabled());
+}
+
+// A date field opens the calendar with F4, with Alt+Down and with its small
+// button, on the field's date; the day answered goes into the field and is
+// the field's value once left; a calendar left with nothing keeps the date.
+// A text field, a read-only date and a disabled one open nothing.
+TEST(Dialog, DateFieldsOpenTheCalendarOnTheirDate) {
+    std::vector<int32_t> starts;
+    std::optional<int32_t> answer;
+    tk::setDatePicker([&](int32_t start, QWidget*) {
+        starts.push_back(start);
+        return answer;
+    });
+    Driver driver;
+    VendCard card;
+    xb::Value date = xb::Value::date(xb::julianFromYmd(2026, 3, 14));
+    tk::Dialog d(QStringLiteral("Dlg_Vend"));
+    tk::EntryBinding code;
+    code.get = [&] { return card.code; };
+    code.set = [&](const xb::Value& v) { card.code = v; };
+    code.picture = "@K!";
+    d.bindEntry(101, code);
+    tk::EntryBinding day;
+    day.get = [&] { return date; };
+    day.set = [&](const xb::Value& v) { date = v; };
+    day.picture = "99-99-9999";
+    day.dateFormat = "dd-mm-yyyy";
+    tk::EntryField* field = d.bindEntry(102, day);
+    d.bindButton(202, {QString(), QString(), QString(), QString(), [&d] { d.end(0); }});
+    QString shownAfterPick, shownAfterNothing;
+    bool buttonShown = false, buttonShownReadOnly = true;
+    driver.whenOpen(QStringLiteral("Dlg_Vend"), [&](Handle& h) {
+        h.focus(101);
+        h.key(101, Qt::Key_F4);  // a text field: nothing
+        h.focus(102);
+        answer = xb::julianFromYmd(2026, 4, 2);
+        h.key(102, Qt::Key_F4);
+        shownAfterPick = h.text(102);
+        answer.reset();
+        h.key(102, Qt::Key_Down, Qt::AltModifier);
+        shownAfterNothing = h.text(102);
+        h.key(102, Qt::Key_Tab);
+        QList<QAction*> actions = h.control(102)->actions();
+        buttonShown = !actions.isEmpty() && actions.first()->isVisible();
+        answer = xb::julianFromYmd(2026, 5, 9);
+        if (!actions.isEmpty()) actions.first()->trigger();
+        h.key(102, Qt::Key_Tab);
+        field->setReadOnly(true);
+        buttonShownReadOnly = !actions.isEmpty() && actions.first()->isVisible();
+        h.key(102, Qt::Key_F4);
+        field->setReadOnly(false);
+        h.control(102)->setEnabled(false);
+        field->pickDate();
+        h.press(202);
+    });
+    driver.watchdog(8000);
+    d.run();
+    tk::setDatePicker({});
+    EXPECT_TRUE(driver.failures().isEmpty()) << driver.failures().join(';').toStdString();
+    EXPECT_EQ(starts,
+              (std::vector<int32_t>{xb::julianFromYmd(2026, 3, 14), xb::julianFromYmd(2026, 4, 2),
+                                    xb::julianFromYmd(2026, 4, 2)}));
+    EXPECT_EQ(shownAfterPick, QStringLiteral("02-04-2026"));
+    EXPECT_EQ(shownAfterNothing, QStringLiteral("02-04-2026"));
+    EXPECT_TRUE(buttonShown);
+    EXPECT_FALSE(buttonShownReadOnly);
+    EXPECT_EQ(date.asDate(), xb::julianFromYmd(2026, 5, 9));
 }
 
 TEST(Dialog, ButtonsCarryBitmapsTooltipAndStatusMessage) {

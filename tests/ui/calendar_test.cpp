@@ -1,6 +1,7 @@
 // The year calendar: what it shows on a fixed "today", stepping the year,
 // a click on a day, the day counts of months, and the session's date format
 // that the calendar leaves as dd/mm/yyyy.
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QLabel>
 #include <QTableView>
@@ -100,6 +101,39 @@ TEST_F(CalendarTest, YearStepsKeepTheDayOrTheLastOneThatExists) {
         h.press(200);
     });
     EXPECT_EQ(ui::MICALENDAR(), jd(2008, 2, 29));
+}
+
+// A date field's calendar: it opens on the field's date (today for an empty
+// one), a click or Enter on a day closes it with that day, Escape and
+// "&Salir" with nothing; no box, and the session's date format stays.
+TEST_F(CalendarTest, AFieldsCalendarOpensOnItsDateAndGivesThePickedDay) {
+    ui::setCalendarToday(QDate(2026, 12, 9));
+    const std::string format = xb::settings().dateFormat;
+    std::vector<QDate> opened;
+    driver->whenOpen(QStringLiteral("CALEND2"), [&](Handle& h) {
+        opened = {month(h, 2)->selectedDate(), month(h, 5)->selectedDate()};
+        EXPECT_EQ(h.text(106), QStringLiteral("2024"));
+        emit month(h, 3)->clicked(QDate(2024, 3, 20));
+    });
+    EXPECT_EQ(ui::pickDate(jd(2024, 2, 29)), jd(2024, 2, 29) + 20);
+    driver->whenOpen(QStringLiteral("CALEND2"), [&](Handle& h) {
+        opened.push_back(month(h, 12)->selectedDate());
+        QWidget* days =
+            month(h, 12)->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+        QTest::keyClick(days, Qt::Key_Right);
+        QTest::keyClick(days, Qt::Key_Return);
+    });
+    EXPECT_EQ(ui::pickDate(0), jd(2026, 12, 10));
+    driver->whenOpen(QStringLiteral("CALEND2"),
+                     [&](Handle& h) { QTest::keyClick(h.window(), Qt::Key_Escape); });
+    EXPECT_EQ(ui::pickDate(jd(2025, 6, 1)), std::nullopt);
+    driver->whenOpen(QStringLiteral("CALEND2"), [&](Handle& h) { h.press(200); });
+    EXPECT_EQ(ui::pickDate(jd(2025, 6, 1)), std::nullopt);
+    EXPECT_EQ(opened,
+              (std::vector<QDate>{QDate(2024, 2, 29), QDate(2024, 5, 1), QDate(2026, 12, 9)}));
+    EXPECT_TRUE(driver->boxes().empty());
+    EXPECT_EQ(xb::settings().dateFormat, format);
+    EXPECT_TRUE(driver->failures().isEmpty()) << driver->failures().join(';').toStdString();
 }
 
 // The day headings of a month are whole names, or all shortened alike, never
