@@ -27,18 +27,19 @@
 //
 // Counted on a local disk, 100,000 prospects, mean of 10 runs per action,
 // before and after the first changes made to cut them down (read batches,
-// one look per path, one listing for a table's replacement leftovers, the
-// card's tables kept by the browser):
+// one look per path, one listing for a table's replacement leftovers, one
+// stat per file for the grid's stamp, the card's tables kept by the
+// browser):
 //
 //   action                 calls before  after   syncs before  after
 //   card (from browser)        1,291       520         12          8
 //   card1 (first card)         1,291       999         12         12
-//   browser                      555       338          0          0
+//   browser                      555       334          0          0
 //   pagedown (30 rows)           129        39          0          0
 //
-// At 300 µs a call (20,000 prospects, --delay-us 300, locks not slowed):
-// card 1,150 ms before, 348 ms after (card1 764 ms); browser 383 ms, 183 ms;
-// pagedown 44 ms, 34 ms.
+// Mean wall time at 300 µs a call (20,000 prospects, --delay-us 300, 10
+// runs, a machine shared with other work): card 958 ms before, 273 ms after
+// (card1 565 ms); browser 438 ms, 198 ms; pagedown 89 ms, 31 ms.
 #include <unistd.h>
 
 #include <QApplication>
