@@ -1,9 +1,11 @@
 #include "data/replace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -275,9 +277,54 @@ void replaceTable(const std::string& newTable, const std::string& target) {
     replaceHook(ReplaceStep::Done);
 }
 
+namespace {
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool endsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// Whether the folder holds anything a replacement of the table with this
+// file name leaves behind (its journal, the journal being written, the new
+// files under their staged names), whatever the case: one listing of the
+// folder instead of a look for each name.
+bool leftoversOf(const std::string& dir, const std::string& file) {
+    // Accented names match in more ways than ASCII case: the full look decides.
+    for (char c : file)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    const size_t dot = file.rfind('.');
+    const std::string stem =
+        lowerAscii(dot == std::string::npos ? file : file.substr(0, dot)) + ".";
+    // The memo's staged name, as memoTargetHost() makes it from the table's.
+    const std::string memoStaged =
+        lowerAscii(file.size() >= 3 ? file.substr(0, file.size() - 3) : file) + "fpt.nuevo";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return true;  // not known: the full look decides
+    bool found = false;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = lowerAscii(e->d_name);
+        if (name == memoStaged ||
+            (name.compare(0, stem.size(), stem) == 0 &&
+             (endsWith(name, ".rpl") || endsWith(name, ".rpl.tmp") || endsWith(name, ".nuevo")))) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+}  // namespace
+
 bool finishReplacement(const std::string& target) {
     std::string targetHost = hostPath(target);
     std::string dir = hostDir(targetHost);
+    // Nearly always nothing is left over: every open of a table asks.
+    if (!leftoversOf(dir, hostFile(targetHost))) return false;
     std::string journal = journalPathOf(target);
     bool found = false;
     if (exists(journal + ".tmp")) {

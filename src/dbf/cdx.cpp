@@ -129,7 +129,39 @@ std::string_view keyAt(const CdxNode& n, size_t i, uint16_t kl) {
 // ---------------------------------------------------------------------------
 // Bag: files, locks, pages
 
+namespace {
+int g_batchDepth = 0;
+std::vector<CdxBag*>& batchBags() {
+    static std::vector<CdxBag*> held;
+    return held;
+}
+}  // namespace
+
+ReadBatch::ReadBatch() {
+    ++g_batchDepth;
+}
+
+ReadBatch::~ReadBatch() {
+    if (--g_batchDepth == 0) releaseAll();
+}
+
+void ReadBatch::releaseAll() {
+    std::vector<CdxBag*> held;
+    held.swap(batchBags());
+    for (CdxBag* b : held) b->releaseBatchLock();
+}
+
+void CdxBag::releaseBatchLock() {
+    if (!batchHeld_) return;
+    batchHeld_ = false;
+    if (readDepth_ == 0 && writeDepth_ == 0) locks::unlock(fd_, locks::kHeaderByte, 1);
+}
+
 CdxBag::~CdxBag() {
+    if (batchHeld_) {
+        auto& held = batchBags();
+        held.erase(std::remove(held.begin(), held.end(), this), held.end());
+    }
     if (fd_ >= 0) {
         try {
             settle();
@@ -307,7 +339,7 @@ void CdxBag::lockOrFail(locks::Kind kind) {
 }
 
 void CdxBag::beginRead() {
-    if (readDepth_++ || writeDepth_) return;
+    if (readDepth_++ || writeDepth_ || batchHeld_) return;
     if (!exclusive_) {
         lockOrFail(locks::Kind::Read);
         try {
@@ -323,14 +355,22 @@ void CdxBag::beginRead() {
 }
 
 void CdxBag::endRead() {
-    if (--readDepth_ || writeDepth_) return;
-    if (!exclusive_) locks::unlock(fd_, locks::kHeaderByte, 1);
+    if (--readDepth_ || writeDepth_ || exclusive_ || batchHeld_) return;
+    if (g_batchDepth > 0) {
+        batchHeld_ = true;
+        batchBags().push_back(this);
+        return;
+    }
+    locks::unlock(fd_, locks::kHeaderByte, 1);
 }
 
 void CdxBag::beginWrite() {
     if (readOnly_) throw DbfError(kErrReadonly, "El índice está abierto sólo para lectura", path_);
     if (writeDepth_++) return;
     if (!exclusive_) {
+        // Locks a read batch holds go first: this one's, and the other bags'
+        // that another workstation's change may be waiting for.
+        ReadBatch::releaseAll();
         // A read guard around us holds the shared lock; the exclusive one
         // replaces it (and is given back as shared below).
         try {
@@ -962,8 +1002,12 @@ void CdxBag::loadDirectory() {
         if (off % kCdxPage != 0 || off < kHeaderSize || uint64_t{off} + kHeaderSize > fileEnd_)
             corrupt("la etiqueta " + name + " apunta fuera del fichero");
         uint8_t h[kHeaderSize];
-        readPage(off, h);
-        readPage(off + kCdxPage, h + kCdxPage);
+        if (dirty_.count(off) || dirty_.count(off + kCdxPage)) {
+            readPage(off, h);
+            readPage(off + kCdxPage, h + kCdxPage);
+        } else {
+            readExact(h, kHeaderSize, off);  // both pages of the header in one read
+        }
         CdxTagInfo info;
         info.name = name;
         info.header = off;

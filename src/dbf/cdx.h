@@ -163,6 +163,23 @@ class CdxTag {
     uint64_t rootStamp_ = ~uint64_t{0};
 };
 
+// One action's reads of shared bags (drawing a page of a grid, moving to a
+// row): the first read of each bag takes its shared lock and checks its
+// change counter, the later ones use what was checked, and the locks go
+// when the outermost batch ends. Other workstations' changes wait for that
+// end, so a batch never spans a wait for the user. A change made inside the
+// batch first lets go every lock the batch holds (no two workstations can
+// then wait for each other), and the next read checks the counter again.
+class ReadBatch {
+  public:
+    ReadBatch();
+    ~ReadBatch();
+    ReadBatch(const ReadBatch&) = delete;
+    ReadBatch& operator=(const ReadBatch&) = delete;
+    // Lets go of the locks held so far (a change is about to be made).
+    static void releaseAll();
+};
+
 class CdxBag {
   public:
     ~CdxBag();
@@ -248,8 +265,8 @@ class CdxBag {
     uint64_t epoch() const { return epoch_; }
 
     // Guards for the critical sections: reads take the shared lock, changes
-    // the exclusive one (both wait; they are held only for one operation).
-    // Nested guards are cheap.
+    // the exclusive one (both wait; they are held only for one operation,
+    // or a shared one for a ReadBatch). Nested guards are cheap.
     class ReadGuard {
       public:
         explicit ReadGuard(CdxBag& b);
@@ -295,7 +312,9 @@ class CdxBag {
 
   private:
     friend class CdxTag;
+    friend class ReadBatch;
     CdxBag() = default;
+    void releaseBatchLock();
     void readExact(void* buf, size_t n, uint64_t off) const;
     void readPage(uint32_t off, uint8_t* page) const;
     void writeRaw(const void* buf, size_t n, uint64_t off);
@@ -326,6 +345,7 @@ class CdxBag {
     uint64_t generation_ = 1;
     int readDepth_ = 0;
     int writeDepth_ = 0;
+    bool batchHeld_ = false;  // the shared lock stays for the running ReadBatch
     bool headerDirty_ = false;
     bool dirLoaded_ = false;
     std::unique_ptr<CdxTag> directory_;

@@ -68,9 +68,21 @@ std::string normalizeSeparators(std::string_view path) {
     return s;
 }
 
-std::string resolvePath(std::string_view path) {
+namespace {
+
+// `found` tells whether the answer names an existing entry.
+std::string resolve(std::string_view path, bool& found) {
     std::string p = normalizeSeparators(path);
+    found = false;
     if (p.empty()) return p;
+    // Written as it stands on the disk (nearly always): every component
+    // matches exactly, which the walk below would keep, and one look is
+    // enough instead of one per folder.
+    const bool plain = p.find("//") == std::string::npos && (p.size() == 1 || p.back() != '/');
+    if (plain && exists(p)) {
+        found = true;
+        return p;
+    }
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= p.size()) {
@@ -81,26 +93,39 @@ std::string resolvePath(std::string_view path) {
     }
     std::string out = p[0] == '/' ? "/" : "";
     bool missing = false;  // once a folder is missing, nothing below it can be matched
+    bool seen = false;     // the last component was found on the disk
     for (size_t i = 0; i < parts.size(); ++i) {
         const std::string& part = parts[i];
         if (part.empty()) continue;  // leading, doubled or trailing slash
         std::string candidate = out.empty() || out.back() == '/' ? out + part : out + "/" + part;
-        if (!missing && part != "." && part != ".." && !exists(candidate)) {
-            std::string dir = out.empty() ? "." : out;
-            if (auto m = matchInDir(dir, part)) {
+        seen = false;
+        if (!missing && part != "." && part != "..") {
+            if (exists(candidate)) {
+                seen = true;
+            } else if (auto m = matchInDir(out.empty() ? "." : out, part)) {
                 candidate = out.empty() || out.back() == '/' ? out + *m : out + "/" + *m;
+                seen = true;
             } else {
                 missing = true;
             }
         }
         out = candidate;
     }
+    found = !missing && !out.empty() && (seen || exists(out));
     return out;
 }
 
+}  // namespace
+
+std::string resolvePath(std::string_view path) {
+    bool found = false;
+    return resolve(path, found);
+}
+
 std::optional<std::string> findExisting(std::string_view path) {
-    std::string r = resolvePath(path);
-    if (!r.empty() && exists(r)) return r;
+    bool found = false;
+    std::string r = resolve(path, found);
+    if (found) return r;
     return std::nullopt;
 }
 

@@ -48,6 +48,8 @@ bool BORRAPROSPS() {
 }
 
 void BROWINPROSP(QWidget* owner) {
+    // The cards opened from here share their tables and buffers.
+    CardTablesKept keep;
     // Each table is opened whatever became of the other: ABRIR tells the user
     // about a failure, and the browser still opens over what there is.
     data::ABRIR("Vendedor", tableVar("VDRVEND"), "S", {tableVar("VDRVENX1")});

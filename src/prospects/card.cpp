@@ -11,6 +11,7 @@
 #include "data/helpers.h"
 #include "data/paths.h"
 #include "dbf/bulk.h"
+#include "dbf/cdx.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
 #include "xbase/codepage.h"
@@ -199,9 +200,53 @@ bool openCardTables() {
     return ok;
 }
 
+namespace {
+
+int g_kept = 0;
+const char* const kCardAliases[] = {"Producto", "Plan",     "ProdOfer",
+                                    "ProdVta",  "Contacto", "Respuesta"};
+const char* const kBufferAliases[] = {"Buffer1", "Buffer2", "Buffer3"};
+
+void closeAreas(const char* const* aliases, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (dbf::WorkArea* w = ws().area(aliases[i])) ws().close(w->number());
+}
+
+}  // namespace
+
+CardTablesKept::CardTablesKept() {
+    ++g_kept;
+}
+
+CardTablesKept::~CardTablesKept() {
+    if (--g_kept > 0) return;
+    try {
+        closeBuffers();
+        closeCardTables();
+    } catch (...) {
+        // Closing cannot report here; the areas close with the workspace.
+    }
+}
+
+bool CardTablesKept::active() {
+    return g_kept > 0;
+}
+
 void closeCardTables() {
-    for (const char* a : {"Producto", "Plan", "ProdOfer", "ProdVta", "Contacto", "Respuesta"})
-        if (dbf::WorkArea* w = ws().area(a)) ws().close(w->number());
+    if (g_kept > 0) {
+        // Kept for the next card: as a fresh open leaves them.
+        for (const char* a : kCardAliases)
+            if (dbf::WorkArea* w = ws().area(a)) {
+                w->flush();
+                w->clearFilter();
+                dbf::Orders& o = dbf::orders(*w);
+                o.clearScope();
+                o.setOrder(o.orderCount() > 0 ? 1 : 0);
+                w->goTop();
+            }
+        return;
+    }
+    closeAreas(kCardAliases, std::size(kCardAliases));
 }
 
 const char* dependentAlias(int t) {
@@ -228,6 +273,8 @@ void stampLink(dbf::WorkArea& wa, int t, const Link& link) {
 }
 
 std::vector<uint32_t> linkedRows(int t, const Link& link) {
+    // One look at the table's bag for the seek and every row after it.
+    dbf::ReadBatch batch;
     dbf::WorkArea& wa = areaOf(dependentAlias(t));
     dbf::Orders& o = dbf::orders(wa);
     const int before = o.orderNumber();
@@ -247,8 +294,12 @@ std::vector<uint32_t> linkedRows(int t, const Link& link) {
 }
 
 void closeBuffers() {
-    for (const char* a : {"Buffer1", "Buffer2", "Buffer3"})
-        if (dbf::WorkArea* w = ws().area(a)) ws().close(w->number());
+    if (g_kept > 0) {
+        for (const char* a : kBufferAliases)
+            if (dbf::WorkArea* w = ws().area(a)) w->flush();
+        return;
+    }
+    closeAreas(kBufferAliases, std::size(kBufferAliases));
 }
 
 namespace {
@@ -267,19 +318,32 @@ bool openBuffer(int n) {
 }  // namespace
 
 bool fillBuffers(const Link& link) {
-    closeBuffers();
-    const std::string folder = data::hostPath(workstationFolder());
-    if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
+    // Buffers kept open from the last card (CardTablesKept) are emptied;
+    // others are made anew.
+    bool made = false;
     bool ok = true;
     for (int t = 1; t <= 3; ++t) {
         dbf::WorkArea& src = areaOf(dependentAlias(t));
         const std::vector<uint32_t> rows = linkedRows(t, link);
-        dbf::Table::create(data::hostPath(bufferPath(t)), src.table().structure());
-        if (!openBuffer(t)) {
-            ok = false;
-            continue;
+        const std::string alias = "Buffer" + std::to_string(t);
+        dbf::WorkArea* kept = ws().area(alias);
+        if (kept && g_kept > 0 && kept->table().exclusive() &&
+            kept->table().structure() == src.table().structure()) {
+            kept->zap();
+        } else {
+            if (kept) ws().close(kept->number());
+            if (!made) {
+                const std::string folder = data::hostPath(workstationFolder());
+                if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
+                made = true;
+            }
+            dbf::Table::create(data::hostPath(bufferPath(t)), src.table().structure());
+            if (!openBuffer(t)) {
+                ok = false;
+                continue;
+            }
         }
-        dbf::WorkArea& dst = areaOf(("Buffer" + std::to_string(t)).c_str());
+        dbf::WorkArea& dst = areaOf(alias.c_str());
         for (uint32_t r : rows) {
             src.goTo(r);
             dst.append();

@@ -102,6 +102,21 @@ std::string workstationFolder();
 bool openCardTables();
 void closeCardTables();
 
+// While one lives (the prospect browser holds one while it runs), the
+// card's tables and buffers stay open from one card to the next: each table
+// opened, its bags marked and settled, once for all the cards instead of once
+// per card. closeCardTables() and closeBuffers() then put the tables back in
+// order 1 at the top, and the next card empties the buffers instead of
+// making them anew. The last keeper closes them.
+class CardTablesKept {
+  public:
+    CardTablesKept();
+    ~CardTablesKept();
+    CardTablesKept(const CardTablesKept&) = delete;
+    CardTablesKept& operator=(const CardTablesKept&) = delete;
+    static bool active();
+};
+
 // The link tag of each dependent table (1 offered, 2 contacts, 3 sold).
 const char* dependentAlias(int t);
 const char* linkTag(int t);

@@ -1097,7 +1097,9 @@ CardValues* openCard = nullptr;
 }  // namespace
 
 void FICHPROSP(const std::string& mode, QWidget* owner) {
-    if (ws().used("Producto")) return;
+    // One card at a time; "Producto" open by anyone but the kept card
+    // tables of the browser is another card (or a user of the alias).
+    if (openCard || (ws().used("Producto") && !CardTablesKept::active())) return;
     const int prev = ws().current();
     CardValues v;
     if (!prepareCard(mode, v)) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "dbf/cdx.h"
 #include "toolkit/entrymask.h"
 #include "toolkit/text.h"
 #include "xbase/date.h"
@@ -116,6 +117,8 @@ const std::vector<QString>* BrowseModel::row(int r) const {
         cache_.clear();
         recnos_.clear();
     }
+    // One look at the indexes for the whole page, not one per row.
+    dbf::ReadBatch batch;
     const uint32_t saved = source_->recNo();
     if (positionOn(r)) {
         for (int i = 0; i < page_ && r + i < rows_; ++i) {
@@ -266,7 +269,10 @@ Browse::Browse(QTableView* view, RowSource* source, std::vector<BrowseColumn> co
     connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& now, const QModelIndex&) {
                 if (syncing_ || !now.isValid()) return;
-                source_->goKeyNo(now.row() + 1);
+                {
+                    dbf::ReadBatch batch;
+                    source_->goKeyNo(now.row() + 1);
+                }
                 if (onRowChange_) onRowChange_();
                 emit rowChanged();
             });
@@ -399,6 +405,7 @@ void Browse::syncToRecord() {
 }
 
 void Browse::refresh() {
+    dbf::ReadBatch batch;
     const uint32_t rec = source_->recNo();
     model_->reload();
     source_->goRecord(rec);

@@ -1,6 +1,6 @@
 #include "toolkit/browse_dbf.h"
 
-#include <filesystem>
+#include <sys/stat.h>
 
 #include "dbf/order.h"
 
@@ -57,12 +57,11 @@ uint64_t WorkAreaRows::changeStamp() {
     // workstation shows there, and asking costs a few stat() calls, not a
     // count of keys.
     auto fileStamp = [](const std::string& path) -> uint64_t {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
-        if (ec) return 0;
-        const auto time = std::filesystem::last_write_time(path, ec);
-        const uint64_t t = ec ? 0 : static_cast<uint64_t>(time.time_since_epoch().count());
-        return (static_cast<uint64_t>(size) * 1000003u) ^ t;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) return 0;  // size and time in one call
+        const uint64_t t = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                           static_cast<uint64_t>(st.st_mtim.tv_nsec);
+        return (static_cast<uint64_t>(st.st_size) * 1000003u) ^ t;
     };
     uint64_t stamp = fileStamp(wa_.table().path()) ^ (static_cast<uint64_t>(wa_.recCount()) << 20);
     dbf::Orders& o = dbf::orders(wa_);

@@ -1,8 +1,10 @@
 // The compound index file layer: keys, reading Visual FoxPro's bags, writing
 // bags that an independent reader (index_dump of libdbd-xbase-perl) reads back,
 // tree maintenance against a model, and sharing between two opens.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +17,7 @@
 
 #include "dbf/cdx.h"
 #include "dbf/error.h"
+#include "dbf/locks.h"
 #include "dbf/order.h"
 #include "dbf/order_tools.h"
 #include "dbf/table.h"
@@ -482,6 +485,49 @@ TEST(CdxShare, AnotherOpenSeesChangesAtItsNextOperation) {
     a->buildTag("OTRA", "X", "", false, cdxkey::Type::Character, 4, {{"Z", 1}});
     EXPECT_NE(b->tag("OTRA"), nullptr);
     EXPECT_EQ(b->tags().size(), 2u);
+}
+
+// A read batch looks at a shared bag once: its shared lock stays (another
+// open's change would wait) until the batch ends, or until a change is made
+// in it, which must neither wait for the batch's own lock nor be missed by
+// the reads after it.
+TEST(CdxShare, AReadBatchHoldsItsLookUntilItEndsOrAChangeComes) {
+    TempDir dir;
+    std::string path = dir.file("lote.cdx");
+    auto a = CdxBag::create(path, false);
+    CdxTag* ta = a->buildTag("COD", "CODIGO", "", false, cdxkey::Type::Character, 8,
+                             {{"AAA", 1}, {"CCC", 2}});
+    auto b = CdxBag::open(path, false, false);
+    CdxTag* tb = b->tag("COD");
+    ASSERT_NE(tb, nullptr);
+    const int probe = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(probe, 0);
+    auto held = [&] {
+        return locks::isLockedByOther(probe, locks::kHeaderByte, 1, locks::Kind::Write);
+    };
+    {
+        ReadBatch batch;
+        EXPECT_EQ(rtrim(tb->first().key), "AAA");
+        EXPECT_TRUE(held());
+        EXPECT_EQ(rtrim(tb->last().key), "CCC");
+        ASSERT_TRUE(ta->insert("BBB", 3));
+        EXPECT_FALSE(held());
+        CdxPos p = tb->first();
+        EXPECT_TRUE(held());
+        p = tb->next(p);
+        ASSERT_TRUE(p.valid);
+        EXPECT_EQ(rtrim(p.key), "BBB");
+        {
+            ReadBatch inner;
+            EXPECT_EQ(tb->count(), 3u);
+        }
+        EXPECT_TRUE(held());  // the outer batch still runs
+    }
+    EXPECT_FALSE(held());
+    ASSERT_TRUE(ta->remove("AAA", 1));
+    EXPECT_EQ(rtrim(tb->first().key), "BBB");
+    EXPECT_FALSE(held());
+    ::close(probe);
 }
 
 TEST(CdxShare, ExclusiveUseIsRefusedWhileOpen) {

@@ -204,6 +204,51 @@ TEST_F(ProspectFixture, CardBuffersHoldOnlyTheProspectsRowsInStoredOrder) {
     EXPECT_EQ(trimmed(v.p.nombre), "ACME SUCURSAL");
 }
 
+// The cards of one browser share the card's tables and buffers: each card
+// still shows only its own prospect's rows (the last card's are emptied
+// out), saves go where they belong, and when the browser goes the tables
+// close with their bags settled.
+TEST_F(ProspectFixture, CardsOfOneBrowserKeepTheirTablesAndEmptyTheBuffers) {
+    Company c = makeCompany();
+    CardValues v;
+    {
+        CardTablesKept keep;
+        goProspect(c.recA);
+        ASSERT_TRUE(prepareCard("M", v));
+        ASSERT_EQ(bufferRows(1), 2);
+        ContactRow second;
+        second.resultado = pad("SEGUNDA VISITA", 120);
+        writeContactRow("I", second, v);
+        v.p.nombre = pad("ACME CAMBIADA", kWNombre);
+        ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
+        closeBuffers();
+        closeCardTables();
+        EXPECT_TRUE(dbf::workspace().used("Producto"));
+        EXPECT_TRUE(dbf::workspace().used("Buffer2"));
+
+        goProspect(c.recB);
+        ASSERT_TRUE(prepareCard("M", v));
+        EXPECT_EQ(trimmed(v.p.nombre), "ACME SUCURSAL");
+        EXPECT_EQ(bufferRows(1), 1);
+        EXPECT_EQ(bufferRows(2), 1);
+        EXPECT_EQ(bufferRows(3), 1);
+        closeBuffers();
+        closeCardTables();
+
+        goProspect(c.recA);
+        ASSERT_TRUE(prepareCard("M", v));
+        EXPECT_EQ(trimmed(v.p.nombre), "ACME CAMBIADA");
+        EXPECT_EQ(bufferRows(1), 2);
+        EXPECT_EQ(bufferRows(2), 2);
+        closeBuffers();
+        closeCardTables();
+    }
+    EXPECT_FALSE(dbf::workspace().used("Producto"));
+    EXPECT_FALSE(dbf::workspace().used("Buffer1"));
+    EXPECT_EQ(pt::whatOf(2, c.a.link()), (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
 TEST_F(ProspectFixture, UnknownSalespersonAndListRowsEditing) {
     Company c = makeCompany();
     ProspectFields orphan = pt::prospect("C002", "VX", "20260314121212", "SIN VENDEDOR");

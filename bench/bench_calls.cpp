@@ -1,0 +1,336 @@
+// The prospect actions a user waits for, one at a time, for counting their
+// file-system calls and timing them where every call costs a round trip:
+//
+//   card     open a card in the middle, change a field, save, close it, as
+//            the prospect browser does after its first card (the card's
+//            tables kept open between cards)
+//   card1    the same as the first card of a browser (tables opened and
+//            closed with the card)
+//   browser  open the prospect browser (BROWINPROSP) and leave it
+//   pagedown one page down in the prospects' grid (order 2)
+//
+// Each action runs once to warm up, then --iterations times; its mean wall
+// time is printed. Before and after each timed action the program asks for
+// a path that does not exist ("/vdr-calls-mark/ACTION/begin" and ".../end"),
+// so that a trace shows where each action starts and ends:
+//
+//   strace -f -y -o /tmp/calls.log build/bench/bench/bench_calls --records 100000
+//   python3 bench/count_calls.py /tmp/calls.log
+//
+// With --delay-us N the installation lives on cutfs (tools/cutfs) mounted by
+// the program in its scratch folder, filled without delay and then slowed to
+// N microseconds a call, as a workstation on a slow network share sees it:
+//
+//   build/bench/bench/bench_calls --records 20000 --delay-us 300
+//
+// Byte-range locks are not slowed there (cutfs leaves them to the kernel).
+//
+// Counted on a local disk, 100,000 prospects, mean of 10 runs per action,
+// before and after the first changes made to cut them down (read batches,
+// one look per path, one listing for a table's replacement leftovers, one
+// stat per file for the grid's stamp, the card's tables kept by the
+// browser):
+//
+//   action                 calls before  after   syncs before  after
+//   card (from browser)        1,291       520         12          8
+//   card1 (first card)         1,291       999         12         12
+//   browser                      555       334          0          0
+//   pagedown (30 rows)           129        39          0          0
+//
+// Mean wall time at 300 µs a call (20,000 prospects, --delay-us 300, 10
+// runs, a machine shared with other work): card 958 ms before, 273 ms after
+// (card1 565 ms); browser 438 ms, 198 ms; pagedown 89 ms, 31 ms.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QTableView>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "app/functions.h"
+#include "bench_support.h"
+#include "company/selection.h"
+#include "cutfs_mount.h"
+#include "data/catalogue.h"
+#include "data/helpers.h"
+#include "data/paths.h"
+#include "data/session.h"
+#include "dbf/order.h"
+#include "dbf/workspace.h"
+#include "prospects/card.h"
+#include "prospects/fichprosp.h"
+#include "prospects/rows.h"
+#include "prospects/save.h"
+#include "toolkit/browse.h"
+#include "toolkit/browse_dbf.h"
+#include "toolkit/dialog.h"
+#include "toolkit/resources.h"
+
+namespace fs = std::filesystem;
+using namespace prospects;
+
+namespace {
+
+uint32_t g_records = 20000;
+int g_iterations = 20;
+long g_delayUs = 0;
+std::string g_dir;  // the installation
+uint32_t g_middle = 0;
+
+Link linkOf(uint32_t i) {
+    return {fmt("2025%010u", i), fmt("P%07u", i), 2460000 + static_cast<int32_t>(i % 700),
+            fmt("V%u", i % 40)};
+}
+
+// The company's tables filled straight through the engine, exclusive, then
+// their tags built in one pass each: `n` prospects, three rows in each list
+// table for the first third of them.
+void fill(uint32_t n) {
+    const std::string company = g_dir + "/EMP00001/";
+    dbf::Workspace& ws = dbf::workspace();
+    auto open = [&](const char* tableVar) {
+        const data::TableDef* d = data::findTable(tableVar);
+        return ws.open(company + d->file, d->alias, dbf::OpenOptions{false, false});
+    };
+    std::mt19937 rng(7);
+    dbf::WorkArea& v = *ws.area(open("VDRVEND"));
+    for (unsigned i = 0; i < 40; ++i) {
+        v.append();
+        putS(v, "CODIGO", fmt("V%u", i));
+        putS(v, "NOMBRE", fmt("VENDEDOR %u", i));
+    }
+    dbf::WorkArea& pr = *ws.area(open("VDRPRODC"));
+    for (unsigned i = 0; i < 500; ++i) {
+        pr.append();
+        putS(pr, "CODIGO", fmt("PR%04u", i));
+        putS(pr, "NOMBRE", fmt("PRODUCTO %u", i));
+        putN(pr, "PRECIO", 10 + i);
+    }
+    dbf::WorkArea& p = *ws.area(open("VDRPROSP"));
+    dbf::WorkArea& of = *ws.area(open("VDRPRDOF"));
+    dbf::WorkArea& ct = *ws.area(open("VDRCONT"));
+    dbf::WorkArea& vt = *ws.area(open("VDRPRDVT"));
+    static const char* names[] = {"GARCIA", "LOPEZ", "PEREZ", "MARTIN", "SANCHEZ", "ROMERO"};
+    for (uint32_t i = 1; i <= n; ++i) {
+        const Link l = linkOf(i);
+        p.append();
+        putS(p, "CODVEND", l.codvend);
+        putS(p, "CODPROSP", l.codprosp);
+        putS(p, "NEW", "Si");
+        putS(p, "TIP", "Natural");
+        putS(p, "NOMBRE", fmt("%s %s %u", names[rng() % 6], names[rng() % 6], i));
+        putS(p, "NUMPROSP", l.numprosp);
+        putD(p, "FEC_CREA", l.fecCrea);
+        putS(p, "CAT", fmt("00%u", 1 + i % 5));
+        if (i > n / 3) continue;
+        for (int k = 0; k < 3; ++k)
+            for (int t = 1; t <= 3; ++t) {
+                dbf::WorkArea& d = t == 1 ? of : t == 2 ? ct : vt;
+                d.append();
+                putS(d, "NUMPROSP", l.numprosp);
+                putS(d, "CLIENTE", l.codprosp);
+                putD(d, dateField(t), l.fecCrea);
+                putS(d, "VENDEDOR", l.codvend);
+                if (t == 2) {
+                    putS(d, "TIPO", "Personal");
+                    putS(d, "RESULTADO", "INTERESADO");
+                    putN(d, "NT", 1);
+                } else {
+                    putS(d, "CODPROD", fmt("PR%04u", static_cast<unsigned>(rng() % 500)));
+                    putN(d, "CANT", 1 + k);
+                    putN(d, "VALORTOT", 100.0 * (1 + k));
+                }
+            }
+    }
+    for (const data::TableDef& d : data::tables()) {
+        if (!d.inCompanyDir) continue;
+        dbf::WorkArea* a = ws.area(d.alias);
+        if (!a) a = ws.area(open(d.tableVar));
+        fs::remove(company + d.bag);
+        for (const data::TagDef& t : d.tags)
+            dbf::orders(*a).createTag(company + d.bag, t.name, t.key, "!Deleted()", t.unique);
+    }
+    ws.closeAll();
+    g_middle = n / 6;
+}
+
+bool install() {
+    QProcess as;
+    as.start("bash", {VDR_SOURCE_DIR "/scripts/assemble.sh", VDR_BINARY_DIR,
+                      QString::fromStdString(g_dir)});
+    if (!as.waitForFinished(600000) || as.exitCode() != 0) {
+        std::fprintf(stderr, "no se pudo montar la instalación en %s\n", g_dir.c_str());
+        return false;
+    }
+    QDir::setCurrent(QString::fromStdString(g_dir));
+    data::startSession("BENCH");
+    app::registerProgramFunctions();
+    fill(g_records);
+    data::ABRIR("Control", data::kCompanyCatalogue, "S", {data::kCompanyCatalogueBag});
+    dbf::workspace().area("Control")->goTop();
+    company::PUTDATEMPR();
+    data::CERRAR("Control");
+    return tk::ResourceLibrary::load(QString::fromStdString(g_dir + "/ZariReva.rcc"));
+}
+
+void mark(const char* action, const char* where) {
+    const std::string p = std::string("/vdr-calls-mark/") + action + "/" + where;
+    (void)::access(p.c_str(), F_OK);
+}
+
+void openProspects() {
+    data::ABRIR("Vendedor", tableVar("VDRVEND"), "S", {tableVar("VDRVENX1")});
+    data::ABRIR("Prospecto", tableVar("VDRPROSP"), "S", {tableVar("VDRPRPX1")});
+}
+
+int g_flip = 0;
+
+bool cardAction() {
+    dbf::WorkArea& p = areaOf("Prospecto");
+    p.goTo(g_middle);
+    CardValues v;
+    if (!prepareCard("M", v)) return false;
+    v.p.telef = pad(fmt("555-%04d", g_flip++), kWTelef);
+    const bool saved = saveProspect("M", v) == SaveResult::Saved;
+    closeBuffers();
+    closeCardTables();
+    return saved;
+}
+
+void browserAction() {
+    dbf::workspace().closeAll();
+    QTimer closer;
+    closer.setInterval(0);
+    QObject::connect(&closer, &QTimer::timeout, [&closer] {
+        for (tk::Dialog* d : tk::Dialog::openDialogs())
+            if (d->templateName() == QStringLiteral("BROWSEINPROSP")) {
+                closer.stop();
+                QApplication::processEvents();  // its first refresh and paint
+                d->end(0);
+            }
+    });
+    closer.start();
+    BROWINPROSP();
+    openProspects();
+}
+
+std::vector<tk::BrowseColumn> gridColumns() {
+    auto f = [](const char* name) {
+        return [name] {
+            return areaOf("Prospecto").get(areaOf("Prospecto").table().fieldIndex(name));
+        };
+    };
+    return {{"Código", f("CODPROSP"), 68, {}, {}, 1},
+            {"Nombre", f("NOMBRE"), 390, {}, {}, 2},
+            {"Cod.Vend", f("CODVEND"), 68, {}, {}, 3},
+            {"Prioridad", f("CAT"), 68, {}, {}, 8},
+            {"Fech.Creac.", f("FEC_CREA"), 390, {}, {}, 0}};
+}
+
+template <class F>
+void run(const char* action, F&& f) {
+    f();  // warm-up: first opens, caches
+    using clock = std::chrono::steady_clock;
+    double total = 0;
+    for (int i = 0; i < g_iterations; ++i) {
+        mark(action, "begin");
+        const auto t0 = clock::now();
+        f();
+        total += std::chrono::duration<double, std::milli>(clock::now() - t0).count();
+        mark(action, "end");
+    }
+    std::printf("%-9s %9.3f ms\n", action, total / g_iterations);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--records")
+            g_records = static_cast<uint32_t>(std::atol(argv[i + 1]));
+        else if (a == "--iterations")
+            g_iterations = std::max(1, std::atoi(argv[i + 1]));
+        else if (a == "--delay-us")
+            g_delayUs = std::atol(argv[i + 1]);
+        else {
+            std::fprintf(stderr,
+                         "Uso: bench_calls [--records N] [--iterations N] [--delay-us N]\n");
+            return 2;
+        }
+    }
+    const std::string scratch = benchDir("bench_calls");
+    std::optional<testsupport::CutFs> cutfs;
+    if (g_delayUs > 0) {
+        cutfs.emplace(scratch);
+        if (!cutfs->mounted()) {
+            std::fprintf(stderr, "%s\n", cutfs->why().c_str());
+            return 1;
+        }
+        g_dir = cutfs->mount() + "/inst";
+    } else {
+        g_dir = scratch + "/inst";
+    }
+    fs::create_directories(g_dir);
+    int rc = 0;
+    if (!install()) {
+        rc = 1;
+    } else {
+        openProspects();
+        if (cutfs) cutfs->setDelay(g_delayUs);
+        std::printf("%u prospectos, %d veces cada acción, %ld µs por llamada\n", g_records,
+                    g_iterations, g_delayUs);
+        bool ok = true;
+        {
+            CardTablesKept keep;  // as the browser keeps them
+            run("card", [&] { ok = cardAction() && ok; });
+        }
+        run("card1", [&] {
+            CardTablesKept keep;
+            ok = cardAction() && ok;
+        });
+        run("browser", browserAction);
+        {
+            dbf::WorkArea& p = areaOf("Prospecto");
+            QTableView view;
+            view.resize(1000, 600);
+            dbf::orders(p).setOrder(2);
+            p.goTop();
+            tk::WorkAreaRows rows(p);
+            tk::Browse grid(&view, &rows, gridColumns());
+            grid.refresh();
+            view.show();
+            QApplication::processEvents();
+            run("pagedown", [&] {
+                view.setFocus();
+                QKeyEvent down(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+                QApplication::sendEvent(view.viewport(), &down);
+                QApplication::processEvents();
+            });
+        }
+        if (!ok) {
+            std::fprintf(stderr, "una ficha no se abrió o no se grabó\n");
+            rc = 1;
+        }
+        if (cutfs) cutfs->setDelay(0);
+    }
+    dbf::workspace().closeAll();
+    QDir::setCurrent(QDir::tempPath());
+    std::error_code ec;
+    fs::remove_all(g_dir, ec);
+    cutfs.reset();
+    fs::remove_all(scratch, ec);
+    return rc;
+}
