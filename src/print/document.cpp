@@ -245,6 +245,7 @@ int Document::addFont(const QString& face, int width, int height, bool bold, boo
     }
     fonts_.push_back(f);
     metrics_.emplace_back(f);
+    widths_.emplace_back();
     return static_cast<int>(fonts_.size()) - 1;
 }
 
@@ -256,6 +257,7 @@ void Document::fitCellHeight(int handle, double points) {
     const double want = points * kDpi / 72.0;
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
     metrics_[static_cast<size_t>(handle)] = QFontMetricsF(f);
+    widths_[static_cast<size_t>(handle)].clear();
 }
 
 int Document::addPen(int width, int style, const QColor& colour) {
@@ -276,7 +278,13 @@ const QFontMetricsF& Document::metrics(int handle) const {
 }
 
 int Document::textWidth(const QString& text, int f) const {
-    return static_cast<int>(std::ceil(metrics(f).horizontalAdvance(text)));
+    const size_t h = f >= 0 && static_cast<size_t>(f) < widths_.size() ? f : 0;
+    QHash<QString, int>& known = widths_[h];
+    if (const auto it = known.constFind(text); it != known.cend()) return *it;
+    const int w = static_cast<int>(std::ceil(metrics_[h].horizontalAdvance(text)));
+    if (known.size() >= 20000) known.clear();  // a bound, whatever the report prints
+    known.insert(text, w);
+    return w;
 }
 int Document::lineHeight(int f) const {
     return static_cast<int>(std::ceil(metrics(f).lineSpacing()));

@@ -29,7 +29,8 @@
 // Fonts and pens are created on the document and referred to by handle, the
 // way the scripts' fonts and pens are bound to their device. Handle 0 is the
 // document's default font (Arial 10) and default pen (solid, 1 pixel, black).
-// A page is drawn with the fonts and pens as they are when it ends.
+// A page is drawn with the fonts and pens as they are when it reaches its
+// device: when it ends for a PDF, at finish() for the preview and printer.
 //
 // Texts are Unicode (QString): callers convert from the tables' code page at
 // their edge (xb::cp1252ToUtf8).
@@ -48,6 +49,7 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPen>
 #include <QPointF>
 #include <QString>
@@ -207,6 +209,9 @@ class Document {
     Options opt_;
     std::vector<QFont> fonts_;
     std::vector<QFontMetricsF> metrics_;  // of fonts_, one for one
+    // Widths of the texts measured in each font: a report measures the same
+    // captions, dates and names over and over, and measuring shapes the text.
+    mutable std::vector<QHash<QString, int>> widths_;
     std::vector<QPen> pens_;
     Page page_;  // the open page's operations
     int pages_ = 0;
