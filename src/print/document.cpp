@@ -75,9 +75,10 @@ QString unattendedFile(const QString& name) {
 
 // Qt's PDF writer compresses every page through two 16 MB buffers. With
 // glibc's defaults they are mapped and unmapped, or the heap grown and
-// trimmed, at every page: some forty page faults a page, a tenth of a long
-// report's time. They are kept in the heap instead (up to 64 MB left free at
-// its top), once per process.
+// trimmed, at every page: some forty page faults a page, a fifth of a long
+// report's time (the prospects of 100,000 prospects: 10.5 s instead of 8.4).
+// They are kept in the heap instead (up to 64 MB left free at its top), once
+// per process.
 void keepPageBuffersInHeap() {
 #if defined(__GLIBC__)
     static const bool once = [] {
@@ -91,8 +92,8 @@ void keepPageBuffersInHeap() {
 
 }  // namespace
 
-// The PDF file of a streamed document: written under a temporary name in its
-// folder, page by page, and renamed at commit.
+// The PDF file of a streamed document: written page by page to a temporary
+// file in its folder, which takes the file's name at commit.
 struct Document::Device {
     QSaveFile file;
     std::unique_ptr<QPdfWriter> writer;
