@@ -1,18 +1,25 @@
 // Print documents: what every printed page of the program is drawn on.
 //
-// A Document records its pages as a list of drawing operations in device
-// pixels of a fixed logical resolution (kDpi dots per inch), so that one
-// document can be shown in the preview, sent to a printer and saved as PDF,
-// each from the same recording. Nothing reaches a device before finish().
+// A Document takes its pages as drawing operations in device pixels of a
+// fixed logical resolution (kDpi dots per inch) and hands each page to its
+// device when the page ends, so that a document of any length holds one page
+// in memory:
 //
 // Outputs:
-//   Preview - finish() shows the preview window (print, save as PDF, close),
-//             modal, and returns when the user closes it;
-//   Printer - finish() prints on the named system printer (CUPS), or on the
-//             default one when no name is given, without any dialog;
-//   Pdf     - finish() writes the PDF file given at creation, no dialog.
+//   Preview - the pages go to a temporary file on disk as they end; finish()
+//             shows the preview window (print, save as PDF, close), modal,
+//             and returns when the user closes it;
+//   Printer - the pages go to the named system printer (CUPS), or to the
+//             default one when no name is given, without any dialog; the job
+//             is sent at finish(), and dropped when the document is
+//             destroyed unfinished;
+//   Pdf     - the pages go to the PDF file given at creation, no dialog. The
+//             file is written under a temporary name and takes its own name
+//             at finish(), whole; a document destroyed unfinished, or whose
+//             writing failed, leaves no part of it.
 // For unattended runs (tests, scheduled reports) setUnattendedPdf() turns
-// every Preview and Printer document into a PDF file, without any window.
+// every Preview and Printer document into a PDF file, without any window;
+// the setting is read when the document's first page ends.
 //
 // Coordinates: (row, column) = (y, x) from the top-left corner of the
 // printable area, in device pixels, as the scripts' printer object speaks.
@@ -22,6 +29,8 @@
 // Fonts and pens are created on the document and referred to by handle, the
 // way the scripts' fonts and pens are bound to their device. Handle 0 is the
 // document's default font (Arial 10) and default pen (solid, 1 pixel, black).
+// A page is drawn with the fonts and pens as they are when it reaches its
+// device: when it ends for a PDF, at finish() for the preview and printer.
 //
 // Texts are Unicode (QString): callers convert from the tables' code page at
 // their edge (xb::cp1252ToUtf8).
@@ -39,6 +48,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QFontMetricsF>
+#include <QHash>
 #include <QPen>
 #include <QPointF>
 #include <QString>
@@ -130,10 +141,11 @@ class Document {
 
     // ------------------------------------------------------------- pages
     // startPage() opens a page (ending an open one); the drawing calls open
-    // one themselves when none is open.
+    // one themselves when none is open. endPage() hands the page to the
+    // device (opening it at the first page).
     void startPage();
     void endPage();
-    int pageCount() const { return static_cast<int>(pages_.size()); }
+    int pageCount() const { return pages_; }
     int currentPage() const { return pageCount(); }  // 1-based; 0 before the first
 
     // Text with its top-left corner at (row, col); Right alignment puts its
@@ -147,19 +159,21 @@ class Document {
     void fill(int top, int left, int bottom, int right, const QColor& colour);
 
     // ------------------------------------------------------------ output
-    // Ends the open page and sends the document to its output. Returns false
-    // when the output failed (PDF not writable, printer refused); the reason
-    // is in error(). Preview returns when the preview window closes.
+    // Ends the open page and completes the output. Returns false when the
+    // output failed (PDF not writable, printer refused), at whatever page it
+    // failed; the reason is in error(). Preview returns when the preview
+    // window closes.
     bool finish();
     const QString& error() const { return error_; }
     // The PDF file written by finish(), when the output was a PDF.
     const QString& pdfWritten() const { return pdfWritten_; }
 
-    // Draws the recorded pages on any printer (preview, PDF, CUPS); false
-    // when the device could not be opened.
+    // The pages kept for the preview (ended pages of a Preview document not
+    // turned into a PDF by an unattended run): drawn on any printer, false
+    // when the device could not be opened or no pages are kept.
     bool render(QPrinter& printer) const;
-    // Writes the recorded pages as a PDF file; false, leaving no part of it,
-    // when it could not be written whole.
+    // The kept pages as a PDF file; false, leaving no part of it, when it
+    // could not be written whole or no pages are kept.
     bool writePdf(const QString& path) const;
 
   private:
@@ -177,16 +191,34 @@ class Document {
         QColor colour;
     };
     using Op = std::variant<Text, Shape>;
+    using Page = std::vector<Op>;
+    struct Device;  // the open PDF writer or printer of a streamed document
+    struct Spool;   // the preview's pages on disk
     void ensurePage();
     void setupPrinter(QPrinter& p) const;
-    // Draws the pages with their origin moved by `shift` device pixels.
-    bool paint(QPagedPaintDevice& device, QPointF shift) const;
+    const QFontMetricsF& metrics(int handle) const;
+    // Opens the output at the first ended page; false (error() says why)
+    // when it cannot be had.
+    bool openOutput();
+    // Draws one page with its origin moved by `shift` device pixels.
+    void drawPage(QPainter& painter, QPagedPaintDevice& device, QPointF shift,
+                  const Page& page) const;
+    // Draws the kept pages on `device`.
+    bool paintKept(QPagedPaintDevice& device, QPointF shift) const;
 
     Options opt_;
     std::vector<QFont> fonts_;
+    std::vector<QFontMetricsF> metrics_;  // of fonts_, one for one
+    // Widths of the texts measured in each font: a report measures the same
+    // captions, dates and names over and over, and measuring shapes the text.
+    mutable std::vector<QHash<QString, int>> widths_;
     std::vector<QPen> pens_;
-    std::vector<std::vector<Op>> pages_;
+    Page page_;  // the open page's operations
+    int pages_ = 0;
     bool pageOpen_ = false;
+    bool outputTried_ = false;  // openOutput() ran
+    std::unique_ptr<Device> device_;
+    std::unique_ptr<Spool> spool_;
     // Like a real printer, a page has a border it does not print in: a
     // quarter of an inch. Pixels count from the printable area's corner, so
     // text at column 0 never touches the paper's edge, on paper or in a PDF.

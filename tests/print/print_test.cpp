@@ -1,15 +1,18 @@
 // The printing layer as its users see it: real PDF files, read back with
 // poppler's pdftotext and pdfinfo, and pages rendered to pictures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <filesystem>
 
 #include "pdf_text.h"
 #include "print/document.h"
@@ -223,6 +226,62 @@ TEST_F(PrintTest, UnattendedRunsTurnPreviewAndPrinterIntoPdfFiles) {
     print::setUnattendedPdf({});
 }
 
+TEST_F(PrintTest, LongDocumentsReachTheirFileAsPagesEndAndOnlyAFinishedOneTakesItsName) {
+    const QString pdf = file("largo.pdf");
+    // Bytes written in the folder under no final name yet: files of other
+    // names, and files of this process that have no name at all (the system
+    // may create a temporary file unnamed and give it its name at the end).
+    auto pending = [&](const QString& final) {
+        qint64 bytes = 0;
+        for (const QFileInfo& f : QDir(dir.path()).entryInfoList(QDir::Files))
+            if (f.fileName() != final) bytes += f.size();
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+            struct stat st {};
+            if (!ec && target.rfind(dir.path().toStdString() + "/", 0) == 0 &&
+                target.find(" (deleted)") != std::string::npos &&
+                ::stat(fd.path().c_str(), &st) == 0)
+                bytes += st.st_size;
+        }
+        return bytes;
+    };
+    auto doc = print::Document::create(QStringLiteral("Largo"), print::Output::Pdf, pdf);
+    std::vector<qint64> sizes;
+    for (int p = 1; p <= 90; ++p) {
+        doc->startPage();
+        for (int l = 0; l < 60; ++l)
+            doc->say(100 + l * 50, 100, QStringLiteral("Página %1, línea %2").arg(p).arg(l));
+        doc->endPage();
+        if (p % 30 == 0) sizes.push_back(pending(QString()));
+    }
+    EXPECT_FALSE(QFile::exists(pdf));
+    EXPECT_LT(0, sizes[0]);
+    EXPECT_LT(sizes[0], sizes[1]);
+    EXPECT_LT(sizes[1], sizes[2]);
+    ASSERT_TRUE(doc->finish()) << doc->error().toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("largo.pdf")});
+    EXPECT_EQ(pdfPages(pdf), 90);
+    EXPECT_EQ(doc->pageCount(), 90);
+    const QString text = pdfText(pdf);
+    EXPECT_TRUE(text.contains(QStringLiteral("Página 1, línea 0")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Página 90, línea 59")));
+
+    // A document given up before finish() leaves nothing, under any name.
+    const QString other = file("abandonado.pdf");
+    {
+        auto gone = print::Document::create(QStringLiteral("Otro"), print::Output::Pdf, other);
+        for (int p = 1; p <= 30; ++p) {
+            for (int l = 0; l < 60; ++l)
+                gone->say(100 + l * 50, 100, QStringLiteral("Hoja %1, línea %2").arg(p).arg(l));
+            gone->endPage();
+        }
+        EXPECT_GT(pending(QStringLiteral("largo.pdf")), 0);
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("largo.pdf")});
+    EXPECT_EQ(pending(QStringLiteral("largo.pdf")), 0);
+}
+
 TEST_F(PrintTest, MissingPrinterOrUnwritablePdfIsReportedNotCrashed) {
     EXPECT_FALSE([] {
         print::Options o;
@@ -239,18 +298,35 @@ TEST_F(PrintTest, MissingPrinterOrUnwritablePdfIsReportedNotCrashed) {
 
 TEST_F(PrintTest, PreviewShowsThePagesAndClosesWhenTheObserverSaysSo) {
     auto doc = print::Document::create(QStringLiteral("Vista"), print::Output::Preview);
+    const int bold = doc->addFont(QStringLiteral("Courier New"), 0, 14, true);
     doc->say(100, 100, QStringLiteral("Hola"));
+    doc->startPage();
+    doc->say(200, 200, QStringLiteral("Señor Muñoz"), bold);
+    doc->box(400, 100, 800, 1500);
+    doc->startPage();
+    doc->fill(600, 1200, 900, 1500, Qt::black);
     QString caption;
     int pages = 0;
+    // What the preview saves is the kept pages, read back from disk.
+    const QString saved = file("guardado.pdf");
+    bool written = false;
     print::setPreviewObserver([&](QWidget* w, print::Document& d) {
         caption = w->windowTitle();
         pages = d.pageCount();
+        written = d.writePdf(saved);
         return true;
     });
     EXPECT_TRUE(doc->finish());
     print::setPreviewObserver({});
     EXPECT_EQ(caption, QStringLiteral("Vista previa - Vista"));
-    EXPECT_EQ(pages, 1);
+    EXPECT_EQ(pages, 3);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(pdfPages(saved), 3);
+    const QString text = pdfText(saved);
+    EXPECT_TRUE(text.contains(QStringLiteral("Hola")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Señor Muñoz")));
+    EXPECT_TRUE(darkAt(pdfPage(saved, 3, dir.path()), 237, 137));   // the filled square
+    EXPECT_FALSE(darkAt(pdfPage(saved, 2, dir.path()), 237, 137));  // inside the box
 }
 
 }  // namespace
