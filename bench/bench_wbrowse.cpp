@@ -12,10 +12,10 @@
 
 #include "app/functions.h"
 #include "bench_support.h"
-#include "sheet/excel.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/workspace.h"
+#include "sheet/excel.h"
 #include "xbase/compiler.h"
 #include "xbase/runtime.h"
 

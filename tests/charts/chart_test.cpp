@@ -25,8 +25,8 @@
 #include <cmath>
 #include <memory>
 
-#include "program_session.h"
 #include "charts/charts.h"
+#include "program_session.h"
 #include "toolkit/text.h"
 #include "xbase/date.h"
 

@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QFile>
 
-#include "program_session.h"
 #include "charts/charts.h"
 #include "dbf/workspace.h"
+#include "program_session.h"
 
 using SessionTest = testsupport::ProgramSession;
 
