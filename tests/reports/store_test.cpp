@@ -3,6 +3,7 @@
 // question about newer loose files, damaged and missing stores, names that
 // reach outside the script folder, and a process killed at every step of
 // each rewrite without any script being lost.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <map>
 #include <sstream>
 
+#include "cutfs_mount.h"
 #include "data/interaction.h"
 #include "data/paths.h"
 #include "data/session.h"
@@ -45,8 +47,13 @@ class StoreTest : public testsupport::ScratchSession {
         };
     }
     std::string loosePath(const std::string& name) { return "Prueba/" + name; }
+    // A script file as a user's editor leaves it: written and on the disk.
     void loose(const std::string& name, const std::string& text) {
         std::ofstream(loosePath(name), std::ios::binary) << text;
+        const int fd = ::open(loosePath(name).c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0) << name;
+        ::fsync(fd);
+        ::close(fd);
     }
     bool looseExists(const std::string& name) {
         return QFile::exists(QString::fromStdString(loosePath(name)));
@@ -270,6 +277,7 @@ class StoreCrashTest : public StoreTest {
     }
     // Each script is found with one of the texts it may have: as it was
     // included, or as the emptying wrote it out.
+    void killedAtEveryStep(const std::function<void()>& after);
     void expectAll(const std::map<std::string, std::vector<std::string>>& scripts,
                    const char* step) {
         for (const auto& [name, texts] : scripts) {
@@ -284,7 +292,9 @@ class StoreCrashTest : public StoreTest {
     }
 };
 
-TEST_F(StoreCrashTest, AKilledInclusionOrEmptyingLosesNoScript) {
+// Inclusions and emptyings killed at each step; `after` runs once the child
+// is gone, before the next open looks (a power cut, say).
+void StoreCrashTest::killedAtEveryStep(const std::function<void()>& after) {
     const std::map<std::string, std::vector<std::string>> scripts = {
         {"UNO.RPO", {"uno\r\n", "uno nuevo\r\n"}},
         {"DOS.RPO", {"dos\r\n"}},
@@ -293,14 +303,17 @@ TEST_F(StoreCrashTest, AKilledInclusionOrEmptyingLosesNoScript) {
     loose("DOS.RPO", "dos\r\n");
     ASSERT_TRUE(reports::INCLUIR("UNO.RPO"));
     ASSERT_TRUE(reports::INCLUIR("DOS.RPO"));
+    after();
     for (const char* step :
          {"temp-text", "temp-written", "marker", "renamed-text", "store-in-place"}) {
         // Inclusion of a new script and replacement of a stored one.
         loose("TRES.RPO", "tres\r\n");
         runKilled(step, [] { reports::INCLUIR("TRES.RPO"); });
+        after();
         expectAll(scripts, step);
         loose("UNO.RPO", "uno nuevo\r\n");
         runKilled(step, [] { reports::INCLUIR("UNO.RPO"); });
+        after();
         expectAll(scripts, step);
         // The store is whole after the next opening finished or undid the rewrite.
         expectContiguous();
@@ -315,10 +328,33 @@ TEST_F(StoreCrashTest, AKilledInclusionOrEmptyingLosesNoScript) {
             if (looseExists(name)) {
                 ASSERT_TRUE(reports::INCLUIR(name));
             }
+        after();
         scripted.answer(2);
         runKilled(step, [] { reports::VACIAR(); });
+        after();
         expectAll(scripts, step);
     }
+}
+
+TEST_F(StoreCrashTest, AKilledInclusionOrEmptyingLosesNoScript) {
+    killedAtEveryStep([] {});
+}
+
+// The same on a drive that loses, at each kill, part of what was written
+// since each file's last sync.
+TEST_F(StoreCrashTest, APowerCutInAnInclusionOrEmptyingLosesNoScript) {
+    QTemporaryDir base;
+    const QString here = QDir::currentPath();
+    const QString disk = base.filePath(QStringLiteral("disk"));
+    ASSERT_EQ(
+        std::system(("cp -a '" + here.toStdString() + "' '" + disk.toStdString() + "'").c_str()),
+        0);
+    testsupport::CutFs fs(base.path().toStdString());
+    VDR_NEED_CUTFS(fs);
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(fs.mount())));
+    int cuts = 0;
+    killedAtEveryStep([&] { ASSERT_TRUE(fs.cut("cut " + std::to_string(++cuts))); });
+    QDir::setCurrent(here);
 }
 
 }  // namespace
