@@ -267,7 +267,10 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
     put("PROVINC", d[Province]);
     put("FECH_INI", d[Start]);
     put("CAMINO", xb::Value::str(camino));
-    control().flush();
+    // On the disk at once, before the new company's tables are made, not
+    // when the catalogue is closed: a power cut after the save cannot take
+    // the record and leave its folder behind.
+    control().commit();
     saved = true;
     if (mode == "I") {
         // The new company is this workstation's company now, and the one it
