@@ -32,6 +32,7 @@
 #include "data/session.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
+#include "link_rows.h"
 #include "prospects/card.h"
 #include "prospects/fichprosp.h"
 #include "prospects/rows.h"
@@ -121,21 +122,7 @@ void fill() {
         if (i > withRows) continue;
         for (int k = 0; k < 3; ++k) {
             for (int t = 1; t <= 3; ++t) {
-                dbf::WorkArea& d = t == 1 ? of : t == 2 ? ct : vt;
-                d.append();
-                putS(d, "NUMPROSP", l.numprosp);
-                putS(d, "CLIENTE", l.codprosp);
-                putD(d, dateField(t), l.fecCrea);
-                putS(d, "VENDEDOR", l.codvend);
-                if (t == 2) {
-                    putS(d, "TIPO", "Personal");
-                    putS(d, "RESULTADO", "INTERESADO");
-                    putN(d, "NT", 1);
-                } else {
-                    putS(d, "CODPROD", fmt("PR%04u", static_cast<unsigned>(rng() % 500)));
-                    putN(d, "CANT", 1 + k);
-                    putN(d, "VALORTOT", 100.0 * (1 + k));
-                }
+                appendLinkRow(t == 1 ? of : t == 2 ? ct : vt, t, k, l, rng);
                 sqlite3_bind_int(insR, 1, t);
                 sqlite3_bind_text(insR, 2, l.numprosp.c_str(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_text(insR, 3, l.codprosp.c_str(), -1, SQLITE_TRANSIENT);
