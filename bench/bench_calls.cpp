@@ -59,6 +59,7 @@
 #include "app/functions.h"
 #include "bench_support.h"
 #include "company/selection.h"
+#include "company_fill.h"
 #include "cutfs_mount.h"
 #include "data/catalogue.h"
 #include "data/helpers.h"
@@ -66,7 +67,6 @@
 #include "data/session.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
-#include "link_rows.h"
 #include "prospects/card.h"
 #include "prospects/fichprosp.h"
 #include "prospects/rows.h"
@@ -138,27 +138,15 @@ void fill(uint32_t n) {
                 appendLinkRow(t == 1 ? of : t == 2 ? ct : vt, t, k, l, rng);
             }
     }
-    for (const data::TableDef& d : data::tables()) {
-        if (!d.inCompanyDir) continue;
-        dbf::WorkArea* a = ws.area(d.alias);
-        if (!a) a = ws.area(open(d.tableVar));
-        fs::remove(company + d.bag);
-        for (const data::TagDef& t : d.tags)
-            dbf::orders(*a).createTag(company + d.bag, t.name, t.key, "!Deleted()", t.unique);
-    }
-    ws.closeAll();
+    buildCompanyTags(company, open);
     g_middle = n / 6;
 }
 
 bool install() {
-    QProcess as;
-    as.start("bash", {VDR_SOURCE_DIR "/scripts/assemble.sh", VDR_BINARY_DIR,
-                      QString::fromStdString(g_dir)});
-    if (!as.waitForFinished(600000) || as.exitCode() != 0) {
+    if (!assembleBenchInstallation(g_dir)) {
         std::fprintf(stderr, "no se pudo montar la instalación en %s\n", g_dir.c_str());
         return false;
     }
-    QDir::setCurrent(QString::fromStdString(g_dir));
     data::startSession("BENCH");
     app::registerProgramFunctions();
     fill(g_records);
@@ -195,18 +183,7 @@ bool cardAction() {
 
 void browserAction() {
     dbf::workspace().closeAll();
-    QTimer closer;
-    closer.setInterval(0);
-    QObject::connect(&closer, &QTimer::timeout, [&closer] {
-        for (tk::Dialog* d : tk::Dialog::openDialogs())
-            if (d->templateName() == QStringLiteral("BROWSEINPROSP")) {
-                closer.stop();
-                QApplication::processEvents();  // its first refresh and paint
-                d->end(0);
-            }
-    });
-    closer.start();
-    BROWINPROSP();
+    openBrowserUntilShown();
     openProspects();
 }
 

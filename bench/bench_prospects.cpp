@@ -26,13 +26,13 @@
 #include "app/functions.h"
 #include "bench_support.h"
 #include "company/selection.h"
+#include "company_fill.h"
 #include "data/catalogue.h"
 #include "data/helpers.h"
 #include "data/paths.h"
 #include "data/session.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
-#include "link_rows.h"
 #include "prospects/card.h"
 #include "prospects/fichprosp.h"
 #include "prospects/rows.h"
@@ -140,15 +140,7 @@ void fill() {
     sqliteExec(g_db, "COMMIT");
     sqliteExec(g_db, "CREATE INDEX ilink ON rows (t, numprosp, cliente, fecha, vendedor)");
     sqliteExec(g_db, "CREATE INDEX inombre ON prosp (nombre)");
-    for (const data::TableDef& d : data::tables()) {
-        if (!d.inCompanyDir) continue;
-        dbf::WorkArea* a = ws.area(d.alias);
-        if (!a) a = ws.area(open(d.tableVar));
-        fs::remove(company + d.bag);
-        for (const data::TagDef& t : d.tags)
-            dbf::orders(*a).createTag(company + d.bag, t.name, t.key, "!Deleted()", t.unique);
-    }
-    ws.closeAll();
+    buildCompanyTags(company, open);
     g_middle = withRows / 2;
 }
 
@@ -159,14 +151,10 @@ void prepare() {
     g_dir =
         (fs::temp_directory_path() / ("bench_prospects_" + std::to_string(::getpid()))).string();
     fs::create_directories(g_dir);
-    QProcess as;
-    as.start("bash", {VDR_SOURCE_DIR "/scripts/assemble.sh", VDR_BINARY_DIR,
-                      QString::fromStdString(g_dir)});
-    if (!as.waitForFinished(600000) || as.exitCode() != 0) {
+    if (!assembleBenchInstallation(g_dir)) {
         std::fprintf(stderr, "no se pudo montar la instalación\n");
         std::abort();
     }
-    QDir::setCurrent(QString::fromStdString(g_dir));
     data::startSession("BENCH");
     app::registerProgramFunctions();
     sqlite3_open((g_dir + "/peer.db").c_str(), &g_db);
@@ -321,20 +309,7 @@ void BM_OpenBrowinprosp_Cdx(benchmark::State& state) {
         state.SkipWithError("sin biblioteca de recursos");
     // Opened from the menu, where no table is open.
     dbf::workspace().closeAll();
-    for (auto _ : state) {
-        QTimer closer;
-        closer.setInterval(0);
-        QObject::connect(&closer, &QTimer::timeout, [&closer] {
-            for (tk::Dialog* d : tk::Dialog::openDialogs())
-                if (d->templateName() == QStringLiteral("BROWSEINPROSP")) {
-                    closer.stop();
-                    QApplication::processEvents();  // its first refresh and paint
-                    d->end(0);
-                }
-        });
-        closer.start();
-        BROWINPROSP();
-    }
+    for (auto _ : state) openBrowserUntilShown();
     // The browser closes every table on leaving: the others' benchmarks
     // find theirs open again.
     data::ABRIR("Vendedor", tableVar("VDRVEND"), "S", {tableVar("VDRVENX1")});
