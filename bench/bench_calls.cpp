@@ -187,19 +187,6 @@ void browserAction() {
     openProspects();
 }
 
-std::vector<tk::BrowseColumn> gridColumns() {
-    auto f = [](const char* name) {
-        return [name] {
-            return areaOf("Prospecto").get(areaOf("Prospecto").table().fieldIndex(name));
-        };
-    };
-    return {{"Código", f("CODPROSP"), 68, {}, {}, 1},
-            {"Nombre", f("NOMBRE"), 390, {}, {}, 2},
-            {"Cod.Vend", f("CODVEND"), 68, {}, {}, 3},
-            {"Prioridad", f("CAT"), 68, {}, {}, 8},
-            {"Fech.Creac.", f("FEC_CREA"), 390, {}, {}, 0}};
-}
-
 template <class F>
 void run(const char* action, F&& f) {
     f();  // warm-up: first opens, caches
@@ -273,7 +260,7 @@ int main(int argc, char** argv) {
             dbf::orders(p).setOrder(2);
             p.goTop();
             tk::WorkAreaRows rows(p);
-            tk::Browse grid(&view, &rows, gridColumns());
+            tk::Browse grid(&view, &rows, browserColumns());
             grid.refresh();
             view.show();
             QApplication::processEvents();

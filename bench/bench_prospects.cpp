@@ -253,19 +253,6 @@ void BM_OpenChangeSaveCard_Sqlite(benchmark::State& state) {
     for (sqlite3_stmt* s : {sel, selRows, upd, del, ins}) sqlite3_finalize(s);
 }
 
-std::vector<tk::BrowseColumn> browserColumns() {
-    auto f = [](const char* name) {
-        return [name] {
-            return areaOf("Prospecto").get(areaOf("Prospecto").table().fieldIndex(name));
-        };
-    };
-    return {{"Código", f("CODPROSP"), 68, {}, {}, 1},
-            {"Nombre", f("NOMBRE"), 390, {}, {}, 2},
-            {"Cod.Vend", f("CODVEND"), 68, {}, {}, 3},
-            {"Prioridad", f("CAT"), 68, {}, {}, 8},
-            {"Fech.Creac.", f("FEC_CREA"), 390, {}, {}, 0}};
-}
-
 // The browser's grid on the prospect file in `order`, shown on its first page.
 struct ShownGrid {
     ShownGrid(dbf::WorkArea& p, int order) : rows(p) {

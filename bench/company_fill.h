@@ -12,6 +12,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "data/catalogue.h"
@@ -21,6 +22,7 @@
 #include "prospects/card.h"
 #include "prospects/fichprosp.h"
 #include "prospects/rows.h"
+#include "toolkit/browse.h"
 #include "toolkit/dialog.h"
 
 // This build's installation assembled in `dir`, made the current folder;
@@ -70,6 +72,21 @@ inline void appendLinkRow(dbf::WorkArea& d, int t, int k, const prospects::Link&
         putN(d, "CANT", 1 + k);
         putN(d, "VALORTOT", 100.0 * (1 + k));
     }
+}
+
+// The prospect browser's grid columns, read from the "Prospecto" area.
+inline std::vector<tk::BrowseColumn> browserColumns() {
+    using prospects::areaOf;
+    auto f = [](const char* name) {
+        return [name] {
+            return areaOf("Prospecto").get(areaOf("Prospecto").table().fieldIndex(name));
+        };
+    };
+    return {{"Código", f("CODPROSP"), 68, {}, {}, 1},
+            {"Nombre", f("NOMBRE"), 390, {}, {}, 2},
+            {"Cod.Vend", f("CODVEND"), 68, {}, {}, 3},
+            {"Prioridad", f("CAT"), 68, {}, {}, 8},
+            {"Fech.Creac.", f("FEC_CREA"), 390, {}, {}, 0}};
 }
 
 // The prospect browser opened, left as soon as it has refreshed and painted
