@@ -456,14 +456,25 @@ TEST(CdxWrite, WideKeysSplitSafely) {
 }
 
 // ---------------------------------------------------------------------------
-TEST(CdxShare, AnotherOpenSeesChangesAtItsNextOperation) {
+namespace {
+
+// One shared bag with a tag of "AAA" and "CCC", opened twice, as two
+// workstations hold it.
+struct TwoOpens {
     TempDir dir;
     std::string path = dir.file("compartida.cdx");
-    auto a = CdxBag::create(path, false);
+    std::unique_ptr<CdxBag> a = CdxBag::create(path, false);
     CdxTag* ta = a->buildTag("COD", "CODIGO", "", false, cdxkey::Type::Character, 8,
                              {{"AAA", 1}, {"CCC", 2}});
-    auto b = CdxBag::open(path, false, false);
+    std::unique_ptr<CdxBag> b = CdxBag::open(path, false, false);
     CdxTag* tb = b->tag("COD");
+};
+
+}  // namespace
+
+TEST(CdxShare, AnotherOpenSeesChangesAtItsNextOperation) {
+    TwoOpens two;
+    auto& [dir, path, a, ta, b, tb] = two;
     ASSERT_NE(tb, nullptr);
     CdxPos pb = tb->first();
     ASSERT_TRUE(pb.valid);
@@ -492,13 +503,8 @@ TEST(CdxShare, AnotherOpenSeesChangesAtItsNextOperation) {
 // in it, which must neither wait for the batch's own lock nor be missed by
 // the reads after it.
 TEST(CdxShare, AReadBatchHoldsItsLookUntilItEndsOrAChangeComes) {
-    TempDir dir;
-    std::string path = dir.file("lote.cdx");
-    auto a = CdxBag::create(path, false);
-    CdxTag* ta = a->buildTag("COD", "CODIGO", "", false, cdxkey::Type::Character, 8,
-                             {{"AAA", 1}, {"CCC", 2}});
-    auto b = CdxBag::open(path, false, false);
-    CdxTag* tb = b->tag("COD");
+    TwoOpens two;
+    auto& [dir, path, a, ta, b, tb] = two;
     ASSERT_NE(tb, nullptr);
     const int probe = ::open(path.c_str(), O_RDWR);
     ASSERT_GE(probe, 0);

@@ -202,6 +202,20 @@ class Program {
     ~Program() { stop(p_); }
 
     bool assembled() const { return assembled_; }
+    // Fills the first company with `prospects` sample prospects and their
+    // rows (vdrtool demo); what went wrong, or empty.
+    QString fillDemo(int prospects) const {
+        QProcess demo;
+        demo.setProcessEnvironment(
+            testsupport::programEnvironment(installation + QStringLiteral("/demo.log")));
+        demo.setWorkingDirectory(installation);
+        demo.start(testsupport::binary("vdrtool"),
+                   {QStringLiteral("demo"), installation, QStringLiteral("--prospects"),
+                    QString::number(prospects)});
+        if (!demo.waitForFinished(180000)) return QStringLiteral("vdrtool demo no terminó");
+        if (demo.exitCode() != 0) return QString::fromLocal8Bit(demo.readAllStandardError());
+        return {};
+    }
     // Starts `vdrcontv STATION`. Its message boxes are logged and shown for
     // real, for the test to answer as a person does (Desktop::answerBox);
     // `answers`, when given, answers them instead, in order.

@@ -215,18 +215,9 @@ TEST(Desktop, TheResponsesChartFromTheMenuByKeysAndClosedWithSalir) {
     NEED_DESKTOP(desk, true);
     Program prog(desk);
     ASSERT_TRUE(prog.assembled());
-    {
-        // Sample contacts, so that every response has a bar.
-        QProcess demo;
-        demo.setProcessEnvironment(
-            testsupport::programEnvironment(prog.installation + QStringLiteral("/demo.log")));
-        demo.setWorkingDirectory(prog.installation);
-        demo.start(testsupport::binary("vdrtool"),
-                   {QStringLiteral("demo"), prog.installation, QStringLiteral("--prospects"),
-                    QStringLiteral("20")});
-        ASSERT_TRUE(demo.waitForFinished(180000));
-        ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
-    }
+    // Sample contacts, so that every response has a bar.
+    const QString demo = prog.fillDemo(20);
+    ASSERT_TRUE(demo.isEmpty()) << demo.toStdString();
     ASSERT_TRUE(prog.start());
     ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
     const QString selection = desk.window(QStringLiteral("Seleccione una empresa"));
@@ -283,17 +274,8 @@ TEST(Desktop, ACardAsksBeforeLeavingChangesAndItsDateTakesACalendarDay) {
     NEED_DESKTOP(desk, true);
     Program prog(desk);
     ASSERT_TRUE(prog.assembled());
-    {
-        QProcess demo;
-        demo.setProcessEnvironment(
-            testsupport::programEnvironment(prog.installation + QStringLiteral("/demo.log")));
-        demo.setWorkingDirectory(prog.installation);
-        demo.start(testsupport::binary("vdrtool"),
-                   {QStringLiteral("demo"), prog.installation, QStringLiteral("--prospects"),
-                    QStringLiteral("5")});
-        ASSERT_TRUE(demo.waitForFinished(180000));
-        ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
-    }
+    const QString demo = prog.fillDemo(5);
+    ASSERT_TRUE(demo.isEmpty()) << demo.toStdString();
     // The browser opens on the first code, the table's first record.
     const QString prospects = prog.installation + QStringLiteral("/EMP00001/VdrProsp.dbf");
     const bool soldBefore = fieldLogical(prospects, "VTA");
