@@ -439,7 +439,7 @@ void CREA_FIC(const std::vector<FieldSpec>& structure, const std::string& file,
     KeepArea keep;
     finishReplacement(file);
     if (!fileExists(file)) {
-        dbf::Table::create(dbf::resolvePath(file), toDefs(structure));
+        dbf::Table::create(dbf::resolvePath(file), toDefs(structure), true);
         return;
     }
     {
@@ -461,7 +461,7 @@ void rebuildFromTemplate(const std::string& templ, const std::string& file,
     std::vector<FieldSpec> structure = CREARDBF(templ);
     finishReplacement(file);
     if (!fileExists(file)) {
-        dbf::Table::create(dbf::resolvePath(file), toDefs(structure));
+        dbf::Table::create(dbf::resolvePath(file), toDefs(structure), true);
         return;
     }
     rebuildTable(structure, file, camino + "TEMP_.DBF");

@@ -24,22 +24,17 @@ constexpr uint64_t kMaxMemo = 256ull * 1024 * 1024;
 
 }  // namespace
 
-void MemoFile::create(const std::string& path, uint32_t blockSize) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw DbfError(kErrCreate,
-                       "No se puede crear el fichero de memos: " + io::osText(errno) + ".", path,
-                       errno);
+void MemoFile::create(const std::string& path, uint32_t blockSize, bool whole) {
     unsigned char h[kHeaderSize] = {};
     io::putBe32(h, (kHeaderSize + blockSize - 1) / blockSize);
     io::putBe16(h + 6, static_cast<uint16_t>(blockSize));
-    bool ok = io::writeAt(fd, h, sizeof h, 0);
-    int err = errno;
-    ::close(fd);
-    if (!ok)
-        throw DbfError(kErrWrite,
-                       "No se puede escribir el fichero de memos: " + io::osText(err) + ".", path,
-                       err);
+    bool opened = false;
+    if (int err = io::writeNewFile(path, h, sizeof h, whole, opened))
+        throw DbfError(opened ? kErrWrite : kErrCreate,
+                       std::string(opened ? "No se puede escribir el fichero de memos: "
+                                          : "No se puede crear el fichero de memos: ") +
+                           io::osText(err) + ".",
+                       path, err);
 }
 
 MemoFile::MemoFile(const std::string& path, bool readOnly, bool exclusive)

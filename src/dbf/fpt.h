@@ -14,8 +14,10 @@ class MemoFile {
     static constexpr uint32_t kHeaderSize = 512;
     static constexpr uint32_t kDefaultBlockSize = 64;
 
-    // Writes an empty memo file (replacing any file of that name).
-    static void create(const std::string& path, uint32_t blockSize = kDefaultBlockSize);
+    // Writes an empty memo file (replacing any file of that name); `whole` as
+    // Table::create.
+    static void create(const std::string& path, uint32_t blockSize = kDefaultBlockSize,
+                       bool whole = false);
 
     // Opens an existing memo file; throws DbfError naming it when it is missing,
     // unreadable or its header is damaged. `exclusive` spares the allocation lock.

@@ -1,7 +1,10 @@
 #include "dbf/io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cerrno>
 
@@ -34,6 +37,19 @@ bool writeAt(int fd, const void* buf, size_t n, uint64_t off) {
         done += static_cast<size_t>(r);
     }
     return true;
+}
+
+int writeNewFile(const std::string& path, const void* buf, size_t n, bool whole, bool& opened) {
+    const std::string target = whole ? path + ".vdrnew" : path;
+    const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    opened = fd >= 0;
+    if (fd < 0) return errno;
+    bool ok = writeAt(fd, buf, n, 0) && (!whole || ::fdatasync(fd) == 0);
+    int err = ok ? 0 : errno;
+    ::close(fd);
+    if (ok && whole && std::rename(target.c_str(), path.c_str()) != 0) ok = false, err = errno;
+    if (!ok && whole) ::unlink(target.c_str());
+    return err;
 }
 
 uint64_t fileSize(int fd) {

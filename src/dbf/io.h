@@ -16,6 +16,13 @@ ssize_t readAt(int fd, void* buf, size_t n, uint64_t off);
 // Writes all `n` bytes at `off`; false on failure.
 bool writeAt(int fd, const void* buf, size_t n, uint64_t off);
 uint64_t fileSize(int fd);
+
+// Makes `path` hold exactly the `n` bytes, replacing any file of that name.
+// When `whole`, they are written beside it, synced and renamed into place, so
+// that a power cut leaves the old file or the whole new one, never one cut
+// short. Answers 0, or the errno of the failure with `opened` telling
+// whether the file could be made at all.
+int writeNewFile(const std::string& path, const void* buf, size_t n, bool whole, bool& opened);
 // Spanish text of an errno value, for messages.
 std::string osText(int err);
 

@@ -188,7 +188,7 @@ std::vector<FieldDef> Table::validateStructure(const std::vector<FieldDef>& in) 
     return out;
 }
 
-void Table::create(const std::string& rawPath, const std::vector<FieldDef>& fields) {
+void Table::create(const std::string& rawPath, const std::vector<FieldDef>& fields, bool whole) {
     std::vector<FieldDef> defs = validateStructure(fields);
     std::string path = resolvePath(rawPath);
     bool memo =
@@ -218,17 +218,15 @@ void Table::create(const std::string& rawPath, const std::vector<FieldDef>& fiel
     }
     h[hl - 1] = 0x0D;
     h[hl] = 0x1A;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw DbfError(kErrCreate, "No se puede crear la tabla: " + io::osText(errno) + ".", path,
-                       errno);
-    bool ok = io::writeAt(fd, h.data(), h.size(), 0);
-    int err = errno;
-    ::close(fd);
-    if (!ok)
-        throw DbfError(kErrWrite, "No se puede escribir la tabla: " + io::osText(err) + ".", path,
-                       err);
-    if (memo) MemoFile::create(memoNameFor(path));
+    // The memo file first: a table whose memo file is missing cannot be opened.
+    if (memo) MemoFile::create(memoNameFor(path), MemoFile::kDefaultBlockSize, whole);
+    bool opened = false;
+    if (int err = io::writeNewFile(path, h.data(), h.size(), whole, opened))
+        throw DbfError(opened ? kErrWrite : kErrCreate,
+                       std::string(opened ? "No se puede escribir la tabla: "
+                                          : "No se puede crear la tabla: ") +
+                           io::osText(err) + ".",
+                       path, err);
 }
 
 // ---------------------------------------------------------------- open / close

@@ -60,8 +60,11 @@ class Table {
     // Creates `path` (and the memo file beside it when a field is a memo) as a
     // FoxPro 2.x table: 0x03, or 0xF5 with a memo file of 64-byte blocks, code
     // page Windows-1252. A bad structure is refused with a DbfError naming the
-    // field. Replaces an existing file of that name.
-    static void create(const std::string& path, const std::vector<FieldDef>& fields);
+    // field. Replaces an existing file of that name. `whole`: a power cut
+    // leaves the file missing or whole (see io::writeNewFile), for tables
+    // that are kept; scratch tables skip the sync it costs.
+    static void create(const std::string& path, const std::vector<FieldDef>& fields,
+                       bool whole = false);
     // Checks a structure as create() does; throws the same errors.
     static std::vector<FieldDef> validateStructure(const std::vector<FieldDef>& fields);
 
