@@ -12,8 +12,11 @@
 
 #include "data/catalogue.h"
 #include "data/helpers.h"
+#include "data/maintenance.h"
+#include "data/msgmeter.h"
 #include "data/paths.h"
 #include "data/session.h"
+#include "dbf/locks.h"
 #include "dbf/order.h"
 #include "dbf/table.h"
 #include "dbf/workspace.h"
@@ -132,6 +135,53 @@ void TEXTOSAYBAR(const std::string& text) {
     if (captionSink()) captionSink()(captionText(text));
 }
 
+namespace {
+
+constexpr const char* kInUseFile = "EnUso.lck";
+
+// The descriptor holding the session company's shared lock, -1 for none.
+int& heldFd() {
+    static int fd = -1;
+    return fd;
+}
+
+std::string inUsePath(const std::string& camino) {
+    return data::hostPath(trim(camino) + "\\" + kInUseFile);
+}
+
+}  // namespace
+
+void holdCompany(const std::string& camino) {
+    releaseCompany();
+    const int fd = ::open(inUsePath(camino).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return;  // a folder this workstation may not write: nothing to guard
+    // Refused only while the company is being deleted: nothing left to hold.
+    if (!dbf::locks::tryLock(fd, 0, 1, dbf::locks::Kind::Read)) {
+        ::close(fd);
+        return;
+    }
+    heldFd() = fd;
+}
+
+void releaseCompany() {
+    if (heldFd() >= 0) ::close(heldFd());
+    heldFd() = -1;
+}
+
+CompanyClaim::CompanyClaim(const std::string& camino) {
+    fd_ = ::open(inUsePath(camino).c_str(), O_RDWR | O_CLOEXEC);
+    // No lock file: no workstation has held the company since it was made.
+    if (fd_ < 0) {
+        claimed_ = errno == ENOENT;
+        return;
+    }
+    claimed_ = dbf::locks::tryLock(fd_, 0, 1, dbf::locks::Kind::Write);
+}
+
+CompanyClaim::~CompanyClaim() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 void PUTDATEMPR() {
     const std::string camino = trim(field("CAMINO").asString());
     const std::string empresa = field("EMPRESA").asString();
@@ -148,6 +198,7 @@ void PUTDATEMPR() {
     const std::string folder = data::hostPath(camino + "\\" + termin);
     makeFolder(folder);
     if (FILE* f = std::fopen((folder + "/" + kTermFile).c_str(), "wb")) std::fclose(f);
+    holdCompany(camino);
     data::NOMBBASES();
 }
 
@@ -231,6 +282,14 @@ bool SELEEMPR(QWidget* owner) {
     writeRememberedCompany(trim(field("CAMINO").asString()));
     PUTDATEMPR();
     data::CERRAR("Control");
+    // A company whose creation was cut short gets the tables it lacks.
+    if (data::tablesIncomplete())
+        data::MSGMETER(
+            [](data::Meter& m) {
+                data::completeTables(m);
+                return xb::Value();
+            },
+            data::kProcessingText, data::kWaitTitle);
     data::HACEPRUEBA();
     return true;
 }

@@ -34,6 +34,27 @@ bool SELEEMPR(QWidget* owner = nullptr);
 bool EMPTY_EMPR(bool chosen);
 // Makes the current record of Control the session company.
 void PUTDATEMPR();
+// The session's company is held in use (a shared lock on "EnUso.lck" in its
+// folder) from PUTDATEMPR until another company takes its place or the
+// program ends, so that no other workstation deletes it meanwhile.
+void holdCompany(const std::string& camino);
+// Gives up this workstation's hold on its company (before deleting it).
+void releaseCompany();
+// Holds `camino` against deletion until the returned object goes: false in
+// `claimed` when some workstation has it in use. For the deletion itself.
+class CompanyClaim {
+  public:
+    explicit CompanyClaim(const std::string& camino);
+    ~CompanyClaim();
+    CompanyClaim(const CompanyClaim&) = delete;
+    CompanyClaim& operator=(const CompanyClaim&) = delete;
+    bool claimed() const { return claimed_; }
+
+  private:
+    int fd_ = -1;
+    bool claimed_ = false;
+};
+
 // The company caption of the button bar: shows `text` trimmed, with each "&"
 // doubled so that it is shown literally, centred in a field of 45 characters.
 void TEXTOSAYBAR(const std::string& text);

@@ -1,5 +1,6 @@
 #include "company/upkeep.h"
 
+#include <sys/stat.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -9,10 +10,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "company/selection.h"
 #include "data/catalogue.h"
@@ -225,6 +230,65 @@ void INIARC() {
     ws.select(area);
 }
 
+namespace {
+
+std::function<void(std::string_view)>& creationHook() {
+    static std::function<void(std::string_view)> hook;
+    return hook;
+}
+
+void creationStep(std::string_view step) {
+    if (creationHook()) creationHook()(step);
+}
+
+// The catalogue held against the other workstations' creations while a new
+// company's code is checked, its folder made and its record written: two
+// workstations that chose the same code cannot both take it, and a folder
+// found without a record is known to be no other creation in progress.
+class CreationLock {
+  public:
+    CreationLock() {
+        for (int i = 0; i < 250 && !(held_ = control().lockFile()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ~CreationLock() {
+        if (held_) control().unlock(0);
+    }
+    CreationLock(const CreationLock&) = delete;
+    CreationLock& operator=(const CreationLock&) = delete;
+    explicit operator bool() const { return held_; }
+
+  private:
+    bool held_ = false;
+};
+
+// Makes the new company's folder and puts its name on the disk before the
+// record that points at it. An empty folder of that name, with the code free
+// in the catalogue, is one a creation left before its record was written (a
+// power cut, a killed program): it is taken as it stands. A folder holding
+// anything keeps the code refused, since it may be a company's data.
+bool makeCompanyFolder(const std::string& camino) {
+    if (!isCompanyDirectory(camino)) return false;
+    const std::string folder = data::hostPath(camino);
+    if (::mkdir(folder.c_str(), 0777) != 0) {
+        std::error_code ec;
+        if (errno != EEXIST || !fs::is_directory(folder, ec) || !fs::is_empty(folder, ec) || ec)
+            return false;
+    }
+    try {
+        data::syncPath(fs::path(folder).parent_path().string());
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void setCreationHook(std::function<void(std::string_view)> hook) {
+    creationHook() = std::move(hook);
+}
+
 void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
     saved = false;
     if (trim(d[Code].asString()).empty() || trim(d[Name].asString()).empty() ||
@@ -235,6 +299,7 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
     }
     std::string code = trim(d[Code].asString());
     std::string camino = trim(d[Camino].asString());
+    std::optional<CreationLock> lock;
     if (mode == "I") {
         const auto normal = normaliseCompanyCode(code);
         if (!normal) {
@@ -244,14 +309,21 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
         // The directory follows the code it was made from.
         if (camino == "EMP" + code) camino = "EMP" + *normal;
         code = *normal;
-    }
-    if (mode == "I") {
-        const QString folder = QString::fromStdString(data::hostPath(camino));
-        if (!isCompanyDirectory(camino) || QFileInfo::exists(folder) || !QDir().mkdir(folder)) {
+        lock.emplace();
+        if (!*lock) {
+            data::PARE(
+                "El cat\xe1logo de empresas est\xe1 bloqueado por otro equipo.\n"
+                "Int\xe9ntelo de nuevo.");
+            return;
+        }
+        // Another workstation may have taken the code since the form checked it.
+        if (!BUSCCODEMP(code)) return;
+        if (!makeCompanyFolder(camino)) {
             data::interaction().beep();
             data::PARE("Error en la creaci\xf3n del subdirectorio");
             return;
         }
+        creationStep("folder");
         control().append();
     } else {
         if (!data::REC_LOCK(0)) return;
@@ -271,13 +343,16 @@ void GRABAEMPR(const std::string& mode, const CompanyData& d, bool& saved) {
     // when the catalogue is closed: a power cut after the save cannot take
     // the record and leave its folder behind.
     control().commit();
+    lock.reset();
     saved = true;
     if (mode == "I") {
+        creationStep("record");
         // The new company is this workstation's company now, and the one it
         // finds highlighted at the next start.
         writeRememberedCompany(camino);
         PUTDATEMPR();
         INIARC();
+        creationStep("tables");
     } else if (xb::upper1252(camino) == xb::upper1252(sessionDirectory())) {
         // The session's company name follows at once, on the bar and in what
         // is printed from now on; the directory cannot have changed.
@@ -476,6 +551,20 @@ bool BORRAEMPR(const std::string& name, const std::string& camino, const std::st
     if (!tk::msgYesNo(question, QStringLiteral("Atención"), QStringLiteral("  &Si  "),
                       QStringLiteral("  &No  "), QApplication::activeWindow()))
         return false;
+
+    // Held against every workstation's selection until its files are gone;
+    // this one's own hold goes first, since it is the company being deleted.
+    const bool ours = xb::upper1252(dir) == xb::upper1252(sessionDirectory());
+    if (ours) releaseCompany();
+    CompanyClaim claim(dir);
+    if (!claim.claimed()) {
+        if (ours) holdCompany(dir);
+        data::interaction().beep();
+        alert(QStringLiteral("La empresa \"%1\" está en uso en otro equipo.\nNo se borra nada.")
+                  .arg(toQ(trim(name))),
+              QStringLiteral("Atención.....!!!"));
+        return false;
+    }
 
     dbf::WorkArea& wa = control();
     wa.deleteRecord();

@@ -3,8 +3,10 @@
 // all its tables.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xbase/value.h"
@@ -55,6 +57,9 @@ bool BUSCCODEMP(const std::string& code);
 // Writes the form to Control; `saved` becomes true when written.
 void GRABAEMPR(const std::string& mode, const CompanyData& data, bool& saved);
 void INIARC();
+// Called at the steps of a company's creation ("folder", "record", "tables"),
+// for the tests that stop a creation halfway; none by default.
+void setCreationHook(std::function<void(std::string_view)> hook);
 void MODIEMPR(QWidget* owner = nullptr);
 void ELIMEMPR(QWidget* owner = nullptr);
 // Deletes the company of the current record of Control (opened exclusively);

@@ -1,5 +1,6 @@
 #include "data/maintenance.h"
 
+#include <algorithm>
 #include <map>
 
 #include "data/catalogue.h"
@@ -82,6 +83,34 @@ void INDEXBASES(Meter& meter) {
             return;
         for (const auto& tag : t.tags)
             underHandler("INDEXA", [&] { INDEXA(file, bag, tag.key, tag.name, tag.unique); });
+    });
+}
+
+namespace {
+
+// A table missing, or a table without the bag its tags live in: what a
+// company's creation stopped halfway (a power cut, a killed program) leaves.
+bool incomplete(const TableDef& t) {
+    return !fileExists(fileOf(t)) || (!t.tags.empty() && !fileExists(bagOf(t)));
+}
+
+}  // namespace
+
+bool tablesIncomplete() {
+    const auto& all = tables();
+    return std::any_of(all.begin(), all.end(), incomplete);
+}
+
+void completeTables(Meter& meter) {
+    KeepArea keep;
+    eachTable(meter, "Procesando ", [](const TableDef& t) {
+        if (!incomplete(t)) return;
+        const std::string file = fileOf(t), bag = bagOf(t);
+        underHandler("INIBASES", [&] {
+            if (!fileExists(file))
+                CREA_FIC(t.templ, file, t.inCompanyDir ? camino() : std::string());
+            for (const auto& tag : t.tags) INDEXA(file, bag, tag.key, tag.name, tag.unique);
+        });
     });
 }
 

@@ -16,6 +16,11 @@ namespace data {
 void INIBASES(Meter& meter);
 // Every bag erased and its tags created anew, in the listed order.
 void INDEXBASES(Meter& meter);
+// True when a table of the session company, or the bag of its tags, is
+// missing, as a creation stopped halfway leaves them; completeTables makes
+// what is missing (and nothing else) as INIBASES and INDEXBASES make it.
+bool tablesIncomplete();
+void completeTables(Meter& meter);
 // PACA of every table.
 void PACKBASES(Meter& meter);
 // Packs one table opened exclusively through ABRIR (alias EL_ALIAS); a table

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <string>
 
+#include "application.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
 #include "data/interaction.h"
@@ -22,12 +23,7 @@
 
 class CompanyFixture : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char arg0[] = "test_company";
-        static char* argv[] = {arg0, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { testsupport::application(); }
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));

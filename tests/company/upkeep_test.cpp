@@ -8,10 +8,16 @@
 #include <QLineEdit>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <cstdlib>
+#include <map>
 
 #include "company/selection.h"
 #include "company/upkeep.h"
+#include "company_check.h"
 #include "company_fixture.h"
+#include "cutfs_mount.h"
+#include "data/catalogue.h"
+#include "data/helpers.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/order.h"
@@ -217,6 +223,200 @@ TEST_F(UpkeepTest, CancelledFirstCompanyOffersToEnd) {
     ASSERT_EQ(driver.boxes().size(), 1u);
     EXPECT_TRUE(driver.boxes()[0].text.contains(QStringLiteral("terminar el programa")));
     EXPECT_FALSE(dbf::workspace().used("Control"));
+}
+
+}  // namespace
+
+namespace {
+
+// Several workstations and interrupted creations on one catalogue. Each other
+// workstation is a child process of this test; boxes it meets are accepted.
+class SharedUpkeepTest : public UpkeepTest {
+  protected:
+    // Starts `work` as another workstation; its result is the child's exit code.
+    static pid_t workstation(const std::function<int()>& work) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            static data::ScriptedInteraction quiet;
+            data::setInteraction(&quiet);
+            ::setenv("VDR_MSGANSWERS", "", 1);
+            ::_exit(work());
+        }
+        return pid;
+    }
+    static int exitCode(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    static bool openControl(const char* mode = "S") {
+        return data::ABRIR("Control", data::kCompanyCatalogue, mode, {data::kCompanyCatalogueBag});
+    }
+    // Creates company `code` as the form saves it; true when saved.
+    static bool create(const std::string& code, const char* name) {
+        if (!openControl()) return false;
+        company::CompanyData d = company::newCompanyData(code);
+        d[company::Name] = xb::Value::str(name);
+        d[company::Nit] = xb::Value::str("900123");
+        bool saved = false;
+        company::GRABAEMPR("I", d, saved);
+        data::CERRAR("Control");
+        return saved;
+    }
+    // The catalogue's records as code -> directory.
+    static std::multimap<std::string, std::string> catalogue() {
+        std::multimap<std::string, std::string> out;
+        dbf::Workspace& ws = dbf::workspace();
+        const int a = ws.open("ContEmpr.Ini", "LEE", dbf::OpenOptions{});
+        dbf::WorkArea& wa = *ws.area(a);
+        for (wa.goTop(); !wa.eof(); wa.skip(1))
+            out.emplace(wa.get(ws.fieldIndex(a, "CODEMPR")).asString(),
+                        wa.get(ws.fieldIndex(a, "CAMINO")).asString());
+        ws.close(a);
+        return out;
+    }
+};
+
+// Two workstations creating companies at the same moment, each taking the
+// next free code as the form proposes it: every saved company has one record,
+// its own code and its tables; a code taken by the other is refused.
+TEST_F(SharedUpkeepTest, TwoWorkstationsCreatingAtOnceNeverShareACode) {
+    auto creator = [](const char* name) {
+        return [name] {
+            int saved = 0;
+            for (int i = 0; i < 8; ++i) {
+                if (!openControl()) return 100;
+                const std::string code = company::nextCompanyCode();
+                data::CERRAR("Control");
+                saved += create(code, name) ? 1 : 0;
+            }
+            return saved;
+        };
+    };
+    const pid_t a = workstation(creator("EQUIPO A"));
+    const pid_t b = workstation(creator("EQUIPO B"));
+    const int savedA = exitCode(a), savedB = exitCode(b);
+    ASSERT_LT(savedA, 100);
+    ASSERT_LT(savedB, 100);
+    EXPECT_GT(savedA, 0);
+    EXPECT_GT(savedB, 0);
+    const auto records = catalogue();
+    EXPECT_EQ(records.size(), static_cast<size_t>(1 + savedA + savedB));
+    for (const auto& [code, camino] : records) {
+        EXPECT_EQ(records.count(code), 1u) << code;
+        EXPECT_TRUE(QFile::exists(QString::fromStdString(camino).trimmed() +
+                                  QStringLiteral("/VdrProsp.dbf")))
+            << camino;
+    }
+}
+
+// A company selected on another workstation cannot be deleted from this one
+// while it is in use there; once that workstation has left, it can.
+TEST_F(SharedUpkeepTest, ACompanyInUseElsewhereIsNotDeleted) {
+    ASSERT_TRUE(create("00002", "EN OTRO EQUIPO"));
+    company::releaseCompany();  // this workstation goes back to no company
+    startAs("CAJA1");
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t other = workstation([&] {
+        if (!openControl() || !dbf::orders(*dbf::workspace().area(std::string_view("Control")))
+                                   .seek(xb::Value::str("00002")))
+            return 1;
+        company::PUTDATEMPR();
+        data::CERRAR("Control");
+        char c = 'r';
+        if (::write(fromChild[1], &c, 1) != 1 || ::read(toChild[0], &c, 1) != 1) return 2;
+        return 0;
+    });
+    char ready = 0;
+    ASSERT_EQ(::read(fromChild[0], &ready, 1), 1);
+
+    auto deleteIt = [&] {
+        EXPECT_TRUE(openControl("E"));
+        dbf::orders(*dbf::workspace().area(std::string_view("Control")))
+            .seek(xb::Value::str("00002"));
+        tk::test::Driver driver;
+        driver.watchdog(20000);
+        driver.answer({1, 1});  // Si to the question; the notice, if any
+        const bool deleted = company::BORRAEMPR("EN OTRO EQUIPO", "EMP00002", "900123");
+        data::CERRAR("Control");
+        return std::make_pair(deleted, driver.boxTexts());
+    };
+    const auto [refused, texts] = deleteIt();
+    EXPECT_FALSE(refused);
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_EQ(texts[1], QStringLiteral("La empresa \"EN OTRO EQUIPO\" está en uso en otro equipo.\n"
+                                       "No se borra nada."));
+    EXPECT_TRUE(QFile::exists(QStringLiteral("EMP00002/VdrProsp.dbf")));
+    EXPECT_EQ(catalogue().count("00002"), 1u);
+
+    char go = 'g';
+    ASSERT_EQ(::write(toChild[1], &go, 1), 1);
+    EXPECT_EQ(exitCode(other), 0);
+    EXPECT_TRUE(deleteIt().first);
+    EXPECT_FALSE(QDir(QStringLiteral("EMP00002")).exists());
+    EXPECT_EQ(catalogue().count("00002"), 0u);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) ::close(fd);
+}
+
+// A creation stopped at each of its steps, then a power cut: the catalogue
+// holds the company or not. Held, selecting it makes whatever tables the
+// creation had not made, and all of them read sound; lost, its code can be
+// taken again, its empty folder with it.
+TEST_F(SharedUpkeepTest, ACreationCutShortLeavesTheCompanyWholeOrItsCodeFree) {
+    dbf::workspace().closeAll();
+    QTemporaryDir base;
+    const QString here = QDir::currentPath();
+    ASSERT_EQ(
+        std::system(("cp -a '" + here.toStdString() + "' '" + base.path().toStdString() + "/disk'")
+                        .c_str()),
+        0);
+    testsupport::CutFs fs(base.path().toStdString());
+    VDR_NEED_CUTFS(fs);
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(fs.mount())));
+    startAs("CAJA1");
+    int cuts = 0, code = 2;
+    for (const char* step : {"folder", "record", "tables"}) {
+        const std::string digits = "0000" + std::to_string(code++);
+        const pid_t pid = workstation([step, digits] {
+            company::setCreationHook([step](std::string_view at) {
+                if (at == step) ::_exit(70);
+            });
+            create(digits, "CORTADA");
+            return 0;
+        });
+        ASSERT_EQ(exitCode(pid), 70) << step;
+        ASSERT_TRUE(fs.cut("cut " + std::to_string(++cuts)));
+
+        startAs("CAJA1");
+        const std::string camino = std::string("EMP") + digits;
+        if (catalogue().count(digits) == 0) {
+            EXPECT_STREQ(step, "folder");
+            ASSERT_TRUE(create(digits, "OTRA VEZ")) << step;
+        } else {
+            company::writeRememberedCompany(camino);
+            tk::test::Driver driver;
+            driver.watchdog(30000);
+            driver.whenOpen(QStringLiteral("SelecEmpr"),
+                            [&](tk::test::Handle& h) { h.key(101, Qt::Key_Return); });
+            ASSERT_TRUE(company::SELEEMPR());
+            EXPECT_EQ(xb::getVar("G_CAMINO").asString(), camino + "\\") << step;
+        }
+        for (const data::TableDef& t : data::tables()) {
+            if (!t.inCompanyDir) continue;
+            const QString file = QString::fromStdString(camino + "/") + QString::fromLatin1(t.file);
+            EXPECT_TRUE(QFile::exists(file)) << step << ' ' << t.file;
+            // Opened once as the program opens it, mending what the cut left.
+            ASSERT_TRUE(data::ABRIR("Revisada", data::tablePath(t, camino + "\\"), "S",
+                                    {data::bagPath(t, camino + "\\")}))
+                << step << ' ' << t.file;
+            data::CERRAR("Revisada");
+        }
+        EXPECT_EQ(testsupport::checkCompanyTables(), "") << step;
+    }
+    dbf::workspace().closeAll();
+    QDir::setCurrent(here);
 }
 
 }  // namespace

@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "app/functions.h"
+#include "application.h"
 #include "company/selection.h"
+#include "company_check.h"
 #include "data/catalogue.h"
 #include "data/helpers.h"
 #include "data/interaction.h"
@@ -38,10 +40,7 @@
 namespace pt {
 
 inline void ensureApp() {
-    static int argc = 1;
-    static char arg0[] = "test_prospects";
-    static char* argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testsupport::application();
 }
 
 // Starts the session of `workstation` in the current directory (an
@@ -213,27 +212,7 @@ inline std::vector<std::string> whatOf(int t, const prospects::Link& l) {
 
 // `vdrtool check` over every table and bag of the company: the faults found.
 inline std::string vdrtoolCheck() {
-    std::string faults;
-    for (const char* t : {"VDRVEND", "VDRPROSP", "VDRPRODC", "VDRPLAN", "VDRPRDOF", "VDRPRDVT",
-                          "VDRCONT", "VDRRESP"}) {
-        const std::string bagVar = std::string(t) == "VDRVEND"    ? "VDRVENX1"
-                                   : std::string(t) == "VDRPROSP" ? "VDRPRPX1"
-                                   : std::string(t) == "VDRPRODC" ? "VDRPRDX1"
-                                   : std::string(t) == "VDRPLAN"  ? "VDRPLNX1"
-                                   : std::string(t) == "VDRPRDOF" ? "VDRPROX1"
-                                   : std::string(t) == "VDRPRDVT" ? "VDRPRVX1"
-                                   : std::string(t) == "VDRCONT"  ? "VDRCNTX1"
-                                                                  : "VDRRESX1";
-        QProcess p;
-        p.start(testsupport::binary("vdrtool"),
-                {QStringLiteral("check"), QString::fromStdString(data::hostPath(var(t))),
-                 QString::fromStdString(data::hostPath(var(bagVar.c_str())))});
-        p.waitForFinished(60000);
-        if (p.exitCode() != 0)
-            faults += QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())
-                          .toStdString();
-    }
-    return faults;
+    return testsupport::checkCompanyTables();
 }
 
 // Starts this test binary as another workstation doing `action` in `dir`.
