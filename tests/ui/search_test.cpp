@@ -189,6 +189,40 @@ TEST_F(LongSearch, PastTheLimitTheUserDecidesAndIsNeverLeftUntold) {
     }
 }
 
+// The same through the search dialog as the browsers open it: the question
+// past the limit, then the notice when the user stops there; going on finds
+// the last record and makes it the current one.
+TEST_F(LongSearch, TheSearchDialogAsksPastTheLimitAndTellsWhenStopped) {
+    dbf::WorkArea& wa = build(static_cast<uint32_t>(ui::kSearchLimit) + 5);
+    for (const bool goOn : {false, true}) {
+        wa.goTop();
+        scripted.clear();
+        scripted.answer(goOn ? 1 : 2);  // "Si" or "No" to going past the limit
+        tk::test::Driver driver;
+        driver.watchdog(120000);
+        driver.whenOpen(QStringLiteral("Buscar1"), [](tk::test::Handle& h) {
+            h.choose(101, QStringLiteral("Nombre"));
+            h.type(102, QStringLiteral("ultimo"));
+            h.press(201);
+        });
+        ui::BUSCA1(nullptr, nullptr, "LARGO", {"Nombre"}, {"Nombre"});
+        EXPECT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
+        EXPECT_EQ(alerts(), std::vector<std::string>{
+                                "No se encontr\xf3 en los primeros 100000 registros. \xbf Desea "
+                                "continuar la b\xfasqueda en el resto del fichero ?"});
+        const auto told = scripted.of(data::ScriptedInteraction::Kind::Info);
+        if (goOn) {
+            EXPECT_TRUE(told.empty());
+            EXPECT_EQ(text(wa, "NOMBRE"), "ULTIMO    ");
+        } else {
+            ASSERT_EQ(told.size(), 1u);
+            EXPECT_EQ(told[0].message,
+                      "B\xfasqueda detenida en 100000 registros: el texto no se encontr\xf3.");
+            EXPECT_EQ(text(wa, "CODIGO"), "0000001");
+        }
+    }
+}
+
 TEST_F(Search, ChkdupAcceptsTheRecordsOwnCodeAndRefusesAnothersWhateverCaseAndBlanks) {
     dbf::WorkArea& wa = salespeople({{"V1", "UNO"}, {"V2", "DOS"}, {"", "SIN CODIGO"}});
     wa.goTop();
