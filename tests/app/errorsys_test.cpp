@@ -22,6 +22,7 @@
 
 #include "app/errorsys.h"
 #include "app/script.h"
+#include "application.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/order.h"
@@ -53,7 +54,7 @@ QStringList readLog(const QString& dir) {
         " (r['TEXTO'] or '').split('\\r\\n')[0]))\n");
     return runProgram(QStringLiteral("/usr/bin/python3"),
                       {QStringLiteral("-c"), script, dir + QStringLiteral("/Error/Error.Dbf")})
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 xb::Error failure(const char* description, bool retry, bool substitute) {
@@ -384,10 +385,7 @@ TEST_F(ErrorSysTest, ViewerListsTheLogAndShowsTheSelectedReport) {
 TEST(ErrorSysChild, DISABLED_Scenario) {
     const QByteArray scenario = qgetenv("VDR_ERRSYS_SCENARIO");
     ASSERT_FALSE(scenario.isEmpty()) << "started only by EndsWithExitCode1";
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testsupport::application();
     xb::resetRuntime();
     if (scenario.startsWith("log ")) {
         // A workstation writing its own errors into the shared log, from

@@ -14,17 +14,13 @@
 #include "app/mainwindow.h"
 #include "app/script.h"
 #include "app/single_instance.h"
+#include "application.h"
 #include "xbase/compiler.h"
 
 namespace {
 
-int argc = 1;
-char arg0[] = "test_app";
-char* argv[] = {arg0, nullptr};
-
 QApplication& qapp() {
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return testsupport::application();
 }
 
 // Presses the button whose caption is `caption` in the next message box that

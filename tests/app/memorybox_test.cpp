@@ -6,14 +6,12 @@
 #include <QRegularExpression>
 
 #include "app/inicial.h"
+#include "application.h"
 #include "toolkit/msgbox.h"
 #include "xbase/runtime.h"
 
 TEST(MemoryBox, ThreeLinesWithGroupedFigures) {
-    static int argc = 1;
-    static char arg0[] = "test_app";
-    static char* argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testsupport::application();
     xb::resetRuntime();
     QStringList shown;
     tk::setMsgBoxObserver([&](const tk::BoxShown& b) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/menu.h"
+#include "application.h"
 #include "data/interaction.h"
 #include "data/menutable.h"
 #include "data/session.h"
@@ -24,14 +25,10 @@
 
 namespace {
 
-int argc = 1;
-char arg0[] = "test_app";
-char* argv[] = {arg0, nullptr};
-
 class MenuTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!QApplication::instance()) new QApplication(argc, argv);
+        testsupport::application();
         ASSERT_TRUE(dir.isValid());
         previous = QDir::currentPath();
         QDir::setCurrent(dir.path());

@@ -14,6 +14,7 @@
 
 #include "app/inicial.h"
 #include "app/mainwindow.h"
+#include "application.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/workspace.h"
@@ -27,10 +28,7 @@
 namespace {
 
 TEST(Session, ActionsSeeTheWindowObjectsAndTheEndWritesTheResourceLog) {
-    static int argc = 1;
-    static char arg0[] = "test_app";
-    static char* argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testsupport::application();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));

@@ -13,29 +13,15 @@
 
 namespace {
 
-struct ToolRun {
-    int code = -1;
-    QString out, err;
-};
+using testsupport::ToolRun;
 
 ToolRun run(const QString& dir, const QStringList& args) {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.setProcessEnvironment(testsupport::programEnvironment(dir + QStringLiteral("/msg.log")));
-    p.start(testsupport::binary("vdrtool"), args);
-    ToolRun r;
-    if (!p.waitForFinished(180000)) return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testsupport::runTool(args, dir,
+                                testsupport::programEnvironment(dir + QStringLiteral("/msg.log")));
 }
 
 QString pdfText(const QString& file) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {file, QStringLiteral("-")});
-    p.waitForFinished(30000);
-    return QString::fromUtf8(p.readAllStandardOutput());
+    return testsupport::runProgram(QStringLiteral("pdftotext"), {file, QStringLiteral("-")}).out;
 }
 
 }  // namespace

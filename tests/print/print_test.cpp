@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <filesystem>
 
+#include "application.h"
 #include "pdf_text.h"
 #include "print/document.h"
 #include "print/listreport.h"
@@ -22,12 +23,7 @@ namespace {
 
 class QtEnv : public ::testing::Environment {
   public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_print";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    void SetUp() override { testsupport::application(); }
 };
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnv);
 
@@ -35,7 +31,7 @@ using testsupport::pdfText;
 using testsupport::runProgram;
 
 int pdfPages(const QString& pdf) {
-    const QString info = runProgram(QStringLiteral("pdfinfo"), {pdf});
+    const QString info = runProgram(QStringLiteral("pdfinfo"), {pdf}).out;
     for (const QString& line : info.split(QLatin1Char('\n')))
         if (line.startsWith(QLatin1String("Pages:"))) return line.mid(6).trimmed().toInt();
     return -1;

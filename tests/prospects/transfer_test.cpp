@@ -26,15 +26,8 @@ struct Outcome {
 };
 
 Outcome runIn(const QString& program, const QStringList& args, const QString& cwd) {
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    Outcome r;
-    if (!p.waitForFinished(600000)) return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
+    const testsupport::ToolRun r = testsupport::runProgram(program, args, cwd);
+    return {r.code, r.out.toStdString(), r.err.toStdString()};
 }
 
 Outcome tool(const QString& inst, const QStringList& args) {

@@ -14,20 +14,10 @@
 
 namespace {
 
-struct ToolRun {
-    int code = -1;
-    QString out, err;
-};
+using testsupport::ToolRun;
 
 ToolRun vdrtool(const QStringList& args) {
-    QProcess p;
-    p.start(testsupport::binary("vdrtool"), args);
-    ToolRun r;
-    if (!p.waitForFinished(300000)) return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testsupport::runTool(args);
 }
 
 std::string trimmed(const std::string& s) {

@@ -24,6 +24,7 @@
 #include "dbf/table.h"
 #include "dbf/workspace.h"
 #include "gui_session.h"
+#include "pdf_text.h"
 #include "print/document.h"
 #include "reports/inform.h"
 #include "reports/printer.h"
@@ -34,31 +35,16 @@
 
 namespace {
 
-struct ToolRun {
-    int code = -1;
-    QString out, err;
-};
+using testsupport::ToolRun;
 
 ToolRun tool(const QString& dir, const QStringList& args,
              const std::function<void()>& inChild = {}) {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    if (inChild) p.setChildProcessModifier(inChild);
-    p.start(testsupport::binary("vdrtool"), args);
-    ToolRun r;
-    if (!p.waitForFinished(300000)) return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testsupport::runTool(args, dir, QProcessEnvironment::systemEnvironment(), inChild);
 }
 
+// Runs of blanks and line ends are layout, not content.
 QString pdfText(const QString& pdf) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    p.waitForFinished(60000);
-    // Runs of blanks are layout, not content.
-    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
+    return testsupport::pdfText(pdf).simplified();
 }
 
 std::string trimmed(const std::string& s) {

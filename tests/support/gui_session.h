@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "application.h"
 #include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/workspace.h"
@@ -32,10 +33,7 @@ namespace testsupport {
 // The process's application object (a plain QApplication unless the test
 // made another first) and the resource library of the build.
 inline void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    application();
     if (!tk::ResourceLibrary::isLoaded())
         tk::ResourceLibrary::load(QStringLiteral(VDR_BINARY_DIR "/resources/ZariReva.rcc"));
 }

@@ -3,24 +3,18 @@
 // drawn text by their width, not by their count.
 #pragma once
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
-namespace testsupport {
+#include "subprocess.h"
 
-inline QString runProgram(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(60000)) return {};
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
+namespace testsupport {
 
 inline QString pdfText(const QString& pdf) {
     return runProgram(QStringLiteral("pdftotext"),
                       {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
-        .replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
+        .out.replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
 }
 
 }  // namespace testsupport

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/functions.h"
+#include "application.h"
 #include "scratch_session.h"
 #include "toolkit/msgbox.h"
 #include "xbase/compiler.h"
@@ -21,11 +22,7 @@
 namespace testsupport {
 
 inline QApplication& programApplication() {
-    static int argc = 1;
-    static char arg0[] = "test_program";
-    static char* argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-    return *qApp;
+    return application();
 }
 
 class ProgramSession : public ScratchSession {

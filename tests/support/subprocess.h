@@ -6,11 +6,48 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace testsupport {
 
 inline QString binary(const char* name) {
     return QStringLiteral(VDR_BINARY_DIR "/bin/") + QString::fromLatin1(name);
+}
+
+// What a program run to its end printed, and its exit code (-1 when it did
+// not end by itself in time, or crashed).
+struct ToolRun {
+    int code = -1;
+    QString out, err;
+};
+
+// Runs `program` in `dir` (the current folder when empty) to its end.
+// `inChild` runs in the child before the program starts (limits, say).
+inline ToolRun runProgram(const QString& program, const QStringList& args, const QString& dir = {},
+                          const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                          const std::function<void()>& inChild = {}) {
+    QProcess p;
+    if (!dir.isEmpty()) p.setWorkingDirectory(dir);
+    p.setProcessEnvironment(env);
+    if (inChild) p.setChildProcessModifier(inChild);
+    p.start(program, args);
+    ToolRun r;
+    if (!p.waitForFinished(600000)) {
+        p.kill();
+        p.waitForFinished();
+    } else if (p.exitStatus() == QProcess::NormalExit) {
+        r.code = p.exitCode();
+    }
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// The build's vdrtool, run as runProgram runs a program.
+inline ToolRun runTool(const QStringList& args, const QString& dir = {},
+                       const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                       const std::function<void()>& inChild = {}) {
+    return runProgram(QStringLiteral(VDR_BINARY_DIR "/bin/vdrtool"), args, dir, env, inChild);
 }
 
 // Environment for a program under test: offscreen platform, message boxes

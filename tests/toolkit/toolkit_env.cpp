@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "application.h"
 #include "toolkit/resources.h"
 #include "toolkit_env.h"
 
@@ -16,10 +17,7 @@ namespace {
 class QtEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_toolkit";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
+        app_ = &testsupport::application();
         ASSERT_TRUE(tk::ResourceLibrary::load(tktest::bundlePath()))
             << tktest::bundlePath().toStdString();
     }

@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <string>
 
+#include "application.h"
 #include "data/helpers.h"
 #include "data/interaction.h"
 #include "data/session.h"
@@ -39,10 +40,7 @@ inline QString assembled() {
 }
 
 inline void ensureApp() {
-    static int argc = 1;
-    static char arg0[] = "test_ui";
-    static char* argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testsupport::application();
 }
 
 // Starts the session of `workstation` in the current folder on the test company.
