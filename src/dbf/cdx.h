@@ -8,6 +8,13 @@
 // the file's first header, and a reader that finds the counter moved drops all
 // pages it had cached. A bag opened exclusively caches freely and writes its
 // changed pages back on flush() and on close.
+//
+// The code, a file a concern: cdx_bag.cpp (the file, its locks, the cache,
+// the write-back and the change marks), cdx_page.cpp (nodes to and from
+// pages), cdx_store.cpp (pages given out and freed, tag headers, the tag
+// directory), cdx_build.cpp (a tag built in one pass, the bag rebuilt),
+// cdx_walk.cpp (descending, seeking, stepping, counting) and cdx_update.cpp
+// (entries inserted and removed one at a time).
 #pragma once
 
 #include <array>

@@ -7,6 +7,9 @@
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 #include "data/helpers.h"
 #include "data/paths.h"
@@ -86,6 +89,94 @@ bool blank(const std::string& s) {
     return trimmed(s).empty();
 }
 
+namespace {
+
+// A field of a row and the member that holds it; a memo field is read as
+// text and written as a memo.
+template <class Row>
+struct FieldOf {
+    const char* name;
+    std::variant<std::string Row::*, int32_t Row::*, bool Row::*> member;
+    bool memo = false;
+};
+
+template <class Row, size_t N>
+void readFields(dbf::WorkArea& wa, const FieldOf<Row> (&fields)[N], Row& row) {
+    for (const FieldOf<Row>& f : fields)
+        std::visit(
+            [&](auto m) {
+                using T = std::decay_t<decltype(row.*m)>;
+                if constexpr (std::is_same_v<T, std::string>)
+                    row.*m = S(wa, f.name);
+                else if constexpr (std::is_same_v<T, bool>)
+                    row.*m = L(wa, f.name);
+                else
+                    row.*m = D(wa, f.name);
+            },
+            f.member);
+}
+
+template <class Row, size_t N>
+void writeFields(dbf::WorkArea& wa, const FieldOf<Row> (&fields)[N], const Row& row) {
+    for (const FieldOf<Row>& f : fields)
+        std::visit(
+            [&](auto m) {
+                using T = std::decay_t<decltype(row.*m)>;
+                if constexpr (std::is_same_v<T, std::string>)
+                    f.memo ? putM(wa, f.name, row.*m) : putS(wa, f.name, row.*m);
+                else if constexpr (std::is_same_v<T, bool>)
+                    putL(wa, f.name, row.*m);
+                else
+                    putD(wa, f.name, row.*m);
+            },
+            f.member);
+}
+
+using P = ProspectFields;
+// The prospect's fields, in the order the save writes them.
+const FieldOf<P> kProspectFields[] = {{"CODVEND", &P::codvend},
+                                      {"CODPROSP", &P::codprosp},
+                                      {"NEW", &P::nuevo},
+                                      {"TIP", &P::tip},
+                                      {"NOMBRE", &P::nombre},
+                                      {"DIREC", &P::direc},
+                                      {"TELEF", &P::telef},
+                                      {"FAX", &P::fax},
+                                      {"EMAIL", &P::email},
+                                      {"CIUDAD", &P::ciudad},
+                                      {"REPRESENT", &P::represent},
+                                      {"TELFREP", &P::telfrep},
+                                      {"ENCARGADO", &P::encargado},
+                                      {"NUMPROSP", &P::numprosp},
+                                      {"FEC_CREA", &P::fecCrea},
+                                      {"OBSERVAC", &P::observac, true},
+                                      {"VTA", &P::vta},
+                                      {"FEC_VTA", &P::fecVta},
+                                      {"CAT", &P::cat}};
+
+// The client's identity, which a known code brings along, with the widths of
+// its fields (EMAIL is 60 wide: blanked to 40, it cut what was typed later).
+const std::pair<std::string P::*, size_t> kClientFields[] = {
+    {&P::nombre, kWNombre},       {&P::direc, kWDirec},
+    {&P::telef, kWTelef},         {&P::fax, kWFax},
+    {&P::email, kWEmail},         {&P::ciudad, kWCiudad},
+    {&P::represent, kWRepresent}, {&P::telfrep, kWTelfrep},
+    {&P::encargado, kWEncargado}};
+
+void blankClient(ProspectFields& p) {
+    p.tip = kJuridica;
+    for (const auto& [field, width] : kClientFields) p.*field = pad("", width);
+}
+
+using C = ContactRow;
+const FieldOf<C> kContactFields[] = {{"FEC_CONT", &C::fecCont},        {"TIPO", &C::tipo},
+                                     {"COD_RES", &C::codRes},          {"RESULTADO", &C::resultado},
+                                     {"OBSERVAC", &C::observac, true}, {"FEC_PROX", &C::fecProx},
+                                     {"HOR_PROX", &C::horProx},        {"FEC_REAL", &C::fecReal},
+                                     {"HOR_REAL", &C::horReal}};
+
+}  // namespace
+
 std::string Link::key() const {
     return pad(numprosp, 14) + pad(codprosp, 8) + xb::dtos(fecCrea) + pad(codvend, 8);
 }
@@ -96,17 +187,8 @@ CardValues newCard() {
     p.codvend = pad("", 8);
     p.codprosp = pad("", 8);
     p.nuevo = "Si";
-    p.tip = kJuridica;
     p.cat = "001";
-    p.nombre = pad("", kWNombre);
-    p.direc = pad("", kWDirec);
-    p.telef = pad("", kWTelef);
-    p.fax = pad("", kWFax);
-    p.email = pad("", kWEmail);
-    p.ciudad = pad("", kWCiudad);
-    p.represent = pad("", kWRepresent);
-    p.telfrep = pad("", kWTelfrep);
-    p.encargado = pad("", kWEncargado);
+    blankClient(p);
     p.numprosp = data::clockNumber();
     p.fecCrea = xb::todayJulian();
     v.planOf = pad("", 8);
@@ -124,48 +206,12 @@ std::string tipShown(const std::string& stored) {
 
 ProspectFields readProspect(dbf::WorkArea& wa) {
     ProspectFields p;
-    p.codvend = S(wa, "CODVEND");
-    p.codprosp = S(wa, "CODPROSP");
-    p.nuevo = S(wa, "NEW");
-    p.tip = S(wa, "TIP");
-    p.nombre = S(wa, "NOMBRE");
-    p.direc = S(wa, "DIREC");
-    p.telef = S(wa, "TELEF");
-    p.fax = S(wa, "FAX");
-    p.email = S(wa, "EMAIL");
-    p.ciudad = S(wa, "CIUDAD");
-    p.represent = S(wa, "REPRESENT");
-    p.telfrep = S(wa, "TELFREP");
-    p.encargado = S(wa, "ENCARGADO");
-    p.numprosp = S(wa, "NUMPROSP");
-    p.fecCrea = D(wa, "FEC_CREA");
-    p.observac = S(wa, "OBSERVAC");
-    p.vta = L(wa, "VTA");
-    p.fecVta = D(wa, "FEC_VTA");
-    p.cat = S(wa, "CAT");
+    readFields(wa, kProspectFields, p);
     return p;
 }
 
 void writeProspect(dbf::WorkArea& wa, const ProspectFields& p) {
-    putS(wa, "CODVEND", p.codvend);
-    putS(wa, "CODPROSP", p.codprosp);
-    putS(wa, "NEW", p.nuevo);
-    putS(wa, "TIP", p.tip);
-    putS(wa, "NOMBRE", p.nombre);
-    putS(wa, "DIREC", p.direc);
-    putS(wa, "TELEF", p.telef);
-    putS(wa, "FAX", p.fax);
-    putS(wa, "EMAIL", p.email);
-    putS(wa, "CIUDAD", p.ciudad);
-    putS(wa, "REPRESENT", p.represent);
-    putS(wa, "TELFREP", p.telfrep);
-    putS(wa, "ENCARGADO", p.encargado);
-    putS(wa, "NUMPROSP", p.numprosp);
-    putD(wa, "FEC_CREA", p.fecCrea);
-    putM(wa, "OBSERVAC", p.observac);
-    putL(wa, "VTA", p.vta);
-    putD(wa, "FEC_VTA", p.fecVta);
-    putS(wa, "CAT", p.cat);
+    writeFields(wa, kProspectFields, p);
 }
 
 // ------------------------------------------------------------------ tables
@@ -249,14 +295,27 @@ void closeCardTables() {
     closeAreas(kCardAliases, std::size(kCardAliases));
 }
 
+const CardList& cardList(int n) {
+    static const CardList lists[] = {
+        {1, "Buffer1", "ProdOfer", "NumProsp", "FECHA", "Seguro desea borrar Producto ofertado ?"},
+        {2, "Buffer2", "Contacto", "NumCliFec", "FEC_CREA",
+         "Seguro desea borrar Contacto efectuado ?"},
+        {3, "Buffer3", "ProdVta", "NumProsp2", "FECHA", "Seguro desea borrar Producto vendido ?"}};
+    return lists[n == 1 ? 0 : n == 2 ? 1 : 2];
+}
+
+dbf::WorkArea& listBuffer(int n) {
+    return areaOf(cardList(n).buffer);
+}
+
 const char* dependentAlias(int t) {
-    return t == 1 ? "ProdOfer" : t == 2 ? "Contacto" : "ProdVta";
+    return cardList(t).table;
 }
 const char* linkTag(int t) {
-    return t == 1 ? "NumProsp" : t == 2 ? "NumCliFec" : "NumProsp2";
+    return cardList(t).linkTag;
 }
 const char* dateField(int t) {
-    return t == 2 ? "FEC_CREA" : "FECHA";
+    return cardList(t).dateField;
 }
 
 bool rowHasLink(dbf::WorkArea& wa, int t, const Link& link) {
@@ -305,13 +364,12 @@ void closeBuffers() {
 namespace {
 
 bool openBuffer(int n) {
-    const std::string alias = "Buffer" + std::to_string(n);
     const int prev = ws().current();
-    const bool ok = data::ABRIR(alias, bufferPath(n), "E");
+    const bool ok = data::ABRIR(cardList(n).buffer, bufferPath(n), "E");
     ws().select(prev);
     if (ok && n == 1)
         if (dbf::WorkArea* prod = ws().area("Producto"))
-            dbf::orders(areaOf("Buffer1")).setRelation(prod->number(), "CODPROD");
+            dbf::orders(listBuffer(1)).setRelation(prod->number(), "CODPROD");
     return ok;
 }
 
@@ -325,7 +383,7 @@ bool fillBuffers(const Link& link) {
     for (int t = 1; t <= 3; ++t) {
         dbf::WorkArea& src = areaOf(dependentAlias(t));
         const std::vector<uint32_t> rows = linkedRows(t, link);
-        const std::string alias = "Buffer" + std::to_string(t);
+        const char* alias = cardList(t).buffer;
         dbf::WorkArea* kept = ws().area(alias);
         if (kept && g_kept > 0 && kept->table().exclusive() &&
             kept->table().structure() == src.table().structure()) {
@@ -343,7 +401,7 @@ bool fillBuffers(const Link& link) {
                 continue;
             }
         }
-        dbf::WorkArea& dst = areaOf(alias.c_str());
+        dbf::WorkArea& dst = areaOf(alias);
         for (uint32_t r : rows) {
             src.goTo(r);
             dst.append();
@@ -357,12 +415,12 @@ bool fillBuffers(const Link& link) {
 }
 
 int bufferRows(int n) {
-    dbf::WorkArea* b = ws().area(("Buffer" + std::to_string(n)).c_str());
+    dbf::WorkArea* b = ws().area(cardList(n).buffer);
     return b ? static_cast<int>(b->countVisible()) : 0;
 }
 
 double bufferTotal(int n) {
-    dbf::WorkArea* b = ws().area(("Buffer" + std::to_string(n)).c_str());
+    dbf::WorkArea* b = ws().area(cardList(n).buffer);
     if (!b) return 0;
     const uint32_t keep = b->recno();
     double sum = 0;
@@ -389,8 +447,8 @@ bool lookupCode(const char* alias, const std::string& code, const char* descFiel
 }
 
 void copyOffersToSold() {
-    dbf::WorkArea& b1 = areaOf("Buffer1");
-    dbf::WorkArea& b3 = areaOf("Buffer3");
+    dbf::WorkArea& b1 = listBuffer(1);
+    dbf::WorkArea& b3 = listBuffer(3);
     for (b1.goTop(); !b1.eof(); b1.skip(1)) {
         b3.append();
         for (const char* f : {"CLIENTE", "VENDEDOR", "CODPROD", "NUMPROSP"}) putS(b3, f, S(b1, f));
@@ -405,15 +463,7 @@ void copyOffersToSold() {
 
 ContactRow readContact(dbf::WorkArea& b2) {
     ContactRow c;
-    c.fecCont = D(b2, "FEC_CONT");
-    c.tipo = S(b2, "TIPO");
-    c.codRes = S(b2, "COD_RES");
-    c.resultado = S(b2, "RESULTADO");
-    c.observac = S(b2, "OBSERVAC");
-    c.fecProx = D(b2, "FEC_PROX");
-    c.horProx = S(b2, "HOR_PROX");
-    c.fecReal = D(b2, "FEC_REAL");
-    c.horReal = S(b2, "HOR_REAL");
+    readFields(b2, kContactFields, c);
     return c;
 }
 
@@ -430,7 +480,7 @@ void showContact(const ContactRow& c, CardValues& v) {
 
 void loadListValues(CardValues& v) {
     v.totalOf = bufferTotal(1);
-    dbf::WorkArea& b1 = areaOf("Buffer1");
+    dbf::WorkArea& b1 = listBuffer(1);
     b1.goTop();
     v.planOf = b1.eof() ? pad("", 8) : S(b1, "PLAN");
     std::string det;
@@ -440,10 +490,10 @@ void loadListValues(CardValues& v) {
     } else if (dbf::WorkArea* plan = ws().area("Plan")) {
         plan->goTop();
     }
-    dbf::WorkArea& b2 = areaOf("Buffer2");
+    dbf::WorkArea& b2 = listBuffer(2);
     b2.goTop();
     if (!b2.eof()) showContact(readContact(b2), v);
-    dbf::WorkArea& b3 = areaOf("Buffer3");
+    dbf::WorkArea& b3 = listBuffer(3);
     b3.goTop();
     if (!b3.eof()) {
         v.docum = S(b3, "DOCUM");
@@ -535,7 +585,7 @@ bool validHour(const std::string& hhmm) {
 }
 
 void writeProductRow(int n, const std::string& mode, const ProductRow& r, const CardValues& v) {
-    dbf::WorkArea& b = areaOf(("Buffer" + std::to_string(n)).c_str());
+    dbf::WorkArea& b = listBuffer(n);
     if (mode == "I" || b.eof()) b.append();
     stampLink(b, n, v.p.link());
     putS(b, "CODPROD", r.code);
@@ -552,7 +602,7 @@ void writeProductRow(int n, const std::string& mode, const ProductRow& r, const 
 }
 
 void deleteBufferRow(int n, uint32_t recno) {
-    dbf::WorkArea& b = areaOf(("Buffer" + std::to_string(n)).c_str());
+    dbf::WorkArea& b = listBuffer(n);
     if (recno == 0 || recno > b.recCount()) return;
     b.goTo(recno);
     b.deleteRecord();
@@ -561,18 +611,10 @@ void deleteBufferRow(int n, uint32_t recno) {
 }
 
 void writeContactRow(const std::string& mode, const ContactRow& c, CardValues& v) {
-    dbf::WorkArea& b = areaOf("Buffer2");
+    dbf::WorkArea& b = listBuffer(2);
     if (mode == "I" || b.eof()) b.append();
     stampLink(b, 2, v.p.link());
-    putD(b, "FEC_CONT", c.fecCont);
-    putS(b, "TIPO", c.tipo);
-    putS(b, "COD_RES", c.codRes);
-    putS(b, "RESULTADO", c.resultado);
-    putM(b, "OBSERVAC", c.observac);
-    putD(b, "FEC_PROX", c.fecProx);
-    putS(b, "HOR_PROX", c.horProx);
-    putD(b, "FEC_REAL", c.fecReal);
-    putS(b, "HOR_REAL", c.horReal);
+    writeFields(b, kContactFields, c);
     putN(b, "NT", 1);
     b.flush();
     showContact(c, v);
@@ -591,27 +633,9 @@ bool lookupClient(const std::string& code, CardValues& v, bool changed) {
         const ProspectFields f = readProspect(wa);
         p.nuevo = f.nuevo;
         p.tip = tipShown(f.tip);
-        p.nombre = f.nombre;
-        p.direc = f.direc;
-        p.telef = f.telef;
-        p.fax = f.fax;
-        p.email = f.email;
-        p.ciudad = f.ciudad;
-        p.represent = f.represent;
-        p.telfrep = f.telfrep;
-        p.encargado = f.encargado;
+        for (const auto& [field, width] : kClientFields) p.*field = f.*field;
     } else if (changed) {
-        p.tip = kJuridica;
-        p.nombre = pad("", kWNombre);
-        p.direc = pad("", kWDirec);
-        p.telef = pad("", kWTelef);
-        p.fax = pad("", kWFax);
-        // The field is 60 wide; blanking it to 40 cut what was typed later.
-        p.email = pad("", kWEmail);
-        p.ciudad = pad("", kWCiudad);
-        p.represent = pad("", kWRepresent);
-        p.telfrep = pad("", kWTelfrep);
-        p.encargado = pad("", kWEncargado);
+        blankClient(p);
     }
     const uint32_t at = wa.recno();
     o.setOrder(before);

@@ -117,10 +117,26 @@ class CardTablesKept {
     static bool active();
 };
 
-// The link tag of each dependent table (1 offered, 2 contacts, 3 sold).
+// One of the card's three lists (1 products offered, 2 contacts, 3 products
+// sold): the workstation's buffer it is edited in, the table that keeps its
+// rows, the tag that finds a prospect's rows there, the field of the link
+// date and the question asked before a row goes.
+struct CardList {
+    int n;
+    const char* buffer;
+    const char* table;
+    const char* linkTag;
+    const char* dateField;  // FECHA or FEC_CREA
+    const char* deleteQuestion;
+};
+const CardList& cardList(int n);
+// The open buffer of list `n`; a runtime error when it is not open.
+dbf::WorkArea& listBuffer(int n);
+
+// The same, one at a time.
 const char* dependentAlias(int t);
 const char* linkTag(int t);
-const char* dateField(int t);  // FECHA or FEC_CREA
+const char* dateField(int t);
 
 // Record numbers of the rows of dependent table `t` (open under its alias)
 // with the link, in stored order, found by the link tag.

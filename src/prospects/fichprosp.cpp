@@ -150,7 +150,7 @@ double unitPrice(double total, double qty) {
 }
 
 void productDialog(int n, const std::string& mode, QWidget* page, CardValues& v) {
-    dbf::WorkArea& buf = areaOf(n == 1 ? "Buffer1" : "Buffer3");
+    dbf::WorkArea& buf = listBuffer(n);
     dbf::WorkArea& prod = areaOf("Producto");
     const int prev = ws().current();
     ProductDialog d;
@@ -281,8 +281,9 @@ void ADDPRODVT(const std::string& mode, QWidget* page, CardValues& v) {
 
 namespace {
 
-bool deleteListRow(int n, uint32_t recno, const char* question) {
-    if (!askDelete(question)) return false;
+// Asks the list's question and deletes row `recno` of its buffer.
+bool deleteListRow(int n, uint32_t recno) {
+    if (!askDelete(cardList(n).deleteQuestion)) return false;
     const int prev = ws().current();
     deleteBufferRow(n, recno);
     ws().select(prev);
@@ -292,17 +293,17 @@ bool deleteListRow(int n, uint32_t recno, const char* question) {
 }  // namespace
 
 bool BORRAPRODOF(uint32_t recno) {
-    return deleteListRow(1, recno, "Seguro desea borrar Producto ofertado ?");
+    return deleteListRow(1, recno);
 }
 bool BORRAPRODVT(uint32_t recno) {
-    return deleteListRow(3, recno, "Seguro desea borrar Producto vendido ?");
+    return deleteListRow(3, recno);
 }
 bool BORRACONTAC(uint32_t recno) {
-    return deleteListRow(2, recno, "Seguro desea borrar Contacto efectuado ?");
+    return deleteListRow(2, recno);
 }
 
 bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
-    dbf::WorkArea& buf = areaOf("Buffer2");
+    dbf::WorkArea& buf = listBuffer(2);
     dbf::WorkArea& resp = areaOf("Respuesta");
     const int prev = ws().current();
     ContactRow c;
@@ -406,6 +407,102 @@ bool ADDCONTACTO(const std::string& mode, CardValues& v, QWidget* page) {
 
 namespace {
 
+// The columns of a product list (1 offered, 3 sold).
+std::vector<tk::BrowseColumn> productColumns(int n) {
+    std::vector<tk::BrowseColumn> cols;
+    const char* buffer = cardList(n).buffer;
+    cols.push_back({QStringLiteral("CODIGO"),
+                    [buffer] { return xb::Value::str(S(areaOf(buffer), "CODPROD")); },
+                    130,
+                    {},
+                    {},
+                    0});
+    if (n == 1) {
+        cols.push_back({QStringLiteral("NOMBRE"),
+                        [] {
+                            dbf::WorkArea& p = areaOf("Producto");
+                            return xb::Value::str(p.eof() ? std::string() : S(p, "NOMBRE"));
+                        },
+                        390,
+                        {},
+                        {},
+                        0});
+    } else {
+        cols.push_back({QStringLiteral("NOMBRE"),
+                        [] {
+                            std::string name;
+                            return xb::Value::str(
+                                lookupCode("Producto", S(listBuffer(3), "CODPROD"), "NOMBRE", name)
+                                    ? name
+                                    : std::string("Error"));
+                        },
+                        390,
+                        {},
+                        {},
+                        0});
+    }
+    cols.push_back({QStringLiteral("CANTIDAD"),
+                    [buffer] { return xb::Value::num(N(areaOf(buffer), "CANT")); }, 65,
+                    "###,###.##", Qt::AlignRight | Qt::AlignVCenter, 0});
+    cols.push_back({QStringLiteral("VAL.TOTAL"),
+                    [buffer] { return xb::Value::num(N(areaOf(buffer), "VALORTOT")); }, 120,
+                    "###,###,###,###.##", Qt::AlignRight | Qt::AlignVCenter, 0});
+    return cols;
+}
+
+// The columns of the contacts.
+std::vector<tk::BrowseColumn> contactColumns(int) {
+    std::vector<tk::BrowseColumn> cols;
+    auto date = [](const char* name) {
+        return [name] { return xb::Value::date(D(listBuffer(2), name)); };
+    };
+    cols.push_back({QStringLiteral("FEC.CONT"), date("FEC_CONT"), 82, {}, {}, 0});
+    cols.push_back({QStringLiteral("TIPO"),
+                    [] { return xb::Value::str(S(listBuffer(2), "TIPO")); },
+                    97,
+                    {},
+                    {},
+                    0});
+    cols.push_back({QStringLiteral("FEC.PROX"), date("FEC_PROX"), 82, {}, {}, 0});
+    cols.push_back({QStringLiteral("FEC.REAL"), date("FEC_REAL"), 82, {}, {}, 0});
+    return cols;
+}
+
+bool productListDialog(int n, const std::string& mode, QWidget* page, CardValues& v) {
+    productDialog(n, mode, page, v);
+    return true;  // the list and its total are shown again however it ended
+}
+
+bool contactListDialog(int, const std::string& mode, QWidget* page, CardValues& v) {
+    return ADDCONTACTO(mode, v, page);
+}
+
+// One of the card's lists as the card shows it (the tables' side is
+// cardList()): the grid on its page, its columns, the tooltips of its
+// buttons "new", "modify" and "delete" (501 to 503 of the page), and the
+// dialog that edits a row, which answers whether the card must show the
+// list again.
+struct ListView {
+    int gridId;
+    std::vector<tk::BrowseColumn> (*columns)(int n);
+    const char* tips[3];
+    bool (*dialog)(int n, const std::string& mode, QWidget* page, CardValues& v);
+};
+
+const ListView& listView(int n) {
+    static const ListView views[] = {
+        {114,
+         productColumns,
+         {"Ingresar nuevo producto", "Modificar datos producto", "Borrar producto ofertado"},
+         productListDialog},
+        {101, contactColumns, {nullptr, nullptr, nullptr}, contactListDialog},
+        {104,
+         productColumns,
+         {"Ingresar nuevo producto", "Modificar datos producto", nullptr},
+         productListDialog}};
+    return views[n - 1];
+}
+
 class Card {
   public:
     Card(const std::string& mode, CardValues& v, QWidget* owner)
@@ -415,9 +512,9 @@ class Card {
           p1_(dlg_.page(101, 1)),
           p2_(dlg_.page(101, 2)),
           p3_(dlg_.page(101, 3)),
-          rows1_(areaOf("Buffer1")),
-          rows2_(areaOf("Buffer2")),
-          rows3_(areaOf("Buffer3")) {
+          lists_{{p1_, tk::WorkAreaRows(listBuffer(1)), nullptr},
+                 {p2_, tk::WorkAreaRows(listBuffer(2)), nullptr},
+                 {p3_, tk::WorkAreaRows(listBuffer(3)), nullptr}} {
         lastCode_ = v_.p.codprosp;
         shownVend_ = v_.p.codvend;
         shownPlanOf_ = v_.planOf;
@@ -496,8 +593,8 @@ class Card {
         contactButton(107, false);
         contactButton(109, true);
         contactButton(112, false);
-        grid1_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(114), &rows1_, productColumns(1));
-        listLook(*grid1_);
+        makeGrid(1);
+        listLook(grid(1));
         tk::EntryBinding plan = textBinding(v_.planOf, "@!S120");
         plan.valid = [this] { return planCheck(v_.planOf, v_.planOfDet, p1_, 401, 115); };
         plan.when = [] { return bufferRows(1) > 0; };
@@ -519,12 +616,7 @@ class Card {
             return true;
         };
         f.bindEntry(118, fv);
-        f.bindButton(501,
-                     button(QStringLiteral("Ingresar nuevo producto"), [this] { offerNew(); }));
-        f.bindButton(502,
-                     button(QStringLiteral("Modificar datos producto"), [this] { offerModify(); }));
-        f.bindButton(503,
-                     button(QStringLiteral("Borrar producto ofertado"), [this] { offerDelete(); }));
+        bindListButtons(1);
         setBold(f.control(402));
         bindSaveAndExit(f, true);
     }
@@ -587,49 +679,6 @@ class Card {
                 kAttention);
         else if (!QProcess::startDetached(tool, {QString::fromStdString(uri)}))
             data::interaction().info("No se pudo abrir " + what + " con " + uri + ".", kAttention);
-    }
-
-    std::vector<tk::BrowseColumn> productColumns(int n) {
-        std::vector<tk::BrowseColumn> cols;
-        const char* buffer = n == 1 ? "Buffer1" : "Buffer3";
-        cols.push_back({QStringLiteral("CODIGO"),
-                        [buffer] { return xb::Value::str(S(areaOf(buffer), "CODPROD")); },
-                        130,
-                        {},
-                        {},
-                        0});
-        if (n == 1) {
-            cols.push_back({QStringLiteral("NOMBRE"),
-                            [] {
-                                dbf::WorkArea& p = areaOf("Producto");
-                                return xb::Value::str(p.eof() ? std::string() : S(p, "NOMBRE"));
-                            },
-                            390,
-                            {},
-                            {},
-                            0});
-        } else {
-            cols.push_back({QStringLiteral("NOMBRE"),
-                            [] {
-                                std::string name;
-                                return xb::Value::str(lookupCode("Producto",
-                                                                 S(areaOf("Buffer3"), "CODPROD"),
-                                                                 "NOMBRE", name)
-                                                          ? name
-                                                          : std::string("Error"));
-                            },
-                            390,
-                            {},
-                            {},
-                            0});
-        }
-        cols.push_back({QStringLiteral("CANTIDAD"),
-                        [buffer] { return xb::Value::num(N(areaOf(buffer), "CANT")); }, 65,
-                        "###,###.##", Qt::AlignRight | Qt::AlignVCenter, 0});
-        cols.push_back({QStringLiteral("VAL.TOTAL"),
-                        [buffer] { return xb::Value::num(N(areaOf(buffer), "VALORTOT")); }, 120,
-                        "###,###,###,###.##", Qt::AlignRight | Qt::AlignVCenter, 0});
-        return cols;
     }
 
     static void listLook(tk::Browse& g) {
@@ -799,32 +848,46 @@ class Card {
         p3_.setText(402, totalText(v_.totalVt));
     }
 
-    void offerNew() {
-        ADDPRODOF("I", p1_.root(), v_);
-        if (bufferRows(1) > 0) {
-            planFieldState();
-            v_.totalOf = bufferTotal(1);
+    // The list's grid, with its columns, on its page.
+    void makeGrid(int n) {
+        ListPart& l = list(n);
+        l.grid = std::make_unique<tk::Browse>(l.page.ctl<QTableView>(listView(n).gridId), &l.rows,
+                                              listView(n).columns(n));
+    }
+
+    void bindListButtons(int n) {
+        tk::Form& f = list(n).page;
+        const char* const* tips = listView(n).tips;
+        auto tip = [](const char* t) { return t ? QString::fromLatin1(t) : QString(); };
+        f.bindButton(501, button(tip(tips[0]), [this, n] { editList(n, "I"); }));
+        f.bindButton(502, button(tip(tips[1]), [this, n] { editList(n, "M"); }));
+        f.bindButton(503, button(tip(tips[2]), [this, n] { listDelete(n); }));
+    }
+
+    // A row of the list added ("I") or changed ("M") through its dialog,
+    // and the card brought up to date: the product lists' totals (the first
+    // product offered opens the plan field), the contact shown, the grid.
+    void editList(int n, const std::string& mode) {
+        ListPart& l = list(n);
+        if (!listView(n).dialog(n, mode, l.page.root(), v_)) return;
+        if (n == 2) {
+            l.page.refresh();
+        } else {
+            if (bufferRows(n) > 0) {
+                if (n == 1 && mode == "I") planFieldState();
+                (n == 1 ? v_.totalOf : v_.totalVt) = bufferTotal(n);
+            }
+            showTotals();
         }
-        showTotals();
-        grid1_->refresh();
-        grid1_->view()->setFocus();
+        grid(n).refresh();
+        grid(n).view()->setFocus();
     }
-    void offerModify() {
-        ADDPRODOF("M", p1_.root(), v_);
-        grid1_->refresh();
-        grid1_->view()->setFocus();
-        if (bufferRows(1) > 0) v_.totalOf = bufferTotal(1);
-        showTotals();
-    }
-    void offerDelete() { listDelete(1); }
 
     void listDelete(int n) {
-        dbf::WorkArea& b = areaOf(("Buffer" + std::to_string(n)).c_str());
+        dbf::WorkArea& b = listBuffer(n);
         if (b.eof()) return;
         const uint32_t noted = b.recno();
-        const bool done = n == 1   ? BORRAPRODOF(noted)
-                          : n == 2 ? BORRACONTAC(noted)
-                                   : BORRAPRODVT(noted);
+        const bool done = deleteListRow(n, noted);
         if (done) {
             const uint32_t count = b.recCount();
             if (count == 0)
@@ -849,7 +912,7 @@ class Card {
             v_.totalVt = bufferRows(3) == 0 ? 0 : bufferTotal(3);
         }
         showTotals();
-        tk::Browse& g = n == 1 ? *grid1_ : n == 2 ? *grid2_ : *grid3_;
+        tk::Browse& g = grid(n);
         g.refresh();
         g.view()->setFocus();
         if (n == 2) showFirstContact();
@@ -897,7 +960,7 @@ class Card {
     // Every row of a buffer, deletion mark and stored bytes, read without
     // moving the grid's current row.
     static std::string bufferRowsText(int n) {
-        dbf::WorkArea& b = areaOf(("Buffer" + std::to_string(n)).c_str());
+        dbf::WorkArea& b = listBuffer(n);
         const uint32_t at = b.recno();
         const bool bof = b.bof(), eof = b.eof();
         std::string out;
@@ -940,24 +1003,11 @@ class Card {
     // ------------------------------------------------------------ page 2
     void buildPage2() {
         tk::Form& f = p2_;
-        std::vector<tk::BrowseColumn> cols;
-        auto date = [](const char* name) {
-            return [name] { return xb::Value::date(D(areaOf("Buffer2"), name)); };
-        };
-        cols.push_back({QStringLiteral("FEC.CONT"), date("FEC_CONT"), 82, {}, {}, 0});
-        cols.push_back({QStringLiteral("TIPO"),
-                        [] { return xb::Value::str(S(areaOf("Buffer2"), "TIPO")); },
-                        97,
-                        {},
-                        {},
-                        0});
-        cols.push_back({QStringLiteral("FEC.PROX"), date("FEC_PROX"), 82, {}, {}, 0});
-        cols.push_back({QStringLiteral("FEC.REAL"), date("FEC_REAL"), 82, {}, {}, 0});
-        grid2_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(101), &rows2_, cols);
-        grid2_->setFrozen(4);
-        grid2_->view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setBold(grid2_->view());
-        grid2_->setOnRowChange([this] { showFirstContact(); });
+        makeGrid(2);
+        grid(2).setFrozen(4);
+        grid(2).view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setBold(grid(2).view());
+        grid(2).setOnRowChange([this] { showFirstContact(); });
         auto ro = [&f](int id, tk::EntryBinding b) {
             b.readOnly = true;
             f.bindEntry(id, b);
@@ -981,24 +1031,12 @@ class Card {
         ro(107, textBinding(v_.cHorProx, "99:99"));
         ro(108, dateBinding(v_.cFecReal));
         ro(109, textBinding(v_.cHorReal, "99:99"));
-        f.bindButton(501, button({}, [this] {
-                         if (ADDCONTACTO("I", v_, p2_.root())) afterContact();
-                     }));
-        f.bindButton(502, button({}, [this] {
-                         if (ADDCONTACTO("M", v_, p2_.root())) afterContact();
-                     }));
-        f.bindButton(503, button({}, [this] { listDelete(2); }));
+        bindListButtons(2);
         bindSaveAndExit(f, false);
     }
 
-    void afterContact() {
-        p2_.refresh();
-        grid2_->refresh();
-        grid2_->view()->setFocus();
-    }
-
     void showFirstContact() {
-        dbf::WorkArea& b = areaOf("Buffer2");
+        dbf::WorkArea& b = listBuffer(2);
         if (!b.eof()) showContact(readContact(b), v_);
         p2_.refresh();
     }
@@ -1020,23 +1058,9 @@ class Card {
         f.setText(401, q(trimmed(v_.planVtDet)));
         f.bindButton(500, button(QStringLiteral("Seleccionar Plan de Mercadeo"),
                                  [this] { planButton(v_.planVt, v_.planVtDet, p3_, 401, 103); }));
-        grid3_ = std::make_unique<tk::Browse>(f.ctl<QTableView>(104), &rows3_, productColumns(3));
-        listLook(*grid3_);
-        f.bindButton(501, button(QStringLiteral("Ingresar nuevo producto"), [this] {
-                         ADDPRODVT("I", p3_.root(), v_);
-                         if (bufferRows(3) > 0) v_.totalVt = bufferTotal(3);
-                         showTotals();
-                         grid3_->refresh();
-                         grid3_->view()->setFocus();
-                     }));
-        f.bindButton(502, button(QStringLiteral("Modificar datos producto"), [this] {
-                         ADDPRODVT("M", p3_.root(), v_);
-                         grid3_->refresh();
-                         grid3_->view()->setFocus();
-                         if (bufferRows(3) > 0) v_.totalVt = bufferTotal(3);
-                         showTotals();
-                     }));
-        f.bindButton(503, button({}, [this] { listDelete(3); }));
+        makeGrid(3);
+        listLook(grid(3));
+        bindListButtons(3);
         setBold(f.control(402));
         bindSaveAndExit(f, false);
     }
@@ -1069,9 +1093,7 @@ class Card {
         }
         saleState();
         showTotals();
-        areaOf("Buffer1").goTop();
-        areaOf("Buffer2").goTop();
-        areaOf("Buffer3").goTop();
+        for (int n = 1; n <= 3; ++n) listBuffer(n).goTop();
     }
 
     std::string mode_;
@@ -1080,8 +1102,15 @@ class Card {
     tk::Form& p1_;
     tk::Form& p2_;
     tk::Form& p3_;
-    tk::WorkAreaRows rows1_, rows2_, rows3_;
-    std::unique_ptr<tk::Browse> grid1_, grid2_, grid3_;
+    // A list of the card: its page, the rows its grid reads, the grid.
+    struct ListPart {
+        tk::Form& page;
+        tk::WorkAreaRows rows;
+        std::unique_ptr<tk::Browse> grid;
+    };
+    ListPart lists_[3];
+    ListPart& list(int n) { return lists_[n - 1]; }
+    tk::Browse& grid(int n) { return *lists_[n - 1].grid; }
     PickerMemory vendorMemory_;
     std::string lastCode_;
     // What the lookup fields held when last accepted: the binding already

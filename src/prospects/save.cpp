@@ -414,7 +414,7 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
     }
     const int prev = ws().current();
     dbf::WorkArea& p = areaOf("Prospecto");
-    for (int t = 1; t <= 3; ++t) areaOf(("Buffer" + std::to_string(t)).c_str()).flush();
+    for (int t = 1; t <= 3; ++t) listBuffer(t).flush();
 
     Journal j;
     j.mode = mode == "I" ? "I" : "M";
@@ -468,7 +468,7 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         std::vector<dbf::Table*> written;
         for (int t = 1; t <= 3; ++t) {
             if (t == 3 && !keepSold) continue;
-            dbf::WorkArea& src = areaOf(("Buffer" + std::to_string(t)).c_str());
+            dbf::WorkArea& src = listBuffer(t);
             dbf::WorkArea& dst = areaOf(dependentAlias(t));
             const uint32_t at = src.recno();
             for (src.goTop(); !src.eof(); src.skip(1)) {
