@@ -1,16 +1,18 @@
 #include "app/help.h"
 
-#include "app/files.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScreen>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QUrl>
+#include <algorithm>
+
+#include "app/files.h"
 
 namespace app {
 
@@ -162,6 +164,15 @@ QWidget* HELPINDEX(const QString& file, const QString& title) {
     if (!s.topic.isEmpty()) url.setFragment(s.topic);
     browser->setSource(url);
     browser->resize(760, 560);
+    if (owner) {
+        // Over the middle of the window it tells about, as the dialogs open.
+        const QRect frame = owner->window()->frameGeometry();
+        const QRect screen = owner->screen()->availableGeometry();
+        QPoint at = frame.center() - QPoint(380, 280);
+        at.setX(std::clamp(at.x(), screen.left(), std::max(screen.left(), screen.right() - 760)));
+        at.setY(std::clamp(at.y(), screen.top(), std::max(screen.top(), screen.bottom() - 560)));
+        browser->move(at);
+    }
     // Escape closes the help as it closes the program's dialogs.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), browser);
     QObject::connect(escape, &QShortcut::activated, browser, &QWidget::close);
