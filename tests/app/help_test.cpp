@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 
 #include <QApplication>
 #include <QDir>
@@ -200,15 +201,15 @@ class HelpScreens : public testsupport::GuiSession {
 
     // F1 in `w`: the page the help window shows (its file name), the help
     // window then closed. The picture of `w` is taken first.
-    QString f1(QWidget* w, const QString& picture = {}) {
+    std::string f1(QWidget* w, const QString& picture = {}) {
         QApplication::processEvents();
         savePicture(w, picture);
         w->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(w));
         QTest::keyClick(w, Qt::Key_F1);
         QTextBrowser* help = helpWindow();
-        if (!help) return QStringLiteral("(ninguna)");
-        const QString page = help->source().fileName();
+        if (!help) return "(ninguna)";
+        const std::string page = help->source().fileName().toStdString();
         EXPECT_TRUE(help->source().toLocalFile().contains(QStringLiteral("/Ayuda/")));
         help->close();
         QApplication::processEvents();
@@ -220,7 +221,7 @@ class HelpScreens : public testsupport::GuiSession {
     void expect(const QString& which, const QString& page, const QString& picture = {},
                 const QString& leave = {}, std::function<void(tk::test::Handle&)> more = {}) {
         driver->whenOpen(which, [=, this](tk::test::Handle& h) {
-            EXPECT_EQ(f1(h.window(), picture), page) << which.toStdString();
+            EXPECT_EQ(f1(h.window(), picture), page.toStdString()) << which.toStdString();
             if (more) more(h);
             if (leave.isEmpty())
                 h.close();
@@ -305,8 +306,7 @@ TEST_F(HelpScreens, F1InTheProspectCardShowsThePageInFront) {
                    c.onPage(101, 1).check(117, true);  // "Venta realizada": the third page
                    for (int n = 1; n <= 3; ++n) {
                        folder->setCurrentIndex(n - 1);
-                       EXPECT_EQ(f1(c.window(), QString::fromUtf8(pictures[n - 1])),
-                                 QString::fromUtf8(pages[n - 1]));
+                       EXPECT_EQ(f1(c.window(), QString::fromUtf8(pictures[n - 1])), pages[n - 1]);
                        expect(QString::fromUtf8(rows[n - 1]), QString::fromUtf8(rowPages[n - 1]),
                               QString::fromUtf8(rowPictures[n - 1]), QStringLiteral("&Cancelar"));
                        c.onPage(101, n).press(501);
@@ -330,17 +330,17 @@ TEST_F(HelpScreens, F1InTheFrameShowsTheInnerWindowInFront) {
     frame.setCentralWidget(mdi);
     frame.resize(900, 640);
     frame.show();
-    EXPECT_EQ(f1(&frame), QStringLiteral("ZeriDoda.html"));
+    EXPECT_EQ(f1(&frame), "ZeriDoda.html");
     xb::evalText("GENGRAFIC('GRFRES.RPO')");
     ASSERT_NE(mdi->activeSubWindow(), nullptr);
     mdi->activeSubWindow()->resize(760, 480);
     savePicture(mdi->activeSubWindow(), QStringLiteral("grafico.png"));
-    EXPECT_EQ(f1(&frame), QStringLiteral("Graficos.html"));
+    EXPECT_EQ(f1(&frame), "Graficos.html");
     mdi->closeAllSubWindows();
     QWidget agenda;
     agenda.setWindowTitle(QStringLiteral("Agenda de visitas"));
     agenda.show();
-    EXPECT_EQ(f1(&agenda), QStringLiteral("Agenda.html"));
+    EXPECT_EQ(f1(&agenda), "Agenda.html");
 }
 
 // Every page the table names is in the installation, and so is every page
