@@ -9,10 +9,8 @@ dest=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 mkdir -p "$dest"
 
-# Program files.
-for f in "$build"/resources/ZariReva.rcc "$here"/install/help/*; do
-    if [ -f "$f" ]; then cp -f "$f" "$dest/"; fi
-done
+# Program files (the help pages come with the tables, below).
+if [ -f "$build/resources/ZariReva.rcc" ]; then cp -f "$build/resources/ZariReva.rcc" "$dest/"; fi
 
 # Data files, never overwritten.
 if [ -d "$here/install/files" ]; then
@@ -22,6 +20,7 @@ if [ -d "$here/install/files" ]; then
 fi
 
 # Tables built from install/ (templates, catalogues, the test company); the
-# tool never overwrites a data file that exists.
+# tool never overwrites a data file that exists, and brings the help pages
+# (folder Ayuda) up to date.
 "$build/bin/vdrtool" install "$dest" --fuentes "$here/install" >/dev/null
 exit 0

@@ -236,9 +236,10 @@ int INICIAL() {
                        startPicture(QStringLiteral("Valdro32.bmp")));
     window.setBarBrush(tk::bitmap(QStringLiteral("Marco9D")));
     window.setMenuBar(ACTIVAMENU(&window, window.mdiArea()));
-    // F5 and F1 act in every window of the session, dialogs included.
+    // F5 and F1 act in every window of the session, dialogs included; F1
+    // shows the page of the window in front.
     tk::setProgramKey(Qt::Key_F5, [] { CHECKMIMEMORIA(); });
-    tk::setProgramKey(Qt::Key_F1, [] { HELPINDEX(QString(), QString()); });
+    tk::setProgramKey(Qt::Key_F1, [] { helpForWindowInFront(); });
     // The session's shared objects: the frame, its button bar and the
     // dialogs' background brush.
     setSessionObject("OWIN", std::make_shared<SessionObject>("TMDIFRAME", &window));

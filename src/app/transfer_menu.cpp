@@ -163,9 +163,9 @@ void EXPORTACSV() {
                                        QStringLiteral("vendidos")},
             QStringLiteral("Exportar a CSV"), table))
         return;
-    const QString file = QFileDialog::getSaveFileName(owner(), QStringLiteral("Fichero CSV"),
-                                                      QDir::homePath() + "/" + u(table) + ".csv",
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString file = QFileDialog::getSaveFileName(
+        owner(), QStringLiteral("Fichero CSV que se escribe"),
+        QDir::homePath() + "/" + u(table) + ".csv", QStringLiteral("CSV (*.csv)"));
     if (file.isEmpty()) return;
     try {
         // Semicolons: what the spreadsheets of a Spanish desktop expect.
@@ -200,8 +200,8 @@ void IMPORTACSV() {
     std::string table;
     if (!pickTable(importable(), QStringLiteral("Importar desde CSV"), table)) return;
     const QString file =
-        QFileDialog::getOpenFileName(owner(), QStringLiteral("Fichero CSV"), QDir::homePath(),
-                                     QStringLiteral("CSV (*.csv *.txt)"));
+        QFileDialog::getOpenFileName(owner(), QStringLiteral("Fichero CSV que se importa"),
+                                     QDir::homePath(), QStringLiteral("CSV (*.csv *.txt)"));
     if (file.isEmpty()) return;
     const data::TableDef* t = transfer::importTableByName(table);
     try {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -129,6 +130,11 @@ TEST_F(Installation, ASecondInstallKeepsEveryFileAndItsData) {
     installHere();
     EXPECT_TRUE(exists("EMP00001/VdrVenx1.cdx"));
     EXPECT_EQ(readFile("EMP00001/VdrVend.dbf"), before["./EMP00001/VdrVend.dbf"]);
+    // The help is no data: a page out of date is replaced by the sources'.
+    std::ofstream("Ayuda/ZeriDoda.html") << "vieja";
+    installHere();
+    EXPECT_EQ(readFile("Ayuda/ZeriDoda.html"),
+              readFile(VDR_SOURCE_DIR "/install/help/ZeriDoda.html"));
 }
 
 // Without --fuentes the tool takes the sources installed with it (install/
@@ -144,6 +150,7 @@ TEST_F(Installation, TheSourcesComeWithTheToolNotFromTheTarget) {
     EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile("out.log");
     EXPECT_TRUE(exists("dest/VDRBASES.INI"));
     EXPECT_TRUE(exists("dest/EMP00001/VdrProsp.dbf"));
+    EXPECT_TRUE(exists("dest/Ayuda/ZeriDoda.html"));
     fs::create_directories("built");
     cmd = "cd built && " + vdrtool() + " install . > ../out.log 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile("out.log");

@@ -303,7 +303,7 @@ TEST_F(ProspectFixture, TheMenuImportShowsItsDryRunAndWritesOnlyWhenTold) {
     auto run = [&](int answer) {
         tk::test::Driver d;
         d.whenOpen("Importar desde CSV", [](tk::test::Handle& h) { h.pressCaption("&Aceptar"); });
-        d.whenOpen("Fichero CSV", [&](tk::test::Handle& h) {
+        d.whenOpen("Fichero CSV que se importa", [&](tk::test::Handle& h) {
             auto* fd = qobject_cast<QFileDialog*>(h.window());
             ASSERT_NE(fd, nullptr);
             fd->selectFile(csv);

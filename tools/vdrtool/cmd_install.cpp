@@ -2,8 +2,9 @@
 // readable sources in install/ (see sourcesDir() for where they are found):
 // the structure templates, the structure catalogue VDRBASES.INI with its bag,
 // the company catalogue with the test company and that company's tables and
-// bags. A file that exists is never
-// overwritten, so running it over a working installation keeps its data.
+// bags. A data file that exists is never overwritten, so running it over a
+// working installation keeps its data; the help pages and their pictures
+// (folder Ayuda), which are no data, are brought up to date.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,6 +195,20 @@ int runInstall(const vdrtool::Args& args) {
         fs::is_directory(sources + "/scripts")) {
         vdrtool::scriptInstaller(sources);
         say("  creado el almacén de guiones cgFuente con los informes");
+    }
+    if (fs::is_directory(sources + "/help")) {
+        fs::create_directories("Ayuda");
+        int copied = 0;
+        for (const auto& f : fs::directory_iterator(sources + "/help")) {
+            if (!f.is_regular_file()) continue;
+            fs::copy_file(f.path(), fs::path("Ayuda") / f.path().filename(),
+                          fs::copy_options::overwrite_existing, ec);
+            if (ec)
+                return vdrtool::fail("no se puede copiar la ayuda " + f.path().string() + ": " +
+                                     ec.message());
+            ++copied;
+        }
+        say("  ayuda al día en Ayuda (" + std::to_string(copied) + " ficheros)");
     }
     say("Instalación lista.");
     return 0;
