@@ -1096,7 +1096,7 @@ CardValues* openCard = nullptr;
 
 }  // namespace
 
-void FICHPROSP(const std::string& mode, QWidget* owner) {
+void FICHPROSP(const std::string& mode, QWidget* owner, int page) {
     // One card at a time; "Producto" open by anyone but the kept card
     // tables of the browser is another card (or a user of the alias).
     if (openCard || (ws().used("Producto") && !CardTablesKept::active())) return;
@@ -1111,6 +1111,7 @@ void FICHPROSP(const std::string& mode, QWidget* owner) {
     ws().select("Prospecto");
     {
         Card card(mode, v, owner);
+        if (page > 1) card.dialog().ctl<QTabWidget>(101)->setCurrentIndex(page - 1);
         openCard = &v;
         card.run();
         openCard = nullptr;
