@@ -34,6 +34,11 @@ std::function<void(const QString&)>& captionSink() {
     return sink;
 }
 
+std::function<void()>& afterChoice() {
+    static std::function<void()> action;
+    return action;
+}
+
 std::string trim(std::string s) {
     const size_t b = s.find_first_not_of(' ');
     if (b == std::string::npos) return {};
@@ -232,7 +237,12 @@ bool SELEEMPR(QWidget* owner) {
     PUTDATEMPR();
     data::CERRAR("Control");
     data::HACEPRUEBA();
+    if (afterChoice()) afterChoice()();
     return true;
+}
+
+void setAfterChoice(std::function<void()> action) {
+    afterChoice() = std::move(action);
 }
 
 void registerCompanyFunctions() {
