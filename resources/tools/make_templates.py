@@ -245,7 +245,7 @@ def main():
         frame(700, "white", H(
             text(107, "Vendedor:"), combo(102), text(108, "Periodo:"),
             combo(103, ["Hoy", "Esta semana", "Todas"]), STRETCH, text(104, ""))),
-        grid(101, w=780, h=320),
+        grid(101, w=860, h=320),
         frame(702, "white", H(
             Ctl("check", 105, "Avisar de las visitas de &hoy al elegir empresa"), STRETCH,
             button(201, "&Abrir ficha", "Prospect1|Prospect2", "Abrir la ficha del prospecto"),

@@ -138,7 +138,7 @@ void AGENDAVIS(QWidget* owner, AgendaPeriod period) {
         view->setPalette(pal);
     }
     const int digit = view->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {11, 6, 34, 16, 18, 24};
+    const int widths[] = {10, 5, 30, 12, 14, 18};
     for (int c = 0; c < 6; ++c) view->setColumnWidth(c, digit * widths[c] + 12);
 
     int vendChoice = 1, periodChoice = static_cast<int>(period);
