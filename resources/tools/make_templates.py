@@ -241,6 +241,16 @@ def main():
         grid(101, w=640, h=320),
         frame(702, "white", buttons(*BROWSE_BUTTONS))))
 
+    write_ui("AgendaVis", "Agenda de visitas", V(
+        frame(700, "white", H(
+            text(107, "Vendedor:"), combo(102), text(108, "Periodo:"),
+            combo(103, ["Hoy", "Esta semana", "Todas"]), STRETCH, text(104, ""))),
+        grid(101, w=860, h=320),
+        frame(702, "white", H(
+            Ctl("check", 105, "Avisar de las visitas de &hoy al elegir empresa"), STRETCH,
+            button(201, "&Abrir ficha", "Prospect1|Prospect2", "Abrir la ficha del prospecto"),
+            button(205, "&Salir", "Exit1|Exit2", "Salir de la agenda")))))
+
     write_ui("FoldProsp", "Ficha Prospecto ", V(
         Ctl("folder", 101, pages="StickProsp1|StickProsp2|StickProsp3")))
     search = lambda i, tip: button(i, "", "Buscar1|Buscar2", tip)

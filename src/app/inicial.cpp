@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTextStream>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/files.h"
@@ -317,6 +318,10 @@ int INICIAL() {
         caption->raise();
     });
 
+    // Each company chosen: the notice of the visits due today, once the
+    // selection has closed and the frame has the keyboard again.
+    company::setAfterChoice(
+        [&window] { QTimer::singleShot(0, &window, [] { callByName("AVISOAGENDA"); }); });
     // When first shown: the company selection.
     window.setOnFirstShow([&window] {
         if (!company::SELEEMPR(&window)) QCoreApplication::exit(0);
@@ -331,6 +336,7 @@ int INICIAL() {
 
     // 9. Clean-up, and the list of what was left unreleased.
     g_main = nullptr;
+    company::setAfterChoice({});
     clearSessionObjects();
     tk::setProgramKey(Qt::Key_F5, {});
     tk::setProgramKey(Qt::Key_F1, {});

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QKeySequence>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -184,7 +185,16 @@ QMenuBar* ACTIVAMENU(QWidget* owner, QMdiArea* mdi) {
                 }
                 open.push_back(menu);
             } else if (type == QLatin1String("1")) {
-                auto* item = new QAction(value(fText), bar);
+                // A key after a tab in the text ("Agenda\tF6") is the item's own
+                // key, shown beside it and working wherever the frame has the keyboard.
+                QString caption = value(fText);
+                QKeySequence key;
+                if (const qsizetype tab = caption.indexOf(QLatin1Char('\t')); tab >= 0) {
+                    key = QKeySequence(caption.mid(tab + 1).trimmed());
+                    caption.truncate(tab);
+                }
+                auto* item = new QAction(caption, bar);
+                if (!key.isEmpty()) item->setShortcut(key);
                 item->setStatusTip(value(fMsg));
                 item->setCheckable(false);
                 item->setEnabled(true);

@@ -37,6 +37,11 @@ std::function<void(const QString&)>& captionSink() {
     return sink;
 }
 
+std::function<void()>& afterChoice() {
+    static std::function<void()> action;
+    return action;
+}
+
 std::string trim(std::string s) {
     const size_t b = s.find_first_not_of(' ');
     if (b == std::string::npos) return {};
@@ -291,7 +296,12 @@ bool SELEEMPR(QWidget* owner) {
             },
             data::kProcessingText, data::kWaitTitle);
     data::HACEPRUEBA();
+    if (afterChoice()) afterChoice()();
     return true;
+}
+
+void setAfterChoice(std::function<void()> action) {
+    afterChoice() = std::move(action);
 }
 
 void registerCompanyFunctions() {

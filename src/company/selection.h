@@ -30,6 +30,9 @@ void writeRememberedCompany(const std::string& camino);
 // company the session company. Returns false only when the catalogue holds no
 // company (the creation of the first one was given up).
 bool SELEEMPR(QWidget* owner = nullptr);
+// Run after every choice of the session company, once the selection dialog
+// has closed (the program offers the day's agenda there); empty for nothing.
+void setAfterChoice(std::function<void()> action);
 // The closing rule of the selection dialog.
 bool EMPTY_EMPR(bool chosen);
 // Makes the current record of Control the session company.

@@ -3,8 +3,14 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 
 #include "data/catalogue.h"
 #include "data/interaction.h"
@@ -116,6 +122,52 @@ void PUBLIBASES() {
         xb::createPublic(t.tableVar, xb::Value());
         xb::createPublic(t.bagVar, xb::Value());
     }
+}
+
+namespace {
+
+std::string stationSettingsPath() {
+    xb::Value v;
+    std::string termin = xb::getVar("USERTERMIN", v) && v.isString() ? v.asString() : "";
+    if (!termin.empty() && termin.back() == '\\') termin.pop_back();
+    return hostPath(std::string(kWorkstationRoot) + "\\" + termin) + "/" + kStationSettingsFile;
+}
+
+std::map<std::string, std::string> stationSettings() {
+    std::map<std::string, std::string> out;
+    std::ifstream in(stationSettingsPath(), std::ios::binary);
+    std::string line;
+    // Only whole lines count: a line cut short is no setting.
+    while (std::getline(in, line) && !in.eof())
+        if (const size_t eq = line.find('='); eq != std::string::npos && eq > 0)
+            out[line.substr(0, eq)] = line.substr(eq + 1);
+    return out;
+}
+
+}  // namespace
+
+std::string stationSetting(const std::string& name, const std::string& otherwise) {
+    const auto all = stationSettings();
+    const auto it = all.find(name);
+    return it == all.end() ? otherwise : it->second;
+}
+
+bool setStationSetting(const std::string& name, const std::string& value) {
+    auto all = stationSettings();
+    all[name] = value;
+    std::string text;
+    for (const auto& [k, v] : all) text += k + "=" + v + "\n";
+    const std::string path = stationSettingsPath(), tmp = path + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                    ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
 }
 
 void NOMBBASES() {

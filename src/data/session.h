@@ -49,6 +49,14 @@ std::string todayText();
 // cFaceName, nWidth, nHeight).
 xb::Value fontDescription(const std::string& face, int width, int height);
 
+// The workstation's own settings, one "NAME=value" line each in the file
+// "cgPuesto.mem" of its folder of the workstation root (USERTERMIN). An
+// absent setting reads as `otherwise`; a write replaces the whole file so
+// that a crash leaves the old one or the new one. False when it could not.
+inline constexpr const char* kStationSettingsFile = "cgPuesto.mem";
+std::string stationSetting(const std::string& name, const std::string& otherwise = {});
+bool setStationSetting(const std::string& name, const std::string& value);
+
 // applySessionSettings, PUBLICAR, G_FECHA; then registers the data layer's
 // functions in the language (registerDataFunctions). False when PUBLICAR was.
 bool startSession(const std::string& workstation);

@@ -109,15 +109,8 @@ void BROWINPROSP(QWidget* owner) {
     ui::BrowseStack innermost(&grid);
     // How many prospects the order, the filter and the range let through,
     // beside the order list (in the room the list leaves free).
-    auto* count = new QLabel(&dlg);
-    count->setObjectName(QStringLiteral("recordCount"));
-    if (auto* row = qobject_cast<QBoxLayout*>(f.control(700)->layout()))
-        row->insertWidget(row->indexOf(f.control(102)) + 1, count);
-    auto showCount = [&] {
-        const int64_t n = rows.keyCount();
-        count->setText(
-            QStringLiteral("%1 registro%2").arg(n).arg(QLatin1String(n == 1 ? "" : "s")));
-    };
+    QLabel* count = ui::addRecordCount(f.ctl<QComboBox>(102));
+    auto showCount = [&] { ui::showRecordCount(count, grid); };
     auto after = [&] {
         kit::stabilise(grid);
         grid.refresh();
@@ -151,23 +144,14 @@ void BROWINPROSP(QWidget* owner) {
         });
     // A click on the heading of "Código", "Nombre", "Cod.Vend" or
     // "Prioridad" chooses that order as the list would, and the list shows it.
-    grid.setOnHeadingClick([&](int order) {
-        static const int orders[] = {1, 2, 3, 8};
-        for (int i = 0; i < 4; ++i) {
-            if (orders[i] != order) continue;
-            auto* list = f.ctl<QComboBox>(102);
-            {
-                const QSignalBlocker quiet(list);
-                list->setCurrentIndex(i);
-            }
-            static const char* names[] = {
-                "C\xf3"
-                "digo",
-                "Nombre", "Vendedor", "Prioridad"};
-            choice = names[i];
-            kit::chooseOrder(grid, choice, "Prosp");
-            after();
-        }
+    ui::headingsChooseOrder(grid, f.ctl<QComboBox>(102), {1, 2, 3, 8}, [&](int i) {
+        static const char* names[] = {
+            "C\xf3"
+            "digo",
+            "Nombre", "Vendedor", "Prioridad"};
+        choice = names[i];
+        kit::chooseOrder(grid, choice, "Prosp");
+        after();
     });
     // Dark red on the button face, bold: what the filter narrows to.
     for (int id : {104, 105})

@@ -32,6 +32,7 @@
 #include "toolkit/browse_dbf.h"
 #include "toolkit/dialog.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/resources.h"
 #include "toolkit/text.h"
 #include "xbase/picture.h"
 
@@ -648,21 +649,17 @@ class Card {
     }
 
     static QIcon contactIcon(bool mail) {
+        // The telephone is a handset drawn in the resource library.
+        if (!mail) return QIcon(tk::bitmap(QStringLiteral("Telefono"), QSize(16, 16)));
         QPixmap pm(14, 14);
         pm.fill(Qt::transparent);
         QPainter g(&pm);
         g.setRenderHint(QPainter::Antialiasing);
         g.setPen(QPen(kDarkBlue, 1.2));
-        if (mail) {
-            g.setBrush(Qt::white);
-            g.drawRect(QRectF(0.5, 2.5, 13, 9));
-            g.drawLine(QPointF(0.5, 2.5), QPointF(7, 8));
-            g.drawLine(QPointF(13.5, 2.5), QPointF(7, 8));
-        } else {
-            g.setBrush(kDarkBlue);
-            g.drawRoundedRect(QRectF(1, 4, 12, 8), 2, 2);
-            g.drawRect(QRectF(3, 1.5, 8, 2));
-        }
+        g.setBrush(Qt::white);
+        g.drawRect(QRectF(0.5, 2.5, 13, 9));
+        g.drawLine(QPointF(0.5, 2.5), QPointF(7, 8));
+        g.drawLine(QPointF(13.5, 2.5), QPointF(7, 8));
         return QIcon(pm);
     }
 
@@ -1125,7 +1122,7 @@ CardValues* openCard = nullptr;
 
 }  // namespace
 
-void FICHPROSP(const std::string& mode, QWidget* owner) {
+void FICHPROSP(const std::string& mode, QWidget* owner, int page) {
     // One card at a time; "Producto" open by anyone but the kept card
     // tables of the browser is another card (or a user of the alias).
     if (openCard || (ws().used("Producto") && !CardTablesKept::active())) return;
@@ -1140,6 +1137,7 @@ void FICHPROSP(const std::string& mode, QWidget* owner) {
     ws().select("Prospecto");
     {
         Card card(mode, v, owner);
+        if (page > 1) card.dialog().ctl<QTabWidget>(101)->setCurrentIndex(page - 1);
         openCard = &v;
         card.run();
         openCard = nullptr;

@@ -13,8 +13,9 @@ namespace prospects {
 
 // The card in mode "I" (new) or "M" (the current record of "Prospecto").
 // Does nothing when a card is open already ("Producto" in use) or, in mode
-// "M", when no prospect is current.
-void FICHPROSP(const std::string& mode, QWidget* owner = nullptr);
+// "M", when no prospect is current. `page` is the folder page shown first
+// (2 the contacts).
+void FICHPROSP(const std::string& mode, QWidget* owner = nullptr, int page = 1);
 
 // The list dialogs over the open card's buffers (n 1 offered, 3 sold).
 void ADDPRODOF(const std::string& mode, QWidget* page, CardValues& v);

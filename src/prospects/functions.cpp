@@ -1,5 +1,8 @@
 // The procedures of the prospect file, callable by name from menus and scripts.
+#include <QApplication>
+
 #include "data/maintenance.h"
+#include "prospects/agenda.h"
 #include "prospects/fichprosp.h"
 #include "prospects/save.h"
 #include "xbase/runtime.h"
@@ -22,6 +25,13 @@ void registerProspectFunctions() {
     xb::registerFunction("FICHPROSP", [](xb::Args& a) {
         FICHPROSP(textArg(a, 0, "M"));
         return xb::Value::nil();
+    });
+    xb::registerFunction("AGENDAVIS", [](xb::Args&) {
+        AGENDAVIS(QApplication::activeWindow());
+        return xb::Value::nil();
+    });
+    xb::registerFunction("AVISOAGENDA", [](xb::Args&) {
+        return xb::Value::integer(AVISOAGENDA(QApplication::activeWindow()));
     });
     xb::registerFunction("BORRAPROSPS",
                          [](xb::Args&) { return xb::Value::logical(BORRAPROSPS()); });

@@ -10,6 +10,7 @@
 #include "data/paths.h"
 #include "dbf/error.h"
 #include "dbf/table.h"
+#include "transfer/agenda.h"
 #include "transfer/sha256.h"
 #include "transfer/zip.h"
 #include "xbase/codepage.h"
@@ -306,37 +307,7 @@ size_t exportXlsx(const std::string& tablePath, const std::string& file) {
 }
 
 size_t exportAgenda(const std::string& camino, const std::string& file, const AgendaOptions& o) {
-    const data::TableDef* pd = data::findTable("Prospecto");
-    const data::TableDef* cd = data::findTable("Contacto");
-    struct Prospect {
-        std::string name, address, phone;
-    };
-    std::map<std::string, Prospect> prospects;
-    {
-        auto p = openForReading(data::tablePath(*pd, camino));
-        const int fNum = p->fieldIndex("NUMPROSP"), fCod = p->fieldIndex("CODPROSP"),
-                  fCrea = p->fieldIndex("FEC_CREA"), fVend = p->fieldIndex("CODVEND"),
-                  fName = p->fieldIndex("NOMBRE"), fDir = p->fieldIndex("DIREC"),
-                  fCity = p->fieldIndex("CIUDAD"), fTel = p->fieldIndex("TELEF");
-        const uint32_t n = p->recCount();
-        for (uint32_t r = 1; r <= n; ++r) {
-            if (!p->read(r) || p->deleted()) continue;
-            const std::string key = p->getString(fNum) + p->getString(fCod) +
-                                    ymd(p->getDate(fCrea)) + p->getString(fVend);
-            std::string address = trim(p->getString(fDir));
-            const std::string city = trim(p->getString(fCity));
-            if (!city.empty()) address += (address.empty() ? "" : ", ") + city;
-            prospects[key] = {xb::cp1252ToUtf8(trim(p->getString(fName))),
-                              xb::cp1252ToUtf8(address),
-                              xb::cp1252ToUtf8(trim(p->getString(fTel)))};
-        }
-    }
-    auto c = openForReading(data::tablePath(*cd, camino));
-    const int fNum = c->fieldIndex("NUMPROSP"), fCli = c->fieldIndex("CLIENTE"),
-              fCrea = c->fieldIndex("FEC_CREA"), fVend = c->fieldIndex("VENDEDOR"),
-              fCont = c->fieldIndex("FEC_CONT"), fTipo = c->fieldIndex("TIPO"),
-              fRes = c->fieldIndex("RESULTADO"), fProx = c->fieldIndex("FEC_PROX"),
-              fHora = c->fieldIndex("HOR_PROX"), fNt = c->fieldIndex("NT");
+    const std::vector<Visit> visits = readVisits(camino, 0);
     const std::string wanted = trim(xb::utf8ToCp1252(o.salesperson));
 
     const std::time_t now = std::time(nullptr);
@@ -349,25 +320,14 @@ size_t exportAgenda(const std::string& camino, const std::string& file, const Ag
                       icsLine("PRODID:-//Valdrosa//Control de Gestion Area Comercial//ES") +
                       icsLine("CALSCALE:GREGORIAN") + icsLine("METHOD:PUBLISH");
     size_t events = 0;
-    const uint32_t n = c->recCount();
-    for (uint32_t r = 1; r <= n; ++r) {
-        if (!c->read(r) || c->deleted()) continue;
-        const int32_t day = c->getDate(fProx);
-        if (day == 0 || day < o.from) continue;
-        const std::string vend = trim(c->getString(fVend));
-        if (!wanted.empty() && vend != wanted) continue;
-        const std::string key =
-            c->getString(fNum) + c->getString(fCli) + ymd(c->getDate(fCrea)) + c->getString(fVend);
+    for (const Visit& v : visits) {
+        const int32_t day = v.fecProx;
+        if (day < o.from) continue;
+        if (!wanted.empty() && v.vendedor != wanted) continue;
         // The contact's own identity: its prospect, its date and its number.
         const std::string uid =
-            sha256Hex(key + "|" + ymd(c->getDate(fCont)) + "|" + trim(std::string(c->raw(fNt))))
-                .substr(0, 32) +
-            "@valdrosa";
-        const auto found = prospects.find(key);
-        const Prospect p = found != prospects.end()
-                               ? found->second
-                               : Prospect{xb::cp1252ToUtf8(trim(c->getString(fCli))), {}, {}};
-        const std::string hour = trim(c->getString(fHora));
+            sha256Hex(v.link + "|" + ymd(v.fecCont) + "|" + v.nt).substr(0, 32) + "@valdrosa";
+        const std::string& hour = v.horProx;
         int hh = -1, mm = -1;
         if (hour.size() == 5 && hour[2] == ':' &&
             std::isdigit(static_cast<unsigned char>(hour[0])) &&
@@ -388,15 +348,16 @@ size_t exportAgenda(const std::string& camino, const std::string& file, const Ag
             out += icsLine("DTSTART;VALUE=DATE:" + ymd(day)) +
                    icsLine("DTEND;VALUE=DATE:" + ymd(day + 1));
         }
-        out += icsLine("SUMMARY:" + icsText("Visita: " + p.name));
-        if (!p.address.empty()) out += icsLine("LOCATION:" + icsText(p.address));
-        std::string desc = "Prospecto " + xb::cp1252ToUtf8(trim(c->getString(fCli)));
-        if (!p.phone.empty()) desc += "\nTeléfono: " + p.phone;
-        desc += "\nVendedor: " + xb::cp1252ToUtf8(vend);
-        const std::string tipo = trim(c->getString(fTipo)), res = trim(c->getString(fRes));
-        if (!tipo.empty() || !res.empty())
-            desc +=
-                "\nÚltimo contacto: " + xb::cp1252ToUtf8(tipo + (res.empty() ? "" : " - " + res));
+        std::string address = v.address;
+        if (!v.city.empty()) address += (address.empty() ? "" : ", ") + v.city;
+        out += icsLine("SUMMARY:" + icsText("Visita: " + xb::cp1252ToUtf8(v.name)));
+        if (!address.empty()) out += icsLine("LOCATION:" + icsText(xb::cp1252ToUtf8(address)));
+        std::string desc = "Prospecto " + xb::cp1252ToUtf8(v.cliente);
+        if (!v.phone.empty()) desc += "\nTeléfono: " + xb::cp1252ToUtf8(v.phone);
+        desc += "\nVendedor: " + xb::cp1252ToUtf8(v.vendedor);
+        if (!v.tipo.empty() || !v.resultado.empty())
+            desc += "\nÚltimo contacto: " +
+                    xb::cp1252ToUtf8(v.tipo + (v.resultado.empty() ? "" : " - " + v.resultado));
         out += icsLine("DESCRIPTION:" + icsText(desc)) + icsLine("END:VEVENT");
         ++events;
     }

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProgressDialog>
+#include <QSignalBlocker>
 #include <QTableView>
 #include <algorithm>
 #include <array>
@@ -831,6 +834,48 @@ int COMBO2INDEX(tk::Browse* browse, const std::string& choice, int& order, const
     switchOrder(browse, n, false);
     order = n;
     return n;
+}
+
+void headingsChooseOrder(tk::Browse& grid, QComboBox* list, std::vector<int> orders,
+                         std::function<void(int item)> choose) {
+    grid.setOnHeadingClick(
+        [list, orders = std::move(orders), choose = std::move(choose)](int order) {
+            const auto it = std::find(orders.begin(), orders.end(), order);
+            if (it == orders.end() || list == nullptr) return;
+            const int item = static_cast<int>(it - orders.begin());
+            {
+                const QSignalBlocker quiet(list);
+                list->setCurrentIndex(item);
+            }
+            choose(item);
+        });
+}
+
+namespace {
+
+// The box layout under `layout` that holds `w`, however deep.
+QBoxLayout* boxHolding(QLayout* layout, QWidget* w) {
+    if (layout == nullptr) return nullptr;
+    if (auto* box = qobject_cast<QBoxLayout*>(layout); box && box->indexOf(w) >= 0) return box;
+    for (int i = 0; i < layout->count(); ++i)
+        if (QBoxLayout* found = boxHolding(layout->itemAt(i)->layout(), w)) return found;
+    return nullptr;
+}
+
+}  // namespace
+
+QLabel* addRecordCount(QComboBox* list) {
+    QWidget* parent = list->parentWidget();
+    auto* count = new QLabel(parent);
+    count->setObjectName(QStringLiteral("recordCount"));
+    if (QBoxLayout* row = boxHolding(parent->layout(), list))
+        row->insertWidget(row->indexOf(list) + 1, count);
+    return count;
+}
+
+void showRecordCount(QLabel* label, tk::Browse& grid) {
+    const int64_t n = grid.model()->source()->keyCount();
+    label->setText(QStringLiteral("%1 registro%2").arg(n).arg(QLatin1String(n == 1 ? "" : "s")));
 }
 
 void ESTABILIZA(tk::Browse* browse) {

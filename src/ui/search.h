@@ -33,6 +33,8 @@
 #include "dbf/workarea.h"
 #include "xbase/value.h"
 
+class QComboBox;
+class QLabel;
 class QWidget;
 
 namespace tk {
@@ -136,6 +138,19 @@ int COMBO2INDEX(tk::Browse* browse, const std::string& choice, int& order,
                 const std::string& kind = {});
 // The order and the column of the order for a caption (0 when none matches).
 int orderForChoice(const std::string& choice, const std::string& kind, int* column = nullptr);
+
+// The browsers' order list and their grid's headings kept together: a click
+// on the heading of a column tied to an order picks the list's item for that
+// order (`orders[i]` is the order of item i, from 0), without the list's own
+// change signal, and runs `choose` with the item. A heading whose column has
+// no order, or an order the list does not offer, does nothing.
+void headingsChooseOrder(tk::Browse& grid, QComboBox* list, std::vector<int> orders,
+                         std::function<void(int item)> choose);
+// The count of what the grid's order, scope and filter let through, "N
+// registros", in a label put right after `list` in its row (object name
+// "recordCount"); showRecordCount() brings it up to date.
+QLabel* addRecordCount(QComboBox* list);
+void showRecordCount(QLabel* label, tk::Browse& grid);
 
 // ESTABILIZA: the browse's length and scroll range from the key count of
 // its order, counted again only when the table, its bags or its order

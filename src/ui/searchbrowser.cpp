@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 #include <algorithm>
@@ -210,10 +211,13 @@ void browseFile(const FileSpec& file, QWidget* owner) {
         ~Pop() { fileBrowses().pop_back(); }
     } pop;
 
+    // How many records the order lets through, beside the order list.
+    QLabel* count = addRecordCount(dlg.ctl<QComboBox>(102));
     auto settle = [&] {
         ESTABILIZA(&grid);
         grid.refresh();
         grid.view()->setFocus();
+        showRecordCount(count, grid);
     };
     auto change = [&] {
         fileCard(file, "M", &dlg);
@@ -228,8 +232,16 @@ void browseFile(const FileSpec& file, QWidget* owner) {
         [&](int n) {
             const QString item = file.orderItems.value(n - 1);
             COMBO2INDEX(&grid, bytes(item), order);
+            showRecordCount(count, grid);
         });
-    (void)combo;
+    // A click on the heading of a column tied to an order that the list
+    // offers (item n is order n) chooses it as the list would.
+    std::vector<int> listOrders;
+    for (int i = 1; i <= file.orderItems.size(); ++i) listOrders.push_back(i);
+    headingsChooseOrder(grid, combo, std::move(listOrders), [&](int item) {
+        COMBO2INDEX(&grid, bytes(file.orderItems.value(item)), order);
+        showRecordCount(count, grid);
+    });
     dlg.bindButton(201, button(QStringLiteral("&Nuevo"), file.nuevo, [&] {
                        fileCard(file, "I", &dlg);
                        settle();
@@ -248,6 +260,7 @@ void browseFile(const FileSpec& file, QWidget* owner) {
     dlg.setOnInit([&] {
         grid.syncToRecord();
         grid.view()->setFocus();
+        showRecordCount(count, grid);
     });
     dlg.run();
 }

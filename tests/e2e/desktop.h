@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QPoint>
 #include <QProcess>
+#include <QRect>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -264,17 +265,25 @@ class Program {
             },
             timeoutMs);
     }
-    // Centre of a control of a dialog, from the trace ("control NAME ID x y w h"):
-    // the last place written, the one after the window settled.
-    QPoint controlCentre(const QString& dialog, int id) const {
-        QPoint centre(-1, -1);
+    // Where a control of a dialog lies, from the trace ("control NAME ID x
+    // y w h"): the last place written, the one after the window settled.
+    // Empty when never written.
+    QRect controlPlace(const QString& dialog, int id) const {
+        QRect place;
         for (const QString& l : traceLines()) {
             const QStringList f = l.split(QLatin1Char(' '));
             if (f.size() == 7 && f[0] == QLatin1String("control") && f[1] == dialog &&
                 f[2].toInt() == id)
-                centre = {f[3].toInt() + f[5].toInt() / 2, f[4].toInt() + f[6].toInt() / 2};
+                place = {f[3].toInt(), f[4].toInt(), f[5].toInt(), f[6].toInt()};
         }
-        return centre;
+        return place;
+    }
+    // Its centre; (-1, -1) when never written.
+    QPoint controlCentre(const QString& dialog, int id) const {
+        const QRect place = controlPlace(dialog, id);
+        return place.isNull()
+                   ? QPoint(-1, -1)
+                   : QPoint(place.x() + place.width() / 2, place.y() + place.height() / 2);
     }
     // Centre of a button of the main window's bar, by its text ("button
     // TEXT x y w h").

@@ -4,6 +4,8 @@
 // land on the padding of a field, the lock lights).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,8 @@
 
 #include "dbf/table.h"
 #include "desktop.h"
+#include "transfer/agenda.h"
+#include "xbase/codepage.h"
 #include "xbase/date.h"
 
 namespace {
@@ -46,6 +50,15 @@ int32_t fieldDate(const QString& table, const char* field, uint32_t recno = 1) {
 bool fieldLogical(const QString& table, const char* field, uint32_t recno = 1) {
     auto t = dbf::Table::open(table.toStdString(), {true, true});
     return t && t->read(recno) && t->value(t->fieldIndex(field)).asLogical();
+}
+
+// The company selection answered with Enter (the test company): the main
+// window, or "" when either did not come.
+QString enterTestCompany(const Desktop& desk, const Program& prog) {
+    if (!prog.waitTrace(QStringLiteral("shown SelecEmpr"))) return {};
+    if (!desk.focus(desk.window(QStringLiteral("Seleccione una empresa")))) return {};
+    desk.keys({QStringLiteral("Return")});
+    return desk.window(kMainTitle);
 }
 
 // Start, choose the test company, F5 and F1 inside the selection dialog and
@@ -219,11 +232,7 @@ TEST(Desktop, TheResponsesChartFromTheMenuByKeysAndClosedWithSalir) {
     const QString demo = prog.fillDemo(20);
     ASSERT_TRUE(demo.isEmpty()) << demo.toStdString();
     ASSERT_TRUE(prog.start());
-    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
-    const QString selection = desk.window(QStringLiteral("Seleccione una empresa"));
-    ASSERT_TRUE(desk.focus(selection));
-    desk.keys({QStringLiteral("Return")});
-    const QString main = desk.window(kMainTitle);
+    const QString main = enterTestCompany(desk, prog);
     ASSERT_FALSE(main.isEmpty());
 
     const QString shown = QStringLiteral("shown chart Gráfico_de_respuestas");
@@ -285,10 +294,7 @@ TEST(Desktop, ACardAsksBeforeLeavingChangesAndItsDateTakesACalendarDay) {
         soldBefore ? fieldDate(prospects, "FEC_VTA") + 1
                    : xb::julianFromYmd(tomorrow.year(), tomorrow.month(), tomorrow.day());
     ASSERT_TRUE(prog.start());
-    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown SelecEmpr")));
-    ASSERT_TRUE(desk.focus(desk.window(QStringLiteral("Seleccione una empresa"))));
-    desk.keys({QStringLiteral("Return")});
-    const QString main = desk.window(kMainTitle);
+    const QString main = enterTestCompany(desk, prog);
     ASSERT_FALSE(main.isEmpty());
     const QPoint bar = prog.barButtonCentre(QStringLiteral("Fichas de Prospectos/Clientes"));
     ASSERT_GE(bar.x(), 0);
@@ -444,3 +450,86 @@ TEST(Desktop, FirstCompanyWithTheKeyboardOnly) {
 }
 
 }  // namespace
+
+// The agenda of visits from the menu (Alt+P, A) and from its own key (F6):
+// the salesperson list chosen with the keyboard, a double click on the first
+// row opens the card of that salesperson's first visit, which leaves with
+// Alt+S.
+TEST(Desktop, TheAgendaFromTheMenuFilteredToASalespersonOpensACard) {
+    Desktop desk(true);
+    NEED_DESKTOP(desk, true);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    const QString demo = prog.fillDemo(40);
+    ASSERT_TRUE(demo.isEmpty()) << demo.toStdString();
+    // The salespeople in code order, and one whose first visit is not the
+    // first of all (the list filtered shows another first row).
+    std::vector<std::string> codes;
+    {
+        auto t = dbf::Table::open(
+            (prog.installation + QStringLiteral("/EMP00001/VdrVend.dbf")).toStdString(),
+            {true, true});
+        for (uint32_t r = 1; r <= t->recCount(); ++r)
+            if (t->read(r) && !t->deleted()) {
+                std::string code = t->value(t->fieldIndex("CODIGO")).asString();
+                code.erase(code.find_last_not_of(' ') + 1);
+                codes.push_back(code);
+            }
+    }
+    std::sort(codes.begin(), codes.end());
+    const std::string company = (prog.installation + QStringLiteral("/EMP00001/")).toStdString();
+    const auto everyone = transfer::nextVisits(company, {{}, xb::todayJulian(), 0});
+    ASSERT_FALSE(everyone.empty());
+    size_t downs = 0;
+    std::string name;
+    for (size_t i = 0; i < codes.size() && name.empty(); ++i) {
+        const auto visits = transfer::nextVisits(company, {codes[i], xb::todayJulian(), 0});
+        if (!visits.empty() && visits[0].contactRec != everyone[0].contactRec) {
+            downs = i + 1;
+            name = visits[0].name;
+        }
+    }
+    ASSERT_FALSE(name.empty());
+    ASSERT_TRUE(prog.start());
+    const QString main = enterTestCompany(desk, prog);
+    ASSERT_FALSE(main.isEmpty());
+    auto shownAgenda = [&] { return prog.traceLines().count(QStringLiteral("shown AgendaVis")); };
+
+    ASSERT_TRUE(desk.focus(main));
+    desk.keys({QStringLiteral("alt+p")});
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("a")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return shownAgenda() == 1; }, 60000))
+        << "el menú no abrió la agenda\n"
+        << prog.boxes().join('\n').toStdString();
+    const QString agenda = desk.window(QStringLiteral("Agenda de visitas"));
+    ASSERT_TRUE(desk.focus(agenda));
+    // Alt+V takes the salesperson list; Down goes from "(Todos)" down to it.
+    desk.keys({QStringLiteral("alt+v")});
+    for (size_t i = 0; i < downs; ++i) desk.keys({QStringLiteral("Down")});
+    QThread::msleep(500);
+    // The grid's first row: below its heading, at the top of the grid.
+    const QRect grid = prog.controlPlace(QStringLiteral("AgendaVis"), 101);
+    ASSERT_FALSE(grid.isNull());
+    ASSERT_TRUE(desk.click(agenda, grid.center().x(), grid.y() + 36, 2));
+    const QString title =
+        QStringLiteral("Ficha Prospecto : ") + QString::fromStdString(xb::cp1252ToUtf8(name));
+    const QString card = desk.window(title, 30000);
+    ASSERT_FALSE(card.isEmpty()) << "no se abrió la ficha de " << title.toStdString() << "\n"
+                                 << prog.boxes().join('\n').toStdString();
+    ASSERT_TRUE(desk.focus(card));
+    desk.keys({QStringLiteral("alt+s")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return desk.focused() == agenda; }, 15000));
+    desk.keys({QStringLiteral("alt+s")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return desk.focused() == main; }, 15000));
+
+    // F6 opens it again.
+    desk.keys({QStringLiteral("F6")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return shownAgenda() == 2; }, 30000))
+        << "F6 no abrió la agenda";
+    ASSERT_TRUE(desk.focus(desk.window(QStringLiteral("Agenda de visitas"))));
+    desk.keys({QStringLiteral("alt+s")});
+    ASSERT_TRUE(e2e::waitUntil([&] { return desk.focused() == main; }, 15000));
+    EXPECT_TRUE(prog.running());
+    EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
+}

@@ -3,6 +3,7 @@
 # One line a test of tests/e2e.
 foreach(_t
         Desktop.ACardAsksBeforeLeavingChangesAndItsDateTakesACalendarDay
+        Desktop.TheAgendaFromTheMenuFilteredToASalespersonOpensACard
         Desktop.FirstCompanyByKeyboardAndClicksIntoEmptyFields
         Desktop.FirstCompanyWithTheKeyboardOnly
         Desktop.KeysOfTheWholeProgramWithAWindowManager

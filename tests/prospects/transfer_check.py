@@ -10,6 +10,8 @@
                                                       name, salesperson and date or the price
   transfer_check.py manifest ARCHIVE.zip COMPANY_DIR  the archive (zipfile) agrees with its
                                                       manifest and the company's tables
+  transfer_check.py agenda COMPANY_DIR YYYYMMDD VEND  one salesperson's visits of the week of
+                                                      that day from it on, and the overdue ones
 """
 import collections
 import csv
@@ -164,7 +166,49 @@ def print_codes(path, field):
         print("|".join([r[field]] + rest))
 
 
+def print_agenda(folder, today_text, vend):
+    """Day, hour, prospect code, name, telephone, city, salesperson, overdue."""
+    import datetime
+    import os
+    files = {f.lower(): os.path.join(folder, f) for f in os.listdir(folder)}
+    today = datetime.datetime.strptime(today_text, "%Y%m%d").date()
+    until = today + datetime.timedelta(days=6 - today.weekday())  # the Sunday
+    def link(r, created):
+        return (r["NUMPROSP"], r["CLIENTE" if "CLIENTE" in r else "CODPROSP"], r[created],
+                r["VENDEDOR" if "VENDEDOR" in r else "CODVEND"])
+    prospects = {link(p, "FEC_CREA"): p for p in table(files["vdrprosp.dbf"])}
+    contacts = list(enumerate(table(files["vdrcont.dbf"])))
+    last = {}
+    for _, c in contacts:
+        k = link(c, "FEC_CREA")
+        days = [d for d in (c["FEC_CONT"], c["FEC_REAL"]) if d is not None]
+        if days:
+            last[k] = max([last[k]] + days if k in last else days)
+    rows = []
+    for n, c in contacts:
+        day = c["FEC_PROX"]
+        if day is None or c["VENDEDOR"].strip() != vend:
+            continue
+        k = link(c, "FEC_CREA")
+        overdue = day < today and (k not in last or last[k] < day)
+        if not (today <= day <= until or overdue):
+            continue
+        p = prospects.get(k)
+        hour = c["HOR_PROX"].strip()
+        if hour.strip(" :") == "":
+            hour = ""
+        name = p["NOMBRE"].strip() if p else c["CLIENTE"].strip()
+        rows.append(((day, hour, c["CLIENTE"].strip(), n),
+                     [day.strftime("%d-%m-%Y"), hour, c["CLIENTE"].strip(), name,
+                      p["TELEF"].strip() if p else "", p["CIUDAD"].strip() if p else "",
+                      c["VENDEDOR"].strip(), "S" if overdue else "N"]))
+    for _, r in sorted(rows, key=lambda x: x[0]):
+        print("|".join(r))
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "agenda":
+        print_agenda(sys.argv[2], sys.argv[3], sys.argv[4])
     if sys.argv[1] == "codes":
         print_codes(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "manifest":

@@ -2,9 +2,11 @@
 // would on the test company. With VDR_SHOTS=DIR set, each browser and card
 // is also saved as a picture in DIR for a person to look at.
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <cstdlib>
 
 #include "../ui/search_fixture.h"
@@ -61,6 +63,18 @@ class Reference : public searchtest::Fixture {
             out << view->model()->headerData(c, Qt::Horizontal).toString();
         return out;
     }
+    // A click on heading `section`; answers the list's item, the grid's
+    // first code and the count shown beside the list.
+    static std::string clickHeading(Handle& h, int section) {
+        auto* view = qobject_cast<QTableView*>(h.control(101));
+        QHeaderView* head = view->horizontalHeader();
+        QTest::mouseClick(head->viewport(), Qt::LeftButton, {},
+                          QPoint(head->sectionViewportPosition(section) + 4, head->height() / 2));
+        auto* count = h.window()->findChild<QLabel*>(QStringLiteral("recordCount"));
+        return h.text(102).toStdString() + " " +
+               view->model()->index(0, 0).data().toString().trimmed().toStdString() + " " +
+               (count ? count->text().toStdString() : std::string("-"));
+    }
     tk::test::Driver driver;
 };
 
@@ -85,6 +99,8 @@ TEST_F(Reference, ProductsKeepPricesAndRefuseACodeThatDiffersOnlyByCase) {
             c.press(202);
         });
         h.press(201);
+        // "Precio" has no order: its heading changes nothing.
+        EXPECT_EQ(clickHeading(h, 2), "Código PR1 1 registro");
         shot(h.window(), "productos");
         h.press(205);
     });
@@ -197,6 +213,9 @@ TEST_F(Reference, ResponsesAcceptTheSameTextTwiceAndOrderByIt) {
         add(QStringLiteral("R1"), QStringLiteral("no le interesa"));
         add(QStringLiteral("R2"), QStringLiteral("no le interesa"));
         add(QStringLiteral("R3"), QStringLiteral("compra la semana que viene"));
+        // The headings choose their orders, and the list follows.
+        EXPECT_EQ(clickHeading(h, 1), "Nombre R3 3 registros");
+        EXPECT_EQ(clickHeading(h, 0), "Código R1 3 registros");
         h.choose(102, QStringLiteral("Nombre"));
         auto* view = qobject_cast<QTableView*>(h.control(101));
         EXPECT_EQ(view->model()->index(0, 0).data().toString().trimmed(), QStringLiteral("R3"));
@@ -213,6 +232,7 @@ TEST_F(Reference, ResponsesAcceptTheSameTextTwiceAndOrderByIt) {
         EXPECT_EQ(view->model()->index(view->currentIndex().row(), 0).data().toString().trimmed(),
                   QStringLiteral("R1"));
         h.press(203);  // delete R1
+        EXPECT_EQ(clickHeading(h, 0), "Código R2 2 registros");
         h.press(205);
     });
     reference::BROWINRESP();
