@@ -369,15 +369,20 @@ std::vector<FieldSpec> CREARDBF(const std::string& templ, bool noCreate) {
         structure = fromDefs(t->structure());
     }
     if (!noCreate) {
-        bool empty = true;
+        // An empty template is made anew only when its structure is not the
+        // catalogue's: a template that is a live table too (the register of
+        // additional reports) is not rewritten under the workstations that
+        // have it open, and is replaced whole when it must be.
+        bool keep = false;
         if (fileExists(templ)) {
             try {
-                empty = dbf::Table::open(templ, {true, true})->recCount() == 0;
+                auto t = dbf::Table::open(templ, {true, true});
+                keep = t->recCount() != 0 || IGUALEST(fromDefs(t->structure()), structure);
             } catch (const dbf::DbfError&) {
-                empty = false;  // unreadable or in use: never overwritten
+                keep = true;  // unreadable or in use: never overwritten
             }
         }
-        if (empty) dbf::Table::create(dbf::resolvePath(templ), toDefs(structure));
+        if (!keep) dbf::Table::create(dbf::resolvePath(templ), toDefs(structure), true);
     }
     return structure;
 }
