@@ -4,39 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDir>
-#include <QTemporaryDir>
 #include <string>
 
-#include "application.h"
 #include "company/selection.h"
 #include "company/upkeep.h"
-#include "data/interaction.h"
 #include "data/session.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
-#include "subprocess.h"
-#include "toolkit/resources.h"
+#include "installation_session.h"
 #include "toolkit/smalldialogs.h"
 #include "xbase/runtime.h"
 
-class CompanyFixture : public ::testing::Test {
+class CompanyFixture : public testsupport::InstallationSession {
   protected:
-    static void SetUpTestSuite() { testsupport::application(); }
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        data::setInteraction(&interaction);
-        ASSERT_TRUE(tk::ResourceLibrary::load(dir.filePath(QStringLiteral("ZariReva.rcc"))));
-    }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
-    }
+    void SetUp() override { enterInstallation(interaction); }
     // A fresh session of the language for `workstation`, as the program starts one.
     void startAs(const char* workstation) {
         dbf::workspace().closeAll();
@@ -59,7 +40,5 @@ class CompanyFixture : public ::testing::Test {
         ws.close(a);
     }
 
-    QTemporaryDir dir;
-    QString previous;
     tk::ToolkitInteraction interaction;
 };

@@ -241,7 +241,8 @@ TEST_F(ProspectFixture, TheCardKeepsWhatWasTyped) {
     ASSERT_TRUE(driver.allRun()) << driver.failures().join('|').toStdString();
     EXPECT_EQ(nameAfterSame, "TECLEADO");
     EXPECT_EQ(nameAfterChange, "");
-    EXPECT_EQ(emailAfterChange.size(), 60);
+    const dbf::Table& prosp = pt::area("Prospecto").table();
+    EXPECT_EQ(emailAfterChange.size(), prosp.fields()[prosp.fieldIndex("EMAIL")].len);
     EXPECT_TRUE(overflowStays);
     bool told = false;
     for (const auto& s : interaction.shown())

@@ -28,6 +28,7 @@
 #include "data/session.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
+#include "installation_session.h"
 #include "prospects/card.h"
 #include "prospects/rows.h"
 #include "prospects/save.h"
@@ -239,27 +240,17 @@ inline QProcess* startChild(const QString& dir, const QString& action, const QSt
 
 }  // namespace pt
 
-class ProspectFixture : public ::testing::Test {
+class ProspectFixture : public testsupport::InstallationSession {
   protected:
-    static void SetUpTestSuite() { pt::ensureApp(); }
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(testsupport::assembleInstallation(dir.path()));
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        data::setInteraction(&interaction);
-        ASSERT_TRUE(tk::ResourceLibrary::load(dir.filePath(QStringLiteral("ZariReva.rcc"))));
+        enterInstallation(interaction);
         pt::startWorkstation("WS1");
         pt::openBrowserTables();
     }
     void TearDown() override {
         prospects::setSaveHook({});
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
+        testsupport::InstallationSession::TearDown();
     }
 
-    QTemporaryDir dir;
-    QString previous;
     data::ScriptedInteraction interaction;
 };

@@ -1,13 +1,14 @@
-// The template check: every template of the library against the controls the
-// program's dialogs address in it (ID and kind), so that a template and the
-// code that binds it cannot drift apart.
+// The template check: every template of the library builds, and every control
+// the program's code addresses in a template (by ID, with the kind the code
+// expects) is there, so that a template and the code that binds it cannot
+// drift apart. What the code addresses is read from the program's sources.
 #include <gtest/gtest.h>
 
+#include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTabWidget>
-#include <QUiLoader>
 #include <map>
-#include <set>
 
 #include "toolkit/dialog.h"
 #include "toolkit/resources.h"
@@ -15,226 +16,199 @@
 
 namespace {
 
-using Controls = std::map<int, std::string>;
+using Controls = std::map<int, QString>;  // ID -> kind
 
-Controls range(int from, int to, const std::string& kind) {
-    Controls c;
-    for (int i = from; i <= to; ++i) c[i] = kind;
-    return c;
-}
-
-Controls merge(std::initializer_list<Controls> parts) {
-    Controls out;
-    for (const Controls& p : parts)
-        for (const auto& [id, kind] : p) out[id] = kind;  // later parts override
-    return out;
-}
-
-const std::map<std::string, Controls>& expected() {
-    static const std::map<std::string, Controls> table = {
-        {"SelecEmpr", {{701, "frame"}, {700, "frame"}, {101, "grid"}}},
-        {"FoldIniEmpr", {{101, "folder"}}},
-        {"STICKINIEMP",
-         merge(
-             {range(101, 111, "entry"),
-              {{104, "combo"}, {250, "icon"}, {700, "frame"}, {200, "button"}, {201, "button"}}})},
-        {"ElimEmpr",
-         {{100, "text"},
-          {101, "grid"},
-          {102, "text"},
-          {103, "text"},
-          {104, "text"},
-          {700, "frame"},
-          {412, "button"},
-          {401, "button"}}},
-        {"BrowseIn1",
-         merge({{{700, "frame"}, {102, "combo"}, {101, "grid"}}, range(201, 205, "button")})},
-        {"Dlg_Vend",
-         {{700, "frame"},
-          {701, "frame"},
-          {101, "entry"},
-          {102, "entry"},
-          {150, "icon"},
-          {151, "icon"},
-          {201, "button"},
-          {202, "button"}}},
-        {"Dlg_Prod", merge({{{700, "frame"}, {701, "frame"}, {201, "button"}, {202, "button"}},
-                            range(101, 103, "entry")})},
-        {"Dlg_Plan", merge({{{700, "frame"}, {701, "frame"}, {201, "button"}, {202, "button"}},
-                            range(101, 104, "entry")})},
-        {"Dlg_Resp",
-         {{700, "frame"},
-          {701, "frame"},
-          {101, "entry"},
-          {102, "entry"},
-          {201, "button"},
-          {202, "button"}}},
-        {"Buscar1",
-         {{700, "frame"},
-          {701, "frame"},
-          {600, "bitmap"},
-          {702, "frame"},
-          {101, "combo"},
-          {102, "entry"},
-          {201, "button"},
-          {202, "button"}}},
-        {"BrowBusca",
-         {{700, "frame"}, {102, "combo"}, {101, "grid"}, {201, "button"}, {202, "button"}}},
-        {"BROWSEINPROSP",
-         merge({{{700, "frame"}, {701, "frame"}, {702, "frame"}, {102, "combo"}, {101, "grid"}},
-                range(104, 107, "text"),
-                range(206, 208, "button"),
-                range(201, 205, "button")})},
-        {"FoldProsp", {{101, "folder"}}},
-        {"StickProsp1", merge({range(101, 113, "entry"),
-                               {{103, "combo"},  {104, "combo"},  {119, "combo"},  {114, "grid"},
-                                {115, "entry"},  {116, "memo"},   {117, "check"},  {118, "entry"},
-                                {400, "text"},   {401, "text"},   {402, "text"},   {500, "button"},
-                                {505, "button"}, {504, "button"}, {501, "button"}, {502, "button"},
-                                {503, "button"}, {700, "frame"},  {701, "frame"},  {702, "frame"},
-                                {200, "button"}, {201, "button"}}})},
-        {"StickProsp2", merge({range(102, 109, "entry"),
-                               {{700, "frame"},
-                                {701, "frame"},
-                                {501, "button"},
-                                {502, "button"},
-                                {503, "button"},
-                                {101, "grid"},
-                                {103, "combo"},
-                                {105, "memo"},
-                                {200, "button"},
-                                {201, "button"}}})},
-        {"StickProsp3",
-         {{700, "frame"},
-          {701, "frame"},
-          {101, "entry"},
-          {102, "entry"},
-          {103, "entry"},
-          {401, "text"},
-          {500, "button"},
-          {104, "grid"},
-          {501, "button"},
-          {502, "button"},
-          {503, "button"},
-          {702, "frame"},
-          {402, "text"},
-          {200, "button"},
-          {201, "button"}}},
-        {"Dlg_Prd_Of", merge({range(101, 105, "entry"),
-                              {{700, "frame"},
-                               {701, "frame"},
-                               {500, "button"},
-                               {150, "icon"},
-                               {151, "icon"},
-                               {201, "button"},
-                               {202, "button"}}})},
-        {"AddContacto", merge({range(101, 108, "entry"),
-                               {{700, "frame"},
-                                {102, "combo"},
-                                {104, "memo"},
-                                {500, "button"},
-                                {200, "button"},
-                                {201, "button"}}})},
-        {"Edit_Tabl",
-         {{700, "frame"},
-          {101, "grid"},
-          {410, "button"},
-          {411, "button"},
-          {412, "button"},
-          {413, "button"},
-          {402, "button"}}},
-        {"MiMsgGet",
-         {{700, "frame"},
-          {701, "frame"},
-          {600, "bitmap"},
-          {101, "text"},
-          {102, "entry"},
-          {201, "button"},
-          {202, "button"}}},
-        {"Impres2", {{101, "radio"}, {102, "radio"}, {201, "button"}, {202, "button"}}},
-        {"CALEND2", merge({range(120, 131, "month"),
-                           {{110, "button"},
-                            {701, "frame"},
-                            {113, "bitmap"},
-                            {114, "bitmap"},
-                            {702, "frame"},
-                            {106, "text"},
-                            {105, "text"},
-                            {200, "button"}}})},
-        {"Impres1", merge({range(102, 108, "entry"),
-                           range(109, 111, "radio"),
-                           range(201, 204, "button"),
-                           {{700, "frame"},
-                            {701, "frame"},
-                            {702, "frame"},
-                            {101, "combo"},
-                            {104, "combo"},
-                            {112, "combo"},
-                            {113, "combo"},
-                            {413, "button"},
-                            {401, "button"}}})},
-        {"Dlg_cgFuente",
-         merge(
-             {range(102, 106, "radio"),
-              {{700, "frame"}, {701, "frame"}, {101, "entry"}, {400, "button"}, {402, "button"}}})},
-    };
-    return table;
-}
-
-// The controls of one template file as the loader builds them.
-Controls controlsOf(const QString& name) {
-    QFile f(tk::ResourceLibrary::templatePath(name));
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
-    QUiLoader loader;
-    std::unique_ptr<QWidget> root(loader.load(&f));
-    Controls out;
-    if (!root) return out;
-    for (QWidget* w : root->findChildren<QWidget*>()) {
+// Controls of a form that are its own (not those of a folder's pages).
+int ownControlCount(const tk::Form& f) {
+    int n = 0;
+    for (QWidget* w : f.root()->findChildren<QWidget*>()) {
         if (!w->property("ctlId").isValid()) continue;
-        const int id = w->property("ctlId").toInt();
-        EXPECT_EQ(out.count(id), 0u) << name.toStdString() << ": ID " << id << " twice";
-        out[id] = tk::controlKind(w).toStdString();
+        QWidget* p = w->parentWidget();
+        while (p != f.root() && !qobject_cast<QTabWidget*>(p)) p = p->parentWidget();
+        if (p == f.root()) ++n;
+    }
+    return n;
+}
+
+Controls controlsOf(const tk::Form& f) {
+    EXPECT_EQ(ownControlCount(f), f.ids().size()) << "a control ID used twice";
+    Controls out;
+    for (int id : f.ids()) {
+        out[id] = tk::controlKind(f.find(id));
+        EXPECT_NE(out[id], QStringLiteral("other")) << "control " << id;
     }
     return out;
 }
 
-TEST(TemplateCheck, EveryTemplateHasExactlyTheControlsTheProgramUses) {
-    std::set<std::string> inBundle;
-    for (const QString& n : tk::ResourceLibrary::templateNames()) inBundle.insert(n.toStdString());
-    for (const auto& [name, controls] : expected()) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(inBundle.count(name)) << "missing template " << name;
-        const Controls got = controlsOf(QString::fromStdString(name));
-        for (const auto& [id, kind] : controls) {
-            auto it = got.find(id);
-            if (it == got.end()) {
-                ADD_FAILURE() << name << ": control " << id << " (" << kind << ") missing";
-                continue;
+// Every template as the program builds it: the dialogs, and the pages their
+// folders load.
+struct Library {
+    std::map<QString, Controls> controls;
+    std::map<QString, QStringList> pages;  // a folder dialog's page templates
+};
+
+const Library& library() {
+    static const Library lib = [] {
+        Library l;
+        for (const QString& n : tk::ResourceLibrary::templateNames()) {
+            QFile f(tk::ResourceLibrary::templatePath(n));
+            EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << n.toStdString();
+            if (!f.readAll().contains("class=\"QDialog\"")) continue;  // a page
+            SCOPED_TRACE(n.toStdString());
+            tk::Dialog d(n);
+            l.controls[n] = controlsOf(d.form());
+            for (const auto& [id, kind] : l.controls[n]) {
+                if (kind != QStringLiteral("folder")) continue;
+                EXPECT_GT(d.pageCount(id), 0) << "folder " << id;
+                for (int p = 1; p <= d.pageCount(id); ++p) {
+                    const tk::Form& page = d.page(id, p);
+                    l.pages[n] << page.root()->objectName();
+                    l.controls[page.root()->objectName()] = controlsOf(page);
+                }
             }
-            EXPECT_EQ(it->second, kind) << name << ": control " << id;
         }
-        for (const auto& [id, kind] : got)
-            EXPECT_TRUE(controls.count(id))
-                << name << ": control " << id << " (" << kind << ") not expected";
-    }
-    for (const std::string& n : inBundle)
-        EXPECT_TRUE(expected().count(n)) << "template not checked: " << n;
+        return l;
+    }();
+    return lib;
 }
 
-TEST(TemplateCheck, EveryDialogTemplateBuildsWithItsPagesAndPictures) {
-    for (const auto& [name, controls] : expected()) {
-        const QString n = QString::fromStdString(name);
-        QFile f(tk::ResourceLibrary::templatePath(n));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        if (!f.readAll().contains("class=\"QDialog\"")) continue;  // a folder page
-        SCOPED_TRACE(name);
-        tk::Dialog d(n);
-        EXPECT_EQ(d.templateName(), n);
-        for (const auto& [id, kind] : controls)
-            if (kind == "folder") {
-                EXPECT_GT(d.pageCount(id), 0);
-            }
+// One control the program's code addresses: where, which ID, and the kind
+// the code needs (empty: any kind).
+struct Use {
+    QString where;
+    int id;
+    QString kind;
+};
+
+// The templates a use may refer to: any of them holds the control, or (a
+// dialog built from one of several card templates) every one must.
+struct Scope {
+    QStringList templates;
+    bool every = false;
+};
+
+QString kindOfCall(const QString& call, const QString& widgetClass) {
+    static const std::map<QString, QString> calls = {
+        {"bindEntry", "entry"}, {"entry", "entry"},      {"bindButton", "button"},
+        {"bindCombo", "combo"}, {"bindCheck", "check"},  {"bindMemo", "memo"},
+        {"page", "folder"},     {"pageCount", "folder"}, {"setPageEnabled", "folder"}};
+    static const std::map<QString, QString> classes = {
+        {"QTableView", "grid"},   {"QTabWidget", "folder"},  {"QCalendarWidget", "month"},
+        {"QLabel", "text"},       {"QPushButton", "button"}, {"QComboBox", "combo"},
+        {"QLineEdit", "entry"},   {"QCheckBox", "check"},    {"QPlainTextEdit", "memo"},
+        {"QRadioButton", "radio"}};
+    if (!widgetClass.isEmpty()) {
+        auto it = classes.find(widgetClass);
+        EXPECT_NE(it, classes.end()) << "unknown control class " << widgetClass.toStdString();
+        return it == classes.end() ? QString() : it->second;
     }
+    auto it = calls.find(call);
+    return it == calls.end() ? QString() : it->second;
+}
+
+// Reads the program's sources: for every control ID a call addresses, the
+// scope of templates it belongs to (the template named last before it in the
+// same file, or any template the file names when none is named before it).
+std::vector<std::pair<Use, Scope>> programUses(QStringList* cardTemplates) {
+    static const QRegularExpression name(QStringLiteral("\"(\\w+)\""));
+    static const QRegularExpression card(QStringLiteral("Dialog\\s+\\w+\\(\\w+\\.cardTemplate\\b"));
+    static const QRegularExpression cardName(
+        QStringLiteral("cardTemplate\\s*=\\s*QStringLiteral\\(\"(\\w+)\"\\)"));
+    static const QRegularExpression call(QStringLiteral(
+        "\\b(bindEntry|bindButton|bindCombo|bindCheck|bindMemo|setText|setColors|setEnabled|"
+        "keepTextWidth|control|entry|page|pageCount|setPageEnabled|ctl<(\\w+)>)\\(\\s*(\\d{3})"
+        "\\b"));
+    static const QRegularExpression radios(QStringLiteral("\\bbindRadios\\(\\s*\\{([^}]*)\\}"));
+    static const QRegularExpression cardFields(QStringLiteral("\\bcardFields\\s*=\\s*\\{(.*?)\\};"),
+                                               QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression number(QStringLiteral("\\b(\\d{3})\\b"));
+    static const QRegularExpression fieldId(QStringLiteral("\\{\\s*(\\d{3})\\s*,"));
+
+    const Library& lib = library();
+    std::vector<std::pair<QString, QString>> files;
+    QDirIterator it(QStringLiteral(VDR_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromLatin1(f.readAll());
+        files.emplace_back(f.fileName().mid(QStringLiteral(VDR_SOURCE_DIR).size() + 1), text);
+        for (auto m = cardName.globalMatch(text); m.hasNext();)
+            *cardTemplates << m.next().captured(1);
+    }
+
+    std::vector<std::pair<Use, Scope>> out;
+    for (const auto& [path, text] : files) {
+        std::map<qsizetype, Scope> marks;  // where a template is named
+        for (auto m = name.globalMatch(text); m.hasNext();) {
+            const auto n = m.next();
+            auto dialog = lib.pages.find(n.captured(1));
+            if (lib.controls.count(n.captured(1)) == 0) continue;
+            Scope s{{n.captured(1)}};
+            if (dialog != lib.pages.end()) s.templates << dialog->second;
+            marks[n.capturedStart()] = s;
+        }
+        for (auto m = card.globalMatch(text); m.hasNext();)
+            marks[m.next().capturedStart()] = Scope{*cardTemplates, true};
+        Scope anyOfFile;
+        for (const auto& [at, s] : marks) anyOfFile.templates << s.templates;
+        auto scopeAt = [&](qsizetype at) {
+            auto m = marks.lower_bound(at);
+            return m == marks.begin() ? anyOfFile : std::prev(m)->second;
+        };
+        auto add = [&](qsizetype at, int id, const QString& kind) {
+            const QString where =
+                path + QLatin1Char(':') + QString::number(text.left(at).count('\n') + 1);
+            out.push_back({Use{where, id, kind}, scopeAt(at)});
+        };
+        for (auto m = call.globalMatch(text); m.hasNext();) {
+            const auto c = m.next();
+            add(c.capturedStart(), c.captured(3).toInt(), kindOfCall(c.captured(1), c.captured(2)));
+        }
+        for (auto m = radios.globalMatch(text); m.hasNext();) {
+            const auto r = m.next();
+            for (auto n = number.globalMatch(r.captured(1)); n.hasNext();)
+                add(r.capturedStart(), n.next().captured(1).toInt(), QStringLiteral("radio"));
+        }
+        for (auto m = cardFields.globalMatch(text); m.hasNext();) {
+            const auto r = m.next();
+            for (auto n = fieldId.globalMatch(r.captured(1)); n.hasNext();)
+                add(r.capturedStart(), n.next().captured(1).toInt(), QStringLiteral("entry"));
+        }
+    }
+    return out;
+}
+
+TEST(TemplateCheck, EveryControlTheProgramAddressesIsInItsTemplate) {
+    const Library& lib = library();
+    // Every template is a dialog or a page of one.
+    for (const QString& n : tk::ResourceLibrary::templateNames())
+        EXPECT_TRUE(lib.controls.count(n))
+            << "template neither a dialog nor a page: " << n.toStdString();
+
+    QStringList cards;
+    const auto uses = programUses(&cards);
+    std::map<QString, int> checked;  // uses found per template
+    for (const auto& [use, scope] : uses) {
+        SCOPED_TRACE(use.where.toStdString());
+        ASSERT_FALSE(scope.templates.isEmpty()) << "control " << use.id << " of no template";
+        int found = 0;
+        for (const QString& t : scope.templates) {
+            const Controls& c = lib.controls.at(t);
+            auto ctl = c.find(use.id);
+            const bool ok = ctl != c.end() && (use.kind.isEmpty() || ctl->second == use.kind);
+            if (ok) ++checked[t], ++found;
+            if (!ok && scope.every)
+                ADD_FAILURE() << t.toStdString() << " lacks control " << use.id << " ("
+                              << use.kind.toStdString() << ")";
+        }
+        EXPECT_GT(found, 0) << "no control " << use.id << " (" << use.kind.toStdString() << ") in "
+                            << scope.templates.join(QLatin1Char('|')).toStdString();
+    }
+    // Every template is built by the program, and the reading of the sources
+    // found controls it addresses in each.
+    for (const auto& [name, controls] : lib.controls)
+        EXPECT_GT(checked[name], 0) << "no control of " << name.toStdString() << " addressed";
 }
 
 TEST(TemplateCheck, MissingTemplateIsAnError) {

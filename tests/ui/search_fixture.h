@@ -18,6 +18,7 @@
 #include "data/session.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
+#include "installation_session.h"
 #include "subprocess.h"
 #include "toolkit/resources.h"
 #include "toolkit/smalldialogs.h"
@@ -28,20 +29,6 @@
 #include "xbase/runtime.h"
 
 namespace searchtest {
-
-inline QString assembled() {
-    static QTemporaryDir base;
-    static bool done = false;
-    if (!done) {
-        done = testsupport::assembleInstallation(base.path());
-        EXPECT_TRUE(done) << "installation not assembled";
-    }
-    return base.path();
-}
-
-inline void ensureApp() {
-    testsupport::application();
-}
 
 // Starts the session of `workstation` in the current folder on the test company.
 inline void startSession(const char* workstation) {
@@ -57,25 +44,11 @@ inline void startSession(const char* workstation) {
     xb::setErrorHandler([](xb::Error&) { return xb::HandlerAnswer{}; });
 }
 
-class Fixture : public ::testing::Test {
+class Fixture : public testsupport::InstallationSession {
   protected:
-    static void SetUpTestSuite() { ensureApp(); }
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        QProcess cp;
-        cp.start(QStringLiteral("cp"),
-                 {QStringLiteral("-a"), assembled() + QStringLiteral("/."), dir.path()});
-        ASSERT_TRUE(cp.waitForFinished(60000) && cp.exitCode() == 0);
-        previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        ASSERT_TRUE(tk::ResourceLibrary::load(dir.filePath(QStringLiteral("ZariReva.rcc"))));
+        enterInstallation(scripted, Assembly::Copy);
         startSession("PRUEBA");
-        data::setInteraction(&scripted);
-    }
-    void TearDown() override {
-        dbf::workspace().closeAll();
-        data::setInteraction(nullptr);
-        QDir::setCurrent(previous);
     }
     // Opens a company table under its alias as the browsers do.
     dbf::WorkArea& open(const char* alias, const char* tableVar, const char* bagVar) {
@@ -98,10 +71,6 @@ class Fixture : public ::testing::Test {
             out.push_back(s.message);
         return out;
     }
-
-    QTemporaryDir dir;
-    QString previous;
-    data::ScriptedInteraction scripted;
 };
 
 }  // namespace searchtest
