@@ -238,6 +238,7 @@ TEST_F(ProspectFixture, PickersLeftWithSalirPutBackWhatTheCardHad) {
     pt::addPlan("PL2", "PLAN DE INVIERNO");
     tk::test::Driver driver;
     driver.watchdog(60000);
+    driver.answer({1});  // "&Si" to leaving the typed card unsaved
     QString afterSalir, vendName, planAfterPick, planAfterSalir, detail;
     int focusAfterSalir = 0;
     bool planOffBefore = false, planOnAfter = false;
