@@ -275,6 +275,14 @@ TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOneA
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     killed.kill();
     killed.waitForFinished();
+    // The kill may fall while the bag carries its writer's mark: the next
+    // open for writing mends it, as the next start of the program does.
+    {
+        dbf::Workspace& ws = dbf::workspace();
+        const int a = ws.open((emp + kTables[2][0]).toStdString(), "MENDADA", dbf::OpenOptions{});
+        dbf::orders(*ws.area(a)).addBag((emp + kTables[2][1]).toStdString());
+        ws.close(a);
+    }
     const Outcome c = tool(inst.path(), {"check", emp + kTables[2][0], emp + kTables[2][1]});
     EXPECT_EQ(c.code, 0) << c.out << c.err;
     const Outcome rows = check({"codes", emp + "VdrProdc.dbf", "CODIGO"});
