@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>

@@ -28,13 +28,7 @@ void MemoFile::create(const std::string& path, uint32_t blockSize, bool whole) {
     unsigned char h[kHeaderSize] = {};
     io::putBe32(h, (kHeaderSize + blockSize - 1) / blockSize);
     io::putBe16(h + 6, static_cast<uint16_t>(blockSize));
-    bool opened = false;
-    if (int err = io::writeNewFile(path, h, sizeof h, whole, opened))
-        throw DbfError(opened ? kErrWrite : kErrCreate,
-                       std::string(opened ? "No se puede escribir el fichero de memos: "
-                                          : "No se puede crear el fichero de memos: ") +
-                           io::osText(err) + ".",
-                       path, err);
+    io::writeNewFile(path, h, sizeof h, whole, "el fichero de memos");
 }
 
 MemoFile::MemoFile(const std::string& path, bool readOnly, bool exclusive)

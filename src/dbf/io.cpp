@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "dbf/error.h"
+
 #include <cerrno>
 
 namespace dbf::io {
@@ -39,17 +41,25 @@ bool writeAt(int fd, const void* buf, size_t n, uint64_t off) {
     return true;
 }
 
-int writeNewFile(const std::string& path, const void* buf, size_t n, bool whole, bool& opened) {
+void writeNewFile(const std::string& path, const void* buf, size_t n, bool whole,
+                  const char* what) {
     const std::string target = whole ? path + ".vdrnew" : path;
     const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    opened = fd >= 0;
-    if (fd < 0) return errno;
+    if (fd < 0) {
+        const int err = errno;
+        throw DbfError(kErrCreate,
+                       std::string("No se puede crear ") + what + ": " + osText(err) + ".", path,
+                       err);
+    }
     bool ok = writeAt(fd, buf, n, 0) && (!whole || ::fdatasync(fd) == 0);
     int err = ok ? 0 : errno;
     ::close(fd);
     if (ok && whole && std::rename(target.c_str(), path.c_str()) != 0) ok = false, err = errno;
-    if (!ok && whole) ::unlink(target.c_str());
-    return err;
+    if (ok) return;
+    if (whole) ::unlink(target.c_str());
+    throw DbfError(kErrWrite,
+                   std::string("No se puede escribir ") + what + ": " + osText(err) + ".", path,
+                   err);
 }
 
 uint64_t fileSize(int fd) {

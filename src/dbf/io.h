@@ -20,9 +20,8 @@ uint64_t fileSize(int fd);
 // Makes `path` hold exactly the `n` bytes, replacing any file of that name.
 // When `whole`, they are written beside it, synced and renamed into place, so
 // that a power cut leaves the old file or the whole new one, never one cut
-// short. Answers 0, or the errno of the failure with `opened` telling
-// whether the file could be made at all.
-int writeNewFile(const std::string& path, const void* buf, size_t n, bool whole, bool& opened);
+// short. A failure throws DbfError naming `what` ("la tabla"...).
+void writeNewFile(const std::string& path, const void* buf, size_t n, bool whole, const char* what);
 // Spanish text of an errno value, for messages.
 std::string osText(int err);
 

@@ -214,13 +214,7 @@ void Table::create(const std::string& rawPath, const std::vector<FieldDef>& fiel
     h[hl] = 0x1A;
     // The memo file first: a table whose memo file is missing cannot be opened.
     if (memo) MemoFile::create(memoNameFor(path), MemoFile::kDefaultBlockSize, whole);
-    bool opened = false;
-    if (int err = io::writeNewFile(path, h.data(), h.size(), whole, opened))
-        throw DbfError(opened ? kErrWrite : kErrCreate,
-                       std::string(opened ? "No se puede escribir la tabla: "
-                                          : "No se puede crear la tabla: ") +
-                           io::osText(err) + ".",
-                       path, err);
+    io::writeNewFile(path, h.data(), h.size(), whole, "la tabla");
 }
 
 // ---------------------------------------------------------------- open / close
