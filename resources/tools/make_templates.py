@@ -45,6 +45,7 @@ def text(cid, t="", **o): return Ctl("text", cid, t, **o)
 def label(t, **o): return Ctl("text", None, t, **o)
 def frame(cid, box, layout, **o): return Ctl("frame", cid, box=box, layout=layout, **o)
 def grid(cid, **o): return Ctl("grid", cid, **o)
+def memo(cid, **o): return Ctl("memo", cid, **o)
 
 
 class Writer:
@@ -364,6 +365,32 @@ def main():
                               Ctl("radio", 111, "Disco"), STRETCH)),
         buttons(button(413, "&Imprimir", "Impr1|Impr2", "Proceder con impresión"),
                 button(401, "&Cancelar", OK[1], "Cancela impresión"))))
+
+    write_ui("ImportaFil", "Importar filas", V(
+        frame(700, "white", V(
+            H(label("Tabla:"), combo(102), STRETCH),
+            H(label("Fichero:"), entry(103, chars=60, readonly=True),
+              button(202, "E&xaminar...", "Buscar1|Buscar2", "Elegir el fichero CSV, xlsx u ods"),
+              STRETCH))),
+        text(104, ""),
+        grid(101, w=760, h=220),
+        memo(106, h=110),
+        frame(702, "white", H(
+            Ctl("check", 105, "&Todo o nada: si se rechaza alguna fila, no se graba ninguna"), STRETCH,
+            button(201, "&Comprobar", "OK1|OK2", "Comprobar las filas sin grabar nada"),
+            button(203, "&Importar", "Graba1|Graba2", "Grabar las filas aceptadas"),
+            button(205, "&Salir", "Exit1|Exit2", "Salir sin importar")))))
+
+    write_ui("ExportaTab", "Exportar tabla", V(
+        frame(700, "white", G(
+            [label("Tabla:"), combo(102)],
+            [label("Vendedor:"), combo(103)],
+            [label("Prospecto:"), entry(104, chars=10)],
+            [label("Formato:"), combo(105)])),
+        text(106, ""),
+        frame(702, "white", buttons(
+            button(201, "&Exportar", "Graba1|Graba2", "Escribir el fichero"),
+            button(205, "&Salir", "Exit1|Exit2", "Salir sin exportar")))))
 
     write_ui("Dlg_cgFuente", "Fuentes de informes", V(
         frame(700, "white", V(H(label("Nombre:"), entry(101, chars=12), STRETCH),

@@ -5,8 +5,8 @@ namespace app {
 
 void COPIAEMPR();   // backup of the current company into a chosen folder
 void RESTEMPR();    // restore of the current company from a chosen archive
-void EXPORTACSV();  // a table to CSV
-void IMPORTACSV();  // rows from CSV, after a dry run the user sees
+void EXPORTACSV();  // the "Exportar tabla" window: a table or a selection to CSV or xlsx
+void IMPORTACSV();  // the "Importar filas" window: rows from CSV, xlsx or ods, checked first
 void AGENDAICS();   // the next visits as an iCalendar file
 
 void registerTransferFunctions();

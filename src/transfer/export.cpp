@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <stdexcept>
 
 #include "data/paths.h"
@@ -159,8 +162,13 @@ std::string tableNames() {
     return s;
 }
 
-size_t exportCsv(const std::string& tablePath, const std::string& file, char sep) {
-    auto t = openForReading(tablePath);
+namespace {
+
+// Whether a record of the open table goes out.
+using Keep = std::function<bool(const dbf::Table&)>;
+
+size_t writeCsv(const std::unique_ptr<dbf::Table>& t, const std::string& file, char sep,
+                const Keep& keep) {
     std::string out;
     for (int i = 0; i < t->fieldCount(); ++i)
         out += (i ? std::string(1, sep) : std::string()) +
@@ -169,7 +177,7 @@ size_t exportCsv(const std::string& tablePath, const std::string& file, char sep
     size_t rows = 0;
     const uint32_t n = t->recCount();
     for (uint32_t r = 1; r <= n; ++r) {
-        if (!t->read(r) || t->deleted()) continue;
+        if (!t->read(r) || t->deleted() || !keep(*t)) continue;
         for (int i = 0; i < t->fieldCount(); ++i)
             out += (i ? std::string(1, sep) : std::string()) + csvField(fieldText(*t, i), sep);
         out += "\r\n";
@@ -178,8 +186,6 @@ size_t exportCsv(const std::string& tablePath, const std::string& file, char sep
     writeFile(file, out);
     return rows;
 }
-
-namespace {
 
 std::string xmlText(const std::string& s) {
     std::string out;
@@ -214,10 +220,7 @@ std::string sheetDateFormat() {
     return xmlText(xb::effectiveDateFormat());
 }
 
-}  // namespace
-
-size_t exportXlsx(const std::string& tablePath, const std::string& file) {
-    auto t = openForReading(tablePath);
+size_t writeXlsx(const std::unique_ptr<dbf::Table>& t, const std::string& file, const Keep& keep) {
     const int32_t epoch = xb::julianFromYmd(1899, 12, 30);
     std::string rows;
     auto cell = [](const std::string& ref, const std::string& text) {
@@ -231,7 +234,7 @@ size_t exportXlsx(const std::string& tablePath, const std::string& file) {
     size_t n = 0;
     const uint32_t count = t->recCount();
     for (uint32_t r = 1; r <= count; ++r) {
-        if (!t->read(r) || t->deleted()) continue;
+        if (!t->read(r) || t->deleted() || !keep(*t)) continue;
         const std::string row = std::to_string(n + 2);
         rows += "<row r=\"" + row + "\">";
         for (int i = 0; i < t->fieldCount(); ++i) {
@@ -304,6 +307,77 @@ size_t exportXlsx(const std::string& tablePath, const std::string& file) {
     };
     writeFile(file, makeZip(parts, std::time(nullptr)));
     return n;
+}
+
+std::string codeText(const std::string& utf8) {
+    return xb::upper1252(trim(xb::utf8ToCp1252(utf8)));
+}
+
+bool endsWith(const std::string& file, const std::string& ext) {
+    if (file.size() <= ext.size()) return false;
+    std::string tail = file.substr(file.size() - ext.size());
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ext;
+}
+
+// The rows of the table `t` that belong to the selected prospects: the
+// prospects themselves, or the rows linked to them (NUMPROSP and the code).
+Keep selection(const std::string& camino, const data::TableDef& t, const ExportOptions& o) {
+    if (o.salesperson.empty() && o.prospect.empty()) return [](const dbf::Table&) { return true; };
+    const std::string alias = t.alias;
+    if (!selectsProspects(t))
+        throw std::runtime_error("la selección de prospectos no se aplica a la tabla " +
+                                 std::string(t.file));
+    const std::string vend = codeText(o.salesperson), code = codeText(o.prospect);
+    if (!vend.empty()) {
+        auto v = openForReading(data::tablePath(*data::findTable("Vendedor"), camino));
+        const int f = v->fieldIndex("CODIGO");
+        bool known = false;
+        for (uint32_t r = 1; r <= v->recCount() && !known; ++r)
+            known = v->read(r) && !v->deleted() && xb::upper1252(trim(v->getString(f))) == vend;
+        if (!known)
+            throw std::runtime_error("el vendedor «" + xb::cp1252ToUtf8(vend) + "» no existe");
+    }
+    auto chosen = [vend, code](const dbf::Table& p, int fVend, int fCode) {
+        return (vend.empty() || xb::upper1252(trim(p.getString(fVend))) == vend) &&
+               (code.empty() || xb::upper1252(trim(p.getString(fCode))) == code);
+    };
+    if (alias == "Prospecto")
+        return [chosen](const dbf::Table& p) {
+            return chosen(p, p.fieldIndex("CODVEND"), p.fieldIndex("CODPROSP"));
+        };
+    auto p = openForReading(data::tablePath(*data::findTable("Prospecto"), camino));
+    const int fVend = p->fieldIndex("CODVEND"), fCode = p->fieldIndex("CODPROSP"),
+              fNum = p->fieldIndex("NUMPROSP");
+    auto links = std::make_shared<std::set<std::string>>();
+    for (uint32_t r = 1; r <= p->recCount(); ++r)
+        if (p->read(r) && !p->deleted() && chosen(*p, fVend, fCode))
+            links->insert(trim(p->getString(fNum)) + "|" +
+                          xb::upper1252(trim(p->getString(fCode))));
+    if (!code.empty() && links->empty())
+        throw std::runtime_error("el prospecto «" + xb::cp1252ToUtf8(code) + "» no existe" +
+                                 (vend.empty() ? "" : " entre los del vendedor"));
+    return [links](const dbf::Table& c) {
+        return links->count(trim(c.getString(c.fieldIndex("NUMPROSP"))) + "|" +
+                            xb::upper1252(trim(c.getString(c.fieldIndex("CLIENTE"))))) > 0;
+    };
+}
+
+}  // namespace
+
+bool selectsProspects(const data::TableDef& t) {
+    const std::string a = t.alias;
+    return a == "Prospecto" || a == "Contacto" || a == "ProdOfer" || a == "ProdVta";
+}
+
+size_t exportTable(const std::string& camino, const data::TableDef& t, const std::string& file,
+                   const ExportOptions& o) {
+    const bool xlsx = endsWith(file, ".xlsx");
+    if (!xlsx && !endsWith(file, ".csv"))
+        throw std::runtime_error("el fichero debe terminar en .csv o .xlsx");
+    const Keep keep = selection(camino, t, o);
+    auto table = openForReading(data::tablePath(t, camino));
+    return xlsx ? writeXlsx(table, file, keep) : writeCsv(table, file, o.separator, keep);
 }
 
 size_t exportAgenda(const std::string& camino, const std::string& file, const AgendaOptions& o) {

@@ -17,14 +17,26 @@ const data::TableDef* tableByName(const std::string& name);
 // The names tableByName() knows, for messages.
 std::string tableNames();
 
-// Writes the live records of the table at `tablePath` to `file`, fields
-// separated by `separator`. Returns the number of rows written. Throws
-// std::runtime_error; a file half written is removed.
-size_t exportCsv(const std::string& tablePath, const std::string& file, char separator);
+struct ExportOptions {
+    char separator = ',';  // of a CSV file
+    // A selection of prospects (codes as the user types them; "" for any):
+    // the prospects themselves, or their contacts, products offered or sold.
+    std::string salesperson;
+    std::string prospect;
+};
 
-// The same rows as an xlsx workbook of one sheet: texts as texts, numbers
-// as numbers, dates as real dates (shown in the user's date format).
-size_t exportXlsx(const std::string& tablePath, const std::string& file);
+// Whether the table's rows can be chosen by a selection of prospects.
+bool selectsProspects(const data::TableDef& t);
+
+// Writes the live records of the table `t` of the company `camino`
+// (G_CAMINO), or those of the selected prospects, to `file`: CSV when its
+// name ends in .csv (a header row of field names), an xlsx workbook of one
+// sheet when in .xlsx (texts as texts, numbers as numbers, dates as real
+// dates shown in the user's date format). Returns the number of rows
+// written. Throws std::runtime_error (an unknown code in the selection, a
+// table the selection does not apply to); a file half written is removed.
+size_t exportTable(const std::string& camino, const data::TableDef& t, const std::string& file,
+                   const ExportOptions& o);
 
 struct AgendaOptions {
     std::string salesperson;  // "" for all

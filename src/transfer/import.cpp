@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -16,6 +17,7 @@
 #include "dbf/workarea.h"
 #include "dbf/workspace.h"
 #include "transfer/export.h"
+#include "transfer/workbook.h"
 #include "xbase/codepage.h"
 #include "xbase/date.h"
 #include "xbase/runtime.h"
@@ -292,6 +294,97 @@ void lockWaiting(dbf::WorkArea& wa) {
     }
 }
 
+struct Source {
+    std::string format;  // "CSV", "xlsx", "ods"
+    std::string encoding;
+    char separator = 0;
+    std::vector<Record> records;  // the header first; cells in Windows-1252
+};
+
+// The file's rows, whatever kind of file it is: a workbook by its first
+// bytes, a CSV otherwise.
+Source readSource(const std::string& file) {
+    std::ifstream in(data::hostPath(file), std::ios::binary);
+    if (!in) throw std::runtime_error("no se puede leer " + file);
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    std::string text = buf.str();
+    Source src;
+    if (looksLikeWorkbook(text)) {
+        for (SheetRow& row : readWorkbook(text, src.format)) {
+            Record r{row.row, {}};
+            for (const std::string& c : row.cells) r.cells.push_back(xb::utf8ToCp1252(c));
+            src.records.push_back(std::move(r));
+        }
+        src.encoding = "UTF-8";
+        if (src.records.empty())
+            throw std::runtime_error("la primera hoja de " + file + " está vacía");
+        // A sheet leaves out the empty cells at the end of a row; cells
+        // beyond the header's last column are of no column.
+        const size_t width = src.records[0].cells.size();
+        for (Record& r : src.records) {
+            while (r.cells.size() > width && r.cells.back().empty()) r.cells.pop_back();
+            if (r.cells.size() < width) r.cells.resize(width);
+        }
+        return src;
+    }
+    src.format = "CSV";
+    if (text.rfind("\xef\xbb\xbf", 0) == 0) text.erase(0, 3);
+    if (validUtf8(text)) {
+        src.encoding = "UTF-8";
+        text = xb::utf8ToCp1252(text);
+    } else {
+        src.encoding = "Windows-1252";
+    }
+    src.separator = detectSeparator(text);
+    src.records = parseCsv(text, src.separator);
+    if (src.records.empty()) throw std::runtime_error("el fichero " + file + " está vacío");
+    return src;
+}
+
+// The field a header names, by its own name or a caption; -1 for none.
+int fieldOfHeader(const dbf::Table& table, const Captions& cap, const std::string& header) {
+    const std::string key = headerKey(header);
+    int f = table.fieldIndex(key);
+    if (f < 0)
+        for (const auto& [caption, field] : cap.names)
+            if (key == caption) f = table.fieldIndex(field);
+    return f;
+}
+
+// The field of each column (-1: left out): as the user chose them, or by
+// the headers, where every column must name a field.
+std::vector<int> matchColumns(const dbf::Table& table, const Captions& cap, const Record& header,
+                              const std::vector<std::string>& chosen, const std::string& file) {
+    std::vector<int> column;
+    if (!chosen.empty() && chosen.size() != header.cells.size())
+        throw std::runtime_error("la elección de columnas no corresponde a las " +
+                                 std::to_string(header.cells.size()) + " columnas del fichero");
+    for (size_t i = 0; i < header.cells.size(); ++i) {
+        int f = -1;
+        if (chosen.empty()) {
+            f = fieldOfHeader(table, cap, header.cells[i]);
+            if (f < 0)
+                throw std::runtime_error("la columna «" + xb::cp1252ToUtf8(trim(header.cells[i])) +
+                                         "» no corresponde a ningún campo de " + file);
+        } else if (!chosen[i].empty()) {
+            f = table.fieldIndex(chosen[i]);
+            if (f < 0) throw std::runtime_error("el campo " + chosen[i] + " no existe en " + file);
+        }
+        if (f >= 0)
+            for (int c : column)
+                if (c == f)
+                    throw std::runtime_error("dos columnas van al campo " +
+                                             table.fields()[static_cast<size_t>(f)].name);
+        column.push_back(f);
+    }
+    return column;
+}
+
+bool importableType(char type) {
+    return type == 'C' || type == 'M' || type == 'N' || type == 'F' || type == 'D' || type == 'L';
+}
+
 }  // namespace
 
 const data::TableDef* importTableByName(const std::string& name) {
@@ -300,53 +393,68 @@ const data::TableDef* importTableByName(const std::string& name) {
     return nullptr;
 }
 
-ImportResult importCsv(const std::string& camino, const data::TableDef& t, const std::string& file,
-                       const ImportOptions& o) {
+ImportPreview previewImport(const std::string& camino, const data::TableDef& t,
+                            const std::string& file, int rows) {
     const Captions& cap = captionsOf(t);
-    std::ifstream in(data::hostPath(file), std::ios::binary);
-    if (!in) throw std::runtime_error("no se puede leer " + file);
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    std::string text = buf.str();
-    ImportResult res;
-    if (text.rfind("\xef\xbb\xbf", 0) == 0) text.erase(0, 3);
-    if (validUtf8(text)) {
-        res.encoding = "UTF-8";
-        text = xb::utf8ToCp1252(text);
-    } else {
-        res.encoding = "Windows-1252";
+    const Source src = readSource(file);
+    std::unique_ptr<dbf::Table> table;
+    try {
+        table = dbf::Table::open(data::hostPath(data::tablePath(t, camino)), {true, true});
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("no se puede abrir la tabla ") + t.file + ": " +
+                                 xb::cp1252ToUtf8(e.what()));
     }
-    res.separator = detectSeparator(text);
-    std::vector<Record> records = parseCsv(text, res.separator);
-    if (records.empty()) throw std::runtime_error("el fichero " + file + " está vacío");
+    ImportPreview p;
+    p.format = src.format;
+    p.encoding = src.encoding;
+    p.separator = src.separator;
+    p.rows = static_cast<int>(src.records.size()) - 1;
+    for (const dbf::Field& f : table->fields())
+        if (importableType(f.type)) p.fields.push_back(f.name);
+    std::set<int> taken;
+    for (const std::string& h : src.records[0].cells) {
+        p.headers.push_back(xb::cp1252ToUtf8(trim(h)));
+        const int f = fieldOfHeader(*table, cap, h);
+        const bool free = f >= 0 && taken.insert(f).second;
+        p.matched.push_back(free ? table->fields()[static_cast<size_t>(f)].name : std::string());
+    }
+    for (size_t r = 1; r < src.records.size() && static_cast<int>(r) <= rows; ++r) {
+        std::vector<std::string> cells;
+        for (const std::string& c : src.records[r].cells) cells.push_back(xb::cp1252ToUtf8(c));
+        p.first.push_back(std::move(cells));
+    }
+    p.codeField = cap.codeField;
+    return p;
+}
+
+ImportResult importFile(const std::string& camino, const data::TableDef& t, const std::string& file,
+                        const ImportOptions& o) {
+    const Captions& cap = captionsOf(t);
+    const Source src = readSource(file);
+    const std::vector<Record>& records = src.records;
+    ImportResult res;
+    res.format = src.format;
+    res.encoding = src.encoding;
+    res.separator = src.separator;
 
     // An alias of its own: the table may be open in a window of this program.
     OpenArea target("Importa", data::tablePath(t, camino), data::bagPath(t, camino));
     dbf::WorkArea& wa = target.area();
     dbf::Table& table = wa.table();
 
-    // Columns: a field name or a caption; every column must be known.
-    std::vector<int> column;
+    const std::vector<int> column = matchColumns(table, cap, records[0], o.columns, t.file);
     int codeCol = -1, vendCol = -1;
-    for (const std::string& h : records[0].cells) {
-        const std::string key = headerKey(h);
-        int f = table.fieldIndex(key);
-        if (f < 0)
-            for (const auto& [caption, field] : cap.names)
-                if (key == caption) f = table.fieldIndex(field);
-        if (f < 0)
-            throw std::runtime_error("la columna «" + xb::cp1252ToUtf8(trim(h)) +
-                                     "» no corresponde a ningún campo de " + t.file);
-        for (int c : column)
-            if (c == f)
-                throw std::runtime_error("dos columnas van al campo " +
-                                         table.fields()[static_cast<size_t>(f)].name);
-        if (table.fields()[static_cast<size_t>(f)].name == cap.codeField)
-            codeCol = static_cast<int>(column.size());
-        if (table.fields()[static_cast<size_t>(f)].name == "CODVEND")
-            vendCol = static_cast<int>(column.size());
-        column.push_back(f);
-        res.fields.push_back(table.fields()[static_cast<size_t>(f)].name);
+    for (size_t i = 0; i < column.size(); ++i) {
+        if (column[i] < 0) {
+            res.fields.emplace_back();
+            continue;
+        }
+        const dbf::Field& f = table.fields()[static_cast<size_t>(column[i])];
+        if (!importableType(f.type))
+            throw std::runtime_error("el campo " + f.name + " no se puede importar");
+        if (f.name == cap.codeField) codeCol = static_cast<int>(i);
+        if (f.name == "CODVEND") vendCol = static_cast<int>(i);
+        res.fields.push_back(f.name);
     }
     if (codeCol < 0)
         throw std::runtime_error(std::string("falta la columna del código (") + cap.codeField +
@@ -377,10 +485,15 @@ ImportResult importCsv(const std::string& camino, const data::TableDef& t, const
         Prepared p{rec.line, {}, {}};
         std::string fault;
         for (size_t c = 0; c < column.size() && fault.empty(); ++c) {
+            if (column[c] < 0) continue;
             const dbf::Field& f = table.fields()[static_cast<size_t>(column[c])];
             std::string v = trim(rec.cells[c]);
             // The cards' texts take capitals only ("@!"), but for the e-mail address.
             if (f.type == 'C' && f.name != "EMAIL") v = xb::upper1252(v);
+            // A line break in a cell is a space on the card's one line.
+            if (f.type == 'C')
+                for (char& ch : v)
+                    if (ch == '\n' || ch == '\r' || ch == '\t') ch = ' ';
             const std::string shown = xb::cp1252ToUtf8(v);
             switch (f.type) {
                 case 'C':
@@ -461,7 +574,12 @@ ImportResult importCsv(const std::string& camino, const data::TableDef& t, const
         if (std::string(tag.key) == cap.codeField && !tag.unique) codeTag = tag.name;
     const std::string stamp = data::clockNumber();
     const int32_t today = xb::todayJulian();
+    int done = 0;
     for (Prepared& p : good) {
+        if (o.progress && done++ % 25 == 0 && !o.progress(done - 1, res.accepted)) {
+            res.cancelled = true;
+            break;
+        }
         lockWaiting(wa);
         struct Unlock {
             dbf::WorkArea& wa;

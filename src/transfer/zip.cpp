@@ -186,8 +186,11 @@ std::vector<ZipEntry> readZip(const std::string& a, bool sealRequired) {
         ZipEntry e;
         e.name = a.substr(p + 46, nameLen);
         p += 46 + nameLen + extra + comment;
+        // With a data descriptor (flag bit 3), as office suites write
+        // their workbooks, the local header leaves the CRC to the directory.
+        const bool described = (get16(a, local + 6) & 8) != 0;
         if (get32(a, local) != 0x04034b50 || get16(a, local + 8) != method ||
-            get32(a, local + 14) != crc || get16(a, local + 26) != nameLen ||
+            (!described && get32(a, local + 14) != crc) || get16(a, local + 26) != nameLen ||
             a.compare(local + 30, nameLen, e.name) != 0)
             throw std::runtime_error("la cabecera de " + e.name + " en el archivo zip está dañada");
         const size_t data = local + 30 + nameLen + get16(a, local + 28);

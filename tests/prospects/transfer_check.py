@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Reads what vdrtool's transfer commands wrote with independent readers.
 
-  transfer_check.py csv TABLE.dbf FILE.csv SEPARATOR   CSV equal to the table (dbfread)
+  transfer_check.py csv TABLE.dbf FILE.csv SEPARATOR [PROSP.dbf VEND]
+                                                      CSV equal to the table (dbfread), or
+                                                      to its rows of VEND's prospects
   transfer_check.py xlsx TABLE.dbf FILE.xlsx          the workbook (unzipped) equal to the table
   transfer_check.py ics FILE.ics [FILE2.ics]          valid iCalendar (icalendar); the UIDs
                                                       of both files the same
@@ -36,7 +38,16 @@ def text(value, ftype):
     return str(value).rstrip(" ")
 
 
-def check_csv(dbf_path, csv_path, sep):
+def of_salesperson(records, prosp_path, vend):
+    """The records that belong to the prospects of the salesperson `vend`."""
+    mine = [p for p in table(prosp_path) if p["CODVEND"].strip() == vend]
+    if "CODVEND" in (records[0] if records else {}):
+        return [r for r in records if r["CODVEND"].strip() == vend]
+    links = {(p["NUMPROSP"].strip(), p["CODPROSP"].strip().upper()) for p in mine}
+    return [r for r in records if (r["NUMPROSP"].strip(), r["CLIENTE"].strip().upper()) in links]
+
+
+def check_csv(dbf_path, csv_path, sep, prosp_path=None, vend=None):
     t = table(dbf_path)
     types = {f.name: f.type for f in t.fields}
     with open(csv_path, newline="", encoding="utf-8") as f:
@@ -44,6 +55,8 @@ def check_csv(dbf_path, csv_path, sep):
     header, body = rows[0], rows[1:]
     assert header == t.field_names, (header, t.field_names)
     records = list(t)
+    if prosp_path:
+        records = of_salesperson(records, prosp_path, vend)
     assert len(body) == len(records), (len(body), len(records))
     for n, (row, rec) in enumerate(zip(body, records), start=2):
         for name, got in zip(header, row):
@@ -214,7 +227,7 @@ if __name__ == "__main__":
     elif sys.argv[1] == "manifest":
         check_manifest(sys.argv[2], sys.argv[3])
     if sys.argv[1] == "csv":
-        check_csv(sys.argv[2], sys.argv[3], sys.argv[4])
+        check_csv(*sys.argv[2:7])
     elif sys.argv[1] == "xlsx":
         check_xlsx(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "ics":

@@ -2,12 +2,15 @@
 // sample data, read back by independent readers (Python's zipfile, csv,
 // dbfread and icalendar), with another workstation saving prospects while
 // the backup runs.
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <map>
 #include <memory>
@@ -15,6 +18,7 @@
 #include <thread>
 
 #include "app/transfer_menu.h"
+#include "outside_tools.h"
 #include "prospect_fixture.h"
 #include "toolkit/testdriver.h"
 
@@ -155,6 +159,28 @@ TEST(Transfer, ExportToCsvAndXlsxAndTheAgendaAreReadBackByIndependentReaders) {
         EXPECT_EQ(c.code, 0) << n[0] << c.err;
     }
     EXPECT_NE(tool(inst.path(), {"export", "clientes", out.path() + "/x.csv"}).code, 0);
+    // A selection: the prospects of one salesperson, then their contacts and
+    // products offered; each row of the file one of theirs, and all of them.
+    for (int k : {0, 5, 6}) {
+        const auto& n = names[k];
+        const QString csv = out.path() + "/" + n[0] + "-v001.csv";
+        const Outcome e = tool(inst.path(), {"export", n[0], csv, "--salesperson", "v001"});
+        ASSERT_EQ(e.code, 0) << n[0] << e.err;
+        const Outcome c = check({"csv", emp + n[1], csv, ",", emp + "VdrProsp.dbf", "V001"});
+        EXPECT_EQ(c.code, 0) << n[0] << c.err;
+        const Outcome all =
+            check({"csv", emp + n[1], out.path() + "/" + n[0] + ".csv", k % 2 ? ";" : ","});
+        EXPECT_LT(std::stoi(c.out), std::stoi(all.out)) << n[0];
+        EXPECT_GT(std::stoi(c.out), 0) << n[0];
+    }
+    for (const QStringList& refused : {QStringList{"contactos", "--salesperson", "V999"},
+                                       QStringList{"vendedores", "--salesperson", "V001"},
+                                       QStringList{"ofrecidos", "--prospect", "NOEXISTE"}}) {
+        const Outcome e = tool(
+            inst.path(), {"export", refused[0], out.path() + "/no.csv", refused[1], refused[2]});
+        EXPECT_NE(e.code, 0) << refused.join(' ').toStdString();
+        EXPECT_FALSE(QFile::exists(out.path() + "/no.csv"));
+    }
     for (const auto& n : {names[0], names[6]}) {
         const QString xlsx = out.path() + "/" + n[0] + ".xlsx";
         const Outcome e = tool(inst.path(), {"export", n[0], xlsx});
@@ -298,42 +324,160 @@ TEST(Transfer, ImportWritesExactlyTheGoodRowsOfBothKindsOfCsvAndNamesEachBadOneA
     EXPECT_LT(imported, 3000) << "the import ended before it was killed";
 }
 
-// The menu's import with the browser's tables open: the table and the file
-// chosen in their dialogs, the dry run shown with the bad row, and the rows
-// written only after the user says yes.
-TEST_F(ProspectFixture, TheMenuImportShowsItsDryRunAndWritesOnlyWhenTold) {
+// Workbooks the office wrote from the same rows as a CSV: the same rows
+// refused for the same reasons, real dates and numbers read as the card
+// would have them, and a damaged workbook refused whole.
+TEST(Transfer, WorkbooksTheOfficeWroteImportAsTheirCsvDoes) {
+    VDR_NEED_TOOL(QFile::exists(QStringLiteral("/usr/lib/libreoffice/program/soffice")),
+                  "LibreOffice Calc");
+    QTemporaryDir inst, out;
+    demoInstallation(inst.path(), 20);
+    const QString emp = inst.path() + "/EMP00001/";
+    const QString csv = out.path() + "/clientes.csv";
+    {
+        QFile f(csv);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(
+            "Código,Nombre,Vendedor,Dirección,Teléfonos,Fecha de creación\n"
+            "n001,José Muñoz SL,v001,Calle Ñando 1,911,2025-02-01\n"
+            "N003,Vendedor desconocido,V999,,,\n"
+            "N004,\"Dos\nlíneas\",V001,,,\n"
+            "P0000001,Ya en la tabla,V001,,,\n"
+            "N006,Bien,V003,,,2025-03-04\n"
+            "N007,Fecha imposible,V003,,,31-02-2025\n");
+    }
+    // The office turns the dates into date cells and the telephone into a number.
+    for (const char* kind : {"xlsx", "ods"}) {
+        const Outcome c =
+            runIn(QStringLiteral("/usr/lib/libreoffice/program/soffice"),
+                  {"--headless", "-env:UserInstallation=file://" + out.path() + "/perfil",
+                   "--infilter=CSV:44,34,76,1", "--convert-to", kind, "--outdir", out.path(), csv},
+                  out.path());
+        ASSERT_TRUE(QFile::exists(out.path() + "/clientes." + kind)) << c.out << c.err;
+    }
+    auto reasons = [](const std::string& report) {
+        std::vector<std::string> r;
+        std::istringstream lines(report);
+        for (std::string l; std::getline(lines, l);)
+            if (l.rfind("línea ", 0) == 0 || l.rfind("fila ", 0) == 0)
+                r.push_back(l.substr(l.find(": ") + 2));
+        return r;
+    };
+    const Outcome fromCsv = tool(inst.path(), {"import", "prospectos", csv, "--dry-run"});
+    ASSERT_EQ(fromCsv.code, 1) << fromCsv.err;
+    ASSERT_EQ(reasons(fromCsv.out).size(), 3u) << fromCsv.out;
+    for (const char* kind : {"xlsx", "ods"}) {
+        const QString book = out.path() + "/clientes." + kind;
+        const Outcome r = tool(inst.path(), {"import", "prospectos", book, "--dry-run"});
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(reasons(r.out), reasons(fromCsv.out)) << kind << "\n" << r.out;
+        EXPECT_NE(r.out.find("fila 5: el código «P0000001»"), std::string::npos) << r.out;
+    }
+    const Outcome codesBefore = check({"codes", emp + "VdrProsp.dbf", "CODPROSP"});
+    const Outcome done = tool(inst.path(), {"import", "prospectos", out.path() + "/clientes.xlsx"});
+    EXPECT_NE(done.out.find("3 rechazadas, 3 grabadas"), std::string::npos) << done.out;
+    EXPECT_EQ(check({"codes", emp + "VdrProsp.dbf", "CODPROSP"}).out,
+              codesBefore.out + "N001|JOSÉ MUÑOZ SL|V001|01-02-2025\nN004|DOS LÍNEAS|V001|" +
+                  QDate::currentDate().toString("dd-MM-yyyy").toStdString() +
+                  "\nN006|BIEN|V003|04-03-2025\n");
+    // The same rows from the other workbook are now all in the table.
+    const Outcome again =
+        tool(inst.path(), {"import", "prospectos", out.path() + "/clientes.ods", "--dry-run"});
+    EXPECT_NE(again.out.find("0 aceptadas, 6 rechazadas"), std::string::npos) << again.out;
+
+    QFile book(out.path() + "/clientes.xlsx");
+    ASSERT_TRUE(book.open(QIODevice::ReadWrite));
+    book.resize(book.size() / 2);
+    book.close();
+    const Outcome damaged =
+        tool(inst.path(), {"import", "prospectos", out.path() + "/clientes.xlsx", "--dry-run"});
+    EXPECT_EQ(damaged.code, 2);
+    EXPECT_NE(damaged.err.find("el libro está dañado"), std::string::npos) << damaged.err;
+}
+
+// The menu's import and export windows with the browser's tables open. The
+// import: the file chosen in its dialog, a column the headers do not name
+// matched by the user, the check shown with the bad row, the rows written
+// only after the user says yes. The export: one salesperson's prospects to
+// a CSV with tabs, its extension added.
+TEST_F(ProspectFixture, TheImportAndExportWindowsDoWhatTheUserChose) {
     pt::addVendor("V1", "ANA PEREZ");
+    pt::addVendor("V2", "LUIS GIL");
     const QString csv = dir.filePath("nuevos.csv");
     QFile f(csv);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("Código,Nombre,Vendedor\nc1,Uno,V1\nC2,Dos,V9\nc3,Tres,v1\n");
+    f.write("Código,Nombre,Vendedor,Población\nc1,Uno,V1,Lugo\nC2,Dos,V9,Vigo\nc3,Tres,v2,Soria\n");
     f.close();
-    auto run = [&](int answer) {
+    QString report;
+    auto importing = [&](std::initializer_list<int> answers) {
         tk::test::Driver d;
-        d.whenOpen("Importar desde CSV", [](tk::test::Handle& h) { h.pressCaption("&Aceptar"); });
-        d.whenOpen("Fichero CSV que se importa", [&](tk::test::Handle& h) {
+        d.whenOpen("Importar filas", [&](tk::test::Handle& h) {
+            h.press(202);
+            auto* view = qobject_cast<QTableView*>(h.control(101));
+            ASSERT_NE(view, nullptr);
+            auto* town = qobject_cast<QComboBox*>(view->indexWidget(view->model()->index(0, 3)));
+            ASSERT_NE(town, nullptr);
+            EXPECT_EQ(town->currentText(), QStringLiteral("(no importar)"));
+            EXPECT_TRUE(h.text(104).contains(QStringLiteral("1 columna sin importar")))
+                << h.text(104).toStdString();
+            town->setCurrentIndex(town->findText(QStringLiteral("CIUDAD")));
+            EXPECT_FALSE(h.control(203)->isEnabled());  // nothing checked yet
+            h.press(201);
+            report = qobject_cast<QPlainTextEdit*>(h.control(106))->toPlainText();
+            h.press(203);
+            h.press(205);
+        });
+        d.whenOpen("Fichero que se importa", [&](tk::test::Handle& h) {
             auto* fd = qobject_cast<QFileDialog*>(h.window());
             ASSERT_NE(fd, nullptr);
             fd->selectFile(csv);
             QMetaObject::invokeMethod(fd, "accept");
         });
-        d.answer({answer});
+        d.answer(answers);
         d.watchdog(20000);
         app::IMPORTACSV();
         EXPECT_TRUE(d.allRun()) << d.failures().join(' ').toStdString();
         return d.boxTexts();
     };
-    QStringList shown = run(2);  // "No": nothing written
-    ASSERT_FALSE(shown.isEmpty());
-    EXPECT_TRUE(shown[0].contains(QStringLiteral("línea 3: el vendedor «V9» no existe")))
-        << shown[0].toStdString();
+    QStringList shown = importing({2});  // "No": nothing written
+    EXPECT_TRUE(report.contains(QStringLiteral("3 filas: 2 aceptadas, 1 rechazadas.")) &&
+                report.contains(QStringLiteral("línea 3: el vendedor «V9» no existe")))
+        << report.toStdString();
     EXPECT_EQ(pt::area("Prospecto").recCount(), 0u);
-    shown = run(1);
+    shown = importing({1, 1});
     ASSERT_EQ(shown.size(), 2);
     EXPECT_TRUE(shown[1].contains(QStringLiteral("2 filas grabadas"))) << shown[1].toStdString();
     dbf::WorkArea& p = pt::area("Prospecto");
     ASSERT_EQ(p.recCount(), 2u);
     p.goTo(2);
     EXPECT_EQ(prospects::S(p, "CODPROSP"), "C3      ");
-    EXPECT_EQ(prospects::S(p, "CODVEND"), "V1      ");
+    EXPECT_EQ(prospects::S(p, "CODVEND"), "V2      ");
+    EXPECT_EQ(QString::fromStdString(prospects::S(p, "CIUDAD")).trimmed(), "SORIA");
+
+    const QString written = dir.filePath("de-v2");
+    tk::test::Driver d;
+    d.whenOpen("Exportar tabla", [&](tk::test::Handle& h) {
+        h.choose(103, QStringLiteral("V2 - LUIS GIL"));
+        h.choose(105, QStringLiteral("CSV separado por tabuladores"));
+        EXPECT_TRUE(h.text(106).contains(QStringLiteral("vendedor V2")))
+            << h.text(106).toStdString();
+        h.press(201);
+        h.press(205);
+    });
+    d.whenOpen("Fichero que se escribe", [&](tk::test::Handle& h) {
+        auto* fd = qobject_cast<QFileDialog*>(h.window());
+        ASSERT_NE(fd, nullptr);
+        fd->selectFile(written);
+        QMetaObject::invokeMethod(fd, "accept");
+    });
+    d.answer({1});
+    d.watchdog(20000);
+    app::EXPORTACSV();
+    EXPECT_TRUE(d.allRun()) << d.failures().join(' ').toStdString();
+    QFile out(written + ".csv");
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = out.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("CODPROSP\t") || lines[0].contains("\tCODPROSP\t"));
+    EXPECT_TRUE(lines[1].contains("\tTRES\t") || lines[1].startsWith("C3\t")) << lines[1].data();
 }

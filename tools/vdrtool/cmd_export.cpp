@@ -1,4 +1,5 @@
-// vdrtool export TABLA FICHERO.csv [--separator ;] and vdrtool agenda
+// vdrtool export TABLA FICHERO.csv|.xlsx [--separator ;] [--salesperson C]
+// [--prospect C] and vdrtool agenda
 // FICHERO.ics [--salesperson CÓDIGO] [--from FECHA]: a company's tables and
 // next visits for other programs.
 #include <iostream>
@@ -17,49 +18,46 @@ namespace {
 int runExport(const vdrtool::Args& given) {
     vdrtool::Args args = given;
     const std::string company = vdrtool::takeCompanyOption(args);
-    char sep = ',';
+    transfer::ExportOptions o;
     std::vector<std::string> plain;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--separator" || args[i] == "--separador") {
-            const std::string s = i + 1 < args.size() ? args[++i] : std::string();
+        const std::string& a = args[i];
+        const bool valued = a == "--separator" || a == "--separador" || a == "--salesperson" ||
+                            a == "--vendedor" || a == "--prospect" || a == "--prospecto";
+        if (valued && i + 1 >= args.size()) return vdrtool::fail("falta el valor de " + a + ".");
+        if (a == "--separator" || a == "--separador") {
+            const std::string s = args[++i];
             if (s == "tab" || s == "\\t")
-                sep = '\t';
+                o.separator = '\t';
             else if (s.size() == 1 && (s == "," || s == ";" || s == "|" || s == "\t"))
-                sep = s[0];
+                o.separator = s[0];
             else
                 return vdrtool::fail("separador «" + s + "» no válido: use , ; | o tab.");
-        } else if (args[i].rfind("--", 0) != 0) {
-            plain.push_back(args[i]);
+        } else if (a == "--salesperson" || a == "--vendedor") {
+            o.salesperson = args[++i];
+        } else if (a == "--prospect" || a == "--prospecto") {
+            o.prospect = args[++i];
+        } else if (a.rfind("--", 0) != 0) {
+            plain.push_back(a);
         } else {
-            return vdrtool::fail("argumento no reconocido «" + args[i] + "».");
+            return vdrtool::fail("argumento no reconocido «" + a + "».");
         }
     }
     if (plain.size() != 2)
         return vdrtool::fail(
-            "uso: vdrtool export TABLA FICHERO.csv|.xlsx [--separator ;] [--company CÓDIGO]");
+            "uso: vdrtool export TABLA FICHERO.csv|.xlsx [--separator ;] [--salesperson CÓDIGO] "
+            "[--prospect CÓDIGO] [--company CÓDIGO]");
     const data::TableDef* t = transfer::tableByName(plain[0]);
     if (!t)
         return vdrtool::fail("tabla «" + plain[0] +
                              "» desconocida; use una de: " + transfer::tableNames() + ".");
-    const std::string& file = plain[1];
-    auto endsWith = [&](const char* ext) {
-        const std::string e = ext;
-        if (file.size() <= e.size()) return false;
-        std::string tail = file.substr(file.size() - e.size());
-        for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return tail == e;
-    };
-    const bool xlsx = endsWith(".xlsx");
-    if (!xlsx && !endsWith(".csv"))
-        return vdrtool::fail("el fichero debe terminar en .csv o .xlsx");
     try {
         data::UnattendedInteraction quiet;
         data::ScopedInteraction scoped(quiet);
         vdrtool::startCompanySession(company);
-        const std::string path = data::tablePath(*t, xb::getVar("G_CAMINO").asString());
         const size_t rows =
-            xlsx ? transfer::exportXlsx(path, file) : transfer::exportCsv(path, file, sep);
-        std::cout << plain[0] << ": " << rows << " filas escritas en " << file << "\n";
+            transfer::exportTable(xb::getVar("G_CAMINO").asString(), *t, plain[1], o);
+        std::cout << plain[0] << ": " << rows << " filas escritas en " << plain[1] << "\n";
         return 0;
     } catch (const std::runtime_error& e) {
         return vdrtool::fail(e.what());
@@ -109,7 +107,11 @@ int runAgenda(const vdrtool::Args& given) {
 
 }  // namespace
 
-VDRTOOL_COMMAND("export", "TABLA FICHERO.csv|.xlsx [--separator ;] [--company CÓDIGO]",
-                "escribe una tabla de la empresa en CSV (UTF-8, con cabecera) o xlsx", runExport);
+VDRTOOL_COMMAND("export",
+                "TABLA FICHERO.csv|.xlsx [--separator ;] [--salesperson CÓDIGO] [--prospect "
+                "CÓDIGO] [--company CÓDIGO]",
+                "escribe una tabla de la empresa, o las filas de los prospectos elegidos, en CSV "
+                "(UTF-8, con cabecera) o xlsx",
+                runExport);
 VDRTOOL_COMMAND("agenda", "FICHERO.ics [--salesperson CÓDIGO] [--from FECHA] [--company CÓDIGO]",
                 "escribe las próximas visitas como calendario iCalendar", runAgenda);

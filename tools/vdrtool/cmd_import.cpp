@@ -1,6 +1,6 @@
-// vdrtool import TABLA FICHERO.csv [--dry-run] [--all-or-nothing]: rows of a
-// CSV file checked as the cards check them and written as they write them;
-// the rejected rows are listed on standard output.
+// vdrtool import TABLA FICHERO [--dry-run] [--all-or-nothing]: rows of a
+// CSV file or a workbook (xlsx, ods) checked as the cards check them and written as they write
+// them; the rejected rows are listed on standard output.
 #include <iostream>
 
 #include "command.h"
@@ -29,7 +29,8 @@ int runImport(const vdrtool::Args& given) {
     }
     if (plain.size() != 2)
         return vdrtool::fail(
-            "uso: vdrtool import TABLA FICHERO.csv [--dry-run] [--all-or-nothing] [--company "
+            "uso: vdrtool import TABLA FICHERO.csv|.xlsx|.ods [--dry-run] [--all-or-nothing] "
+            "[--company "
             "CÓDIGO]");
     const data::TableDef* t = transfer::importTableByName(plain[0]);
     if (!t)
@@ -41,12 +42,17 @@ int runImport(const vdrtool::Args& given) {
         data::ScopedInteraction scoped(quiet);
         vdrtool::startCompanySession(company);
         const transfer::ImportResult r =
-            transfer::importCsv(xb::getVar("G_CAMINO").asString(), *t, plain[1], o);
+            transfer::importFile(xb::getVar("G_CAMINO").asString(), *t, plain[1], o);
         dbf::workspace().closeAll();
+        // A CSV's rows are counted by its lines, a sheet's by its row numbers.
+        const char* row = r.format == "CSV" ? "línea " : "fila ";
         for (const transfer::RejectedRow& b : r.rejected)
-            std::cout << "línea " << b.line << ": " << b.reason << "\n";
-        std::cout << plain[1] << " (" << r.encoding << ", separador «" << r.separator
-                  << "»): " << r.rows << " filas, " << r.accepted << " aceptadas, "
+            std::cout << row << b.line << ": " << b.reason << "\n";
+        std::cout << plain[1] << " ("
+                  << (r.format == "CSV"
+                          ? r.encoding + ", separador «" + std::string(1, r.separator) + "»"
+                          : r.format)
+                  << "): " << r.rows << " filas, " << r.accepted << " aceptadas, "
                   << r.rejected.size() << " rechazadas, " << r.written << " grabadas en "
                   << plain[0] << ".\n";
         if (o.allOrNothing && !r.rejected.empty() && r.written == 0 && !o.dryRun)
@@ -60,6 +66,8 @@ int runImport(const vdrtool::Args& given) {
 
 }  // namespace
 
-VDRTOOL_COMMAND("import", "TABLA FICHERO.csv [--dry-run] [--all-or-nothing] [--company CÓDIGO]",
-                "importa filas de un CSV comprobándolas como las fichas; lista las rechazadas",
+VDRTOOL_COMMAND("import",
+                "TABLA FICHERO.csv|.xlsx|.ods [--dry-run] [--all-or-nothing] [--company CÓDIGO]",
+                "importa filas de un CSV o de la primera hoja de un libro comprobándolas como las "
+                "fichas; lista las rechazadas",
                 runImport);
