@@ -176,7 +176,8 @@ void importRowsWindow(QWidget* owner) {
         model->setColumnCount(cols);
         model->setRowCount(1 + static_cast<int>(preview.first.size()));
         QStringList rowNames{QStringLiteral("Campo")};
-        for (size_t r = 0; r < preview.first.size(); ++r) rowNames << QString::number(r + 1);
+        // Rows named as the check names them: by their line, or their sheet row.
+        for (int line : preview.lines) rowNames << QString::number(line);
         model->setVerticalHeaderLabels(rowNames);
         QStringList heads;
         for (const std::string& h : preview.headers) heads << u(h);
@@ -199,10 +200,11 @@ void importRowsWindow(QWidget* owner) {
             fieldOf.push_back(box);
             for (size_t r = 0; r < preview.first.size(); ++r) {
                 const std::vector<std::string>& row = preview.first[r];
-                model->setItem(static_cast<int>(r) + 1, c,
-                               new QStandardItem(static_cast<size_t>(c) < row.size()
-                                                     ? u(row[static_cast<size_t>(c)])
-                                                     : QString()));
+                // On one line, as the card will show it.
+                QString cell = static_cast<size_t>(c) < row.size() ? u(row[static_cast<size_t>(c)])
+                                                                   : QString();
+                cell.replace(QLatin1Char('\n'), QLatin1Char(' '));
+                model->setItem(static_cast<int>(r) + 1, c, new QStandardItem(cell));
             }
         }
         view->resizeColumnsToContents();
@@ -411,7 +413,11 @@ void exportTableWindow(QWidget* owner) {
         103, vendItems, [&] { return vendChoice; }, [&](int i) { vendChoice = i; },
         [&](int) { describe(); });
     tk::EntryBinding code;
-    code.get = [&] { return xb::Value::str(prospect); };
+    // As wide as the prospects' code: the field takes its length from the value.
+    code.get = [&] {
+        return xb::Value::str(prospect +
+                              std::string(prospect.size() < 8 ? 8 - prospect.size() : 0, ' '));
+    };
     code.set = [&](const xb::Value& v) {
         prospect = tk::toAnsi(tk::fromAnsi(v.asString()).trimmed());
         describe();

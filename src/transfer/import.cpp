@@ -422,6 +422,7 @@ ImportPreview previewImport(const std::string& camino, const data::TableDef& t,
         std::vector<std::string> cells;
         for (const std::string& c : src.records[r].cells) cells.push_back(xb::cp1252ToUtf8(c));
         p.first.push_back(std::move(cells));
+        p.lines.push_back(src.records[r].line);
     }
     p.codeField = cap.codeField;
     return p;

@@ -52,6 +52,7 @@ struct ImportPreview {
     std::vector<std::string> matched;             // field of each column, "" for none
     std::vector<std::string> fields;              // fields a column may go to
     std::vector<std::vector<std::string>> first;  // the first data rows
+    std::vector<int> lines;                       // where each starts (line or sheet row)
     std::string codeField;                        // the one every row needs
 };
 

@@ -533,3 +533,69 @@ TEST(Desktop, TheAgendaFromTheMenuFilteredToASalespersonOpensACard) {
     EXPECT_TRUE(prog.running());
     EXPECT_TRUE(prog.boxes().isEmpty()) << prog.boxes().join('\n').toStdString();
 }
+
+// The export window from the "Utilidades" menu with real keys and clicks:
+// the table chosen by its first letter, a prospect's code typed into its
+// field after a click, Tab; Alt+E, the file named in the save dialog. The
+// file holds that prospect's contacts, and only theirs.
+TEST(Desktop, OneProspectsContactsExportedFromTheUtilitiesMenu) {
+    Desktop desk(true);
+    NEED_DESKTOP(desk, true);
+    Program prog(desk);
+    ASSERT_TRUE(prog.assembled());
+    const QString demo = prog.fillDemo(5);
+    ASSERT_TRUE(demo.isEmpty()) << demo.toStdString();
+    const QString emp = prog.installation + QStringLiteral("/EMP00001/");
+    const std::string code = fieldText(emp + "VdrProsp.dbf", "CODPROSP", 2);
+    int mine = 0, all = 0;
+    {
+        auto t = dbf::Table::open((emp + "VdrCont.dbf").toStdString(), {true, true});
+        for (uint32_t r = 1; r <= t->recCount(); ++r)
+            if (t->read(r) && !t->deleted()) {
+                ++all;
+                if (t->value(t->fieldIndex("CLIENTE")).asString() == code) ++mine;
+            }
+    }
+    ASSERT_GT(mine, 0);
+    ASSERT_LT(mine, all);
+    ASSERT_TRUE(prog.start());
+    const QString main = enterTestCompany(desk, prog);
+    ASSERT_FALSE(main.isEmpty());
+
+    ASSERT_TRUE(desk.focus(main));
+    desk.keys({QStringLiteral("alt+u")});
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("x")});
+    ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown ExportaTab")));
+    QString window;
+    ASSERT_TRUE(e2e::waitUntil(
+        [&] {
+            window = desk.focused();
+            return !window.isEmpty() && window != main;
+        },
+        15000));
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("c")});  // the table: "Contactos"
+    const QPoint field = prog.controlCentre(QStringLiteral("ExportaTab"), 104);
+    ASSERT_GE(field.x(), 0);
+    ASSERT_TRUE(desk.click(window, field.x(), field.y()));
+    desk.type(QString::fromStdString(code).trimmed().toLower());
+    desk.keys({QStringLiteral("Tab"), QStringLiteral("alt+e")});
+    const QString file = prog.installation + QStringLiteral("/de-uno");
+    ASSERT_TRUE(e2e::waitUntil(
+        [&] { return !desk.focused().isEmpty() && desk.focused() != window; }, 15000))
+        << "Alt+E no abrió el diálogo del fichero";
+    QThread::msleep(500);
+    desk.keys({QStringLiteral("ctrl+a")});
+    desk.type(file);
+    desk.keys({QStringLiteral("Return")});
+    ASSERT_TRUE(prog.waitBox(QStringLiteral("Exportar tabla|%1 filas escritas").arg(mine)))
+        << prog.boxes().join('\n').toStdString();
+    ASSERT_TRUE(desk.answerBox(window, {QStringLiteral("Return")}));
+    desk.keys({QStringLiteral("alt+s")});
+    const QStringList lines = fileText(file + ".csv").trimmed().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), mine + 1) << lines.join('\n').toStdString();
+    for (int i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].section(QLatin1Char(';'), 1, 1), QString::fromStdString(code).trimmed());
+    EXPECT_TRUE(prog.running());
+}
