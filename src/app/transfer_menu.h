@@ -4,6 +4,7 @@
 namespace app {
 
 void COPIAEMPR();   // backup of the current company into a chosen folder
+void COPIAINST();   // backup of the whole installation into a chosen folder
 void RESTEMPR();    // restore of the current company from a chosen archive
 void EXPORTACSV();  // a table to CSV
 void IMPORTACSV();  // rows from CSV, after a dry run the user sees
