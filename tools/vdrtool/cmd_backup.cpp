@@ -146,11 +146,14 @@ int runRestore(const vdrtool::Args& given) {
         return 0;
     } catch (const std::runtime_error& e) {
         std::cerr << "vdrtool: " << e.what() << "\n";
-        return vdrtool::fail(kind == Installation ? "no se ha restaurado nada; la instalación "
-                                                    "sigue como estaba."
-                             : kind == Company ? "no se ha restaurado nada; la empresa " + company +
-                                                     " sigue como estaba."
-                                               : "no se ha restaurado nada.");
+        return vdrtool::fail(
+            kind == Installation
+                ? "no se ha restaurado nada; " +
+                      (into.empty() ? std::string("la instalación") : "la carpeta " + into) +
+                      " sigue como estaba."
+            : kind == Company
+                ? "no se ha restaurado nada; la empresa " + company + " sigue como estaba."
+                : "no se ha restaurado nada.");
     }
 }
 
