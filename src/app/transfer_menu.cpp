@@ -1,8 +1,9 @@
 // The "Utilidades" entries that take a company's data out and bring it in:
-// backup, restore, export and import, the agenda as a calendar. The work is
-// the transfer library's, as in vdrtool; here only the file dialogs, the
-// progress with "Cancelar" and the result in a message box (the import and
-// export windows are in transfer_dialogs.cpp).
+// backup (of the company or of the whole installation), restore, export and
+// import, the agenda as a calendar. The work is the transfer library's, as in
+// vdrtool; here only the file dialogs, the progress with "Cancelar" and the
+// result in a message box (the import and export windows are in
+// transfer_dialogs.cpp).
 #include "app/transfer_menu.h"
 
 #include <QApplication>
@@ -69,6 +70,32 @@ void COPIAEMPR() {
                         .arg(u(r.archive))
                         .arg(r.manifest.files.size()),
                     QStringLiteral("Copia de seguridad"), owner());
+    } catch (const std::exception& e) {
+        fail(e, QStringLiteral("No se ha hecho la copia."));
+    }
+}
+
+// The whole installation: the shared files and every company of the
+// catalogue, each company as its own snapshot.
+void COPIAINST() {
+    const QString folder = QFileDialog::getExistingDirectory(
+        owner(), QStringLiteral("Carpeta donde guardar la copia"), QDir::homePath());
+    if (folder.isEmpty()) return;
+    try {
+        transfer::BackupOptions o;
+        TransferProgress p(QStringLiteral("Copiando toda la instalación..."));
+        o.progress = p.callback();
+        const transfer::BackupResult r = transfer::backupInstallation(folder.toStdString(), o);
+        p.dialog.close();
+        if (r.archive.empty()) return;  // cancelled
+        QString text = QStringLiteral(
+                           "Copia de toda la instalación escrita en\n%1\n(%2 empresas, "
+                           "%3 archivos).")
+                           .arg(u(r.archive))
+                           .arg(r.manifest.companies.size())
+                           .arg(r.manifest.files.size());
+        for (const std::string& n : r.notes) text += QStringLiteral("\n") + u(n);
+        tk::msgInfo(text, QStringLiteral("Copia de seguridad"), owner());
     } catch (const std::exception& e) {
         fail(e, QStringLiteral("No se ha hecho la copia."));
     }
@@ -144,6 +171,7 @@ void registerTransferFunctions() {
         });
     };
     add("COPIAEMPR", COPIAEMPR);
+    add("COPIAINST", COPIAINST);
     add("RESTEMPR", RESTEMPR);
     add("EXPORTACSV", EXPORTACSV);
     add("IMPORTACSV", IMPORTACSV);

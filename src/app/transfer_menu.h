@@ -4,6 +4,7 @@
 namespace app {
 
 void COPIAEMPR();   // backup of the current company into a chosen folder
+void COPIAINST();   // backup of the whole installation into a chosen folder
 void RESTEMPR();    // restore of the current company from a chosen archive
 void EXPORTACSV();  // the "Exportar tabla" window: a table or a selection to CSV or xlsx
 void IMPORTACSV();  // the "Importar filas" window: rows from CSV, xlsx or ods, checked first

@@ -142,8 +142,6 @@ void TEXTOSAYBAR(const std::string& text) {
 
 namespace {
 
-constexpr const char* kInUseFile = "EnUso.lck";
-
 // The descriptor holding the session company's shared lock, -1 for none.
 int& heldFd() {
     static int fd = -1;
@@ -151,7 +149,7 @@ int& heldFd() {
 }
 
 std::string inUsePath(const std::string& camino) {
-    return data::hostPath(trim(camino) + "\\" + kInUseFile);
+    return data::hostPath(trim(camino) + "\\" + data::kInUseFile);
 }
 
 }  // namespace

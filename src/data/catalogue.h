@@ -50,5 +50,8 @@ inline constexpr const char* kCompanyCatalogue = "ContEmpr.Ini";
 inline constexpr const char* kCompanyCatalogueBag = "ContEmx1.cdx";
 inline constexpr const char* kCompanyCatalogueTag = "ContEmpr";
 inline constexpr const char* kCompanyCatalogueKey = "CodEmpr";
+// In each company's folder: a session holds a shared lock on its first byte
+// while the company is its own; deleting or restoring takes it exclusively.
+inline constexpr const char* kInUseFile = "EnUso.lck";
 
 }  // namespace data

@@ -65,6 +65,23 @@ void demoInstallation(const QString& dir, int prospects) {
     ASSERT_EQ(r.code, 0) << r.err;
 }
 
+// A second company as the program registers one: its folder with the empty
+// tables of a new installation's first company, and its catalogue record.
+void addCompany(const QString& inst, const char* code, const char* folder) {
+    ASSERT_EQ(QProcess::execute("cp", {"-a", inst + "/EMP00001", inst + "/" + folder}), 0);
+    dbf::Workspace& ws = dbf::workspace();
+    const int a = ws.open((inst + "/" + data::kCompanyCatalogue).toStdString(), "CATALOGO",
+                          dbf::OpenOptions{});
+    dbf::orders(*ws.area(a)).addBag((inst + "/" + data::kCompanyCatalogueBag).toStdString());
+    dbf::WorkArea& c = *ws.area(a);
+    c.append();
+    c.put(c.table().fieldIndex("CODEMPR"), xb::Value::str(code));
+    c.put(c.table().fieldIndex("CAMINO"), xb::Value::str(folder));
+    c.put(c.table().fieldIndex("EMPRESA"), xb::Value::str(std::string("EMPRESA ") + code));
+    c.commit();
+    ws.close(a);
+}
+
 const char* const kTables[][2] = {
     {"VdrVend.dbf", "VdrVenx1.cdx"},  {"VdrProsp.dbf", "VdrPrpx1.cdx"},
     {"VdrProdc.dbf", "VdrPrdx1.cdx"}, {"VdrPlan.dbf", "VdrPlnx1.cdx"},
@@ -139,6 +156,92 @@ TEST(Transfer, BackupUnderLoadIsWholeAndRestoreTakesOnlyAnIntactArchiveOfAnIdleC
     const Outcome after = check({"links", emp});
     EXPECT_EQ(after.code, 0) << after.err;
     EXPECT_EQ(after.out, before.out);
+}
+
+TEST(Transfer, TheWholeInstallationIsCopiedUnderLoadAndRestoredWholeIntoAnEmptyOrAnIdleOne) {
+    QTemporaryDir inst, copies, fresh;
+    ASSERT_TRUE(testsupport::assembleInstallation(inst.path()));
+    addCompany(inst.path(), "00002", "EMP00002");
+    const char* const companies[][2] = {{"00001", "/EMP00001"}, {"00002", "/EMP00002"}};
+    std::map<std::string, std::string> links;
+    for (const auto& c : companies) {
+        const Outcome d = tool(inst.path(), {"demo", inst.path(), "--company", c[0], "--prospects",
+                                             c[0][4] == '1' ? "90" : "30"});
+        ASSERT_EQ(d.code, 0) << d.err;
+        links[c[1]] = check({"links", inst.path() + c[1]}).out;
+    }
+
+    // Another workstation keeps moving prospects of the first company while
+    // the installation is copied twice; the rotation keeps the last copy.
+    std::unique_ptr<QProcess> other(pt::startChild(inst.path(), "churn"));
+    for (int i = 0; i < 3000 && !QFile::exists(inst.path() + "/busy"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(QFile::exists(inst.path() + "/busy")) << other->readAll().toStdString();
+    for (int i = 0; i < 2; ++i) {
+        const Outcome b = tool(inst.path(), {"backup", copies.path(), "--all", "--keep", "1"});
+        ASSERT_EQ(b.code, 0) << b.err;
+    }
+    QFile(inst.path() + "/stop").open(QIODevice::WriteOnly);
+    ASSERT_TRUE(other->waitForFinished(120000));
+    ASSERT_EQ(other->exitCode(), 0) << other->readAll().toStdString();
+    const QStringList zips = QDir(copies.path()).entryList({"instalacion-*.zip"}, QDir::Files);
+    ASSERT_EQ(zips.size(), 1) << zips.join(' ').toStdString();
+    const QString archive = copies.path() + "/" + zips[0];
+
+    // The worst day: a new machine. Every file as the manifest says, every
+    // table's count its count, every company sound and whole.
+    Outcome r = tool(QDir::tempPath(), {"restore", archive, "--into", fresh.path()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(check({"manifest", archive, fresh.path()}).code, 0);
+    for (const auto& c : companies) {
+        const QString emp = fresh.path() + c[1];
+        for (const auto& t : kTables) {
+            const Outcome k = tool(fresh.path(), {"check", emp + "/" + t[0], emp + "/" + t[1]});
+            EXPECT_EQ(k.code, 0) << c[1] << t[0] << k.out << k.err;
+        }
+        EXPECT_EQ(check({"links", emp}).out, links[c[1]]) << c[1];
+    }
+    EXPECT_EQ(
+        tool(fresh.path(), {"check", data::kCompanyCatalogue, data::kCompanyCatalogueBag}).code, 0);
+
+    // Over the installation, while a session elsewhere holds the second
+    // company (its tables closed): refused, and a damaged archive too.
+    QProcess holder;
+    holder.start("/usr/bin/python3", {"-c",
+                                      "import fcntl, os, sys\n"
+                                      "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT)\n"
+                                      "fcntl.lockf(fd, fcntl.LOCK_SH, 1, 0)\n"
+                                      "print('held', flush=True)\n"
+                                      "sys.stdin.read()\n",
+                                      inst.path() + "/EMP00002/" + data::kInUseFile});
+    ASSERT_TRUE(holder.waitForReadyRead(20000));
+    const auto untouched = snapshot(inst.path());
+    r = tool(inst.path(), {"restore", archive});
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find("la empresa 00002 (EMP00002) está en uso"), std::string::npos) << r.err;
+    QFile a(archive);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly));
+    QByteArray bytes = a.readAll();
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x01);
+    QFile bad(copies.path() + "/dañada.zip");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(bytes);
+    bad.close();
+    r = tool(inst.path(), {"restore", bad.fileName()});
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find("dañad"), std::string::npos) << r.err;
+    EXPECT_EQ(snapshot(inst.path()), untouched);
+    EXPECT_FALSE(QFileInfo::exists(inst.path() + ".restaurando"));
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished(20000));
+
+    // Nobody on it any more: restored, and what the archive lacks stays.
+    QFile(inst.path() + "/EMP00002/nota.txt").open(QIODevice::WriteOnly);
+    r = tool(inst.path(), {"restore", archive});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Instalación restaurada"), std::string::npos) << r.out;
+    EXPECT_EQ(check({"manifest", archive, inst.path()}).code, 0);
+    EXPECT_TRUE(QFileInfo::exists(inst.path() + "/EMP00002/nota.txt"));
 }
 
 TEST(Transfer, ExportToCsvAndXlsxAndTheAgendaAreReadBackByIndependentReaders) {
