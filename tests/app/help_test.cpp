@@ -276,6 +276,7 @@ TEST_F(HelpScreens, F1ShowsThePageOfTheWindowInFront) {
         {"AGENDAVIS()", "AgendaVis", "Agenda.html", "agenda.png", "", "&Salir"},
         {"AGENDAICS()", "Agenda de visitas", "Exportar.html", "", "", ""},
         {"COPIAEMPR()", "Carpeta donde guardar la copia", "Copias.html", "", "", ""},
+        {"COPIAINST()", "Carpeta donde guardar la copia", "Copias.html", "", "", ""},
         {"RESTEMPR()", "Copia que se restaura", "Copias.html", "", "", ""},
     };
     auto u = [](const char* s) { return QString::fromUtf8(s); };
