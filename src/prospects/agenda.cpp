@@ -202,7 +202,7 @@ void AGENDAVIS(QWidget* owner, AgendaPeriod period) {
             return;
         }
         ws().select("Prospecto");
-        FICHPROSP("M", &dlg, 2);
+        FICHPROSP("M", &dlg, 2, v.nt);
         fill(v.contactRec);
         view->setFocus();
     };

@@ -541,6 +541,21 @@ class Card {
     int run() { return dlg_.run(); }
     tk::Dialog& dialog() { return dlg_; }
 
+    // Puts the contacts' list on the contact numbered `nt` (the one a visit
+    // came from); on the first contact when the list has none so numbered.
+    void goToContact(const std::string& nt) {
+        dbf::WorkArea& b = listBuffer(2);
+        const int f = b.table().fieldIndex("NT");
+        const uint32_t count = b.recCount();
+        uint32_t at = 0;
+        for (uint32_t r = 1; r <= count && at == 0 && f >= 0; ++r) {
+            b.goTo(r);
+            if (!b.deleted() && trimmed(b.table().getString(f)) == trimmed(nt)) at = r;
+        }
+        if (at == 0) b.goTop();
+        grid(2).refresh();
+    }
+
   private:
     // ------------------------------------------------------------ page 1
     void buildPage1() {
@@ -1122,7 +1137,7 @@ CardValues* openCard = nullptr;
 
 }  // namespace
 
-void FICHPROSP(const std::string& mode, QWidget* owner, int page) {
+void FICHPROSP(const std::string& mode, QWidget* owner, int page, const std::string& contactNt) {
     // One card at a time; "Producto" open by anyone but the kept card
     // tables of the browser is another card (or a user of the alias).
     if (openCard || (ws().used("Producto") && !CardTablesKept::active())) return;
@@ -1138,6 +1153,7 @@ void FICHPROSP(const std::string& mode, QWidget* owner, int page) {
     {
         Card card(mode, v, owner);
         if (page > 1) card.dialog().ctl<QTabWidget>(101)->setCurrentIndex(page - 1);
+        if (!contactNt.empty()) card.goToContact(contactNt);
         openCard = &v;
         card.run();
         openCard = nullptr;

@@ -15,7 +15,9 @@ namespace prospects {
 // Does nothing when a card is open already ("Producto" in use) or, in mode
 // "M", when no prospect is current. `page` is the folder page shown first
 // (2 the contacts).
-void FICHPROSP(const std::string& mode, QWidget* owner = nullptr, int page = 1);
+// `contactNt`, when given, puts the contacts' list on the contact of that number.
+void FICHPROSP(const std::string& mode, QWidget* owner = nullptr, int page = 1,
+               const std::string& contactNt = {});
 
 // The list dialogs over the open card's buffers (n 1 offered, 3 sold).
 void ADDPRODOF(const std::string& mode, QWidget* page, CardValues& v);

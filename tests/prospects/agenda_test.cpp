@@ -103,10 +103,14 @@ TEST_F(Agenda, TheWindowFiltersAndOpensTheCardOnItsContacts) {
     const std::string vend = busiest();
     const std::vector<transfer::Visit> visits = week(vend);
     ASSERT_FALSE(visits.empty());
+    int later = 0;
+    while (later < static_cast<int>(visits.size()) && visits[later].nt == "1") ++later;
+    ASSERT_LT(later, static_cast<int>(visits.size())) << "no visit from a later contact";
     tk::test::Driver driver;
     driver.watchdog(60000);
     int all = 0, filtered = 0, page = 0;
     QString firstColour, count, cardTitle;
+    std::string shownNt;
     driver.whenOpen(QStringLiteral("AgendaVis"), [&](Handle& h) {
         auto* view = qobject_cast<QTableView*>(h.control(101));
         all = view->model()->rowCount();
@@ -120,9 +124,14 @@ TEST_F(Agenda, TheWindowFiltersAndOpensTheCardOnItsContacts) {
         count = h.window()->findChild<QLabel*>(QStringLiteral("recordCount"))->text();
         driver.whenOpen(QStringLiteral("FoldProsp"), [&](Handle& card) {
             cardTitle = card.window()->windowTitle();
+            // On the contact the visit came from, not on the first one.
+            dbf::WorkArea& contacts = prospects::listBuffer(2);
+            shownNt = contacts.table().getString(contacts.table().fieldIndex("NT"));
             page = qobject_cast<QTabWidget*>(card.control(101))->currentIndex() + 1;
             card.onPage(101, 2).press(201);
         });
+        // A visit from a prospect's later contact.
+        view->setCurrentIndex(view->model()->index(later, 0));
         h.key(101, Qt::Key_Return);
         h.press(205);
     });
@@ -139,8 +148,9 @@ TEST_F(Agenda, TheWindowFiltersAndOpensTheCardOnItsContacts) {
                          .arg(visits.size())
                          .arg(overdue)
                          .arg(overdue == 1 ? "" : "s"));
-    EXPECT_EQ(cardTitle.toStdString(), "Ficha Prospecto : " + xb::cp1252ToUtf8(visits[0].name));
+    EXPECT_EQ(cardTitle.toStdString(), "Ficha Prospecto : " + xb::cp1252ToUtf8(visits[later].name));
     EXPECT_EQ(page, 2);
+    EXPECT_EQ(QString::fromStdString(shownNt).trimmed().toStdString(), visits[later].nt);
     EXPECT_FALSE(dbf::workspace().used("Prospecto"));
 
     // The notice: the visits due today, until this workstation turns it off.
