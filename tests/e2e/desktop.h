@@ -153,19 +153,25 @@ class Desktop {
     QString focused() const {
         return xdotool({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}).out;
     }
+    // The window that takes the keyboard from `from` (one the program opened
+    // over it), or "" when none came within `timeoutMs`.
+    QString focusLeaves(const QString& from, int timeoutMs = 15000) const {
+        QString now;
+        return waitUntil(
+                   [&] {
+                       now = focused();
+                       return !now.isEmpty() && now != from;
+                   },
+                   timeoutMs)
+                   ? now
+                   : QString();
+    }
     // Answers a message box as the person in front of it: waits until the
     // box the program opened over `under` has the keyboard, presses `keys`
     // there and, when `back`, waits until the keyboard is back in `under`
     // (the box closed). False when no box came or it did not close.
     bool answerBox(const QString& under, const QStringList& keys, bool back = true) const {
-        QString box;
-        if (!waitUntil(
-                [&] {
-                    box = focused();
-                    return !box.isEmpty() && box != under;
-                },
-                15000))
-            return false;
+        if (focusLeaves(under).isEmpty()) return false;
         QThread::msleep(300);  // the box is drawn and takes keys
         if (!this->keys(keys)) return false;
         return !back || waitUntil([&] { return focused() == under; }, 10000);

@@ -304,13 +304,8 @@ TEST(Desktop, ACardAsksBeforeLeavingChangesAndItsDateTakesACalendarDay) {
     ASSERT_TRUE(desk.focus(browser));
     desk.keys({QStringLiteral("alt+m")});
     ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown FoldProsp")));
-    QString card;
-    ASSERT_TRUE(e2e::waitUntil(
-        [&] {
-            card = desk.focused();
-            return !card.isEmpty() && card != browser;
-        },
-        15000));
+    const QString card = desk.focusLeaves(browser);
+    ASSERT_FALSE(card.isEmpty());
     QThread::msleep(500);
 
     // A changed address, "&Salir", Enter on the question: the card stays.
@@ -567,13 +562,8 @@ TEST(Desktop, OneProspectsContactsExportedFromTheUtilitiesMenu) {
     QThread::msleep(500);
     desk.keys({QStringLiteral("x")});
     ASSERT_TRUE(prog.waitTrace(QStringLiteral("shown ExportaTab")));
-    QString window;
-    ASSERT_TRUE(e2e::waitUntil(
-        [&] {
-            window = desk.focused();
-            return !window.isEmpty() && window != main;
-        },
-        15000));
+    const QString window = desk.focusLeaves(main);
+    ASSERT_FALSE(window.isEmpty());
     QThread::msleep(500);
     desk.keys({QStringLiteral("c")});  // the table: "Contactos"
     const QPoint field = prog.controlCentre(QStringLiteral("ExportaTab"), 104);
@@ -582,9 +572,7 @@ TEST(Desktop, OneProspectsContactsExportedFromTheUtilitiesMenu) {
     desk.type(QString::fromStdString(code).trimmed().toLower());
     desk.keys({QStringLiteral("Tab"), QStringLiteral("alt+e")});
     const QString file = prog.installation + QStringLiteral("/de-uno");
-    ASSERT_TRUE(e2e::waitUntil(
-        [&] { return !desk.focused().isEmpty() && desk.focused() != window; }, 15000))
-        << "Alt+E no abrió el diálogo del fichero";
+    ASSERT_FALSE(desk.focusLeaves(window).isEmpty()) << "Alt+E no abrió el diálogo del fichero";
     QThread::msleep(500);
     desk.keys({QStringLiteral("ctrl+a")});
     desk.type(file);
