@@ -88,11 +88,13 @@ void COPIAINST() {
         const transfer::BackupResult r = transfer::backupInstallation(folder.toStdString(), o);
         p.dialog.close();
         if (r.archive.empty()) return;  // cancelled
+        const size_t companies = r.manifest.companies.size();
         QString text = QStringLiteral(
-                           "Copia de toda la instalación escrita en\n%1\n(%2 empresas, "
-                           "%3 archivos).")
+                           "Copia de toda la instalación escrita en\n%1\n(%2 empresa%3, "
+                           "%4 archivos).")
                            .arg(u(r.archive))
-                           .arg(r.manifest.companies.size())
+                           .arg(companies)
+                           .arg(QLatin1String(companies == 1 ? "" : "s"))
                            .arg(r.manifest.files.size());
         for (const std::string& n : r.notes) text += QStringLiteral("\n") + u(n);
         tk::msgInfo(text, QStringLiteral("Copia de seguridad"), owner());
