@@ -394,13 +394,13 @@ void exportTableWindow(QWidget* owner) {
             o.prospect = xb::cp1252ToUtf8(prospect);
         }
         try {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
+            TransferProgress p(QStringLiteral("Escribiendo las filas..."), &dlg);
+            o.progress = [&p](int done, int total) { return p.step(done, total); };
             const size_t n = transfer::exportTable(company, table(), file.toStdString(), o);
-            QApplication::restoreOverrideCursor();
+            p.close();
             tk::msgInfo(QStringLiteral("%1 filas escritas en\n%2").arg(n).arg(file),
                         QStringLiteral("Exportar tabla"), &dlg);
         } catch (const std::exception& e) {
-            QApplication::restoreOverrideCursor();
             tk::msgStop(QStringLiteral("No se ha exportado la tabla.\n") + u(e.what()),
                         QStringLiteral("Exportar tabla"), &dlg);
         }

@@ -375,8 +375,15 @@ size_t exportTable(const std::string& camino, const data::TableDef& t, const std
     const bool xlsx = endsWith(file, ".xlsx");
     if (!xlsx && !endsWith(file, ".csv"))
         throw std::runtime_error("el fichero debe terminar en .csv o .xlsx");
-    const Keep keep = selection(camino, t, o);
+    const Keep chosen = selection(camino, t, o);
     auto table = openForReading(data::tablePath(t, camino));
+    const int total = static_cast<int>(table->recCount());
+    int seen = 0;
+    const Keep keep = [&](const dbf::Table& row) {
+        if (o.progress && ++seen % 500 == 0 && !o.progress(seen, total))
+            throw std::runtime_error("exportación cancelada; no se ha escrito " + file);
+        return chosen(row);
+    };
     return xlsx ? writeXlsx(table, file, keep) : writeCsv(table, file, o.separator, keep);
 }
 

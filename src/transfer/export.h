@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "data/catalogue.h"
@@ -23,6 +24,9 @@ struct ExportOptions {
     // the prospects themselves, or their contacts, products offered or sold.
     std::string salesperson;
     std::string prospect;
+    // Told the records read and the table's records; false stops the export
+    // before anything is written (std::runtime_error).
+    std::function<bool(int done, int total)> progress;
 };
 
 // Whether the table's rows can be chosen by a selection of prospects.
