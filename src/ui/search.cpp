@@ -632,6 +632,13 @@ uint32_t findCodeHolder(dbf::WorkArea& wa, const std::string& field, const std::
     }
     const size_t keyLen = tag->keyLength();
     if (target.size() > keyLen) return 0;
+    // One look at the bag for all the seeks below.
+    dbf::ReadBatch batch;
+    // The cards write their codes in capitals from the first column: a code
+    // that is there at all is almost always there as typed, found by one seek.
+    const std::string asTyped = target + std::string(keyLen - target.size(), ' ');
+    for (dbf::CdxPos p = tag->seekFirst(asTyped); p.valid && p.key == asTyped; p = tag->next(p))
+        if (holds(p.recno)) return p.recno;
     // Every key that trims and upper-cases to the target: leading blanks,
     // then the target's letters in either case, then blanks. Only the
     // prefixes the index holds are followed, so a file of upper-case codes
