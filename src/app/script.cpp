@@ -13,6 +13,7 @@
 
 #include "data/paths.h"
 #include "dbf/workspace.h"
+#include "reports/progress.h"
 #include "reports/store.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
@@ -72,12 +73,17 @@ void overRecords(const xb::Value& block) {
     int n = ws.currentArea();
     dbf::WorkArea* wa = n ? ws.area(n) : nullptr;
     if (!wa) return;
+    // A report run from the program's windows answers its "Cancelar" here.
     std::vector<uint32_t> recs;
-    for (wa->goTop(); !wa->eof(); wa->skip(1)) recs.push_back(wa->recno());
-    for (uint32_t r : recs) {
+    for (wa->goTop(); !wa->eof(); wa->skip(1)) {
+        recs.push_back(wa->recno());
+        reports::RunProgress::pulse(0, 0);
+    }
+    for (size_t i = 0; i < recs.size(); ++i) {
+        reports::RunProgress::pulse(i, recs.size());
         wa = ws.area(n);
         if (!wa) return;  // the block closed the table
-        wa->goTo(r);
+        wa->goTo(recs[i]);
         if (!wa->visible()) continue;
         xb::evalBlock(block);
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "data/helpers.h"
+#include "reports/progress.h"
 #include "xbase/abandon.h"
 #include "xbase/codepage.h"
 #include "xbase/error.h"
@@ -110,6 +111,8 @@ bool PrinterObject::send(std::string_view m, xb::Args& a, xb::Value& r) {
             d.line(num(a[0]), num(a[1]), num(a[2]), num(a[3]), pen);
     } else if (m == "END" || m == "PREVIEW") {
         if (doc_) {
+            // Drawn whole: from here on the preview or the printer has it.
+            RunProgress::finished();
             bool ok = doc_->finish();
             QString why = doc_->error();
             doc_.reset();
@@ -156,6 +159,12 @@ bool PrinterObject::assign(std::string_view, const xb::Value&) {
 print::Document* documentOf(const xb::Value& printer) {
     auto* p = dynamic_cast<PrinterObject*>(printer.objectPtr());
     return p ? p->document() : nullptr;
+}
+
+void dropOpenDocument() {
+    xb::Value oprn;
+    if (!xb::getVar("OPRN", oprn)) return;
+    if (auto* p = dynamic_cast<PrinterObject*>(oprn.objectPtr())) p->drop();
 }
 
 xb::Value PRINTBEGIN(const std::string& name, bool preview) {

@@ -4,10 +4,14 @@
 // dialog is written for the record (VDR_SHOTS=DIR).
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QListView>
 #include <QPixmap>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -185,6 +189,71 @@ TEST_F(Impres1Test, APrintoutThatFailsBringsTheDialogBack) {
     auto alerts = scripted.of(data::ScriptedInteraction::Kind::Alert);
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].message.rfind("No se pudo escribir el fichero", 0), 0u);
+    EXPECT_TRUE(dbf::workspace().openAreas().empty());
+}
+
+// A long run shows its progress with "Cancelar". Pressed, the run stops
+// before the next record, leaves no PDF (nor any part of it) and the dialog
+// comes back over the tables; a second run from it prints.
+TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
+    {
+        auto t = dbf::Table::open("P.DBF", {false, false});
+        for (int i = 0; i < 2000; ++i) {
+            t->appendBlank();
+            t->putString(0, "X" + std::to_string(i));
+        }
+        t->commit();
+    }
+    std::ofstream("Prueba/INFPRUc.rpo")
+        << "OPRN := PRINTBEGIN(\"Largo\")\r\n"
+           "{|| AADD(VISTOS, TRIM(P->NOMBRE)), OPRN:Say(0, 0, P->NOMBRE), OPRN:EndPage()}\r\n"
+           "OPRN:End()\r\n";
+    const QString pdf = dir.filePath(QStringLiteral("largo.pdf"));
+    print::setUnattendedPdf(pdf);
+    int step = 0;
+    size_t readWhenCancelled = 0, readWhenBack = 0;
+    QStringList leftBehind;
+    bool tablesOpen = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (step == 0) {
+            auto* w = qobject_cast<QProgressDialog*>(
+                tk::test::Driver::findWindow(QStringLiteral("ProgresoInforme")));
+            static const QRegularExpression twoPages(QStringLiteral("Páginas: [2-9]"));
+            if (!w || !w->labelText().contains(twoPages)) return;
+            EXPECT_TRUE(w->labelText().contains(QStringLiteral("Informe: Largo")));
+            EXPECT_TRUE(w->labelText().contains(QStringLiteral(" de 2006")));
+            step = 1;
+            readWhenCancelled = seen().size();
+            QTest::mouseClick(w->findChild<QPushButton*>(), Qt::LeftButton);
+        } else if (step == 1) {
+            QWidget* w = tk::test::Driver::findWindow(QStringLiteral("Impres1"));
+            if (!w) return;
+            step = 2;
+            readWhenBack = seen().size();
+            leftBehind = QDir(dir.path()).entryList({QStringLiteral("largo*")}, QDir::Files);
+            tablesOpen = dbf::workspace().used("P");
+            Handle h(w);
+            h.choose(112, QStringLiteral("$"));
+            h.type(105, QStringLiteral("ar"));
+            h.press(413);
+        }
+    });
+    driver->whenOpen(QStringLiteral("Impres1"), [&](Handle& h) {
+        user.start(10);
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_EQ(step, 2);
+    EXPECT_GE(readWhenCancelled, 2u);
+    EXPECT_EQ(readWhenBack, readWhenCancelled);
+    EXPECT_LT(readWhenBack, 2006u);
+    EXPECT_TRUE(leftBehind.isEmpty()) << leftBehind.join(' ').toStdString();
+    EXPECT_TRUE(tablesOpen);
+    const std::vector<std::string> all = seen();
+    EXPECT_EQ(std::vector<std::string>(all.end() - 3, all.end()),
+              (std::vector<std::string>{"GARCIA", "GARZON", "MARTIN"}));
+    EXPECT_TRUE(QFile::exists(pdf));
     EXPECT_TRUE(dbf::workspace().openAreas().empty());
 }
 
