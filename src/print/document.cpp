@@ -1,5 +1,6 @@
 #include "print/document.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
@@ -88,6 +89,12 @@ void keepPageBuffersInHeap() {
     }();
     (void)once;
 #endif
+}
+
+// Device pixels to one of our pixels.
+QSizeF deviceScale(const QPagedPaintDevice& device) {
+    return {device.logicalDpiX() / static_cast<double>(Document::kDpi),
+            device.logicalDpiY() / static_cast<double>(Document::kDpi)};
 }
 
 }  // namespace
@@ -202,6 +209,7 @@ Document::Document(const Options& o) : opt_(o) {
 }
 
 Document::~Document() {
+    delete window_.data();
     // Unfinished: the PDF under its temporary name goes away.
     if (device_) {
         device_->file.cancelWriting();
@@ -308,9 +316,13 @@ void Document::endPage() {
         Device& d = *device_;
         if (d.drawn) d.writer->newPage();
         d.drawn = true;
-        drawPage(d.painter, *d.writer, QPointF(), page_);
+        drawPage(d.painter, deviceScale(*d.writer), QPointF(), page_);
     } else if (spool_) {
         spool_->append(page_);
+        if (live_ && !window_ && !cancel_ &&
+            qobject_cast<QApplication*>(QCoreApplication::instance()))
+            window_ = openPreview(*this);
+        if (window_) window_->pagesAdded();
     }
     page_.clear();
 }
@@ -398,6 +410,26 @@ bool Document::openOutput() {
     return false;
 }
 
+QWidget* Document::livePreview() const {
+    return window_.data();
+}
+
+int Document::keptPages() const {
+    return spool_ ? static_cast<int>(spool_->at.size()) : 0;
+}
+
+QSize Document::paperSize() const {
+    return {pageWidth() + 2 * offX_, pageHeight() + 2 * offY_};
+}
+
+bool Document::drawKept(int n, QPainter& painter, double scale) const {
+    Page page;
+    if (!spool_ || spool_->failed || n < 0 || !spool_->read(static_cast<size_t>(n), page))
+        return false;
+    drawPage(painter, QSizeF(scale, scale), QPointF(), page);
+    return true;
+}
+
 bool Document::render(QPrinter& printer) const {
     // The printer's paper may start before its printable area; our pixels
     // count from the paper's corner.
@@ -406,13 +438,10 @@ bool Document::render(QPrinter& printer) const {
     return paintKept(printer, paper.topLeft() - page.topLeft());
 }
 
-void Document::drawPage(QPainter& painter, QPagedPaintDevice& device, QPointF shift,
-                        const Page& page) const {
-    const double sx = device.logicalDpiX() / static_cast<double>(kDpi);
-    const double sy = device.logicalDpiY() / static_cast<double>(kDpi);
+void Document::drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Page& page) const {
     painter.save();
     painter.translate(shift);
-    painter.scale(sx, sy);
+    painter.scale(scale.width(), scale.height());
     painter.translate(offX_, offY_);
     for (const Op& op : page) {
         if (const auto* t = std::get_if<Text>(&op)) {
@@ -447,7 +476,7 @@ bool Document::paintKept(QPagedPaintDevice& device, QPointF shift) const {
     for (size_t n = 0; n < spool_->at.size(); ++n) {
         if (!spool_->read(n, page)) ok = false;
         if (n > 0) device.newPage();
-        drawPage(painter, device, shift, page);
+        drawPage(painter, deviceScale(device), shift, page);
     }
     return painter.end() && ok;
 }

@@ -171,6 +171,8 @@ xb::Value PRINTBEGIN(const std::string& name, bool preview) {
     auto doc = print::Document::create(QString::fromStdString(xb::cp1252ToUtf8(name)),
                                        preview ? print::Output::Preview : print::Output::Printer);
     if (!doc) giveUp("No hay ninguna impresora instalada");
+    // A run from the program's windows shows its preview while it draws.
+    if (preview && RunProgress::current()) doc->previewWhileDrawing();
     return xb::Value::object(std::make_shared<PrinterObject>(std::move(doc)));
 }
 

@@ -25,15 +25,19 @@ struct RunProgress::State {
     size_t done = 0, total = 0;
     bool shown = false;
 
-    void show() {
+    // Brings the window up to date and lets the user act; the document
+    // being drawn, if any.
+    print::Document* show() {
         int pages = 0;
         QString text = QStringLiteral("Preparando el informe...\n");
         xb::Value oprn;
-        if (xb::getVar("OPRN", oprn)) {
-            if (print::Document* d = documentOf(oprn)) {
-                pages = d->pageCount();
-                text = QStringLiteral("Informe: %1\n").arg(d->options().name);
-            }
+        print::Document* doc = xb::getVar("OPRN", oprn) ? documentOf(oprn) : nullptr;
+        if (doc) {
+            pages = doc->pageCount();
+            text = QStringLiteral("Informe: %1\n").arg(doc->options().name);
+            // The preview open while drawing shows the pages and offers
+            // "Cancelar" itself.
+            if (doc->livePreview() && dialog.isVisible()) dialog.hide();
         }
         text += total ? QStringLiteral("Registros leídos: %1 de %2").arg(done).arg(total)
                       : QStringLiteral("Contando los registros...");
@@ -43,6 +47,7 @@ struct RunProgress::State {
         dialog.setValue(total ? static_cast<int>(done * 1000 / total) : 0);
         QApplication::processEvents();
         clock.restart();
+        return doc;
     }
 };
 
@@ -78,8 +83,8 @@ void RunProgress::pulse(size_t done, size_t total) {
     s.done = done;
     s.total = total;
     if (s.clock.elapsed() < kEveryMs) return;
-    s.show();
-    if (s.dialog.wasCanceled()) {
+    print::Document* doc = s.show();
+    if (s.dialog.wasCanceled() || (doc && doc->cancelRequested())) {
         g_current = nullptr;  // the run unwinds: no more pulses here
         s.dialog.hide();
         throw xb::Abandon("Informe cancelado");
@@ -91,14 +96,6 @@ void RunProgress::finished() {
         g_current = nullptr;
         p->s_->dialog.hide();
     }
-}
-
-bool RunProgress::cancelled() const {
-    return s_->dialog.wasCanceled();
-}
-
-QWidget* RunProgress::window() const {
-    return &s_->dialog;
 }
 
 }  // namespace reports

@@ -36,9 +36,6 @@ class RunProgress {
     // printer): the window goes away and cancelling is no longer offered.
     static void finished();
 
-    bool cancelled() const;
-    QWidget* window() const;
-
   private:
     struct State;
     std::unique_ptr<State> s_;

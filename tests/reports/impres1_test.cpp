@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QListView>
 #include <QPixmap>
 #include <QProgressDialog>
@@ -192,9 +193,11 @@ TEST_F(Impres1Test, APrintoutThatFailsBringsTheDialogBack) {
     EXPECT_TRUE(dbf::workspace().openAreas().empty());
 }
 
-// A long run shows its progress with "Cancelar". Pressed, the run stops
-// before the next record, leaves no PDF (nor any part of it) and the dialog
-// comes back over the tables; a second run from it prints.
+// A long run shows its progress with "Cancelar"; to the preview, the
+// preview itself opens on the first pages while the run goes on, and offers
+// "Cancelar". Pressed, the run stops before the next record, leaves no PDF
+// (nor any part of it) and the dialog comes back over the tables; a run from
+// it then prints.
 TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
     {
         auto t = dbf::Table::open("P.DBF", {false, false});
@@ -209,31 +212,47 @@ TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
            "{|| AADD(VISTOS, TRIM(P->NOMBRE)), OPRN:Say(0, 0, P->NOMBRE), OPRN:EndPage()}\r\n"
            "OPRN:End()\r\n";
     const QString pdf = dir.filePath(QStringLiteral("largo.pdf"));
-    print::setUnattendedPdf(pdf);
+    print::setUnattendedPdf(pdf);  // the preview as a PDF file, but for the second run
+    static const QRegularExpression twoPages(QStringLiteral("Páginas: [2-9]"));
+    auto click = [](QWidget* w) {
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("&Cancelar")) QTest::mouseClick(b, Qt::LeftButton);
+    };
     int step = 0;
-    size_t readWhenCancelled = 0, readWhenBack = 0;
+    std::vector<size_t> readWhenCancelled, readWhenBack;
     QStringList leftBehind;
-    bool tablesOpen = false;
+    bool tablesOpen = true, previewWhileRunning = false;
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
-        if (step == 0) {
-            auto* w = qobject_cast<QProgressDialog*>(
-                tk::test::Driver::findWindow(QStringLiteral("ProgresoInforme")));
-            static const QRegularExpression twoPages(QStringLiteral("Páginas: [2-9]"));
-            if (!w || !w->labelText().contains(twoPages)) return;
-            EXPECT_TRUE(w->labelText().contains(QStringLiteral("Informe: Largo")));
-            EXPECT_TRUE(w->labelText().contains(QStringLiteral(" de 2006")));
-            step = 1;
-            readWhenCancelled = seen().size();
-            QTest::mouseClick(w->findChild<QPushButton*>(), Qt::LeftButton);
-        } else if (step == 1) {
-            QWidget* w = tk::test::Driver::findWindow(QStringLiteral("Impres1"));
-            if (!w) return;
-            step = 2;
-            readWhenBack = seen().size();
-            leftBehind = QDir(dir.path()).entryList({QStringLiteral("largo*")}, QDir::Files);
-            tablesOpen = dbf::workspace().used("P");
-            Handle h(w);
+        QWidget* impres = tk::test::Driver::findWindow(QStringLiteral("Impres1"));
+        if (step == 0 || step == 2) {
+            QWidget* w = tk::test::Driver::findWindow(
+                QString::fromLatin1(step == 0 ? "ProgresoInforme" : "PrintPreview"));
+            const QString shown = step == 0 ? qobject_cast<QProgressDialog*>(w)->labelText()
+                                  : w       ? w->findChild<QLabel*>()->text()
+                                            : QString();
+            if (!w || !shown.contains(twoPages)) return;
+            if (step == 0) {
+                EXPECT_TRUE(shown.contains(QStringLiteral("Informe: Largo")));
+                EXPECT_TRUE(shown.contains(QStringLiteral(" de 2006")));
+            } else {
+                previewWhileRunning = shown.contains(QStringLiteral("preparando"));
+            }
+            ++step;
+            readWhenCancelled.push_back(seen().size());
+            click(w);
+        } else if ((step == 1 || step == 3) && impres) {
+            ++step;
+            readWhenBack.push_back(seen().size());
+            leftBehind << QDir(dir.path()).entryList({QStringLiteral("largo*")}, QDir::Files);
+            tablesOpen = tablesOpen && dbf::workspace().used("P");
+            Handle h(impres);
+            if (step == 2) {
+                print::setUnattendedPdf(QString());
+                h.press(413);
+                return;
+            }
+            print::setUnattendedPdf(pdf);
             h.choose(112, QStringLiteral("$"));
             h.type(105, QStringLiteral("ar"));
             h.press(413);
@@ -244,10 +263,13 @@ TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
         h.press(413);
     });
     xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
-    EXPECT_EQ(step, 2);
-    EXPECT_GE(readWhenCancelled, 2u);
+    EXPECT_EQ(step, 4);
+    EXPECT_TRUE(previewWhileRunning);
+    ASSERT_EQ(readWhenBack.size(), 2u);
     EXPECT_EQ(readWhenBack, readWhenCancelled);
-    EXPECT_LT(readWhenBack, 2006u);
+    EXPECT_GE(readWhenBack[0], 2u);
+    EXPECT_GE(readWhenBack[1], readWhenBack[0] + 2);
+    EXPECT_LT(readWhenBack[1], readWhenBack[0] + 2006);
     EXPECT_TRUE(leftBehind.isEmpty()) << leftBehind.join(' ').toStdString();
     EXPECT_TRUE(tablesOpen);
     const std::vector<std::string> all = seen();
