@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 #if defined(__GLIBC__)
@@ -254,7 +255,7 @@ int Document::addFont(const QString& face, int width, int height, bool bold, boo
     }
     fonts_.push_back(f);
     metrics_.emplace_back(f);
-    widths_.emplace_back();
+    shaped_.emplace_back();
     return static_cast<int>(fonts_.size()) - 1;
 }
 
@@ -266,7 +267,7 @@ void Document::fitCellHeight(int handle, double points) {
     const double want = points * kDpi / 72.0;
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
     metrics_[static_cast<size_t>(handle)] = QFontMetricsF(f);
-    widths_[static_cast<size_t>(handle)].clear();
+    shaped_[static_cast<size_t>(handle)] = {};
 }
 
 int Document::addPen(int width, int style, const QColor& colour) {
@@ -286,14 +287,28 @@ const QFontMetricsF& Document::metrics(int handle) const {
                                                                         : metrics_[0];
 }
 
+const Document::Shaped& Document::shaped(const QString& text, int f) const {
+    const size_t h = f >= 0 && static_cast<size_t>(f) < shaped_.size() ? f : 0;
+    ShapedTexts& known = shaped_[h];
+    if (const auto it = known.newer.constFind(text); it != known.newer.cend()) return *it;
+    if (known.newer.size() >= kShapedKept) {
+        known.older = std::move(known.newer);
+        known.newer = {};
+    }
+    if (const auto it = known.older.find(text); it != known.older.end())
+        return *known.newer.insert(text, std::move(*it));
+    QTextLayout layout(text, fonts_[h]);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    Shaped s;
+    s.width = static_cast<int>(std::ceil(line.naturalTextWidth()));
+    s.runs = layout.glyphRuns();
+    return *known.newer.insert(text, std::move(s));
+}
+
 int Document::textWidth(const QString& text, int f) const {
-    const size_t h = f >= 0 && static_cast<size_t>(f) < widths_.size() ? f : 0;
-    QHash<QString, int>& known = widths_[h];
-    if (const auto it = known.constFind(text); it != known.cend()) return *it;
-    const int w = static_cast<int>(std::ceil(metrics_[h].horizontalAdvance(text)));
-    if (known.size() >= 20000) known.clear();  // a bound, whatever the report prints
-    known.insert(text, w);
-    return w;
+    return shaped(text, f).width;
 }
 int Document::lineHeight(int f) const {
     return static_cast<int>(std::ceil(metrics(f).lineSpacing()));
@@ -445,9 +460,9 @@ void Document::drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Pa
     painter.translate(offX_, offY_);
     for (const Op& op : page) {
         if (const auto* t = std::get_if<Text>(&op)) {
-            painter.setFont(font(t->font));
             painter.setPen(t->colour);
-            painter.drawText(QPointF(t->col, t->row + metrics(t->font).ascent()), t->text);
+            for (const QGlyphRun& run : shaped(t->text, t->font).runs)
+                painter.drawGlyphRun(QPointF(t->col, t->row), run);
         } else if (const auto* s = std::get_if<Shape>(&op)) {
             const QRect r(QPoint(std::min(s->left, s->right), std::min(s->top, s->bottom)),
                           QPoint(std::max(s->left, s->right), std::max(s->top, s->bottom)));

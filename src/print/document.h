@@ -51,7 +51,9 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QHash>
+#include <QList>
 #include <QPen>
 #include <QPointF>
 #include <QPointer>
@@ -234,9 +236,22 @@ class Document {
     Options opt_;
     std::vector<QFont> fonts_;
     std::vector<QFontMetricsF> metrics_;  // of fonts_, one for one
-    // Widths of the texts measured in each font: a report measures the same
-    // captions, dates and names over and over, and measuring shapes the text.
-    mutable std::vector<QHash<QString, int>> widths_;
+    // The texts of each font as shaped once (glyphs, positions and width):
+    // a report measures and draws the same captions, dates and names over and
+    // over, and shaping is the dearest part of both.
+    struct Shaped {
+        QList<QGlyphRun> runs;  // positions from the text's top-left corner
+        int width = 0;
+    };
+    // Two generations for each font: when the newer one is full it becomes
+    // the older, and a text found in the older moves back; so the texts a
+    // report keeps printing stay shaped, and the ones it prints once go.
+    struct ShapedTexts {
+        QHash<QString, Shaped> newer, older;
+    };
+    static constexpr int kShapedKept = 10000;  // a generation's texts
+    const Shaped& shaped(const QString& text, int font) const;
+    mutable std::vector<ShapedTexts> shaped_;
     std::vector<QPen> pens_;
     Page page_;  // the open page's operations
     int pages_ = 0;
