@@ -458,11 +458,40 @@ void Document::drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Pa
     painter.translate(shift);
     painter.scale(scale.width(), scale.height());
     painter.translate(offX_, offY_);
-    for (const Op& op : page) {
+    for (size_t i = 0; i < page.size(); ++i) {
+        const Op& op = page[i];
         if (const auto* t = std::get_if<Text>(&op)) {
             painter.setPen(t->colour);
-            for (const QGlyphRun& run : shaped(t->text, t->font).runs)
-                painter.drawGlyphRun(QPointF(t->col, t->row), run);
+            const QList<QGlyphRun>& runs = shaped(t->text, t->font).runs;
+            if (runs.size() != 1 || runs[0].flags()) {
+                for (const QGlyphRun& run : runs)
+                    painter.drawGlyphRun(QPointF(t->col, t->row), run);
+                continue;
+            }
+            // The texts that follow on the same line in the same font and
+            // colour (a report's row, column by column) go as one run of
+            // glyphs, each where it was: a device takes a run at a time.
+            QGlyphRun line = runs[0];
+            QList<quint32> glyphs = line.glyphIndexes();
+            QList<QPointF> at = line.positions();
+            size_t j = i + 1;
+            for (; j < page.size(); ++j) {
+                const auto* u = std::get_if<Text>(&page[j]);
+                if (!u || u->row != t->row || u->font != t->font || u->colour != t->colour) break;
+                const QList<QGlyphRun>& more = shaped(u->text, u->font).runs;
+                if (more.isEmpty()) continue;  // an empty text
+                if (more.size() != 1 || more[0].flags() || more[0].rawFont() != line.rawFont())
+                    break;
+                glyphs += more[0].glyphIndexes();
+                for (const QPointF& p : more[0].positions())
+                    at.push_back(p + QPointF(u->col - t->col, 0));
+            }
+            if (j > i + 1) {
+                line.setGlyphIndexes(glyphs);
+                line.setPositions(at);
+            }
+            painter.drawGlyphRun(QPointF(t->col, t->row), line);
+            i = j - 1;
         } else if (const auto* s = std::get_if<Shape>(&op)) {
             const QRect r(QPoint(std::min(s->left, s->right), std::min(s->top, s->bottom)),
                           QPoint(std::max(s->left, s->right), std::max(s->top, s->bottom)));
