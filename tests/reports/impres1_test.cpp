@@ -197,7 +197,8 @@ TEST_F(Impres1Test, APrintoutThatFailsBringsTheDialogBack) {
 // preview itself opens on the first pages while the run goes on, and offers
 // "Cancelar". Pressed, the run stops before the next record, leaves no PDF
 // (nor any part of it) and the dialog comes back over the tables; a run from
-// it then prints.
+// it then prints. Pictures of the progress and the preview are written for
+// the record (VDR_SHOTS=DIR).
 TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
     {
         auto t = dbf::Table::open("P.DBF", {false, false});
@@ -238,6 +239,10 @@ TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
             } else {
                 previewWhileRunning = shown.contains(QStringLiteral("preparando"));
             }
+            if (const char* shots = std::getenv("VDR_SHOTS"))
+                w->grab().save(QString::fromLocal8Bit(shots) +
+                               (step == 0 ? QStringLiteral("/progreso.png")
+                                          : QStringLiteral("/vista-previa.png")));
             ++step;
             readWhenCancelled.push_back(seen().size());
             click(w);
