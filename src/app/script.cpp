@@ -12,7 +12,9 @@
 #include <iostream>
 
 #include "data/paths.h"
+#include "dbf/cdx.h"
 #include "dbf/workspace.h"
+#include "reports/progress.h"
 #include "reports/store.h"
 #include "xbase/codepage.h"
 #include "xbase/compiler.h"
@@ -72,12 +74,23 @@ void overRecords(const xb::Value& block) {
     int n = ws.currentArea();
     dbf::WorkArea* wa = n ? ws.area(n) : nullptr;
     if (!wa) return;
+    // A report run from the program's windows answers its "Cancelar" here.
+    // The records are listed a few hundred at a time under one look at the
+    // order's bag, never while the user is answered.
     std::vector<uint32_t> recs;
-    for (wa->goTop(); !wa->eof(); wa->skip(1)) recs.push_back(wa->recno());
-    for (uint32_t r : recs) {
+    wa->goTop();
+    while (!wa->eof()) {
+        {
+            dbf::ReadBatch batch;
+            for (int k = 0; k < 512 && !wa->eof(); ++k, wa->skip(1)) recs.push_back(wa->recno());
+        }
+        reports::RunProgress::pulse(0, 0);
+    }
+    for (size_t i = 0; i < recs.size(); ++i) {
+        reports::RunProgress::pulse(i, recs.size());
         wa = ws.area(n);
         if (!wa) return;  // the block closed the table
-        wa->goTo(r);
+        wa->goTo(recs[i]);
         if (!wa->visible()) continue;
         xb::evalBlock(block);
     }
@@ -138,18 +151,7 @@ std::string scriptCacheKey(std::string_view name) {
 }
 
 std::vector<std::string> splitScriptLines(std::string_view text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t nl = text.find('\n', start);
-        size_t end = nl == std::string_view::npos ? text.size() : nl;
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) lines.emplace_back(line);
-        if (nl == std::string_view::npos) break;
-        start = nl + 1;
-    }
-    return lines;
+    return reports::scriptLines(text);
 }
 
 bool EJECUTAR(std::string_view name, const std::optional<std::string>& source) {

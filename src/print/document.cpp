@@ -1,5 +1,6 @@
 #include "print/document.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 #if defined(__GLIBC__)
@@ -88,6 +90,12 @@ void keepPageBuffersInHeap() {
     }();
     (void)once;
 #endif
+}
+
+// Device pixels to one of our pixels.
+QSizeF deviceScale(const QPagedPaintDevice& device) {
+    return {device.logicalDpiX() / static_cast<double>(Document::kDpi),
+            device.logicalDpiY() / static_cast<double>(Document::kDpi)};
 }
 
 }  // namespace
@@ -202,6 +210,7 @@ Document::Document(const Options& o) : opt_(o) {
 }
 
 Document::~Document() {
+    delete window_.data();
     // Unfinished: the PDF under its temporary name goes away.
     if (device_) {
         device_->file.cancelWriting();
@@ -246,7 +255,7 @@ int Document::addFont(const QString& face, int width, int height, bool bold, boo
     }
     fonts_.push_back(f);
     metrics_.emplace_back(f);
-    widths_.emplace_back();
+    shaped_.emplace_back();
     return static_cast<int>(fonts_.size()) - 1;
 }
 
@@ -258,7 +267,7 @@ void Document::fitCellHeight(int handle, double points) {
     const double want = points * kDpi / 72.0;
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
     metrics_[static_cast<size_t>(handle)] = QFontMetricsF(f);
-    widths_[static_cast<size_t>(handle)].clear();
+    shaped_[static_cast<size_t>(handle)] = {};
 }
 
 int Document::addPen(int width, int style, const QColor& colour) {
@@ -278,14 +287,28 @@ const QFontMetricsF& Document::metrics(int handle) const {
                                                                         : metrics_[0];
 }
 
+const Document::Shaped& Document::shaped(const QString& text, int f) const {
+    const size_t h = f >= 0 && static_cast<size_t>(f) < shaped_.size() ? f : 0;
+    ShapedTexts& known = shaped_[h];
+    if (const auto it = known.newer.constFind(text); it != known.newer.cend()) return *it;
+    if (known.newer.size() >= kShapedKept) {
+        known.older = std::move(known.newer);
+        known.newer = {};
+    }
+    if (const auto it = known.older.find(text); it != known.older.end())
+        return *known.newer.insert(text, std::move(*it));
+    QTextLayout layout(text, fonts_[h]);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    Shaped s;
+    s.width = static_cast<int>(std::ceil(line.naturalTextWidth()));
+    s.runs = layout.glyphRuns();
+    return *known.newer.insert(text, std::move(s));
+}
+
 int Document::textWidth(const QString& text, int f) const {
-    const size_t h = f >= 0 && static_cast<size_t>(f) < widths_.size() ? f : 0;
-    QHash<QString, int>& known = widths_[h];
-    if (const auto it = known.constFind(text); it != known.cend()) return *it;
-    const int w = static_cast<int>(std::ceil(metrics_[h].horizontalAdvance(text)));
-    if (known.size() >= 20000) known.clear();  // a bound, whatever the report prints
-    known.insert(text, w);
-    return w;
+    return shaped(text, f).width;
 }
 int Document::lineHeight(int f) const {
     return static_cast<int>(std::ceil(metrics(f).lineSpacing()));
@@ -308,9 +331,13 @@ void Document::endPage() {
         Device& d = *device_;
         if (d.drawn) d.writer->newPage();
         d.drawn = true;
-        drawPage(d.painter, *d.writer, QPointF(), page_);
+        drawPage(d.painter, deviceScale(*d.writer), QPointF(), page_);
     } else if (spool_) {
         spool_->append(page_);
+        if (live_ && !window_ && !cancel_ &&
+            qobject_cast<QApplication*>(QCoreApplication::instance()))
+            window_ = openPreview(*this);
+        if (window_) window_->pagesAdded();
     }
     page_.clear();
 }
@@ -398,6 +425,26 @@ bool Document::openOutput() {
     return false;
 }
 
+QWidget* Document::livePreview() const {
+    return window_.data();
+}
+
+int Document::keptPages() const {
+    return spool_ ? static_cast<int>(spool_->at.size()) : 0;
+}
+
+QSize Document::paperSize() const {
+    return {pageWidth() + 2 * offX_, pageHeight() + 2 * offY_};
+}
+
+bool Document::drawKept(int n, QPainter& painter, double scale) const {
+    Page page;
+    if (!spool_ || spool_->failed || n < 0 || !spool_->read(static_cast<size_t>(n), page))
+        return false;
+    drawPage(painter, QSizeF(scale, scale), QPointF(), page);
+    return true;
+}
+
 bool Document::render(QPrinter& printer) const {
     // The printer's paper may start before its printable area; our pixels
     // count from the paper's corner.
@@ -406,19 +453,45 @@ bool Document::render(QPrinter& printer) const {
     return paintKept(printer, paper.topLeft() - page.topLeft());
 }
 
-void Document::drawPage(QPainter& painter, QPagedPaintDevice& device, QPointF shift,
-                        const Page& page) const {
-    const double sx = device.logicalDpiX() / static_cast<double>(kDpi);
-    const double sy = device.logicalDpiY() / static_cast<double>(kDpi);
+void Document::drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Page& page) const {
     painter.save();
     painter.translate(shift);
-    painter.scale(sx, sy);
+    painter.scale(scale.width(), scale.height());
     painter.translate(offX_, offY_);
-    for (const Op& op : page) {
+    for (size_t i = 0; i < page.size(); ++i) {
+        const Op& op = page[i];
         if (const auto* t = std::get_if<Text>(&op)) {
-            painter.setFont(font(t->font));
             painter.setPen(t->colour);
-            painter.drawText(QPointF(t->col, t->row + metrics(t->font).ascent()), t->text);
+            const QList<QGlyphRun>& runs = shaped(t->text, t->font).runs;
+            if (runs.size() != 1 || runs[0].flags()) {
+                for (const QGlyphRun& run : runs)
+                    painter.drawGlyphRun(QPointF(t->col, t->row), run);
+                continue;
+            }
+            // The texts that follow on the same line in the same font and
+            // colour (a report's row, column by column) go as one run of
+            // glyphs, each where it was: a device takes a run at a time.
+            QGlyphRun line = runs[0];
+            QList<quint32> glyphs = line.glyphIndexes();
+            QList<QPointF> at = line.positions();
+            size_t j = i + 1;
+            for (; j < page.size(); ++j) {
+                const auto* u = std::get_if<Text>(&page[j]);
+                if (!u || u->row != t->row || u->font != t->font || u->colour != t->colour) break;
+                const QList<QGlyphRun>& more = shaped(u->text, u->font).runs;
+                if (more.isEmpty()) continue;  // an empty text
+                if (more.size() != 1 || more[0].flags() || more[0].rawFont() != line.rawFont())
+                    break;
+                glyphs += more[0].glyphIndexes();
+                for (const QPointF& p : more[0].positions())
+                    at.push_back(p + QPointF(u->col - t->col, 0));
+            }
+            if (j > i + 1) {
+                line.setGlyphIndexes(glyphs);
+                line.setPositions(at);
+            }
+            painter.drawGlyphRun(QPointF(t->col, t->row), line);
+            i = j - 1;
         } else if (const auto* s = std::get_if<Shape>(&op)) {
             const QRect r(QPoint(std::min(s->left, s->right), std::min(s->top, s->bottom)),
                           QPoint(std::max(s->left, s->right), std::max(s->top, s->bottom)));
@@ -447,7 +520,7 @@ bool Document::paintKept(QPagedPaintDevice& device, QPointF shift) const {
     for (size_t n = 0; n < spool_->at.size(); ++n) {
         if (!spool_->read(n, page)) ok = false;
         if (n > 0) device.newPage();
-        drawPage(painter, device, shift, page);
+        drawPage(painter, deviceScale(device), shift, page);
     }
     return painter.end() && ok;
 }

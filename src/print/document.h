@@ -8,7 +8,9 @@
 // Outputs:
 //   Preview - the pages go to a temporary file on disk as they end; finish()
 //             shows the preview window (print, save as PDF, close), modal,
-//             and returns when the user closes it;
+//             and returns when the user closes it. With
+//             previewWhileDrawing() the window opens as soon as the first
+//             page has ended and takes each page as it ends;
 //   Printer - the pages go to the named system printer (CUPS), or to the
 //             default one when no name is given, without any dialog; the job
 //             is sent at finish(), and dropped when the document is
@@ -49,9 +51,13 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QHash>
+#include <QList>
 #include <QPen>
 #include <QPointF>
+#include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -65,6 +71,8 @@ class QPrinter;
 class QWidget;
 
 namespace print {
+
+class PreviewWindow;
 
 enum class Output { Preview, Printer, Pdf };
 enum class Orientation { Portrait, Landscape };
@@ -168,10 +176,29 @@ class Document {
     // The PDF file written by finish(), when the output was a PDF.
     const QString& pdfWritten() const { return pdfWritten_; }
 
+    // A Preview document opens its window at the first ended page and keeps
+    // it up to date while the rest is drawn; whoever draws lets the window
+    // answer the user now and then (processing the events) and stops when
+    // cancelRequested(). No effect on an unattended run or without a screen.
+    void previewWhileDrawing() { live_ = true; }
+    // The preview window open while drawing, or nullptr.
+    QWidget* livePreview() const;
+    // The user asked the preview to stop the drawing (its "Cancelar", or
+    // closing it before the document was finished).
+    void requestCancel() { cancel_ = true; }
+    bool cancelRequested() const { return cancel_; }
+
     // The pages kept for the preview (ended pages of a Preview document not
     // turned into a PDF by an unattended run): drawn on any printer, false
     // when the device could not be opened or no pages are kept.
     bool render(QPrinter& printer) const;
+    // How many pages are kept, and one of them (from 0) drawn on `painter`
+    // with the whole sheet scaled to `scale` device pixels a pixel: what the
+    // preview shows. False when the page could not be read.
+    int keptPages() const;
+    bool drawKept(int n, QPainter& painter, double scale) const;
+    // The whole sheet in pixels (the printable area and its borders).
+    QSize paperSize() const;
     // The kept pages as a PDF file; false, leaving no part of it, when it
     // could not be written whole or no pages are kept.
     bool writePdf(const QString& path) const;
@@ -200,18 +227,31 @@ class Document {
     // Opens the output at the first ended page; false (error() says why)
     // when it cannot be had.
     bool openOutput();
-    // Draws one page with its origin moved by `shift` device pixels.
-    void drawPage(QPainter& painter, QPagedPaintDevice& device, QPointF shift,
-                  const Page& page) const;
+    // Draws one page scaled by `scale` (device pixels a pixel) with its
+    // origin moved by `shift` device pixels.
+    void drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Page& page) const;
     // Draws the kept pages on `device`.
     bool paintKept(QPagedPaintDevice& device, QPointF shift) const;
 
     Options opt_;
     std::vector<QFont> fonts_;
     std::vector<QFontMetricsF> metrics_;  // of fonts_, one for one
-    // Widths of the texts measured in each font: a report measures the same
-    // captions, dates and names over and over, and measuring shapes the text.
-    mutable std::vector<QHash<QString, int>> widths_;
+    // The texts of each font as shaped once (glyphs, positions and width):
+    // a report measures and draws the same captions, dates and names over and
+    // over, and shaping is the dearest part of both.
+    struct Shaped {
+        QList<QGlyphRun> runs;  // positions from the text's top-left corner
+        int width = 0;
+    };
+    // Two generations for each font: when the newer one is full it becomes
+    // the older, and a text found in the older moves back; so the texts a
+    // report keeps printing stay shaped, and the ones it prints once go.
+    struct ShapedTexts {
+        QHash<QString, Shaped> newer, older;
+    };
+    static constexpr int kShapedKept = 10000;  // a generation's texts
+    const Shaped& shaped(const QString& text, int font) const;
+    mutable std::vector<ShapedTexts> shaped_;
     std::vector<QPen> pens_;
     Page page_;  // the open page's operations
     int pages_ = 0;
@@ -219,6 +259,8 @@ class Document {
     bool outputTried_ = false;  // openOutput() ran
     std::unique_ptr<Device> device_;
     std::unique_ptr<Spool> spool_;
+    bool live_ = false, cancel_ = false;
+    QPointer<PreviewWindow> window_;  // the preview open while drawing
     // Like a real printer, a page has a border it does not print in: a
     // quarter of an inch. Pixels count from the printable area's corner, so
     // text at column 0 never touches the paper's edge, on paper or in a PDF.

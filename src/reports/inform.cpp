@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <optional>
 
 #include "data/helpers.h"
 #include "data/interaction.h"
 #include "data/paths.h"
 #include "dbf/order.h"
 #include "dbf/workspace.h"
+#include "reports/printer.h"
+#include "reports/progress.h"
 #include "reports/store.h"
 #include "ui/texteditor.h"
 #include "xbase/abandon.h"
@@ -90,6 +93,8 @@ bool printOrGoBack(const xb::Value& params, const std::string& body) {
         IMPFAC(params, body);
         return true;
     } catch (const xb::Abandon&) {
+        // A cancelled run leaves its unfinished document: no file, no job.
+        dropOpenDocument();
         ws.select(area);
         if (dbf::WorkArea* back = ws.area(area); back == wa && wa) {
             wa->clearFilter();
@@ -269,6 +274,10 @@ bool IMPFAC(const xb::Value& params, const std::string& body) {
             }
         }
     }
+    // From the program's windows the run shows its progress, with "Cancelar".
+    std::optional<RunProgress> progress;
+    if (!gUnattended && qobject_cast<QApplication*>(QCoreApplication::instance()))
+        progress.emplace();
     call("EJECUTAR", {xb::Value::str(body)});
     return true;
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "data/helpers.h"
+#include "reports/progress.h"
+#include "reports/store.h"
 #include "xbase/abandon.h"
 #include "xbase/codepage.h"
 #include "xbase/error.h"
@@ -71,6 +73,42 @@ print::Align pad(const xb::Value& v) {
     throw xb::Abandon(why);
 }
 
+// The page header (ENCABEZADO) runs at every page. Its lines are read once
+// for each document begun, and kept where the script runner looks first (the
+// script's cache variable), so that a report of thousands of pages does not
+// look for it, loose file then store, at each one, while an edited header
+// takes effect at the next report.
+int g_begun = 0;  // documents begun by PRINTBEGIN
+struct {
+    int begun = -1;
+    std::string key;
+    bool ours = false;  // the variable was made here (not kept by _FORM)
+} g_header;
+
+void forgetHeaderLines() {
+    if (g_header.ours && xb::varExists(g_header.key)) xb::releaseVar(g_header.key);
+    g_header.begun = -1;
+    g_header.key.clear();
+    g_header.ours = false;
+}
+
+void keepHeaderLines(const std::string& script) {
+    const std::string key = scriptCacheVariable(script);
+    if (key.empty() || (g_header.begun == g_begun && g_header.key == key)) return;
+    forgetHeaderLines();
+    g_header.begun = g_begun;
+    g_header.key = key;
+    if (xb::varExists(key)) return;
+    ScriptText found = findScript(script, false);
+    if (found.source == Source::None || found.text.empty()) return;  // EJECUTAR tells
+    xb::Value lines = xb::Value::newArray();
+    for (std::string& l : scriptLines(found.text))
+        lines.arrayPtr()->items.push_back(xb::Value::str(std::move(l)));
+    xb::createPublic(key, lines);
+    xb::assignVar(key, lines);
+    g_header.ours = true;
+}
+
 [[noreturn]] void noDevice(std::string_view what) {
     xb::raiseBreak(xb::makeError(xb::gen::Arg, 2001, "No hay documento de impresi\xf3n abierto",
                                  std::string(what)));
@@ -110,6 +148,9 @@ bool PrinterObject::send(std::string_view m, xb::Args& a, xb::Value& r) {
             d.line(num(a[0]), num(a[1]), num(a[2]), num(a[3]), pen);
     } else if (m == "END" || m == "PREVIEW") {
         if (doc_) {
+            // Drawn whole: from here on the preview or the printer has it.
+            RunProgress::finished();
+            forgetHeaderLines();
             bool ok = doc_->finish();
             QString why = doc_->error();
             doc_.reset();
@@ -158,10 +199,20 @@ print::Document* documentOf(const xb::Value& printer) {
     return p ? p->document() : nullptr;
 }
 
+void dropOpenDocument() {
+    xb::Value oprn;
+    if (!xb::getVar("OPRN", oprn)) return;
+    if (auto* p = dynamic_cast<PrinterObject*>(oprn.objectPtr())) p->drop();
+    forgetHeaderLines();
+}
+
 xb::Value PRINTBEGIN(const std::string& name, bool preview) {
     auto doc = print::Document::create(QString::fromStdString(xb::cp1252ToUtf8(name)),
                                        preview ? print::Output::Preview : print::Output::Printer);
     if (!doc) giveUp("No hay ninguna impresora instalada");
+    ++g_begun;
+    // A run from the program's windows shows its preview while it draws.
+    if (preview && RunProgress::current()) doc->previewWhileDrawing();
     return xb::Value::object(std::make_shared<PrinterObject>(std::move(doc)));
 }
 
@@ -232,7 +283,9 @@ void registerPrinterFunctions() {
         while (!p.empty() && p.back() == ' ') p.pop_back();
         for (const char* folder : {"PRUEBA\\", ".\\PRUEBA\\", "PRUEBA/", "./PRUEBA/"})
             if (p == folder) p.clear();
-        xb::ArgList args{xb::Value::str(p + name)};
+        const std::string script = p + name;
+        keepHeaderLines(script);
+        xb::ArgList args{xb::Value::str(script)};
         xb::callFunction("EJECUTAR", args);
         return xb::Value();
     });

@@ -32,6 +32,8 @@ class PrinterObject : public xb::Object {
     bool assign(std::string_view message, const xb::Value& value) override;
     // Nothing once End() has sent the document.
     print::Document* document() const { return doc_.get(); }
+    // Drops the unfinished document: no file stays, no job is sent.
+    void drop() { doc_.reset(); }
 
   private:
     print::Document& doc(std::string_view message);
@@ -40,6 +42,10 @@ class PrinterObject : public xb::Object {
 
 // The document behind a printer object, or nullptr.
 print::Document* documentOf(const xb::Value& printer);
+
+// Drops the unfinished document of the scripts' printer object OPRN, when
+// there is one: what a run given up leaves.
+void dropOpenDocument();
 
 // Opens a document as PRINTBEGIN does.
 xb::Value PRINTBEGIN(const std::string& name, bool preview);

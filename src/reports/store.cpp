@@ -345,6 +345,21 @@ std::string scriptCacheVariable(std::string_view name) {
     return key;
 }
 
+std::vector<std::string> scriptLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        size_t end = nl == std::string_view::npos ? text.size() : nl;
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) lines.emplace_back(line);
+        if (nl == std::string_view::npos) break;
+        start = nl + 1;
+    }
+    return lines;
+}
+
 void refuseName(std::string_view given) {
     data::CGBELL();
     tell("El nombre de formato \"" + std::string(given) +

@@ -49,6 +49,8 @@ std::string loosePath(const std::string& plain);
 // point as "_" ("INFPRO.RPO" -> "VINFPRO_RPO"), so that no two scripts share
 // a cache entry. Empty for a name that is no plain name.
 std::string scriptCacheVariable(std::string_view name);
+// A script's lines: split at line breaks ("\r\n" or "\n"), empty ones dropped.
+std::vector<std::string> scriptLines(std::string_view text);
 // Tells the user that `given` is no plain script name.
 void refuseName(std::string_view given);
 

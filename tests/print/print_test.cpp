@@ -8,9 +8,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 #include <filesystem>
 
@@ -18,6 +22,7 @@
 #include "pdf_text.h"
 #include "print/document.h"
 #include "print/listreport.h"
+#include "print/preview.h"
 
 namespace {
 
@@ -323,6 +328,43 @@ TEST_F(PrintTest, PreviewShowsThePagesAndClosesWhenTheObserverSaysSo) {
     EXPECT_TRUE(text.contains(QStringLiteral("Señor Muñoz")));
     EXPECT_TRUE(darkAt(pdfPage(saved, 3, dir.path()), 237, 137));   // the filled square
     EXPECT_FALSE(darkAt(pdfPage(saved, 2, dir.path()), 237, 137));  // inside the box
+}
+
+// A preview opened while its document is drawn shows the first page as soon
+// as it has ended and takes the pages as they end; it draws only the pages
+// in sight and keeps few of them drawn. Its "Cancelar" is told to whoever
+// draws, and the window goes with the document.
+TEST_F(PrintTest, PreviewWhileDrawingShowsPageOneAtOnceAndKeepsFewPagesDrawn) {
+    auto doc = print::Document::create(QStringLiteral("Vivo"), print::Output::Preview);
+    doc->previewWhileDrawing();
+    doc->fill(0, 0, 3000, 2000, Qt::black);
+    EXPECT_EQ(doc->livePreview(), nullptr);
+    doc->endPage();
+    auto* w = qobject_cast<print::PreviewWindow*>(doc->livePreview());
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(w->isVisible());
+    const QImage first = w->view()->viewport()->grab().toImage();
+    EXPECT_EQ(w->view()->pagesDrawn(), 1);
+    EXPECT_TRUE(darkAt(first, first.width() / 2, first.height() / 3));  // page 1 in sight
+    for (int p = 2; p <= 60; ++p) {
+        doc->say(100, 100, QStringLiteral("Página %1").arg(p));
+        doc->endPage();
+        if (p % 5 == 0) {
+            w->view()->verticalScrollBar()->setValue(w->view()->verticalScrollBar()->maximum());
+            w->view()->viewport()->grab();
+        }
+    }
+    if (const char* shots = std::getenv("VDR_SHOTS"))
+        w->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/preview.png"));
+    EXPECT_GT(w->view()->pagesDrawn(), 12);
+    EXPECT_LE(w->view()->heldPages(), print::PageView::kHeldPages);
+    EXPECT_FALSE(doc->cancelRequested());
+    for (QPushButton* b : w->findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("&Cancelar")) QTest::mouseClick(b, Qt::LeftButton);
+    EXPECT_TRUE(doc->cancelRequested());
+    QPointer<QWidget> gone(w);
+    doc.reset();
+    EXPECT_TRUE(gone.isNull());
 }
 
 }  // namespace

@@ -4,10 +4,15 @@
 // dialog is written for the record (VDR_SHOTS=DIR).
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QListView>
 #include <QPixmap>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -185,6 +190,97 @@ TEST_F(Impres1Test, APrintoutThatFailsBringsTheDialogBack) {
     auto alerts = scripted.of(data::ScriptedInteraction::Kind::Alert);
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].message.rfind("No se pudo escribir el fichero", 0), 0u);
+    EXPECT_TRUE(dbf::workspace().openAreas().empty());
+}
+
+// A long run shows its progress with "Cancelar"; to the preview, the
+// preview itself opens on the first pages while the run goes on, and offers
+// "Cancelar". Pressed, the run stops before the next record, leaves no PDF
+// (nor any part of it) and the dialog comes back over the tables; a run from
+// it then prints. Pictures of the progress and the preview are written for
+// the record (VDR_SHOTS=DIR).
+TEST_F(Impres1Test, CancellingARunStopsItLeavesNoFileAndTheDialogComesBack) {
+    {
+        auto t = dbf::Table::open("P.DBF", {false, false});
+        for (int i = 0; i < 2000; ++i) {
+            t->appendBlank();
+            t->putString(0, "X" + std::to_string(i));
+        }
+        t->commit();
+    }
+    std::ofstream("Prueba/INFPRUc.rpo")
+        << "OPRN := PRINTBEGIN(\"Largo\")\r\n"
+           "{|| AADD(VISTOS, TRIM(P->NOMBRE)), OPRN:Say(0, 0, P->NOMBRE), OPRN:EndPage()}\r\n"
+           "OPRN:End()\r\n";
+    const QString pdf = dir.filePath(QStringLiteral("largo.pdf"));
+    print::setUnattendedPdf(pdf);  // the preview as a PDF file, but for the second run
+    static const QRegularExpression twoPages(QStringLiteral("Páginas: [2-9]"));
+    auto click = [](QWidget* w) {
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("&Cancelar")) QTest::mouseClick(b, Qt::LeftButton);
+    };
+    int step = 0;
+    std::vector<size_t> readWhenCancelled, readWhenBack;
+    QStringList leftBehind;
+    bool tablesOpen = true, previewWhileRunning = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        QWidget* impres = tk::test::Driver::findWindow(QStringLiteral("Impres1"));
+        if (step == 0 || step == 2) {
+            QWidget* w = tk::test::Driver::findWindow(
+                QString::fromLatin1(step == 0 ? "ProgresoInforme" : "PrintPreview"));
+            const QString shown = step == 0 ? qobject_cast<QProgressDialog*>(w)->labelText()
+                                  : w       ? w->findChild<QLabel*>()->text()
+                                            : QString();
+            if (!w || !shown.contains(twoPages)) return;
+            if (step == 0) {
+                EXPECT_TRUE(shown.contains(QStringLiteral("Informe: Largo")));
+                EXPECT_TRUE(shown.contains(QStringLiteral(" de 2006")));
+            } else {
+                previewWhileRunning = shown.contains(QStringLiteral("preparando"));
+            }
+            if (const char* shots = std::getenv("VDR_SHOTS"))
+                w->grab().save(QString::fromLocal8Bit(shots) +
+                               (step == 0 ? QStringLiteral("/progreso.png")
+                                          : QStringLiteral("/vista-previa.png")));
+            ++step;
+            readWhenCancelled.push_back(seen().size());
+            click(w);
+        } else if ((step == 1 || step == 3) && impres) {
+            ++step;
+            readWhenBack.push_back(seen().size());
+            leftBehind << QDir(dir.path()).entryList({QStringLiteral("largo*")}, QDir::Files);
+            tablesOpen = tablesOpen && dbf::workspace().used("P");
+            Handle h(impres);
+            if (step == 2) {
+                print::setUnattendedPdf(QString());
+                h.press(413);
+                return;
+            }
+            print::setUnattendedPdf(pdf);
+            h.choose(112, QStringLiteral("$"));
+            h.type(105, QStringLiteral("ar"));
+            h.press(413);
+        }
+    });
+    driver->whenOpen(QStringLiteral("Impres1"), [&](Handle& h) {
+        user.start(10);
+        h.press(413);
+    });
+    xb::callFunction("INFORM1", {xb::Value::str("INFPRU.RPO")});
+    EXPECT_EQ(step, 4);
+    EXPECT_TRUE(previewWhileRunning);
+    ASSERT_EQ(readWhenBack.size(), 2u);
+    EXPECT_EQ(readWhenBack, readWhenCancelled);
+    EXPECT_GE(readWhenBack[0], 2u);
+    EXPECT_GE(readWhenBack[1], readWhenBack[0] + 2);
+    EXPECT_LT(readWhenBack[1], readWhenBack[0] + 2006);
+    EXPECT_TRUE(leftBehind.isEmpty()) << leftBehind.join(' ').toStdString();
+    EXPECT_TRUE(tablesOpen);
+    const std::vector<std::string> all = seen();
+    EXPECT_EQ(std::vector<std::string>(all.end() - 3, all.end()),
+              (std::vector<std::string>{"GARCIA", "GARZON", "MARTIN"}));
+    EXPECT_TRUE(QFile::exists(pdf));
     EXPECT_TRUE(dbf::workspace().openAreas().empty());
 }
 

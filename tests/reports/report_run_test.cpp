@@ -293,18 +293,27 @@ TEST_F(ReportRun, FilterCaptionAndBodyName) {
     EXPECT_EQ(reports::bodyScriptName("INF.RPO"), "INF.RPc.rpo");
 }
 
-TEST_F(ReportRun, ReportRunsKeepOneRowScriptEntryAndReadTheRowScriptAfresh) {
+// The page header is read once for each document: gone from the folder
+// after the first page, it still heads the second; edited, it heads the
+// next report as edited.
+TEST_F(ReportRun, ReportRunsReadTheRowScriptAfreshAndTheHeaderOncePerDocument) {
     print::setUnattendedPdf(dir.filePath(QStringLiteral("renglon.pdf")));
     QFile::copy(QStringLiteral(VDR_SOURCE_DIR "/install/scripts/INICIO.RPO"),
                 QStringLiteral("Prueba/INICIO.RPO"));
     std::ofstream("Prueba/INFZ.RPO") << "CTITULO := \"Prueba\"\r\nEJECUTAR(\"INFZc.rpo\")\r\n";
     std::ofstream("Prueba/INFZc.rpo")
-        << "EJECUTAR(\"INICIO.RPO\")\r\nEJECUTAR(\"RENGLON.RPO\")\r\nOPRN:End()\r\n";
+        << "EJECUTAR(\"INICIO.RPO\")\r\nENCABEZADO(\"CAB.RPO\")\r\nBORRACAB()\r\n"
+           "ENCABEZADO(\"CAB.RPO\")\r\nEJECUTAR(\"RENGLON.RPO\")\r\nOPRN:End()\r\n";
+    xb::registerFunction("BORRACAB", [](xb::Args&) {
+        QFile::remove(QStringLiteral("Prueba/CAB.RPO"));
+        return xb::Value();
+    });
     for (const char* row : {"A", "B"}) {
+        std::ofstream("Prueba/CAB.RPO") << "AADD(VISTOS, \"cab" << row << "\")\r\n";
         std::ofstream("Prueba/RENGLON.RPO") << "AADD(VISTOS, \"" << row << "\")\r\n";
         reports::INFORM1("INFZ.RPO");
     }
-    EXPECT_EQ(seen(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(seen(), (std::vector<std::string>{"cabA", "cabA", "A", "cabB", "cabB", "B"}));
     EXPECT_EQ(xb::evalText("LEN(_FORM)").asNumber(), 2);
 }
 
