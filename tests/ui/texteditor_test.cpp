@@ -46,7 +46,8 @@ class TextEditorTest : public uitest::UiTest {
     QString marker() const { return dir.filePath(QStringLiteral("called.txt")); }
     QString called() const {
         QFile f(marker());
-        for (int i = 0; i < 100 && !f.exists(); ++i) QTest::qWait(50);
+        // The stand-in makes the file before it writes its line: wait for the line.
+        for (int i = 0; i < 100 && (!f.exists() || f.size() == 0); ++i) QTest::qWait(50);
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
     }
 
