@@ -11,6 +11,7 @@
 
 #include "transfer/zip.h"
 #include "xbase/date.h"
+#include "xbase/utf8.h"
 
 namespace transfer {
 
@@ -149,23 +150,6 @@ class XmlReader {
             i = qe + 1;
         }
     }
-    static void utf8(std::string& out, unsigned long cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xc0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3f));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xe0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (cp & 0x3f));
-        } else if (cp < 0x110000) {
-            out += static_cast<char>(0xf0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (cp & 0x3f));
-        }
-    }
     static std::string decode(const std::string& s) {
         if (s.find('&') == std::string::npos) return s;
         std::string out;
@@ -186,10 +170,11 @@ class XmlReader {
                 out += '"';
             else if (e == "apos")
                 out += '\'';
-            else if (e.size() > 1 && e[0] == '#')
-                utf8(out, e[1] == 'x' ? std::strtoul(e.c_str() + 2, nullptr, 16)
-                                      : std::strtoul(e.c_str() + 1, nullptr, 10));
-            else
+            else if (e.size() > 1 && e[0] == '#') {
+                const unsigned long cp = e[1] == 'x' ? std::strtoul(e.c_str() + 2, nullptr, 16)
+                                                     : std::strtoul(e.c_str() + 1, nullptr, 10);
+                xb::appendUtf8(out, cp > 0x10FFFF ? 0x110000u : static_cast<uint32_t>(cp));
+            } else
                 out += "&" + e + ";";
             i = semi;
         }

@@ -1,5 +1,7 @@
 #include "xbase/codepage.h"
 
+#include "xbase/utf8.h"
+
 #include <array>
 #include <cstdint>
 
@@ -48,24 +50,6 @@ int codeTo850(uint32_t u) {
     for (int i = 0; i < 128; ++i)
         if (k850High[i] == u) return 0x80 + i;
     return -1;
-}
-
-void appendUtf8(std::string& out, uint32_t u) {
-    if (u < 0x80) {
-        out += static_cast<char>(u);
-    } else if (u < 0x800) {
-        out += static_cast<char>(0xC0 | (u >> 6));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    } else if (u < 0x10000) {
-        out += static_cast<char>(0xE0 | (u >> 12));
-        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (u >> 18));
-        out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    }
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, 0 when invalid.
