@@ -320,6 +320,7 @@ class CdxBag {
   private:
     friend class CdxTag;
     friend class ReadBatch;
+    friend class ChangeBatch;
     CdxBag() = default;
     void releaseBatchLock();
     void readExact(void* buf, size_t n, uint64_t off) const;

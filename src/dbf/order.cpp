@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
 #include <set>
 
 #include "dbf/error.h"
 #include "dbf/order_internal.h"
 #include "dbf/paths.h"
 #include "dbf/table.h"
+#include "dbf/table_internal.h"
 #include "dbf/workspace.h"
 #include "xbase/error.h"
 #include "xbase/runtime.h"
@@ -1095,6 +1097,56 @@ Orders& orders(WorkArea& wa) {
     Orders& ref = *o;
     r[&wa] = Entry{wa.serial(), std::move(o)};
     return ref;
+}
+
+ChangeBatch::ChangeBatch(WorkArea& wa, Kind kind) : wa_(wa) {
+    Table& t = wa.table();
+    if (t.exclusive() || t.readOnly()) return;
+    wa.flush();
+    if (kind == Appends && !t.headerLocked() && !t.fileLocked()) {
+        if (!t.lockHeader(tabledetail::kAppendWaitMs))
+            throw DbfError(kErrAppendLock,
+                           "No se puede añadir un registro: otro usuario tiene bloqueada la tabla.",
+                           t.path(), kOsSharingViolation);
+        header_ = true;
+    }
+    if (Orders* o = findOrders(wa)) {
+        try {
+            for (auto& b : o->bags_) {
+                if (b->readOnly()) continue;
+                b->beginWrite();
+                bags_.push_back(b.get());
+            }
+        } catch (...) {
+            for (CdxBag* b : bags_) b->endWrite();
+            if (header_) t.unlockHeader();
+            throw;
+        }
+    }
+}
+
+ChangeBatch::~ChangeBatch() noexcept(false) {
+    const bool unwinding = std::uncaught_exceptions() > 0;
+    std::exception_ptr first;
+    // The records and their count, then the pages that follow them.
+    try {
+        wa_.flush();
+    } catch (...) {
+        first = std::current_exception();
+    }
+    if (header_) try {
+            wa_.table().unlockHeader();
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    for (CdxBag* b : bags_) try {
+            b->endWrite();
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    // A failure already unwinding is the one the caller hears; a bag left
+    // unwritten keeps its mark, so the next open puts it right.
+    if (first && !unwinding) std::rethrow_exception(first);
 }
 
 }  // namespace dbf

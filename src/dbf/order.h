@@ -64,6 +64,8 @@ class KeyMaker {
 };
 
 class Orders : public TableObserver {
+    friend class ChangeBatch;
+
   public:
     explicit Orders(WorkArea& wa);
     ~Orders() override;
@@ -205,6 +207,29 @@ class Orders : public TableObserver {
 Orders& orders(WorkArea& wa);
 // Only when already made (nullptr otherwise).
 Orders* findOrders(WorkArea& wa);
+
+// Several changes of one shared table made as one (the rows a save appends
+// or deletes): each of its bags is held for writing, so that the pages the
+// changes touch are written back once, after the records, instead of once
+// per record; for appends the table's header is held too, so that the
+// records appended meanwhile go to the file with the count in one write at
+// the end. Other workstations wait for the end to change keys (and to
+// append), so a batch never waits for a record another workstation holds
+// (lock the records first), nor for the user. DbfError (oscode 32) when
+// another user keeps the header.
+class ChangeBatch {
+  public:
+    enum Kind { Appends, Changes };
+    explicit ChangeBatch(WorkArea& wa, Kind kind = Appends);
+    ~ChangeBatch() noexcept(false);
+    ChangeBatch(const ChangeBatch&) = delete;
+    ChangeBatch& operator=(const ChangeBatch&) = delete;
+
+  private:
+    WorkArea& wa_;
+    bool header_ = false;  // taken here (not held before)
+    std::vector<CdxBag*> bags_;
+};
 
 // Registers ORDSETFOCUS, DBSETORDER, INDEXORD, ORDNUMBER, ORDNAME, ORDKEY,
 // INDEXKEY, ORDFOR, ORDBAGNAME, ORDCOUNT, DBSEEK, ORDSCOPE, DBCLEARSCOPE,

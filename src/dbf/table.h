@@ -176,6 +176,7 @@ class Table {
     // halfway through a change of the record and of its keys.
     bool lockedByOther(uint32_t recno) const;
     bool fileLocked() const { return fileLocked_; }
+    bool headerLocked() const { return headerLocked_; }
     std::vector<uint32_t> lockList() const { return {recLocks_.begin(), recLocks_.end()}; }
     // The header lock ("record 0"), for the index layer and appends; tries for
     // up to `waitMs` milliseconds.

@@ -535,6 +535,8 @@ bool prepareCard(const std::string& mode, CardValues& v) {
     // What the duplicate checks of the card's lookups read.
     xb::createPublic("LREG", xb::Value());
     xb::assignVar("LREG", xb::Value::integer(mode == "M" ? static_cast<int64_t>(v.recno) : -1));
+    // One look at each bag for the rows and the products they name.
+    dbf::ReadBatch batch;
     if (!fillBuffers(v.p.link())) return false;
     if (mode == "M") loadListValues(v);
     return true;

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -173,46 +177,58 @@ bool holdJournal(int fd) {
     return dbf::locks::tryLock(fd, dbf::locks::kExclusiveByte, 1, dbf::locks::Kind::Write);
 }
 
-void writeAll(int fd, const std::string& s) {
+void writeAll(int fd, const std::string& s, off_t at) {
     size_t done = 0;
     while (done < s.size()) {
-        const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+        const ssize_t n =
+            ::pwrite(fd, s.data() + done, s.size() - done, at + static_cast<off_t>(done));
         if (n <= 0) throw std::runtime_error("no se pudo escribir el diario de grabación");
         done += static_cast<size_t>(n);
     }
 }
 
-// The journal of this workstation's running operation; holds its lock.
+// The journal of this workstation's running operation; holds its lock. The
+// file stays from one operation to the next, emptied when one ends: its name
+// reaches the disk once, and an operation changes no folder. An empty
+// journal (or one cut short before its END line) says nothing is running.
 class JournalFile {
   public:
     explicit JournalFile(const Journal& j) {
         const std::string folder = data::hostPath(workstationFolder());
         if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
         path_ = folder + "/" + kJournalName;
-        const std::string tmp = path_ + ".tmp";
-        fd_ = ::open(tmp.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0666);
-        if (fd_ < 0) throw std::runtime_error("no se pudo crear el diario de grabación " + tmp);
-        // Locked before it has its name: whoever finds the journal finds it locked.
-        if (!holdJournal(fd_)) {
-            ::close(fd_);
-            fd_ = -1;
-            ::unlink(tmp.c_str());
-            throw std::runtime_error("no se pudo bloquear el diario de grabación " + tmp);
+        bool made = false;
+        fd_ = ::open(path_.c_str(), O_RDWR);
+        if (fd_ < 0 && errno == ENOENT) {
+            fd_ = ::open(path_.c_str(), O_CREAT | O_RDWR, 0666);
+            made = true;
         }
-        writeAll(fd_, j.text());
-        ::fsync(fd_);
-        if (::rename(tmp.c_str(), path_.c_str()) != 0)
-            throw std::runtime_error("no se pudo poner en su sitio el diario de grabación");
-        data::syncPath(folder);
+        if (fd_ < 0) throw std::runtime_error("no se pudo crear el diario de grabación " + path_);
+        // Another workstation may be settling what a dead run of ours left
+        // there: it lets go in a moment.
+        for (int tries = 0; !holdJournal(fd_); ++tries) {
+            if (tries == 250) {
+                ::close(fd_);
+                fd_ = -1;
+                throw std::runtime_error("no se pudo bloquear el diario de grabación " + path_);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        const std::string text = j.text();
+        if (::ftruncate(fd_, 0) != 0) fail();
+        writeAll(fd_, text, 0);
+        size_ = static_cast<off_t>(text.size());
+        if (::fdatasync(fd_) != 0) fail();
+        if (made) data::syncPath(folder);
     }
     void commit() {
-        writeAll(fd_, "COMMIT\n");
-        ::fsync(fd_);
+        writeAll(fd_, "COMMIT\n", size_);
+        if (::fdatasync(fd_) != 0) fail();
     }
-    // Done: the journal goes (while the prospect's lock is still held).
+    // Done: the journal is emptied (while the prospect's lock is still held).
     void finish() {
         if (fd_ < 0) return;
-        ::unlink(path_.c_str());
+        (void)::ftruncate(fd_, 0);
         ::close(fd_);
         fd_ = -1;
     }
@@ -225,8 +241,13 @@ class JournalFile {
     JournalFile& operator=(const JournalFile&) = delete;
 
   private:
+    [[noreturn]] void fail() {
+        throw std::runtime_error("no se pudo escribir el diario de grabación " + path_ + ": " +
+                                 std::strerror(errno));
+    }
     std::string path_;
     int fd_ = -1;
+    off_t size_ = 0;
 };
 
 // ------------------------------------------------------------------- locks
@@ -236,23 +257,22 @@ class JournalFile {
 bool lockPatiently(dbf::WorkArea& wa) {
     const int prev = ws().current();
     ws().select(wa.number());
-    const bool ok = data::REC_LOCK(0);
+    const bool ok = data::REC_LOCK(0);  // which reads the record again
     ws().select(prev);
-    if (ok) wa.table().reread();
     return ok;
 }
 
 // A row past the commit point is locked whatever it takes: the save is
 // half done and giving up is no longer an option; other workstations hold
 // row locks only for one write.
-void lockRow(dbf::WorkArea& wa) {
-    for (int tries = 0; !wa.lockRecord(0, true); ++tries) {
+// `recno` 0 is the current record, which the lock reads again.
+void lockRow(dbf::WorkArea& wa, uint32_t recno = 0, bool releaseOthers = true) {
+    for (int tries = 0; !wa.lockRecord(recno, releaseOthers); ++tries) {
         if (tries % 100 == 99)
             data::alertDialog("Registro bloqueado en " + wa.alias() + ". Por favor espere ...",
                               kAttention);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    wa.table().reread();
 }
 
 void lockFileWaiting(dbf::WorkArea& wa) {
@@ -270,14 +290,25 @@ void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int&
                 std::vector<dbf::Table*>& written) {
     dbf::WorkArea& wa = areaOf(dependentAlias(t));
     if (!rows.empty()) written.push_back(&wa.table());
+    // Every row locked first, so that the deletions, made as one change of
+    // the bag, never wait for another workstation.
+    std::vector<uint32_t> held;
+    const uint32_t count = rows.empty() ? 0 : wa.recCount();
     for (uint32_t r : rows) {
-        if (r == 0 || r > wa.recCount()) continue;
-        wa.goTo(r);
-        lockRow(wa);
-        if (!wa.table().deleted() && rowHasLink(wa, t, link)) wa.deleteRecord();
-        wa.unlock(r);
-        step(SaveStep::OldRowDeleted, ++counter);
+        if (r == 0 || r > count) continue;
+        lockRow(wa, r, false);
+        held.push_back(r);
     }
+    {
+        std::optional<dbf::ChangeBatch> batch;
+        if (!held.empty()) batch.emplace(wa, dbf::ChangeBatch::Changes);
+        for (uint32_t r : held) {
+            wa.goTo(r);  // read once it is ours
+            if (!wa.table().deleted() && rowHasLink(wa, t, link)) wa.deleteRecord();
+            step(SaveStep::OldRowDeleted, ++counter);
+        }
+    }
+    for (uint32_t r : held) wa.unlock(r);
     // Flushed, not synced: until the journal goes, settling can redo them;
     // the journal goes only after syncWritten().
     wa.flush();
@@ -293,7 +324,8 @@ void syncWritten(std::vector<dbf::Table*> written, dbf::WorkArea* prospect = nul
 }
 
 // Rolls back a save that died before its commit point: the rows it had
-// appended carry the new link and lie past the counts noted before.
+// appended carry the new link and lie past the counts noted before; the old
+// rows it had deleted are the ones noted, still carrying the old link.
 void rollBack(const Journal& j) {
     std::vector<dbf::Table*> written;
     for (int t = 1; t <= 3; ++t) {
@@ -302,6 +334,22 @@ void rollBack(const Journal& j) {
             if (r > j.base[t]) added.push_back(r);
         int n = 0;
         deleteRows(t, added, j.newLink, n, written);
+        dbf::WorkArea& wa = areaOf(dependentAlias(t));
+        const uint32_t count = j.old[t].empty() ? 0 : wa.recCount();
+        for (uint32_t r : j.old[t]) {
+            if (r == 0 || r > count || r > j.base[t]) continue;
+            wa.goTo(r);
+            if (!wa.table().deleted() || !rowHasLink(wa, t, j.oldLink)) continue;
+            lockRow(wa);
+            if (wa.table().deleted() && rowHasLink(wa, t, j.oldLink)) {
+                wa.recall();
+                if (std::find(written.begin(), written.end(), &wa.table()) == written.end())
+                    written.push_back(&wa.table());
+            }
+            wa.unlock(r);
+        }
+        wa.flush();
+        wa.goTop();
     }
     syncWritten(written);
 }
@@ -363,8 +411,10 @@ int settlePendingSaves() {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(company.empty() ? "." : company, ec))
         if (e.is_directory(ec)) {
+            // An empty journal: nothing running there.
             const fs::path j = e.path() / kJournalName;
-            if (fs::exists(j, ec)) found.push_back(j.string());
+            struct stat st;
+            if (::stat(j.c_str(), &st) == 0 && st.st_size > 0) found.push_back(j.string());
         }
     if (found.empty()) return 0;
 
@@ -395,7 +445,8 @@ int settlePendingSaves() {
                 rollBack(j);
             ++settled;
         }
-        ::unlink(path.c_str());
+        // Emptied, not removed: the file is its workstation's for good.
+        (void)::ftruncate(fd, 0);
         ::close(fd);
     }
     for (const std::string& a : opened)
@@ -466,11 +517,16 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         step(SaveStep::Journaled);
         int appended = 0;
         std::vector<dbf::Table*> written;
+        std::optional<dbf::ReadBatch> looks{std::in_place};  // of the products the rows name
         for (int t = 1; t <= 3; ++t) {
             if (t == 3 && !keepSold) continue;
             dbf::WorkArea& src = listBuffer(t);
             dbf::WorkArea& dst = areaOf(dependentAlias(t));
             const uint32_t at = src.recno();
+            // The rows go to the table in one write, their keys to the bag
+            // in one more, when the batch ends.
+            std::optional<dbf::ChangeBatch> batch;
+            if (src.recCount() > 0) batch.emplace(dst);
             for (src.goTop(); !src.eof(); src.skip(1)) {
                 dst.append();
                 dbf::copyMatchingFields(src.table(), dst.table());
@@ -489,13 +545,15 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
             dst.unlock(0);
             if (src.recCount() > 0) written.push_back(&dst.table());
         }
-        // On disk, all of them, before the commit mark says they are there.
+        looks.reset();
+        int deleted = 0;
+        for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, deleted, written);
+        // On disk, all of them, before the commit mark says they are there
+        // (one sync of each row table for both its new rows and its old).
         syncWritten(written);
         jf.commit();
         step(SaveStep::Committed);
-        int deleted = 0;
         written.clear();
-        for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, deleted, written);
         if (j.mode == "I")
             p.append();
         else

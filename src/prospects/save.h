@@ -10,17 +10,18 @@
 //   2. writes a journal "GrabaPrs.jnl" in the workstation's folder naming
 //      them, the old and new link and the prospect's new fields; the journal
 //      is locked (a byte-range lock, as the tables' locks) by the saving
-//      process for as long as it exists;
+//      process while the save runs; the file stays between saves, empty;
 //   3. appends the buffers' rows stamped with the final link values, PLAN
-//      and DOCUM, and flushes them to disk;
+//      and DOCUM, deletes the old rows by the record numbers collected in
+//      step 1, and syncs the row tables;
 //   4. marks the journal committed (the commit point);
-//   5. deletes the old rows by the record numbers collected in step 1;
-//   6. writes the prospect record, and removes the journal.
+//   5. writes the prospect record, and empties the journal.
 //
 // settlePendingSaves() looks in every workstation folder of the company for
 // a journal whose lock nobody holds (its process died): before the commit
 // point it deletes the rows the save had appended (new link, record number
-// past the count noted); after it, it finishes steps 5 and 6. Either way the
+// past the count noted) and recalls the old rows it had deleted; after it,
+// it finishes step 5 (and a deletion's rows). Either way the
 // prospect ends with one set of rows, the old or the new one. The card and
 // the browser call it when they open; so does the self-maintenance.
 #pragma once
@@ -59,7 +60,7 @@ inline constexpr const char* kJournalName = "GrabaPrs.jnl";
 
 // Test hook: called at each step of a save or a deletion (a test may end the
 // process there). `n` counts the calls of that step within the operation.
-enum class SaveStep { Journaled, RowAppended, Committed, OldRowDeleted, ProspectWritten, Done };
+enum class SaveStep { Journaled, RowAppended, OldRowDeleted, Committed, ProspectWritten, Done };
 void setSaveHook(std::function<void(SaveStep, int n)> hook);
 
 }  // namespace prospects

@@ -521,8 +521,8 @@ class SaveInterrupted : public ProspectFixture {
         const KillPoint points[] = {
             {SaveStep::Journaled, 1},       {SaveStep::RowAppended, 1},
             {SaveStep::RowAppended, 3},     {SaveStep::RowAppended, 5},
-            {SaveStep::RowAppended, 7},     {SaveStep::Committed, 1},
-            {SaveStep::OldRowDeleted, 1},   {SaveStep::OldRowDeleted, 3},
+            {SaveStep::RowAppended, 7},     {SaveStep::OldRowDeleted, 1},
+            {SaveStep::OldRowDeleted, 3},   {SaveStep::Committed, 1},
             {SaveStep::ProspectWritten, 1},
         };
         for (const KillPoint& k : points) {
@@ -615,9 +615,12 @@ TEST_F(SaveInterrupted, PowerCutAtEveryStepLeavesOneSetOfRows) {
 namespace {
 
 // Another workstation's save or deletion of the prospect at `recno`, killed
-// just after it deleted the first of the old rows (past its commit point).
-void killAfterFirstDeletion(const QString& dir, const char* action, uint32_t recno) {
-    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::OldRowDeleted));
+// past its commit point: a deletion just after it deleted the first of the
+// old rows, a save before it wrote the prospect.
+void killPastCommit(const QString& dir, const char* action, uint32_t recno) {
+    const SaveStep at =
+        std::string(action) == "delete" ? SaveStep::OldRowDeleted : SaveStep::Committed;
+    const QString kill = QString("%1:1").arg(static_cast<int>(at));
     std::unique_ptr<QProcess> child(pt::startChild(dir, action, kill, QString::number(recno)));
     ASSERT_TRUE(child->waitForFinished(60000));
     ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAll().toStdString();
@@ -630,7 +633,7 @@ void killAfterFirstDeletion(const QString& dir, const char* action, uint32_t rec
 TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "delete", c.recA));
+    ASSERT_NO_FATAL_FAILURE(killPastCommit(dir.path(), "delete", c.recA));
     std::unique_ptr<QProcess> holder(pt::startChild(dir.path(), "hold"));
     for (int i = 0; i < 6000 && !QFile::exists(dir.filePath("held")); ++i) ::usleep(10000);
     ASSERT_TRUE(QFile::exists(dir.filePath("held"))) << holder->readAll().toStdString();
@@ -658,7 +661,7 @@ TEST_F(ProspectFixture, DeletionKilledHalfWayIsFinishedBySettling) {
 TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "move", c.recA));
+    ASSERT_NO_FATAL_FAILURE(killPastCommit(dir.path(), "move", c.recA));
 
     data::runGeneralMaintenance();
     pt::openBrowserTables();
@@ -678,7 +681,7 @@ TEST_F(ProspectFixture, SelfMaintenanceSettlesAKilledSaveBeforePacking) {
 TEST_F(ProspectFixture, TheBrowserSettlesAKilledSaveWhenItOpens) {
     Company c = makeCompany();
     dbf::workspace().closeAll();
-    ASSERT_NO_FATAL_FAILURE(killAfterFirstDeletion(dir.path(), "move", c.recA));
+    ASSERT_NO_FATAL_FAILURE(killPastCommit(dir.path(), "move", c.recA));
 
     tk::test::Driver driver;
     driver.watchdog(60000);
