@@ -359,6 +359,9 @@ class CdxBag {
     std::unique_ptr<CdxTag> directory_;
     std::vector<std::unique_ptr<CdxTag>> tags_;
     NodeCache cache_;
+    // The pages of this file that the process has seen, kept across opens
+    // (see readExact); null for an exclusive open.
+    struct Shelf* shelf_ = nullptr;
     // Entries and right link of leaves read only to count them (asked for
     // when the leaf is not cached); a leaf is forgotten when it changes.
     std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> leafHeads_;

@@ -13,12 +13,15 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <map>
+#include <unordered_map>
 
 #include "dbf/cdx.h"
 #include "dbf/cdx_internal.h"
 #include "dbf/error.h"
 #include "dbf/locks.h"
 #include "dbf/paths.h"
+#include "dbf/table_internal.h"
 
 namespace dbf {
 
@@ -32,18 +35,86 @@ constexpr size_t kCacheLimit = 200000;
 constexpr uint32_t kReadAheadPages = 128;
 
 int g_batchDepth = 0;
+uint64_t g_batchNumber = 0, g_batchesBegun = 0;
 std::vector<CdxBag*>& batchBags() {
     static std::vector<CdxBag*> held;
     return held;
 }
 }  // namespace
 
+// The pages of a bag this process has read or written, kept from one open to
+// the next: a card or a browser opens the same bags again and again, and on a
+// network drive every page read is a round trip. They are good while the
+// bag's change counter, which every writer bumps and every look reads under
+// the lock, is the one they were read under, and while the file is the one
+// they came from (same file, size and time of change as when it was last
+// closed here). Offsets below the header's end (counter, free list, writer
+// marks) are always read from the file.
+struct Shelf {
+    uint32_t counter = 0;
+    bool known = false;  // `counter` names the pages kept
+    std::unordered_map<uint32_t, std::array<uint8_t, kCdxPage>> pages;
+    // The file as this process left it at its last close.
+    off_t size = -1;
+    struct timespec mtime {};
+    int opens = 0;
+    uint64_t used = 0;
+};
+
+namespace {
+
+constexpr size_t kShelfPages = 8192;  // 4 MB a bag
+constexpr size_t kShelves = 24;
+uint64_t g_shelfClock = 0;
+
+// Never destroyed: bags held by static objects close after the end of main.
+std::map<std::pair<dev_t, ino_t>, Shelf>& shelves() {
+    static auto* all = new std::map<std::pair<dev_t, ino_t>, Shelf>;
+    return *all;
+}
+
+Shelf* shelfFor(const struct stat& st) {
+    auto& all = shelves();
+    auto key = std::make_pair(st.st_dev, st.st_ino);
+    auto it = all.find(key);
+    if (it == all.end()) {
+        if (all.size() >= kShelves) {
+            auto oldest = all.end();
+            for (auto i = all.begin(); i != all.end(); ++i)
+                if (i->second.opens == 0 &&
+                    (oldest == all.end() || i->second.used < oldest->second.used))
+                    oldest = i;
+            if (oldest != all.end()) all.erase(oldest);
+        }
+        it = all.emplace(key, Shelf{}).first;
+    }
+    Shelf& s = it->second;
+    // Changed by somebody since this process closed it (another program,
+    // a copy put back): nothing kept is trusted.
+    if (s.opens == 0 && (s.size != st.st_size || s.mtime.tv_sec != st.st_mtim.tv_sec ||
+                         s.mtime.tv_nsec != st.st_mtim.tv_nsec)) {
+        s.pages.clear();
+        s.known = false;
+    }
+    ++s.opens;
+    s.used = ++g_shelfClock;
+    return &s;
+}
+
+}  // namespace
+
+uint64_t tabledetail::readBatchNumber() {
+    return g_batchNumber;
+}
+
 ReadBatch::ReadBatch() {
-    ++g_batchDepth;
+    if (g_batchDepth++ == 0) g_batchNumber = ++g_batchesBegun;
 }
 
 ReadBatch::~ReadBatch() {
-    if (--g_batchDepth == 0) releaseAll();
+    if (--g_batchDepth > 0) return;
+    g_batchNumber = 0;
+    releaseAll();
 }
 
 void ReadBatch::releaseAll() {
@@ -68,6 +139,17 @@ CdxBag::~CdxBag() {
             settle();
         } catch (...) {
             // Closing cannot report; the bag stays as the last flush left it.
+            if (shelf_) shelf_->known = false;
+        }
+        if (shelf_) {
+            struct stat st {};
+            if (::fstat(fd_, &st) == 0) {
+                shelf_->size = st.st_size;
+                shelf_->mtime = st.st_mtim;
+            } else {
+                shelf_->known = false;
+            }
+            --shelf_->opens;
         }
         ::close(fd_);
     }
@@ -79,6 +161,18 @@ CdxBag::~CdxBag() {
 
 void CdxBag::readExact(void* buf, size_t n, uint64_t off) const {
     auto* p = static_cast<char*>(buf);
+    const bool pages = shelf_ && shelf_->known && shelf_->counter == counter_ &&
+                       off >= kHeaderSize && off % kCdxPage == 0 && n % kCdxPage == 0 && n > 0;
+    if (pages) {
+        bool all = true;
+        for (size_t i = 0; i < n && all; i += kCdxPage)
+            all = shelf_->pages.count(static_cast<uint32_t>(off + i)) > 0;
+        if (all) {
+            for (size_t i = 0; i < n; i += kCdxPage)
+                std::memcpy(p + i, shelf_->pages[static_cast<uint32_t>(off + i)].data(), kCdxPage);
+            return;
+        }
+    }
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(off + done));
@@ -87,16 +181,39 @@ void CdxBag::readExact(void* buf, size_t n, uint64_t off) const {
         if (r == 0) corrupt("el fichero es más corto de lo que indica su estructura");
         done += static_cast<size_t>(r);
     }
+    if (pages && shelf_->pages.size() + n / kCdxPage <= kShelfPages)
+        for (size_t i = 0; i < n; i += kCdxPage)
+            std::memcpy(shelf_->pages[static_cast<uint32_t>(off + i)].data(), p + i, kCdxPage);
 }
 
 void CdxBag::writeRaw(const void* buf, size_t n, uint64_t off) {
     if (readOnly_) throw DbfError(kErrReadonly, "El índice está abierto sólo para lectura", path_);
     auto* p = static_cast<const char*>(buf);
+    // The pages written are kept as written; anything else they overlap goes.
+    if (shelf_ && off + n > kHeaderSize) {
+        const bool whole = off >= kHeaderSize && off % kCdxPage == 0 && n % kCdxPage == 0;
+        const uint64_t first = std::max<uint64_t>(off, kHeaderSize) / kCdxPage * kCdxPage;
+        for (uint64_t at = first; at < off + n; at += kCdxPage) {
+            auto it = shelf_->pages.find(static_cast<uint32_t>(at));
+            if (whole && (it != shelf_->pages.end() || shelf_->pages.size() < kShelfPages))
+                std::memcpy(shelf_->pages[static_cast<uint32_t>(at)].data(), p + (at - off),
+                            kCdxPage);
+            else if (it != shelf_->pages.end())
+                shelf_->pages.erase(it);
+        }
+    }
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(off + done));
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) throw DbfError(kErrWrite, "No se puede escribir el índice", path_, errno);
+        if (r <= 0) {
+            // Half written: the file is no longer what was kept of it.
+            if (shelf_) {
+                shelf_->pages.clear();
+                shelf_->known = false;
+            }
+            throw DbfError(kErrWrite, "No se puede escribir el índice", path_, errno);
+        }
         done += static_cast<size_t>(r);
     }
     fileEnd_ = std::max<uint64_t>(fileEnd_, off + n);
@@ -130,6 +247,7 @@ std::unique_ptr<CdxBag> CdxBag::open(const std::string& path, bool exclusive, bo
         throw DbfError(kErrOpen, "No se puede abrir el índice", b->path_, errno);
     b->fileEnd_ = static_cast<uint64_t>(st.st_size);
     if (b->fileEnd_ < kHeaderSize + kCdxPage) b->corrupt("fichero demasiado corto");
+    if (!exclusive) b->shelf_ = shelfFor(st);
     {
         ReadGuard g(*b);
         b->loadDirectory();
@@ -223,6 +341,11 @@ void CdxBag::refresh() {
         counter_ = c;
         struct stat st {};
         if (::fstat(fd_, &st) == 0) fileEnd_ = static_cast<uint64_t>(st.st_size);
+    }
+    if (shelf_ && (!shelf_->known || shelf_->counter != c)) {
+        shelf_->pages.clear();
+        shelf_->counter = c;
+        shelf_->known = true;
     }
     freeHead_ = fh;
 }
@@ -418,6 +541,8 @@ void CdxBag::writeBack() {
         put32(h + 4, counter_);
         writeRaw(h, sizeof h, 4);
         headerDirty_ = false;
+        // What is kept is what this change left: the file under the new counter.
+        if (shelf_ && shelf_->known) shelf_->counter = counter_;
     }
     // The mark stays: these pages are not synced (see settle).
 }

@@ -26,8 +26,13 @@ using namespace tabledetail;
 
 namespace {
 
-constexpr size_t kWindowBytes = 64 * 1024;  // read-ahead of exclusive sequential reads
-constexpr uint64_t kMapMin = 1 << 20;       // exclusive tables from this size are mapped
+constexpr size_t kWindowBytes = 64 * 1024;  // read-ahead of sequential reads
+constexpr size_t kSeenRecords = 256;        // records kept for a read batch beside the window
+// Every write of a record or a count of a shared table by this process: what
+// a shared table keeps for a read batch is good only while this stays (an
+// exclusive open's writes go to a file no shared open has).
+uint64_t g_tableWrites = 0;
+constexpr uint64_t kMapMin = 1 << 20;  // exclusive tables from this size are mapped
 
 std::string upper(std::string_view s) {
     std::string r(s);
@@ -374,6 +379,7 @@ void Table::writeHeaderCount(uint32_t count) {
     h[2] = static_cast<unsigned char>(d);
     io::putLe32(h + 3, count);
     unsynced_ = true;
+    if (shared_) ++g_tableWrites;
     if (!io::writeAt(fd_, h, 7, 1))
         fail(kErrWrite, "No se puede escribir la cabecera de la tabla: " + io::osText(errno) + ".",
              errno);
@@ -460,6 +466,14 @@ uint32_t Table::recCount() {
     // While this open batches appends under its header lock, nobody else can
     // append and its own count is the true one.
     if (shared_ && tail_.empty()) {
+        // A read batch reads the count once, like its records; an append or
+        // a file lock (which must know the true count) reads it again.
+        const uint64_t batch = tabledetail::readBatchNumber();
+        if (batch && !headerLocked_ && !fileLocked_ && countBatch_ == batch &&
+            countWrites_ == g_tableWrites)
+            return count_;
+        countBatch_ = batch;
+        countWrites_ = g_tableWrites;
         uint32_t c = readHeaderCount();
         if (c > count_) {
             // Believe the header only as far as complete records exist.
@@ -471,10 +485,91 @@ uint32_t Table::recCount() {
     return count_;
 }
 
-void Table::loadRecord(uint32_t recno, char* dst) {
+// Within a read batch (one action: a page of a grid, a card's rows) a shared
+// table reads each record once: what it read is kept until the batch ends or
+// this process writes anything, and a walk forward reads ahead a window at a
+// time, as an exclusive open does. Another workstation's change made during
+// the batch is seen by the next action, as if the action had read it all at
+// its start; a record locked is read again (`fresh`).
+bool Table::batchSeen(uint64_t batch) {
+    if (seenBatch_ == batch && seenWrites_ == g_tableWrites) return true;
+    seen_.clear();
+    windowCount_ = 0;
+    seenBatch_ = batch;
+    seenWrites_ = g_tableWrites;
+    return false;
+}
+
+void Table::forgetSeen(uint32_t recno) {
+    if (!shared_) return;
+    if (recno == 0) {
+        seen_.clear();
+        windowCount_ = 0;
+        return;
+    }
+    seen_.erase(recno);
+    if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) windowCount_ = 0;
+}
+
+void Table::loadRecord(uint32_t recno, char* dst, bool fresh) {
     if (!tail_.empty() && recno >= tailFirst_) {
         std::memcpy(dst, tail_.data() + size_t(recno - tailFirst_) * recordLength_, recordLength_);
         return;
+    }
+    const uint64_t batch = shared_ ? tabledetail::readBatchNumber() : 0;
+    if (batch) {
+        batchSeen(batch);
+        const uint32_t previous = lastRead_;
+        lastRead_ = recno;
+        const bool inWindow = recno >= windowFirst_ && recno < windowFirst_ + windowCount_;
+        char* kept =
+            inWindow ? window_.data() + size_t(recno - windowFirst_) * recordLength_ : nullptr;
+        auto seen = seen_.find(recno);
+        if (!fresh) {
+            if (kept) {
+                std::memcpy(dst, kept, recordLength_);
+                return;
+            }
+            if (seen != seen_.end()) {
+                std::memcpy(dst, seen->second.data(), recordLength_);
+                return;
+            }
+            const uint32_t onDisk = count_;
+            if (recno == previous + 1 && recno <= onDisk) {
+                const uint32_t n = std::min(
+                    std::max<uint32_t>(1, static_cast<uint32_t>(kWindowBytes / recordLength_)),
+                    onDisk - recno + 1);
+                window_.resize(size_t(n) * recordLength_);
+                const ssize_t r = io::readAt(fd_, window_.data(), window_.size(),
+                                             headerLength_ + uint64_t(recno - 1) * recordLength_);
+                if (r == static_cast<ssize_t>(window_.size())) {
+                    windowFirst_ = recno;
+                    windowCount_ = n;
+                    std::memcpy(dst, window_.data(), recordLength_);
+                    return;
+                }
+                windowCount_ = 0;
+            }
+        }
+        const ssize_t r = io::readAt(fd_, dst, recordLength_,
+                                     headerLength_ + uint64_t(recno - 1) * recordLength_);
+        if (r == static_cast<ssize_t>(recordLength_)) {
+            if (kept) std::memcpy(kept, dst, recordLength_);
+            if (seen != seen_.end()) {
+                seen->second.assign(dst, recordLength_);
+            } else {
+                if (seen_.size() >= kSeenRecords) seen_.clear();
+                seen_.emplace(recno, std::string(dst, recordLength_));
+            }
+            return;
+        }
+        if (r < 0)
+            fail(kErrRead,
+                 "No se puede leer el registro " + std::to_string(recno) + ": " +
+                     io::osText(errno) + ".",
+                 errno);
+        fail(kErrCorruption,
+             "La tabla está truncada: el registro " + std::to_string(recno) + " está incompleto.");
     }
     if (!shared_) {
         const uint32_t previous = lastRead_;
@@ -531,6 +626,7 @@ void Table::storeRecord(uint32_t recno, const char* src) {
         std::memcpy(tail_.data() + size_t(recno - tailFirst_) * recordLength_, src, recordLength_);
         return;
     }
+    if (shared_) ++g_tableWrites;
     // The memos this record points at, and the memo file's header that counts
     // their blocks as taken, are on the disk before the record can be: a power
     // cut may keep the record and lose any write not yet synced.
@@ -567,6 +663,7 @@ bool Table::read(uint32_t recno) {
 
 void Table::reread() {
     if (dirty_) return;  // our own pending change wins until it is written
+    forgetSeen(recno_);
     if (phantom_) {
         read(recCount() + 1);
         return;
@@ -588,6 +685,7 @@ void Table::flush() {
 
 void Table::flushTail() {
     if (tail_.empty()) return;
+    if (shared_) ++g_tableWrites;
     uint64_t off = headerLength_ + uint64_t(tailFirst_ - 1) * recordLength_;
     // Records first, end mark, then the count: a crash before the header is
     // written leaves complete records that the next open counts in. Their
@@ -1049,7 +1147,10 @@ bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
     if (recLocks_.count(recno)) return true;
     if (!locks::tryLock(fd_, locks::recordByte(recno), 1, locks::Kind::Write)) return false;
     recLocks_.insert(recno);
-    if (recno == recno_) refreshLocked();
+    if (recno == recno_)
+        refreshLocked();
+    else
+        forgetSeen(recno);  // read again when it is visited
     return true;
 }
 
@@ -1061,7 +1162,7 @@ bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
 void Table::refreshLocked() {
     if (dirty_ || phantom_) return;
     if (!tail_.empty() && recno_ >= tailFirst_) return;
-    loadRecord(recno_, buf_.data());
+    loadRecord(recno_, buf_.data(), true);
     changeAnnounced_ = false;
 }
 
@@ -1089,7 +1190,8 @@ bool Table::lockFile() {
     // The record locks now lie inside the file lock and merged with it.
     recLocks_.clear();
     fileLocked_ = true;
-    recCount();  // appends of others made before the lock
+    forgetSeen();  // every record is read again once the file is ours
+    recCount();    // appends of others made before the lock
     refreshLocked();
     return true;
 }

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dbf/error.h"
@@ -213,8 +214,11 @@ class Table {
     void recoverPack();
     void applyPackJournal(int journalFd, uint32_t records);
     void blankRecord(char* dst) const;
-    void loadRecord(uint32_t recno, char* dst);
-    const char* mapped(uint64_t end);  // the file's mapping when it holds [0, end)
+    // `fresh`: from the file even within a read batch (a record just locked).
+    void loadRecord(uint32_t recno, char* dst, bool fresh = false);
+    bool batchSeen(uint64_t batch);
+    void forgetSeen(uint32_t recno = 0);  // 0: every record kept
+    const char* mapped(uint64_t end);     // the file's mapping when it holds [0, end)
     void dropMap();
     void storeRecord(uint32_t recno, const char* src);
     uint32_t readHeaderCount();
@@ -264,6 +268,12 @@ class Table {
     std::vector<char> tail_;
     uint32_t tailFirst_ = 0;
     uint32_t lastRead_ = 0;  // record loaded last, to tell a walk forward
+    // Shared opens: the records read during the running read batch (see
+    // loadRecord), good while neither the batch nor any write of this
+    // process changes.
+    std::unordered_map<uint32_t, std::string> seen_;
+    uint64_t seenBatch_ = 0, seenWrites_ = 0;
+    uint64_t countBatch_ = 0, countWrites_ = 0;  // the count read in that batch
     const char* map_ = nullptr;
     uint64_t mapLen_ = 0;    // mapped bytes
     uint64_t mapValid_ = 0;  // of which the file is known to hold

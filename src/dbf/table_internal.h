@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,10 @@ namespace dbf::tabledetail {
 
 inline constexpr size_t kTailBytes = 1024 * 1024;  // appends batched by exclusive opens
 inline constexpr int kAppendWaitMs = 500;          // how long an append waits for the header
+
+// The read batch running now (dbf::ReadBatch): 0 when none, otherwise a
+// number of its own for each outermost batch.
+uint64_t readBatchNumber();
 
 inline std::string trim(std::string_view s) {
     size_t b = 0, e = s.size();

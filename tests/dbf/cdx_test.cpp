@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -534,6 +536,101 @@ TEST(CdxShare, AReadBatchHoldsItsLookUntilItEndsOrAChangeComes) {
     EXPECT_EQ(rtrim(tb->first().key), "BBB");
     EXPECT_FALSE(held());
     ::close(probe);
+}
+
+// The records of a change batch reach the other users whole at its end:
+// meanwhile the table shows its old count and another append is refused
+// (the header is held); afterwards every record is there, every key finds
+// its record and the bag checks clean.
+TEST(CdxShare, AChangeBatchShowsItsAppendsWholeAtItsEnd) {
+    TempDir dir;
+    const std::string table = dir.file("lote.dbf"), path = dir.file("lote.cdx");
+    Table::create(table, {{"N", 'C', 6, 0}});
+    Workspace writer;
+    WorkArea& wa = *writer.area(writer.open(table, "W"));
+    orders(wa).createTag(path, "N", "N");
+    auto other = Table::open(table);
+    {
+        ChangeBatch batch(wa);
+        for (int i = 1; i <= 5; ++i) {
+            wa.append();
+            wa.table().putString(0, "K" + std::to_string(i));
+            wa.flush();
+        }
+        EXPECT_EQ(other->recCount(), 0u);
+        EXPECT_THROW(other->appendBlank(), DbfError);
+    }
+    EXPECT_EQ(other->recCount(), 5u);
+    Workspace reader;
+    WorkArea& r = *reader.area(reader.open(table, "R"));
+    orders(r).addBag(path);
+    ASSERT_TRUE(orders(r).setOrder("N"));
+    for (uint32_t i = 1; i <= 5; ++i) {
+        EXPECT_TRUE(orders(r).seek(xb::Value::str("K" + std::to_string(i))));
+        EXPECT_EQ(r.recno(), i);
+    }
+    EXPECT_TRUE(checkBags(table, {path}).empty());
+}
+
+// A bag opened again reads what changed since this process last closed it:
+// another process's change (its counter moved), or another copy of the file
+// written over it (the same counter, other pages).
+TEST(CdxShare, ABagOpenedAgainReadsWhatChangedSinceItsLastClose) {
+    TempDir dir;
+    auto make = [&](const std::string& name, const std::string& prefix) {
+        const std::string t = dir.file(name + ".dbf");
+        Table::create(t, {{"N", 'C', 6, 0}});
+        Workspace ws;
+        WorkArea& wa = *ws.area(ws.open(t, "W", OpenOptions{false, false}));
+        for (int i = 1; i <= 300; ++i) {
+            wa.append();
+            wa.table().putString(0, prefix + std::to_string(i));
+        }
+        orders(wa).createTag(dir.file(name + ".cdx"), "N", "N");
+        return t;
+    };
+    auto change10 = [](const std::string& table) {
+        Workspace ws;
+        WorkArea& w = *ws.area(ws.open(table, "W"));
+        orders(w).addBag(table.substr(0, table.size() - 4) + ".cdx");
+        w.goTo(10);
+        if (!w.lockRecord()) return false;
+        w.table().putString(0, "Z10");
+        w.unlock();
+        return true;
+    };
+    const std::string uno = make("uno", "K"), dos = make("dos", "J");
+    const std::string bag = dir.file("uno.cdx");
+    auto seekIn = [&](const std::string& key) -> uint32_t {
+        Workspace ws;
+        WorkArea& r = *ws.area(ws.open(uno, "R"));
+        orders(r).addBag(bag);
+        EXPECT_TRUE(orders(r).setOrder("N"));
+        return orders(r).seek(xb::Value::str(key)) ? r.recno() : 0;
+    };
+    EXPECT_EQ(seekIn("K10   "), 10u);
+    EXPECT_EQ(seekIn("K250"), 250u);
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(change10(uno) ? 0 : 1);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    EXPECT_EQ(seekIn("K10   "), 0u);  // not a prefix of K100
+    EXPECT_EQ(seekIn("Z10"), 10u);
+    // The same change in the other bag gives it the same counter; its pages
+    // then go over the first bag's, in the same file.
+    ASSERT_TRUE(change10(dos));
+    std::string copy;
+    {
+        std::ifstream in(dir.file("dos.cdx"), std::ios::binary);
+        copy.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    {
+        std::ofstream out(bag, std::ios::binary | std::ios::in | std::ios::out);
+        out.write(copy.data(), static_cast<std::streamsize>(copy.size()));
+    }
+    EXPECT_EQ(seekIn("J250"), 250u);
+    EXPECT_EQ(seekIn("K250"), 0u);
 }
 
 TEST(CdxShare, ExclusiveUseIsRefusedWhileOpen) {

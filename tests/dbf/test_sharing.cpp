@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "dbf/cdx.h"
 #include "dbf/locks.h"
 #include "dbf/workspace.h"
 #include "dbf_test_util.h"
@@ -294,6 +295,57 @@ TEST(Visibility, AnotherProcessAppendsAndWrites) {
     EXPECT_EQ(r.get(0).asNumber(), 109);
     EXPECT_EQ(r.get(2).asString(), "memo 9");
     child.finish();
+}
+
+// Inside a read batch a shared open reads each record once (a walk forward
+// reads ahead a window); a record it locks is read again, and so is the
+// count an append starts from, so that a change or an append another user
+// made meanwhile is never written over; after the batch all is read afresh.
+TEST(Visibility, AReadBatchReadsOnceButLocksAndAppendsReadAgain) {
+    TempDir d;
+    std::string p = makeTable(d, 20);
+    auto r = Table::open(p);
+    Child child([&] {
+        auto t = Table::open(p);
+        for (uint32_t n : {5u, 7u}) {
+            t->read(n);
+            if (!t->lockRecord(n, true)) return 'L';
+            t->putNumber(0, 100 * n);
+            t->unlockAll();
+        }
+        t->appendBlank();
+        t->putNumber(0, 21);
+        t->unlockAll();
+        return 'k';
+    });
+    {
+        dbf::ReadBatch batch;
+        for (uint32_t n = 1; n <= 10; ++n) ASSERT_TRUE(r->read(n));
+        EXPECT_EQ(r->getNumber(0), 10);
+        EXPECT_EQ(r->recCount(), 20u);
+        ASSERT_EQ(child.run(), 'k');
+        // Locked while another record is current: read again when visited.
+        ASSERT_TRUE(r->lockRecord(7, false));
+        ASSERT_TRUE(r->read(7));
+        EXPECT_EQ(r->getNumber(0), 700);
+        // An append counts from the file: the other user's record stays.
+        EXPECT_EQ(r->appendBlank(), 22u);
+        r->putNumber(0, 22);
+        // The current record locked is read again before it is changed.
+        ASSERT_TRUE(r->read(5));
+        ASSERT_TRUE(r->lockRecord(5, true));
+        EXPECT_EQ(r->getNumber(0), 500);
+        r->putString(1, "mio");
+        r->unlockAll();
+    }
+    child.finish();
+    ASSERT_TRUE(r->read(21));
+    EXPECT_EQ(r->getNumber(0), 21);
+    ASSERT_TRUE(r->read(5));
+    EXPECT_EQ(r->getNumber(0), 500);
+    EXPECT_EQ(r->getString(1), "mio         ");
+    EXPECT_EQ(r->recCount(), 22u);
+    EXPECT_TRUE(r->check().empty());
 }
 
 TEST(Visibility, ConcurrentAppendsFromTwoProcessesLoseNothing) {
