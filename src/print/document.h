@@ -65,6 +65,7 @@
 #include <variant>
 #include <vector>
 
+class QIODevice;
 class QPagedPaintDevice;
 class QPainter;
 class QPrinter;
@@ -72,6 +73,7 @@ class QWidget;
 
 namespace print {
 
+class PdfWriter;
 class PreviewWindow;
 
 enum class Output { Preview, Printer, Pdf };
@@ -230,6 +232,10 @@ class Document {
     // Draws one page scaled by `scale` (device pixels a pixel) with its
     // origin moved by `shift` device pixels.
     void drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Page& page) const;
+    // A PDF writer of this document's paper on `file`, and one page drawn
+    // on it.
+    std::unique_ptr<PdfWriter> pdfWriter(QIODevice& file) const;
+    void drawPdf(PdfWriter& pdf, const Page& page) const;
     // Draws the kept pages on `device`.
     bool paintKept(QPagedPaintDevice& device, QPointF shift) const;
 
