@@ -26,7 +26,7 @@ constexpr long long kSlack = 0;
 // A glyph further back than this from the end of the one before it starts
 // its text again.
 constexpr long long kBack = 100000;
-// What the file collects before it goes to the device in one write.
+// What the fonts and tables collect before they go to the device in one write.
 constexpr size_t kFlushAt = 256 * 1024;
 
 void appendInt(std::string& s, long long v) {
@@ -850,6 +850,7 @@ void PdfWriter::endPage() {
     b += ">>\n";
     d.endObject();
     d.page.clear();
+    d.flush();  // the page reaches the file as it ends
 }
 
 bool PdfWriter::finish() {
