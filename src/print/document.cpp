@@ -262,6 +262,9 @@ void Document::fitCellHeight(int handle, double points) {
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
     metrics_[static_cast<size_t>(handle)] = QFontMetricsF(f);
     shaped_[static_cast<size_t>(handle)] = {};
+    // The open page's texts in this font are drawn in its new size.
+    for (Op& op : page_)
+        if (auto* t = std::get_if<Text>(&op); t && t->font == handle) t->shaped.reset();
 }
 
 int Document::addPen(int width, int style, const QColor& colour) {
@@ -281,7 +284,8 @@ const QFontMetricsF& Document::metrics(int handle) const {
                                                                         : metrics_[0];
 }
 
-const Document::Shaped& Document::shaped(const QString& text, int f) const {
+const std::shared_ptr<const Document::Shaped>& Document::shapedText(const QString& text,
+                                                                    int f) const {
     const size_t h = f >= 0 && static_cast<size_t>(f) < shaped_.size() ? f : 0;
     ShapedTexts& known = shaped_[h];
     if (const auto it = known.newer.constFind(text); it != known.newer.cend()) return *it;
@@ -290,15 +294,15 @@ const Document::Shaped& Document::shaped(const QString& text, int f) const {
         known.newer = {};
     }
     if (const auto it = known.older.find(text); it != known.older.end())
-        return *known.newer.insert(text, std::move(*it));
+        return *known.newer.emplace(text, std::move(*it));
     QTextLayout layout(text, fonts_[h]);
     layout.beginLayout();
     QTextLine line = layout.createLine();
     layout.endLayout();
-    Shaped s;
-    s.width = static_cast<int>(std::ceil(line.naturalTextWidth()));
-    s.runs = layout.glyphRuns();
-    return *known.newer.insert(text, std::move(s));
+    auto s = std::make_shared<Shaped>();
+    s->width = static_cast<int>(std::ceil(line.naturalTextWidth()));
+    s->runs = layout.glyphRuns();
+    return *known.newer.emplace(text, std::move(s));
 }
 
 int Document::textWidth(const QString& text, int f) const {
@@ -341,11 +345,12 @@ void Document::ensurePage() {
 
 int Document::say(int row, int col, const QString& text, int f, Align align, const QColor& colour) {
     ensurePage();
-    const int w = textWidth(text, f);
+    std::shared_ptr<const Shaped> sh = shapedText(text, f);
+    const int w = sh->width;
     int x = col;
     if (align == Align::Right) x = col - w;
     if (align == Align::Center) x = col - w / 2;
-    page_.push_back(Text{row, x, text, f, colour});
+    page_.push_back(Text{row, x, text, f, colour, std::move(sh)});
     return w;
 }
 
@@ -497,8 +502,12 @@ void Document::drawPdf(PdfWriter& pdf, const Page& page) const {
     for (const Op& op : page) {
         if (const auto* t = std::get_if<Text>(&op)) {
             const QPointF at(t->col + offX_, t->row + offY_);
-            for (const QGlyphRun& run : shaped(t->text, t->font).runs)
-                pdf.glyphs(at, run, t->colour, t->text);
+            const Shaped& sh = t->shaped ? *t->shaped : shaped(t->text, t->font);
+            if (sh.runs.size() == 1) {
+                pdf.glyphs(at, sh.runs[0], t->colour, t->text, &sh.pdf);
+                continue;
+            }
+            for (const QGlyphRun& run : sh.runs) pdf.glyphs(at, run, t->colour, t->text);
         } else if (const auto* s = std::get_if<Shape>(&op)) {
             // The rectangle as the painter takes a QRect: its last row and
             // column included.

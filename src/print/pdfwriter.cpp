@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QRawFont>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +22,12 @@ namespace {
 // 1 takes 7 % less time for a file 37 % larger, level 6 17 % more time for
 // one 23 % smaller.
 constexpr int kPageLevel = 3;
-// How far (in millionths of the font's size) a glyph may stand from where
-// the run puts it before its place is written out.
-constexpr long long kSlack = 0;
 // A glyph further back than this from the end of the one before it starts
 // its text again.
 constexpr long long kBack = 100000;
+// How far (millionths of the size) a glyph may stand from its place before
+// a shift puts it there: a two-thousandth of a pixel at ten points.
+constexpr long long kSlack = 50;
 // What the fonts and tables collect before they go to the device in one write.
 constexpr size_t kFlushAt = 256 * 1024;
 
@@ -383,11 +384,14 @@ std::string trueTypeFont(const std::vector<Glyph>& glyphs, const FontMetrics& m)
     return font;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------- writer
 
+std::atomic<quint64> g_writers{0};
+
+}  // namespace
+
 struct PdfWriter::Impl {
+    const quint64 serial = ++g_writers;
     QIODevice& out;
     QString title;
     QSizeF paper;
@@ -404,22 +408,32 @@ struct PdfWriter::Impl {
         QRawFont unitFont;  // at one pixel per font unit
         FontMetrics metrics;
         QString name;
-        std::vector<int> widths;       // by glyph, thousandths of the size; -1 not known yet
-        std::vector<quint8> state;     // by glyph: 0 unused, 1 used, 2 mapped to characters
-        std::vector<QString> unicode;  // by glyph, the characters it shows
+        std::vector<quint8> state;          // by glyph: 0 unused, 1 used, 2 mapped to characters
+        std::vector<QString> unicode;       // by glyph, the characters it shows
+        int descriptor = 0, toUnicode = 0;  // their objects, at finish()
     };
     std::vector<Font> fonts;
-    // The faces of the runs as drawn (one per size), and their font.
+    // A font at one size: a font resource of the pages, whose glyph widths
+    // are the advances of the glyphs at that size, so that the glyphs of a
+    // word follow one another with no shifts between them.
+    struct Sized {
+        int font;
+        double size;
+        QRawFont raw;
+        std::vector<long long> widths;  // by glyph, millionths of the size; -1 not known yet
+    };
+    std::vector<Sized> sizes;
+    // The faces of the runs as drawn, and their font resource.
     struct Face {
         QRawFont raw;
-        int font;
+        int sized;
     };
     std::vector<Face> faces;
     int lastFace = -1;
 
     // The page being drawn and its graphics state.
     std::string page, packed;
-    bool inText = false, inArray = false, inHex = false;
+    bool inText = false, inArray = false;
     int textFont = -1;
     double textSize = 0, textY = 0, lineX = 0;  // the open array's line
     long long pen = 0;                          // its position, in millionths of the size
@@ -472,13 +486,13 @@ struct PdfWriter::Impl {
     }
 
     // ---------------------------------------------------------- fonts
-    int faceOf(const QRawFont& raw) {
+    int sizedOf(const QRawFont& raw) {
         if (lastFace >= 0 && faces[static_cast<size_t>(lastFace)].raw == raw)
-            return faces[static_cast<size_t>(lastFace)].font;
+            return faces[static_cast<size_t>(lastFace)].sized;
         for (size_t i = 0; i < faces.size(); ++i)
             if (faces[i].raw == raw) {
                 lastFace = static_cast<int>(i);
-                return faces[i].font;
+                return faces[i].sized;
             }
         // The same face at another size is the same font; a face stretched
         // or condensed is drawn so in its outlines, and is another one.
@@ -515,21 +529,32 @@ struct PdfWriter::Impl {
             fonts.push_back(std::move(f));
             font = static_cast<int>(fonts.size()) - 1;
         }
-        faces.push_back({raw, font});
+        int sized = -1;
+        for (size_t i = 0; i < sizes.size() && sized < 0; ++i)
+            if (sizes[i].font == font && sizes[i].size == raw.pixelSize())
+                sized = static_cast<int>(i);
+        if (sized < 0) {
+            sizes.push_back({font, raw.pixelSize(), raw, {}});
+            sized = static_cast<int>(sizes.size()) - 1;
+        }
+        faces.push_back({raw, sized});
         lastFace = static_cast<int>(faces.size()) - 1;
-        return font;
+        return sized;
     }
 
-    int widthOf(Font& f, quint32 glyph) {
-        if (glyph >= f.widths.size()) {
-            f.widths.resize(glyph + 1, -1);
+    void use(Font& f, quint32 glyph) {
+        if (glyph >= f.state.size()) {
             f.state.resize(glyph + 1, 0);
             f.unicode.resize(glyph + 1);
         }
-        int& w = f.widths[glyph];
+    }
+    long long widthOf(Sized& z, quint32 glyph) {
+        use(fonts[static_cast<size_t>(z.font)], glyph);
+        if (glyph >= z.widths.size()) z.widths.resize(glyph + 1, -1);
+        long long& w = z.widths[glyph];
         if (w < 0) {
-            const QList<QPointF> a = f.unitFont.advancesForGlyphIndexes(QList<quint32>{glyph});
-            w = a.isEmpty() ? 0 : static_cast<int>(std::lround(a[0].x() * 1000 / f.metrics.upem));
+            const QList<QPointF> a = z.raw.advancesForGlyphIndexes(QList<quint32>{glyph});
+            w = a.isEmpty() ? 0 : std::max(0LL, std::llround(a[0].x() * 1e6 / z.size));
         }
         return w;
     }
@@ -592,10 +617,52 @@ struct PdfWriter::Impl {
     }
 
     // ---------------------------------------------------------- pages
+    // An encoded run with its first glyph at `origin` + e.first: on the line
+    // of the text before it when it goes on that line, after a shift.
+    void show(QPointF origin, const PdfWriter::Encoded& e, QRgb rgb) {
+        if (rgb != fillColour) {
+            closeArray();
+            colour(rgb, false);
+        }
+        if (!inText) {
+            page += "BT\n";
+            inText = true;
+        }
+        if (e.font != textFont || e.size != textSize) {
+            closeArray();
+            textFont = e.font;
+            textSize = e.size;
+            page += "/F";
+            appendInt(page, e.font + 1);
+            page += ' ';
+            appendNum(page, e.size);
+            page += " Tf\n";
+        }
+        const double x = origin.x() + e.first.x(), y = origin.y() + e.first.y();
+        long long target = std::llround((x - lineX) * 1e6 / e.size);
+        if (!inArray || std::abs(y - textY) > 1e-3 || target < pen - kBack) {
+            closeArray();
+            page += "1 0 0 -1 ";
+            appendNum(page, x);
+            page += ' ';
+            appendNum(page, y);
+            page += " Tm\n[";
+            inArray = true;
+            textY = y;
+            lineX = std::llround(x * 1000) / 1000.0;
+            pen = target = 0;
+        }
+        const long long shift = pen - target;
+        if (shift > kSlack || shift < -kSlack)
+            appendNum(page, shift / 1000.0);
+        else
+            target = pen;
+        page += e.shown;
+        pen = target + e.end;
+    }
     void closeArray() {
-        if (inHex) page += '>';
         if (inArray) page += "]TJ\n";
-        inHex = inArray = false;
+        inArray = false;
     }
     void endText() {
         closeArray();
@@ -681,7 +748,7 @@ int PdfWriter::pageCount() const {
 void PdfWriter::beginPage() {
     Impl& d = *d_;
     d.page.clear();
-    d.inText = d.inArray = d.inHex = false;
+    d.inText = d.inArray = false;
     d.textFont = -1;
     d.fillColour = d.strokeColour = qRgb(0, 0, 0);
     d.lineWidth = 1;
@@ -697,84 +764,80 @@ void PdfWriter::beginPage() {
     d.page += " cm\n2 J 2 j\n";
 }
 
-void PdfWriter::glyphs(QPointF origin, const QGlyphRun& run, const QColor& colour,
-                       QStringView text) {
+void PdfWriter::glyphs(QPointF origin, const QGlyphRun& run, const QColor& colour, QStringView text,
+                       Encoded* kept) {
     Impl& d = *d_;
-    const QList<quint32> glyphs = run.glyphIndexes();
-    if (glyphs.isEmpty()) return;
-    const QList<QPointF> at = run.positions();
-    const QRawFont raw = run.rawFont();
-    const int fi = d.faceOf(raw);
-    Impl::Font& f = d.fonts[static_cast<size_t>(fi)];
-    const double size = raw.pixelSize();
-    if (size <= 0) return;
-
-    bool unseen = false;
-    for (quint32 g : glyphs) {
-        d.widthOf(f, g);
-        if (f.state[g] == 0) unseen = true;
-    }
-    if (unseen) {
-        if (!text.isEmpty()) d.mapGlyphs(f, raw, glyphs, text);
-        for (quint32 g : glyphs)
-            if (f.state[g] == 0) f.state[g] = 1;
-    }
-
     const QRgb rgb = colour.rgb();
-    if (rgb != d.fillColour) {
-        d.closeArray();
-        d.colour(rgb, false);
-    }
-    if (!d.inText) {
-        d.page += "BT\n";
-        d.inText = true;
-    }
-    if (fi != d.textFont || size != d.textSize) {
-        d.closeArray();
-        d.textFont = fi;
-        d.textSize = size;
-        d.page += "/F";
-        appendInt(d.page, fi + 1);
-        d.page += ' ';
-        appendNum(d.page, size);
-        d.page += " Tf\n";
-    }
-    const double scale = 1e6 / size;
-    for (qsizetype i = 0; i < glyphs.size(); ++i) {
-        const double x = origin.x() + at[i].x(), y = origin.y() + at[i].y();
-        long long target = std::llround((x - d.lineX) * scale);
-        // Another line, or back on this one: the text starts again there.
-        if (!d.inArray || std::abs(y - d.textY) > 1e-3 || target < d.pen - kBack) {
-            d.closeArray();
-            d.page += "1 0 0 -1 ";
-            appendNum(d.page, x);
-            d.page += ' ';
-            appendNum(d.page, y);
-            d.page += " Tm\n[";
-            d.inArray = true;
-            d.textY = y;
-            d.lineX = std::llround(x * 1000) / 1000.0;
-            d.pen = target = 0;
+    bool underline = false;
+    if (kept && kept->writer == d.serial) {
+        d.show(origin, *kept, rgb);
+        underline = kept->underline;
+    } else {
+        underline = run.flags() & QGlyphRun::Underline;
+        const QList<quint32> glyphs = run.glyphIndexes();
+        if (glyphs.isEmpty()) return;
+        const QList<QPointF> at = run.positions();
+        const QRawFont raw = run.rawFont();
+        const double size = raw.pixelSize();
+        if (size <= 0) return;
+        const int fi = d.sizedOf(raw);
+        Impl::Sized& z = d.sizes[static_cast<size_t>(fi)];
+        Impl::Font& f = d.fonts[static_cast<size_t>(z.font)];
+        bool unseen = false;
+        for (quint32 g : glyphs) {
+            d.widthOf(z, g);
+            if (f.state[g] == 0) unseen = true;
         }
-        const long long shift = d.pen - target;
-        if (shift > kSlack || shift < -kSlack) {
-            if (d.inHex) d.page += '>';
-            d.inHex = false;
-            appendNum(d.page, shift / 1000.0);
-            d.pen = target;
+        if (unseen) {
+            if (!text.isEmpty()) d.mapGlyphs(f, raw, glyphs, text);
+            for (quint32 g : glyphs)
+                if (f.state[g] == 0) f.state[g] = 1;
         }
-        if (!d.inHex) {
-            d.page += '<';
-            d.inHex = true;
+        // The glyphs of one baseline, left to right, go as one string of
+        // glyphs and shifts; any others one by one.
+        bool plain = true;
+        for (qsizetype i = 1; i < glyphs.size() && plain; ++i)
+            plain = at[i].y() == at[0].y() && at[i].x() >= at[i - 1].x();
+        Encoded one;
+        Encoded& e = kept && plain ? *kept : one;
+        e.font = fi;
+        e.size = size;
+        e.underline = underline;
+        const double scale = 1e6 / size;
+        for (qsizetype i = 0; i < glyphs.size(); ++i) {
+            if (i == 0 || !plain) {
+                e.first = at[i];
+                e.shown.clear();
+                e.end = 0;
+            }
+            const long long shift = e.end - std::llround((at[i].x() - e.first.x()) * scale);
+            if (shift > kSlack || shift < -kSlack) {
+                appendNum(e.shown, shift / 1000.0);
+                e.end -= shift;
+                e.shown += '<';
+            } else if (e.shown.empty()) {
+                e.shown += '<';
+            } else {
+                e.shown.pop_back();  // the string goes on
+            }
+            appendHex4(e.shown, glyphs[i]);
+            e.shown += '>';
+            e.end += z.widths[glyphs[i]];
+            if (!plain) d.show(origin, e, rgb);
         }
-        appendHex4(d.page, glyphs[i]);
-        d.pen += f.widths[glyphs[i]] * 1000LL;
+        if (plain) {
+            e.writer = kept ? d.serial : 0;
+            d.show(origin, e, rgb);
+        }
     }
 
-    if (run.flags() & QGlyphRun::Underline) {
+    if (underline) {
         // Under the run's whole width, as thick as the face says, just
         // under the baseline.
+        const QRawFont raw = run.rawFont();
         const QRectF box = run.boundingRect();
+        const QList<QPointF> at = run.positions();
+        if (at.isEmpty()) return;
         const double y = origin.y() + at[0].y() + std::ceil(raw.underlinePosition()) + 0.5;
         const double x0 = origin.x() + box.x();
         const double thickness = raw.lineThickness() > 0 ? raw.lineThickness() : 1;
@@ -866,7 +929,6 @@ bool PdfWriter::finish() {
         Impl::Font& f = d.fonts[i];
         if (f.state.empty()) f.state.resize(1, 0);
         f.state[0] = std::max<quint8>(f.state[0], 1);  // the missing-glyph glyph
-        d.widthOf(f, 0);
         std::vector<Glyph> glyphs(f.state.size());
         int bx0 = 0, by0 = 0, bx1 = 0, by1 = 0;
         for (size_t g = 0; g < f.state.size(); ++g) {
@@ -891,40 +953,10 @@ bool PdfWriter::finish() {
         name += '+';
         name += pdfName(f.name);
 
-        const int type0 = d.newObject(), cid = d.newObject(), desc = d.newObject(),
-                  file = d.newObject(), cmap = d.newObject();
-        std::string s =
-            "<</Type/Font/Subtype/Type0/BaseFont/" + name + "/Encoding/Identity-H/DescendantFonts[";
-        d.ref(s, cid);
-        s += "]/ToUnicode ";
-        d.ref(s, cmap);
-        s += ">>\n";
-        d.beginObject(type0);
-        d.put(s);
-        d.endObject();
-
-        s = "<</Type/Font/Subtype/CIDFontType2/BaseFont/" + name +
-            "/CIDSystemInfo<</Registry(Adobe)/Ordering(Identity)/Supplement 0>>/FontDescriptor ";
-        d.ref(s, desc);
-        s += "/CIDToGIDMap/Identity/W[";
-        for (size_t g = 0; g < f.state.size();) {
-            if (!f.state[g]) {
-                ++g;
-                continue;
-            }
-            appendInt(s, static_cast<long long>(g));
-            s += '[';
-            const size_t from = g;
-            for (; g < f.state.size() && f.state[g]; ++g) {
-                if (g > from) s += ' ';
-                appendInt(s, d.widthOf(f, static_cast<quint32>(g)));
-            }
-            s += ']';
-        }
-        s += "]>>\n";
-        d.beginObject(cid);
-        d.put(s);
-        d.endObject();
+        f.name = QString::fromStdString(name);
+        const int desc = d.newObject(), file = d.newObject(), cmap = d.newObject();
+        f.descriptor = desc;
+        f.toUnicode = cmap;
 
         const QRawFont& u = f.unitFont;
         int flags = 4;  // symbolic: glyphs by number
@@ -933,7 +965,7 @@ bool PdfWriter::finish() {
             u.familyName().contains(QLatin1String("Roman")))
             flags |= 2;
         if (f.metrics.italic) flags |= 64;
-        s = "<</Type/FontDescriptor/FontName/" + name + "/Flags ";
+        std::string s = "<</Type/FontDescriptor/FontName/" + name + "/Flags ";
         appendInt(s, flags);
         s += "/FontBBox[";
         appendInt(s, std::lround(bx0 * k));
@@ -992,6 +1024,45 @@ bool PdfWriter::finish() {
         std::string cpacked;
         if (!deflateAll(c, cpacked, Z_BEST_COMPRESSION)) d.good = false;
         d.stream(cmap, "/Filter/FlateDecode", cpacked);
+    }
+    // Each size of a font, with the widths of its glyphs at that size.
+    for (size_t i = 0; i < d.sizes.size(); ++i) {
+        const Impl::Sized& z = d.sizes[i];
+        const Impl::Font& f = d.fonts[static_cast<size_t>(z.font)];
+        const std::string name = f.name.toStdString();
+        const int type0 = d.newObject(), cid = d.newObject();
+        std::string s =
+            "<</Type/Font/Subtype/Type0/BaseFont/" + name + "/Encoding/Identity-H/DescendantFonts[";
+        d.ref(s, cid);
+        s += "]/ToUnicode ";
+        d.ref(s, f.toUnicode);
+        s += ">>\n";
+        d.beginObject(type0);
+        d.put(s);
+        d.endObject();
+
+        s = "<</Type/Font/Subtype/CIDFontType2/BaseFont/" + name +
+            "/CIDSystemInfo<</Registry(Adobe)/Ordering(Identity)/Supplement 0>>/FontDescriptor ";
+        d.ref(s, f.descriptor);
+        s += "/CIDToGIDMap/Identity/W[";
+        for (size_t g = 0; g < z.widths.size();) {
+            if (z.widths[g] < 0) {
+                ++g;
+                continue;
+            }
+            appendInt(s, static_cast<long long>(g));
+            s += '[';
+            const size_t from = g;
+            for (; g < z.widths.size() && z.widths[g] >= 0; ++g) {
+                if (g > from) s += ' ';
+                appendNum(s, z.widths[g] / 1000.0);
+            }
+            s += ']';
+        }
+        s += "]>>\n";
+        d.beginObject(cid);
+        d.put(s);
+        d.endObject();
 
         fontRefs += "/F";
         appendInt(fontRefs, static_cast<long long>(i) + 1);

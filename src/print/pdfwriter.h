@@ -33,6 +33,7 @@
 #include <QString>
 #include <QStringView>
 #include <memory>
+#include <string>
 
 class QIODevice;
 
@@ -47,11 +48,26 @@ class PdfWriter {
     PdfWriter(const PdfWriter&) = delete;
     PdfWriter& operator=(const PdfWriter&) = delete;
 
+    // A run of glyphs as the page shows it, kept by whoever draws the same
+    // run again and again (a report's captions, dates and codes): the writer
+    // that encoded it writes it again without going through its glyphs.
+    struct Encoded {
+        quint64 writer = 0;  // the writer it was encoded for; 0 none
+        int font = -1;
+        double size = 0;
+        QPointF first;      // the first glyph's position in the run
+        long long end = 0;  // the pen after the last glyph, millionths of the size
+        bool underline = false;
+        std::string shown;  // strings of glyphs and the shifts between them
+    };
+
     void beginPage();
     // The glyphs of `run` with its positions counted from `origin`, filled
     // in `colour`, underlined when the run says so. `text` is what the run
     // shows (or empty): the glyphs are mapped back to its characters.
-    void glyphs(QPointF origin, const QGlyphRun& run, const QColor& colour, QStringView text);
+    // `kept`, when given, is the same run as encoded before (or to be).
+    void glyphs(QPointF origin, const QGlyphRun& run, const QColor& colour, QStringView text,
+                Encoded* kept = nullptr);
     // The outline of a rectangle, a line and a filled rectangle, drawn as
     // the painter draws them: the pen's width in units, its dashes in
     // widths, square ends; no pen draws nothing.
