@@ -8,7 +8,6 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QRegularExpression>
@@ -21,6 +20,7 @@
 #include <malloc.h>
 #endif
 
+#include "print/pdfwriter.h"
 #include "print/preview.h"
 
 namespace print {
@@ -75,12 +75,11 @@ QString unattendedFile(const QString& name) {
                       .arg(fileSafe(name)));
 }
 
-// Qt's PDF writer compresses every page through two 16 MB buffers. With
-// glibc's defaults they are mapped and unmapped, or the heap grown and
-// trimmed, at every page: some forty page faults a page, a fifth of a long
-// report's time (the prospects of 100,000 prospects: 10.5 s instead of 8.4).
-// They are kept in the heap instead (up to 64 MB left free at its top), once
-// per process.
+// Qt's PDF engine, which the printer's pages go through, compresses every
+// page through two 16 MB buffers. With glibc's defaults they are mapped and
+// unmapped, or the heap grown and trimmed, at every page: some forty page
+// faults a page, a fifth of a long document's time. They are kept in the heap
+// instead (up to 64 MB left free at its top), once per process.
 void keepPageBuffersInHeap() {
 #if defined(__GLIBC__)
     static const bool once = [] {
@@ -104,10 +103,8 @@ QSizeF deviceScale(const QPagedPaintDevice& device) {
 // file in its folder, which takes the file's name at commit.
 struct Document::Device {
     QSaveFile file;
-    std::unique_ptr<QPdfWriter> writer;
-    QPainter painter;
+    std::unique_ptr<PdfWriter> writer;
     QString path;
-    bool drawn = false;  // a page is on the writer (the next one needs newPage())
 };
 
 // The pages kept for the preview and the printer, on disk: each page is its
@@ -212,10 +209,7 @@ Document::Document(const Options& o) : opt_(o) {
 Document::~Document() {
     delete window_.data();
     // Unfinished: the PDF under its temporary name goes away.
-    if (device_) {
-        device_->file.cancelWriting();
-        device_->painter.end();
-    }
+    if (device_) device_->file.cancelWriting();
 }
 
 // The printable size: the A4 sheet less the border on each side.
@@ -268,6 +262,9 @@ void Document::fitCellHeight(int handle, double points) {
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
     metrics_[static_cast<size_t>(handle)] = QFontMetricsF(f);
     shaped_[static_cast<size_t>(handle)] = {};
+    // The open page's texts in this font are drawn in its new size.
+    for (Op& op : page_)
+        if (auto* t = std::get_if<Text>(&op); t && t->font == handle) t->shaped.reset();
 }
 
 int Document::addPen(int width, int style, const QColor& colour) {
@@ -287,7 +284,8 @@ const QFontMetricsF& Document::metrics(int handle) const {
                                                                         : metrics_[0];
 }
 
-const Document::Shaped& Document::shaped(const QString& text, int f) const {
+const std::shared_ptr<const Document::Shaped>& Document::shapedText(const QString& text,
+                                                                    int f) const {
     const size_t h = f >= 0 && static_cast<size_t>(f) < shaped_.size() ? f : 0;
     ShapedTexts& known = shaped_[h];
     if (const auto it = known.newer.constFind(text); it != known.newer.cend()) return *it;
@@ -296,15 +294,15 @@ const Document::Shaped& Document::shaped(const QString& text, int f) const {
         known.newer = {};
     }
     if (const auto it = known.older.find(text); it != known.older.end())
-        return *known.newer.insert(text, std::move(*it));
+        return *known.newer.emplace(text, std::move(*it));
     QTextLayout layout(text, fonts_[h]);
     layout.beginLayout();
     QTextLine line = layout.createLine();
     layout.endLayout();
-    Shaped s;
-    s.width = static_cast<int>(std::ceil(line.naturalTextWidth()));
-    s.runs = layout.glyphRuns();
-    return *known.newer.insert(text, std::move(s));
+    auto s = std::make_shared<Shaped>();
+    s->width = static_cast<int>(std::ceil(line.naturalTextWidth()));
+    s->runs = layout.glyphRuns();
+    return *known.newer.emplace(text, std::move(s));
 }
 
 int Document::textWidth(const QString& text, int f) const {
@@ -328,10 +326,10 @@ void Document::endPage() {
     pageOpen_ = false;
     if (!outputTried_) openOutput();
     if (device_) {
-        Device& d = *device_;
-        if (d.drawn) d.writer->newPage();
-        d.drawn = true;
-        drawPage(d.painter, deviceScale(*d.writer), QPointF(), page_);
+        PdfWriter& pdf = *device_->writer;
+        pdf.beginPage();
+        drawPdf(pdf, page_);
+        pdf.endPage();
     } else if (spool_) {
         spool_->append(page_);
         if (live_ && !window_ && !cancel_ &&
@@ -347,11 +345,12 @@ void Document::ensurePage() {
 
 int Document::say(int row, int col, const QString& text, int f, Align align, const QColor& colour) {
     ensurePage();
-    const int w = textWidth(text, f);
+    std::shared_ptr<const Shaped> sh = shapedText(text, f);
+    const int w = sh->width;
     int x = col;
     if (align == Align::Right) x = col - w;
     if (align == Align::Center) x = col - w / 2;
-    page_.push_back(Text{row, x, text, f, colour});
+    page_.push_back(Text{row, x, text, f, colour, std::move(sh)});
     return w;
 }
 
@@ -380,23 +379,15 @@ void Document::setupPrinter(QPrinter& p) const {
                                                                    : QPageLayout::Landscape);
 }
 
-namespace {
-
-void setupWriter(QPdfWriter& writer, const QString& title, Orientation orientation) {
-    writer.setResolution(Document::kDpi);
-    writer.setCreator(QStringLiteral("Valdrosa Comercial"));
-    writer.setTitle(title);
-    writer.setPageLayout(QPageLayout(
-        QPageSize(QPageSize::A4),
-        orientation == Orientation::Portrait ? QPageLayout::Portrait : QPageLayout::Landscape,
-        QMarginsF()));
+std::unique_ptr<PdfWriter> Document::pdfWriter(QIODevice& file) const {
+    // A4 in points, as the page of the printer.
+    QSizeF paper = QPageSize(QPageSize::A4).sizePoints();
+    if (opt_.orientation == Orientation::Landscape) paper.transpose();
+    return std::make_unique<PdfWriter>(file, opt_.name, paper, 72.0 / kDpi);
 }
-
-}  // namespace
 
 bool Document::openOutput() {
     outputTried_ = true;
-    keepPageBuffersInHeap();
     QString pdf = opt_.output == Output::Pdf ? opt_.pdfPath : QString();
     if (opt_.output != Output::Pdf && !g_unattended.isEmpty()) pdf = unattendedFile(opt_.name);
     if (pdf.isEmpty()) {
@@ -407,19 +398,15 @@ bool Document::openOutput() {
         error_ = QStringLiteral("No se pudo crear el fichero temporal de las páginas");
         return false;
     }
-    // The PDF writer does not tell a failed write (a full disk); the file
-    // does, and keeps its temporary name until commit() at finish().
+    // The file keeps its temporary name until commit() at finish(), which
+    // fails when any write did (a full disk).
     auto d = std::make_unique<Device>();
     d->path = pdf;
     d->file.setFileName(pdf);
     if (d->file.open(QIODevice::WriteOnly)) {
-        d->writer = std::make_unique<QPdfWriter>(&d->file);
-        setupWriter(*d->writer, opt_.name, opt_.orientation);
-        if (d->painter.begin(d->writer.get())) {
-            device_ = std::move(d);
-            return true;
-        }
-        d->file.cancelWriting();
+        d->writer = pdfWriter(d->file);
+        device_ = std::move(d);
+        return true;
     }
     error_ = QStringLiteral("No se pudo escribir el fichero %1").arg(pdf);
     return false;
@@ -511,6 +498,36 @@ void Document::drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Pa
     painter.restore();
 }
 
+void Document::drawPdf(PdfWriter& pdf, const Page& page) const {
+    for (const Op& op : page) {
+        if (const auto* t = std::get_if<Text>(&op)) {
+            const QPointF at(t->col + offX_, t->row + offY_);
+            const Shaped& sh = t->shaped ? *t->shaped : shaped(t->text, t->font);
+            if (sh.runs.size() == 1) {
+                pdf.glyphs(at, sh.runs[0], t->colour, t->text, &sh.pdf);
+                continue;
+            }
+            for (const QGlyphRun& run : sh.runs) pdf.glyphs(at, run, t->colour, t->text);
+        } else if (const auto* s = std::get_if<Shape>(&op)) {
+            // The rectangle as the painter takes a QRect: its last row and
+            // column included.
+            const QRect r(QPoint(std::min(s->left, s->right), std::min(s->top, s->bottom)),
+                          QPoint(std::max(s->left, s->right), std::max(s->top, s->bottom)));
+            const QRectF area(r.left() + offX_, r.top() + offY_, r.width(), r.height());
+            if (s->kind == Shape::Fill) {
+                pdf.fillRect(area, s->colour);
+                continue;
+            }
+            const size_t pi = static_cast<size_t>(s->pen) < pens_.size() ? s->pen : 0;
+            if (s->kind == Shape::Box)
+                pdf.strokeRect(area, pens_[pi]);
+            else
+                pdf.line(QPointF(s->left + offX_, s->top + offY_),
+                         QPointF(s->right + offX_, s->bottom + offY_), pens_[pi]);
+        }
+    }
+}
+
 bool Document::paintKept(QPagedPaintDevice& device, QPointF shift) const {
     if (!spool_ || spool_->failed) return false;
     QPainter painter;
@@ -529,13 +546,18 @@ bool Document::writePdf(const QString& path) const {
     if (!spool_ || spool_->failed) return false;
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) return false;
-    {
-        QPdfWriter writer(&out);
-        setupWriter(writer, opt_.name, opt_.orientation);
-        if (!paintKept(writer, QPointF())) {
-            out.cancelWriting();
-            return false;
-        }
+    const std::unique_ptr<PdfWriter> pdf = pdfWriter(out);
+    Page page;
+    bool ok = true;
+    for (size_t n = 0; n < spool_->at.size() && ok; ++n) {
+        ok = spool_->read(n, page) && pdf->ok();
+        pdf->beginPage();
+        drawPdf(*pdf, page);
+        pdf->endPage();
+    }
+    if (!ok || !pdf->finish()) {
+        out.cancelWriting();
+        return false;
     }
     // A failed write (a full disk) fails the commit, which leaves whatever
     // stood at `path` as it was.
@@ -548,7 +570,7 @@ bool Document::finish() {
     endPage();
     if (device_) {
         std::unique_ptr<Device> d = std::move(device_);
-        const bool ok = d->painter.end() && d->file.commit();
+        const bool ok = d->writer->finish() && d->file.commit();
         if (!ok) {
             error_ = QStringLiteral("No se pudo escribir el fichero %1").arg(d->path);
             return false;
@@ -563,6 +585,7 @@ bool Document::finish() {
         return false;
     }
     if (opt_.output == Output::Printer) {
+        keepPageBuffersInHeap();
         QPrinter printer(QPrinter::HighResolution);
         if (!opt_.printerName.isEmpty()) printer.setPrinterName(opt_.printerName);
         setupPrinter(printer);

@@ -65,6 +65,9 @@
 #include <variant>
 #include <vector>
 
+#include "print/pdfwriter.h"
+
+class QIODevice;
 class QPagedPaintDevice;
 class QPainter;
 class QPrinter;
@@ -205,11 +208,15 @@ class Document {
 
   private:
     explicit Document(const Options& o);
+    struct Shaped;
     struct Text {
         int row, col;
         QString text;
         int font;
         QColor colour;
+        // As shaped when said (none when read back from the spool, or when
+        // its font changed since).
+        std::shared_ptr<const Shaped> shaped;
     };
     struct Shape {
         enum Kind { Box, Line, Fill } kind;
@@ -230,6 +237,10 @@ class Document {
     // Draws one page scaled by `scale` (device pixels a pixel) with its
     // origin moved by `shift` device pixels.
     void drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Page& page) const;
+    // A PDF writer of this document's paper on `file`, and one page drawn
+    // on it.
+    std::unique_ptr<PdfWriter> pdfWriter(QIODevice& file) const;
+    void drawPdf(PdfWriter& pdf, const Page& page) const;
     // Draws the kept pages on `device`.
     bool paintKept(QPagedPaintDevice& device, QPointF shift) const;
 
@@ -242,15 +253,17 @@ class Document {
     struct Shaped {
         QList<QGlyphRun> runs;  // positions from the text's top-left corner
         int width = 0;
+        mutable PdfWriter::Encoded pdf;  // a run alone as the PDF writer wrote it
     };
     // Two generations for each font: when the newer one is full it becomes
     // the older, and a text found in the older moves back; so the texts a
     // report keeps printing stay shaped, and the ones it prints once go.
     struct ShapedTexts {
-        QHash<QString, Shaped> newer, older;
+        QHash<QString, std::shared_ptr<const Shaped>> newer, older;
     };
     static constexpr int kShapedKept = 10000;  // a generation's texts
-    const Shaped& shaped(const QString& text, int font) const;
+    const std::shared_ptr<const Shaped>& shapedText(const QString& text, int font) const;
+    const Shaped& shaped(const QString& text, int font) const { return *shapedText(text, font); }
     mutable std::vector<ShapedTexts> shaped_;
     std::vector<QPen> pens_;
     Page page_;  // the open page's operations

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -209,6 +210,125 @@ TEST_F(PrintTest, FontsKeepTheirStyleAndTextAlignsRightAtItsColumn) {
     const QString text = pdfText(pdf);
     EXPECT_TRUE(text.contains(QStringLiteral("Derecha")));
     EXPECT_TRUE(text.contains(QStringLiteral("Segunda hoja")));
+}
+
+// What the PDF writer puts in the file: texts in every face, readable back
+// with their accents; the faces embedded as subsets; the sheet turned; and
+// the page, rendered, where the painter draws the same page.
+TEST_F(PrintTest, PdfEmbedsTheFacesUsedAndLooksLikeThePaintedPage) {
+    const QString accents = QStringLiteral("ÑÁÉÍÓÚáéíóúñü¿¡€");
+    auto draw = [&](print::Document& doc) {
+        const int bold = doc.addFont(QStringLiteral("Arial"), 0, 14, true);
+        const int italic = doc.addFont(QStringLiteral("Times New Roman"), 0, 14, false, true);
+        const int mono = doc.addFont(QStringLiteral("Courier New"), 0, 12, true, true);
+        const int under = doc.addFont(QStringLiteral("Arial"), 0, 16, false, false, true);
+        const int dejavu = doc.addFont(QStringLiteral("DejaVu Sans"), 0, 14);
+        doc.say(100, 100, QStringLiteral("Normal ") + accents);
+        doc.say(200, 100, QStringLiteral("Negrita ") + accents, bold);
+        doc.say(300, 100, QStringLiteral("Cursiva ") + accents, italic);
+        doc.say(400, 100, QStringLiteral("Fija ") + accents, mono);
+        doc.say(500, 100, QStringLiteral("Subrayado"), under);
+        doc.say(500, 2000, QStringLiteral("Fichero confirmado"), dejavu);  // a ligature
+        doc.say(600, 100, QStringLiteral("Izquierda"));
+        doc.say(600, 3000, QStringLiteral("Derecha"), 0, print::Align::Right, Qt::red);
+        for (int style = 0; style <= 5; ++style)
+            doc.line(800 + style * 60, 100, 800 + style * 60, 1500, doc.addPen(3, style));
+        doc.box(800, 1700, 1200, 2400, doc.addPen(6, 0, Qt::blue));
+        doc.fill(1300, 100, 1600, 900, QColor(0, 128, 0));
+        doc.fill(1300, 1000, 1600, 1800, Qt::black);
+        doc.startPage();
+        doc.say(100, 100, QStringLiteral("Segunda hoja"));
+    };
+
+    const QString pdf = file("caras.pdf");
+    auto doc = print::Document::create(QStringLiteral("Caras"), print::Output::Pdf, pdf,
+                                       print::Orientation::Landscape);
+    draw(*doc);
+    ASSERT_TRUE(doc->finish()) << doc->error().toStdString();
+
+    const QString info = runProgram(QStringLiteral("pdfinfo"), {pdf}).out;
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Page size:\\s+842 x 595 pts"))))
+        << info.toStdString();
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Title:\\s+Caras\\n"))));
+    EXPECT_TRUE(
+        info.contains(QRegularExpression(QStringLiteral("Creator:\\s+Valdrosa Comercial"))));
+    EXPECT_EQ(pdfPages(pdf), 2);
+
+    const QStringList lines = pdfText(pdf).split(QLatin1Char('\n'));
+    auto lineWith = [&](const QString& text) {
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(text)) return i;
+        return -1;
+    };
+    for (const char* face : {"Normal ", "Negrita ", "Cursiva ", "Fija "})
+        EXPECT_GE(lineWith(QString::fromUtf8(face) + accents), 0) << face;
+    EXPECT_LT(lineWith(QStringLiteral("Normal")), lineWith(QStringLiteral("Negrita")));
+    EXPECT_LT(lineWith(QStringLiteral("Fija")), lineWith(QStringLiteral("Subrayado")));
+    EXPECT_GE(lineWith(QStringLiteral("Fichero confirmado")), 0);
+    EXPECT_GE(lineWith(QStringLiteral("Izquierda Derecha")), 0);
+    EXPECT_GT(lineWith(QStringLiteral("Segunda hoja")), lineWith(QStringLiteral("Derecha")));
+
+    // Every face embedded, as a subset, with its way back to the characters.
+    const QStringList fonts =
+        runProgram(QStringLiteral("pdffonts"), {pdf}).out.split(QLatin1Char('\n')).mid(2);
+    int embedded = 0;
+    for (const QString& f : fonts) {
+        if (f.trimmed().isEmpty()) continue;
+        EXPECT_TRUE(f.contains(QRegularExpression(
+            QStringLiteral("^[A-Z]{6}\\+\\S+\\s+CID TrueType\\s+Identity-H\\s+yes yes yes"))))
+            << f.toStdString();
+        ++embedded;
+    }
+    EXPECT_GE(embedded, 5);  // Sans, Sans bold, Serif italic, Mono, DejaVu
+
+    // The same page painted: ink where the PDF has ink, within a pixel.
+    auto kept = print::Document::create(QStringLiteral("Caras"), print::Output::Preview, QString(),
+                                        print::Orientation::Landscape);
+    draw(*kept);
+    kept->endPage();
+    const double scale = 50.0 / print::Document::kDpi;
+    const QImage rendered = pdfPage(pdf, 1, dir.path());
+    ASSERT_FALSE(rendered.isNull());
+    ASSERT_LE(std::abs(rendered.width() - kept->paperSize().width() * scale), 1);
+    QImage painted(rendered.size(), QImage::Format_RGB32);
+    painted.fill(Qt::white);
+    {
+        QPainter p(&painted);
+        ASSERT_TRUE(kept->drawKept(0, p, scale));
+    }
+    auto inkNear = [](const QImage& img, int x, int y) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int px = x + dx, py = y + dy;
+                if (px >= 0 && py >= 0 && px < img.width() && py < img.height() &&
+                    qGray(img.pixel(px, py)) < 160)
+                    return true;
+            }
+        return false;
+    };
+    if (const char* shots = std::getenv("VDR_SHOTS")) {
+        painted.save(QString::fromLocal8Bit(shots) + QStringLiteral("/caras-pintada.png"));
+        rendered.save(QString::fromLocal8Bit(shots) + QStringLiteral("/caras-pdf.png"));
+    }
+    int ink = 0, strays = 0;
+    for (int y = 0; y < painted.height(); ++y)
+        for (int x = 0; x < painted.width(); ++x) {
+            const bool a = qGray(painted.pixel(x, y)) < 96, b = qGray(rendered.pixel(x, y)) < 96;
+            ink += a;
+            if ((a && !inkNear(rendered, x, y)) || (b && !inkNear(painted, x, y))) ++strays;
+        }
+    EXPECT_GT(ink, 5000);
+    EXPECT_LT(strays, ink / 100) << "of " << ink;
+    // The shapes in their colours: the green fill, the blue box's edge.
+    const QRgb green = rendered.pixel(qRound((75 + 500) * scale), qRound((75 + 1450) * scale));
+    EXPECT_TRUE(qGreen(green) > 100 && qRed(green) < 50 && qBlue(green) < 50);
+    bool blue = false;
+    for (int x = qRound((75 + 1700) * scale) - 2; x <= qRound((75 + 1700) * scale) + 2; ++x) {
+        const QRgb c = rendered.pixel(x, qRound((75 + 1000) * scale));
+        blue = blue || (qBlue(c) > 150 && qRed(c) < 100);
+    }
+    EXPECT_TRUE(blue);
+    kept.reset();
 }
 
 TEST_F(PrintTest, UnattendedRunsTurnPreviewAndPrinterIntoPdfFiles) {
