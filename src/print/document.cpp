@@ -432,12 +432,12 @@ bool Document::drawKept(int n, QPainter& painter, double scale) const {
     return true;
 }
 
-bool Document::render(QPrinter& printer) const {
+bool Document::render(QPrinter& printer, const Progress& going) const {
     // The printer's paper may start before its printable area; our pixels
     // count from the paper's corner.
     const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
     const QRectF page = printer.pageRect(QPrinter::DevicePixel);
-    return paintKept(printer, paper.topLeft() - page.topLeft());
+    return paintKept(printer, paper.topLeft() - page.topLeft(), going);
 }
 
 void Document::drawPage(QPainter& painter, QSizeF scale, QPointF shift, const Page& page) const {
@@ -528,32 +528,41 @@ void Document::drawPdf(PdfWriter& pdf, const Page& page) const {
     }
 }
 
-bool Document::paintKept(QPagedPaintDevice& device, QPointF shift) const {
+bool Document::paintKept(QPagedPaintDevice& device, QPointF shift, const Progress& going) const {
     if (!spool_ || spool_->failed) return false;
     QPainter painter;
     if (!painter.begin(&device)) return false;
     Page page;
     bool ok = true;
-    for (size_t n = 0; n < spool_->at.size(); ++n) {
-        if (!spool_->read(n, page)) ok = false;
+    const int total = static_cast<int>(spool_->at.size());
+    for (int n = 0; n < total; ++n) {
+        if (!spool_->read(static_cast<size_t>(n), page)) ok = false;
         if (n > 0) device.newPage();
         drawPage(painter, deviceScale(device), shift, page);
+        if (going && !going(n + 1, total)) {
+            // What the printer has is thrown away, not printed.
+            if (auto* printer = dynamic_cast<QPrinter*>(&device)) printer->abort();
+            painter.end();
+            return false;
+        }
     }
     return painter.end() && ok;
 }
 
-bool Document::writePdf(const QString& path) const {
+bool Document::writePdf(const QString& path, const Progress& going) const {
     if (!spool_ || spool_->failed) return false;
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) return false;
     const std::unique_ptr<PdfWriter> pdf = pdfWriter(out);
     Page page;
     bool ok = true;
-    for (size_t n = 0; n < spool_->at.size() && ok; ++n) {
-        ok = spool_->read(n, page) && pdf->ok();
+    const int total = static_cast<int>(spool_->at.size());
+    for (int n = 0; n < total && ok; ++n) {
+        ok = spool_->read(static_cast<size_t>(n), page) && pdf->ok();
         pdf->beginPage();
         drawPdf(*pdf, page);
         pdf->endPage();
+        if (ok && going && !going(n + 1, total)) ok = false;
     }
     if (!ok || !pdf->finish()) {
         out.cancelWriting();

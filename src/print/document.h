@@ -194,7 +194,11 @@ class Document {
     // The pages kept for the preview (ended pages of a Preview document not
     // turned into a PDF by an unattended run): drawn on any printer, false
     // when the device could not be opened or no pages are kept.
-    bool render(QPrinter& printer) const;
+    // `going`, when given, hears each page as it is done (pages done, pages
+    // in all) and stops the work by answering false: render() and
+    // writePdf() then answer false too, and writePdf() leaves no file.
+    using Progress = std::function<bool(int done, int total)>;
+    bool render(QPrinter& printer, const Progress& going = {}) const;
     // How many pages are kept, and one of them (from 0) drawn on `painter`
     // with the whole sheet scaled to `scale` device pixels a pixel: what the
     // preview shows. False when the page could not be read.
@@ -204,7 +208,7 @@ class Document {
     QSize paperSize() const;
     // The kept pages as a PDF file; false, leaving no part of it, when it
     // could not be written whole or no pages are kept.
-    bool writePdf(const QString& path) const;
+    bool writePdf(const QString& path, const Progress& going = {}) const;
 
   private:
     explicit Document(const Options& o);
@@ -242,7 +246,7 @@ class Document {
     std::unique_ptr<PdfWriter> pdfWriter(QIODevice& file) const;
     void drawPdf(PdfWriter& pdf, const Page& page) const;
     // Draws the kept pages on `device`.
-    bool paintKept(QPagedPaintDevice& device, QPointF shift) const;
+    bool paintKept(QPagedPaintDevice& device, QPointF shift, const Progress& going) const;
 
     Options opt_;
     std::vector<QFont> fonts_;

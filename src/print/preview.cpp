@@ -1,5 +1,6 @@
 #include "print/preview.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,12 +9,14 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "print/document.h"
 
@@ -155,7 +158,10 @@ PreviewWindow::PreviewWindow(Document& doc, bool drawing)
                                    ? QPageLayout::Portrait
                                    : QPageLayout::Landscape);
         QPrintDialog ask(&out, this);
-        if (ask.exec() == QDialog::Accepted && !doc_.render(out))
+        if (ask.exec() != QDialog::Accepted) return;
+        bool cancelled = false;
+        const bool done = doc_.render(out, working(QStringLiteral("Imprimiendo"), cancelled));
+        if (!done && !cancelled)
             QMessageBox::warning(this, QStringLiteral("Atención....."),
                                  QStringLiteral("La impresora no aceptó el documento."));
     });
@@ -163,7 +169,11 @@ PreviewWindow::PreviewWindow(Document& doc, bool drawing)
         const QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("Guardar como PDF"), doc_.options().name + QStringLiteral(".pdf"),
             QStringLiteral("PDF (*.pdf)"));
-        if (!path.isEmpty() && !doc_.writePdf(path))
+        if (path.isEmpty()) return;
+        bool cancelled = false;
+        const bool done =
+            doc_.writePdf(path, working(QStringLiteral("Guardando el PDF"), cancelled));
+        if (!done && !cancelled)
             QMessageBox::warning(this, QStringLiteral("Atención....."),
                                  QStringLiteral("No se pudo escribir el fichero %1").arg(path));
     });
@@ -197,6 +207,25 @@ void PreviewWindow::drawingFinished() {
     save_->setEnabled(true);
     cancel_->hide();
     pagesAdded();
+}
+
+std::function<bool(int, int)> PreviewWindow::working(const QString& what, bool& cancelled) {
+    auto progress = std::make_shared<QProgressDialog>(what + QStringLiteral("..."),
+                                                      QStringLiteral("&Cancelar"), 0, 0, this);
+    progress->setWindowTitle(QStringLiteral("Por favor espere"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(500);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    return [progress, what, &cancelled](int done, int total) {
+        progress->setMaximum(total);
+        progress->setLabelText(
+            QStringLiteral("%1: página %2 de %3").arg(what).arg(done).arg(total));
+        progress->setValue(done);  // shows the window once the work lasts
+        QCoreApplication::processEvents();
+        if (progress->wasCanceled()) cancelled = true;
+        return !cancelled;
+    };
 }
 
 void PreviewWindow::reject() {

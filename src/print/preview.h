@@ -13,6 +13,7 @@
 #include <QAbstractScrollArea>
 #include <QDialog>
 #include <QImage>
+#include <functional>
 #include <list>
 #include <utility>
 
@@ -68,6 +69,11 @@ class PreviewWindow : public QDialog {
     void reject() override;
 
   private:
+    // What printing or saving the pages reports to: a window with the pages
+    // done and "Cancelar" (shown when the work lasts), which sets
+    // `cancelled` and stops the work.
+    std::function<bool(int done, int total)> working(const QString& what, bool& cancelled);
+
     Document& doc_;
     PageView* view_;
     QLabel* pages_;

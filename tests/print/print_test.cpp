@@ -428,13 +428,19 @@ TEST_F(PrintTest, PreviewShowsThePagesAndClosesWhenTheObserverSaysSo) {
     doc->fill(600, 1200, 900, 1500, Qt::black);
     QString caption;
     int pages = 0;
-    // What the preview saves is the kept pages, read back from disk.
-    const QString saved = file("guardado.pdf");
-    bool written = false;
+    // What the preview saves is the kept pages, read back from disk; its
+    // "Cancelar" stops the saving at the page it hears, leaving no file.
+    const QString saved = file("guardado.pdf"), stopped = file("parado.pdf");
+    bool written = false, stoppedWritten = true;
+    QList<int> heard;
     print::setPreviewObserver([&](QWidget* w, print::Document& d) {
         caption = w->windowTitle();
         pages = d.pageCount();
-        written = d.writePdf(saved);
+        written = d.writePdf(saved, [&](int done, int total) {
+            heard << done * 10 + total;
+            return true;
+        });
+        stoppedWritten = d.writePdf(stopped, [](int done, int) { return done < 2; });
         return true;
     });
     EXPECT_TRUE(doc->finish());
@@ -442,6 +448,9 @@ TEST_F(PrintTest, PreviewShowsThePagesAndClosesWhenTheObserverSaysSo) {
     EXPECT_EQ(caption, QStringLiteral("Vista previa - Vista"));
     EXPECT_EQ(pages, 3);
     ASSERT_TRUE(written);
+    EXPECT_EQ(heard, (QList<int>{13, 23, 33}));
+    EXPECT_FALSE(stoppedWritten);
+    EXPECT_FALSE(QFile::exists(stopped));
     EXPECT_EQ(pdfPages(saved), 3);
     const QString text = pdfText(saved);
     EXPECT_TRUE(text.contains(QStringLiteral("Hola")));
