@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -272,8 +273,12 @@ void Table::openFile(const std::string& rawPath, OpenOptions options) {
 void Table::parseHeader() {
     unsigned char h[32];
     uint64_t size = io::fileSize(fd_);
-    if (size < 32 || io::readAt(fd_, h, 32, 0) != 32)
+    if (size < 32 || io::readAt(fd_, h, 32, 0) != 32) {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode))
+            fail(kErrOpen, "Es una carpeta, no una tabla.", EISDIR);
         fail(kErrCorruption, "La tabla está dañada o truncada: la cabecera está incompleta.");
+    }
     version_ = h[0];
     switch (version_) {
         case 0x03:

@@ -87,4 +87,8 @@ TEST(Tool, InfoDumpAndCheckCommands) {
     std::string err = dbftest::run(tool() + " check " + dbftest::shellQuote(p) + " 2>&1", &st);
     EXPECT_EQ(st, 2);
     EXPECT_NE(err.find("Muestra.dbf"), std::string::npos) << err;
+    // A folder given for a table is called a folder, not a damaged table.
+    err = dbftest::run(tool() + " check " + dbftest::shellQuote(d.path()) + " 2>&1", &st);
+    EXPECT_EQ(st, 2);
+    EXPECT_NE(err.find("Es una carpeta, no una tabla."), std::string::npos) << err;
 }
