@@ -516,6 +516,39 @@ void Table::forgetSeen(uint32_t recno) {
     if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) windowCount_ = 0;
 }
 
+// Reads records `recno` onwards, as many as a window holds and no further
+// than `onDisk`, into the window; the first goes to `dst`. False when the
+// file did not give them all (the caller reads the one record).
+bool Table::readWindow(uint32_t recno, uint32_t onDisk, char* dst) {
+    const uint32_t n =
+        std::min(std::max<uint32_t>(1, static_cast<uint32_t>(kWindowBytes / recordLength_)),
+                 onDisk - recno + 1);
+    window_.resize(size_t(n) * recordLength_);
+    const ssize_t r = io::readAt(fd_, window_.data(), window_.size(),
+                                 headerLength_ + uint64_t(recno - 1) * recordLength_);
+    if (r != static_cast<ssize_t>(window_.size())) {
+        windowCount_ = 0;
+        return false;
+    }
+    windowFirst_ = recno;
+    windowCount_ = n;
+    std::memcpy(dst, window_.data(), recordLength_);
+    return true;
+}
+
+void Table::readOne(uint32_t recno, char* dst) {
+    const ssize_t r =
+        io::readAt(fd_, dst, recordLength_, headerLength_ + uint64_t(recno - 1) * recordLength_);
+    if (r == static_cast<ssize_t>(recordLength_)) return;
+    if (r < 0)
+        fail(kErrRead,
+             "No se puede leer el registro " + std::to_string(recno) + ": " + io::osText(errno) +
+                 ".",
+             errno);
+    fail(kErrCorruption,
+         "La tabla está truncada: el registro " + std::to_string(recno) + " está incompleto.");
+}
+
 void Table::loadRecord(uint32_t recno, char* dst, bool fresh) {
     if (!tail_.empty() && recno >= tailFirst_) {
         std::memcpy(dst, tail_.data() + size_t(recno - tailFirst_) * recordLength_, recordLength_);
@@ -539,42 +572,17 @@ void Table::loadRecord(uint32_t recno, char* dst, bool fresh) {
                 std::memcpy(dst, seen->second.data(), recordLength_);
                 return;
             }
-            const uint32_t onDisk = count_;
-            if (recno == previous + 1 && recno <= onDisk) {
-                const uint32_t n = std::min(
-                    std::max<uint32_t>(1, static_cast<uint32_t>(kWindowBytes / recordLength_)),
-                    onDisk - recno + 1);
-                window_.resize(size_t(n) * recordLength_);
-                const ssize_t r = io::readAt(fd_, window_.data(), window_.size(),
-                                             headerLength_ + uint64_t(recno - 1) * recordLength_);
-                if (r == static_cast<ssize_t>(window_.size())) {
-                    windowFirst_ = recno;
-                    windowCount_ = n;
-                    std::memcpy(dst, window_.data(), recordLength_);
-                    return;
-                }
-                windowCount_ = 0;
-            }
+            if (recno == previous + 1 && recno <= count_ && readWindow(recno, count_, dst)) return;
         }
-        const ssize_t r = io::readAt(fd_, dst, recordLength_,
-                                     headerLength_ + uint64_t(recno - 1) * recordLength_);
-        if (r == static_cast<ssize_t>(recordLength_)) {
-            if (kept) std::memcpy(kept, dst, recordLength_);
-            if (seen != seen_.end()) {
-                seen->second.assign(dst, recordLength_);
-            } else {
-                if (seen_.size() >= kSeenRecords) seen_.clear();
-                seen_.emplace(recno, std::string(dst, recordLength_));
-            }
-            return;
+        readOne(recno, dst);
+        if (kept) std::memcpy(kept, dst, recordLength_);
+        if (seen != seen_.end()) {
+            seen->second.assign(dst, recordLength_);
+        } else {
+            if (seen_.size() >= kSeenRecords) seen_.clear();
+            seen_.emplace(recno, std::string(dst, recordLength_));
         }
-        if (r < 0)
-            fail(kErrRead,
-                 "No se puede leer el registro " + std::to_string(recno) + ": " +
-                     io::osText(errno) + ".",
-                 errno);
-        fail(kErrCorruption,
-             "La tabla está truncada: el registro " + std::to_string(recno) + " está incompleto.");
+        return;
     }
     if (!shared_) {
         const uint32_t previous = lastRead_;
@@ -586,38 +594,16 @@ void Table::loadRecord(uint32_t recno, char* dst, bool fresh) {
         }
         // Walking forward reads ahead a window at a time; other reads take
         // the record from the mapping of a large file, or one record.
-        if (recno == previous + 1 || (windowCount_ && recno == windowFirst_ + windowCount_)) {
-            uint32_t onDisk = tail_.empty() ? count_ : tailFirst_ - 1;
-            uint32_t n = std::max<uint32_t>(1, static_cast<uint32_t>(kWindowBytes / recordLength_));
-            n = std::min(n, onDisk - recno + 1);
-            window_.resize(size_t(n) * recordLength_);
-            ssize_t r = io::readAt(fd_, window_.data(), window_.size(),
-                                   headerLength_ + uint64_t(recno - 1) * recordLength_);
-            if (r == static_cast<ssize_t>(window_.size())) {
-                windowFirst_ = recno;
-                windowCount_ = n;
-                std::memcpy(dst, window_.data(), recordLength_);
-                return;
-            }
-            windowCount_ = 0;
-        }
+        if ((recno == previous + 1 || (windowCount_ && recno == windowFirst_ + windowCount_)) &&
+            readWindow(recno, tail_.empty() ? count_ : tailFirst_ - 1, dst))
+            return;
         const uint64_t at = headerLength_ + uint64_t(recno - 1) * recordLength_;
         if (const char* m = mapped(at + recordLength_)) {
             std::memcpy(dst, m + at, recordLength_);
             return;
         }
     }
-    ssize_t r =
-        io::readAt(fd_, dst, recordLength_, headerLength_ + uint64_t(recno - 1) * recordLength_);
-    if (r != static_cast<ssize_t>(recordLength_)) {
-        if (r < 0)
-            fail(kErrRead,
-                 "No se puede leer el registro " + std::to_string(recno) + ": " +
-                     io::osText(errno) + ".",
-                 errno);
-        fail(kErrCorruption,
-             "La tabla está truncada: el registro " + std::to_string(recno) + " está incompleto.");
-    }
+    readOne(recno, dst);
     if (!shared_) {
         // Remember it as a one-record window so that the next one reads ahead.
         window_.assign(dst, dst + recordLength_);

@@ -217,6 +217,8 @@ class Table {
     // `fresh`: from the file even within a read batch (a record just locked).
     void loadRecord(uint32_t recno, char* dst, bool fresh = false);
     bool batchSeen(uint64_t batch);
+    bool readWindow(uint32_t recno, uint32_t onDisk, char* dst);
+    void readOne(uint32_t recno, char* dst);
     void forgetSeen(uint32_t recno = 0);  // 0: every record kept
     const char* mapped(uint64_t end);     // the file's mapping when it holds [0, end)
     void dropMap();

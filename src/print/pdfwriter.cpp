@@ -63,6 +63,13 @@ void appendNum(std::string& s, double v) {
     s.append(d, static_cast<size_t>(len));
 }
 
+// Two numbers and a space between them: a point, a width and height.
+void appendPair(std::string& s, double a, double b) {
+    appendNum(s, a);
+    s += ' ';
+    appendNum(s, b);
+}
+
 void appendHex4(std::string& s, unsigned v) {
     static const char hex[] = "0123456789ABCDEF";
     const char c[4] = {hex[(v >> 12) & 15], hex[(v >> 8) & 15], hex[(v >> 4) & 15], hex[v & 15]};
@@ -643,9 +650,7 @@ struct PdfWriter::Impl {
         if (!inArray || std::abs(y - textY) > 1e-3 || target < pen - kBack) {
             closeArray();
             page += "1 0 0 -1 ";
-            appendNum(page, x);
-            page += ' ';
-            appendNum(page, y);
+            appendPair(page, x, y);
             page += " Tm\n[";
             inArray = true;
             textY = y;
@@ -674,9 +679,7 @@ struct PdfWriter::Impl {
         QRgb& cur = stroke ? strokeColour : fillColour;
         if (c == cur) return;
         cur = c;
-        appendNum(page, qRed(c) / 255.0);
-        page += ' ';
-        appendNum(page, qGreen(c) / 255.0);
+        appendPair(page, qRed(c) / 255.0, qGreen(c) / 255.0);
         page += ' ';
         appendNum(page, qBlue(c) / 255.0);
         page += stroke ? " RG\n" : " rg\n";
@@ -844,13 +847,9 @@ void PdfWriter::glyphs(QPointF origin, const QGlyphRun& run, const QColor& colou
         d.endText();
         d.strokeStyle(thickness, 0, 0);
         d.colour(rgb, true);
-        appendNum(d.page, x0);
-        d.page += ' ';
-        appendNum(d.page, y);
+        appendPair(d.page, x0, y);
         d.page += " m ";
-        appendNum(d.page, x0 + std::floor(box.width()));
-        d.page += ' ';
-        appendNum(d.page, y);
+        appendPair(d.page, x0 + std::floor(box.width()), y);
         d.page += " l S\n";
     }
 }
@@ -858,26 +857,18 @@ void PdfWriter::glyphs(QPointF origin, const QGlyphRun& run, const QColor& colou
 void PdfWriter::strokeRect(const QRectF& r, const QPen& pen) {
     Impl& d = *d_;
     if (!d.strokePen(pen)) return;
-    appendNum(d.page, r.x());
+    appendPair(d.page, r.x(), r.y());
     d.page += ' ';
-    appendNum(d.page, r.y());
-    d.page += ' ';
-    appendNum(d.page, r.width());
-    d.page += ' ';
-    appendNum(d.page, r.height());
+    appendPair(d.page, r.width(), r.height());
     d.page += " re S\n";
 }
 
 void PdfWriter::line(QPointF from, QPointF to, const QPen& pen) {
     Impl& d = *d_;
     if (!d.strokePen(pen)) return;
-    appendNum(d.page, from.x());
-    d.page += ' ';
-    appendNum(d.page, from.y());
+    appendPair(d.page, from.x(), from.y());
     d.page += " m ";
-    appendNum(d.page, to.x());
-    d.page += ' ';
-    appendNum(d.page, to.y());
+    appendPair(d.page, to.x(), to.y());
     d.page += " l S\n";
 }
 
@@ -885,13 +876,9 @@ void PdfWriter::fillRect(const QRectF& r, const QColor& colour) {
     Impl& d = *d_;
     d.endText();
     d.colour(colour.rgb(), false);
-    appendNum(d.page, r.x());
+    appendPair(d.page, r.x(), r.y());
     d.page += ' ';
-    appendNum(d.page, r.y());
-    d.page += ' ';
-    appendNum(d.page, r.width());
-    d.page += ' ';
-    appendNum(d.page, r.height());
+    appendPair(d.page, r.width(), r.height());
     d.page += " re f\n";
 }
 
