@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -102,12 +103,31 @@ struct Journal {
           << hex(p.fax) << " " << hex(p.email) << " " << hex(p.ciudad) << " " << hex(p.represent)
           << " " << hex(p.telfrep) << " " << hex(p.encargado) << " " << hex(p.numprosp) << " "
           << p.fecCrea << " " << hex(p.observac) << " " << (p.vta ? 1 : 0) << " " << p.fecVta << " "
-          << hex(p.cat) << "\nEND\n";
-        return o.str();
+          << hex(p.cat) << "\n";
+        // A sum of the text before it: a journal whose write a power cut
+        // left half done (some of its sectors those of an older one) is not
+        // taken for a whole one.
+        std::string body = o.str();
+        body += "SUM " + std::to_string(sum(body)) + "\nEND\n";
+        return body;
     }
 
-    // False for a journal cut short before its END line (it was never in place).
+    static uint64_t sum(std::string_view text) {
+        uint64_t h = 1469598103934665603ull;  // FNV-1a
+        for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+        return h;
+    }
+
+    // False for a journal cut short before its END line, or whose text is
+    // not the one its sum was made of (it was never in place).
     bool parse(const std::string& s) {
+        if (const size_t at = s.find("\nSUM "); at != std::string::npos) {
+            const size_t end = s.find('\n', at + 1);
+            if (end == std::string::npos ||
+                s.substr(at + 5, end - at - 5) !=
+                    std::to_string(sum(std::string_view(s).substr(0, at + 1))))
+                return false;
+        }
         std::istringstream in(s);
         std::string line;
         bool ended = false;
@@ -262,9 +282,9 @@ bool lockPatiently(dbf::WorkArea& wa) {
     return ok;
 }
 
-// A row past the commit point is locked whatever it takes: the save is
-// half done and giving up is no longer an option; other workstations hold
-// row locks only for one write.
+// A row of a save under way (its journal written) is locked whatever it
+// takes: the save is half done and giving up is no longer an option; other
+// workstations hold row locks only for one write.
 // `recno` 0 is the current record, which the lock reads again.
 void lockRow(dbf::WorkArea& wa, uint32_t recno = 0, bool releaseOthers = true) {
     for (int tries = 0; !wa.lockRecord(recno, releaseOthers); ++tries) {

@@ -5,6 +5,8 @@
 #include <signal.h>
 
 #include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
@@ -627,6 +629,35 @@ void killPastCommit(const QString& dir, const char* action, uint32_t recno) {
 }
 
 }  // namespace
+
+// A journal whose text is not the one written (a sector of another journal
+// left in it by a cut in the middle of the write) is not trusted: settling
+// does nothing with it and empties it.
+TEST_F(ProspectFixture, AJournalWhoseTextWasNotWrittenWholeIsLeftAlone) {
+    Company c = makeCompany();
+    dbf::workspace().closeAll();
+    ASSERT_NO_FATAL_FAILURE(killPastCommit(dir.path(), "move", c.recA));
+    QString journal;
+    for (QDirIterator it(dir.path(), {QString::fromLatin1(kJournalName)}, QDir::Files,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        if (QFileInfo(it.next()).size() > 0) journal = it.filePath();
+    ASSERT_FALSE(journal.isEmpty());
+    QFile f(journal);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray text = f.readAll();
+    const qsizetype at = text.indexOf("\nF ");
+    ASSERT_GT(at, 0);
+    text[at + 4] = text[at + 4] == '4' ? '5' : '4';  // a letter of the salesperson
+    f.seek(0);
+    f.write(text);
+    f.close();
+    pt::openBrowserTables();
+    EXPECT_EQ(settlePendingSaves(), 0);
+    EXPECT_EQ(QFileInfo(journal).size(), 0);
+    goProspect(c.recA);
+    EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")), "V1");
+}
 
 // While another process holds a journal's byte-range lock (its operation
 // runs there) the journal is left alone; once it lets go, it is settled.
