@@ -289,6 +289,10 @@ int main(int argc, char** argv) {
         if (cutfs) cutfs->setDelay(0);
     }
     dbf::workspace().closeAll();
+    // The company's in-use lock is held open: on the simulated drive a file
+    // removed while open comes back under another name, and the removal of
+    // the folder would never end.
+    company::releaseCompany();
     QDir::setCurrent(QDir::tempPath());
     std::error_code ec;
     fs::remove_all(g_dir, ec);
