@@ -770,23 +770,30 @@ uint32_t Table::appendBlank(bool releaseOthers) {
             uint32_t n = recCount();
             uint64_t disk = (io::fileSize(fd_) - headerLength_) / recordLength_;
             if (disk < n) n = static_cast<uint32_t>(disk);
-            std::vector<char> rec(recordLength_ + 1);
-            blankRecord(rec.data());
-            rec[recordLength_] = 0x1A;
-            if (!io::writeAt(fd_, rec.data(), rec.size(),
-                             headerLength_ + uint64_t(n) * recordLength_))
-                fail(kErrWrite, "No se puede añadir un registro: " + io::osText(errno) + ".",
-                     errno);
-            writeHeaderCount(n + 1);
-            count_ = n + 1;
             // The new record comes locked, by default replacing the caller's
-            // other record locks. The lock is taken while the header is still
-            // held: another user who sees the new count must not be able to
-            // lock and change the record before its appender does.
-            if (!lockRecord(count_, releaseOthers))
+            // other record locks. The lock is taken before the count names
+            // the record: another user reads the count without the header
+            // lock, and must not be able to lock and change the record
+            // before its appender has it.
+            const bool had = recLocks_.count(n + 1) > 0;
+            if (!lockRecord(n + 1, releaseOthers))
                 fail(kErrAppendLock,
                      "No se puede bloquear el registro añadido: otro usuario lo tiene bloqueado.",
                      kOsSharingViolation);
+            try {
+                std::vector<char> rec(recordLength_ + 1);
+                blankRecord(rec.data());
+                rec[recordLength_] = 0x1A;
+                if (!io::writeAt(fd_, rec.data(), rec.size(),
+                                 headerLength_ + uint64_t(n) * recordLength_))
+                    fail(kErrWrite, "No se puede añadir un registro: " + io::osText(errno) + ".",
+                         errno);
+                writeHeaderCount(n + 1);
+            } catch (...) {
+                if (!had) unlockRecord(n + 1);
+                throw;
+            }
+            count_ = n + 1;
         } catch (...) {
             unlockHeader();
             throw;
