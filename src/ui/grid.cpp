@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -527,8 +528,13 @@ bool REPMIBRW(dbf::WorkArea* areaIn, const std::string& titleIn) {
         c.align = numeric ? print::Align::Right : print::Align::Left;
         layout.columns.push_back(c);
     }
+    // The preview opens at the first page and takes the rest as they are
+    // drawn; it is modal, so the grid behind stays as the list walks it.
+    doc->previewWhileDrawing();
+    bool cancelled = false;
     {
         print::ListReport list(*doc, layout);
+        QElapsedTimer answered;
         area->goTop();
         while (!area->eof()) {
             QStringList cells;
@@ -544,11 +550,21 @@ bool REPMIBRW(dbf::WorkArea* areaIn, const std::string& titleIn) {
             }
             list.addRow(cells);
             area->skip(1);
+            // Now and then the preview answers the user; its "Cancelar"
+            // stops the list, and the unfinished document goes unshown.
+            if (doc->livePreview() && (!answered.isValid() || answered.elapsed() >= 100)) {
+                QApplication::processEvents();
+                answered.start();
+                if (doc->cancelRequested()) {
+                    cancelled = true;
+                    break;
+                }
+            }
         }
         area->goTop();
     }
     closeProgressMessage();
-    return doc->finish();
+    return !cancelled && doc->finish();
 }
 
 xb::Value FINFO1(const std::string& alias, int field) {

@@ -2,6 +2,7 @@
 // their windows: picks, cancels, the in-cell editor, the memo editor,
 // deletion in shared and exclusive tables, and the printed list as PDF text.
 #include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -301,6 +302,32 @@ TEST_F(GridTest, PrintedListHasTitleHeadersEveryFieldAndPageNumbers) {
     EXPECT_TRUE(text.contains(QStringLiteral("1,500.50")));
     EXPECT_TRUE(text.contains(QStringLiteral("Gamma")));
     EXPECT_TRUE(text.contains(QStringLiteral("Página: 1")));
+    EXPECT_EQ(area().recno(), 1u);
+    EXPECT_EQ(ui::progressMessage(), nullptr);
+}
+
+// A long list shows its preview at the first page, while the rest is
+// drawn; the preview's "Cancelar" stops the list: no preview stays, the
+// area is back on its first record and the progress message is gone.
+TEST_F(GridTest, PrintedListPreviewsWhileDrawingAndStopsOnCancelar) {
+    makeTable("LARGA", {{"CODIGO", 'C', 6, 0}, {"NOMBRE", 'C', 20, 0}}, {}, false);
+    for (int i = 1; i <= 3000; ++i) {
+        area().append();
+        area().put(0, xb::Value::str(std::to_string(i)));
+        area().put(1, xb::Value::str("Nombre " + std::to_string(i)));
+    }
+    area().goBottom();
+    QString shown;
+    driver->whenOpen(QStringLiteral("PrintPreview"), [&](Handle& h) {
+        for (QLabel* l : h.window()->findChildren<QLabel*>()) shown += l->text();
+        h.pressCaption(QStringLiteral("&Cancelar"));
+    });
+    driver->watchdog();
+    EXPECT_FALSE(ui::REPMIBRW(nullptr, "LARGA"));
+    EXPECT_TRUE(driver->allRun());
+    EXPECT_TRUE(shown.contains(QStringLiteral("(preparando...)"))) << shown.toStdString();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(w->objectName() == QStringLiteral("PrintPreview") && w->isVisible());
     EXPECT_EQ(area().recno(), 1u);
     EXPECT_EQ(ui::progressMessage(), nullptr);
 }
