@@ -173,7 +173,7 @@ bool ABRIR(const std::string& alias, const std::string& file, const std::string&
     bool exclusive = !mode.empty() && (mode[0] == 'E' || mode[0] == 'e');
     int caller = ws().current();
     // A rebuild interrupted on this table is finished before anyone reads it.
-    if (!underHandler("ABRIR", [&] { finishReplacement(file); })) return false;
+    if (!underHandler("ABRIR", [&] { finishCommittedReplacement(file); })) return false;
     for (;;) {
         for (int attempt = 1; attempt <= 2; ++attempt) {
             bool held = false;

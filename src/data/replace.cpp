@@ -203,12 +203,21 @@ std::string memoPathOf(const std::string& table) {
     return guess;
 }
 
-std::string journalPathOf(const std::string& target) {
-    std::string h = hostPath(target);
-    std::string file = hostFile(h);
+namespace {
+
+// The journal's name beside the table `host` (a path on the disk), as a
+// replacement writes it.
+std::string journalNameBeside(const std::string& host) {
+    std::string file = hostFile(host);
     size_t dot = file.rfind('.');
     std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
-    return hostPath(join(hostDir(h), stem + ".RPL"));
+    return join(hostDir(host), stem + ".RPL");
+}
+
+}  // namespace
+
+std::string journalPathOf(const std::string& target) {
+    return hostPath(journalNameBeside(hostPath(target)));
 }
 
 void replaceTable(const std::string& newTable, const std::string& target) {
@@ -351,6 +360,12 @@ bool finishReplacement(const std::string& target) {
     unlinkIfThere(journal);
     sync(dir);
     return true;
+}
+
+bool finishCommittedReplacement(const std::string& target) {
+    struct stat st;
+    if (::stat(journalNameBeside(hostPath(target)).c_str(), &st) != 0) return false;
+    return finishReplacement(target);
 }
 
 }  // namespace data

@@ -53,6 +53,12 @@ void replaceTable(const std::string& newTable, const std::string& target);
 // clears the leftovers of one interrupted before it. Returns true when an
 // interrupted replacement was found. Throws ReplaceError when a step fails.
 bool finishReplacement(const std::string& target);
+// The same, only when the replacement passed its commit point (its journal
+// is there): what must be done before the table is read, in two looks at the
+// disk instead of a look through its folder. Leftovers of a replacement
+// interrupted before the commit point are harmless and wait for the next
+// replacement or finishReplacement().
+bool finishCommittedReplacement(const std::string& target);
 
 // The memo file of a table: the existing file when there is one (any case),
 // otherwise the table's name with its last three characters replaced by "FPT".

@@ -354,6 +354,10 @@ class CdxBag {
     int readDepth_ = 0;
     int writeDepth_ = 0;
     bool batchHeld_ = false;  // the shared lock stays for the running ReadBatch
+    // The writer marks as the open read them with the header page, for the
+    // first interrupted() after the open.
+    std::array<uint8_t, 96> openMarks_{};
+    bool openMarksKept_ = false;
     bool headerDirty_ = false;
     bool dirLoaded_ = false;
     std::unique_ptr<CdxTag> directory_;

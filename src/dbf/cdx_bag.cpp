@@ -227,12 +227,11 @@ static int openFd(const std::string& path, bool create, bool readOnly) {
 
 std::unique_ptr<CdxBag> CdxBag::open(const std::string& path, bool exclusive, bool readOnly) {
     std::unique_ptr<CdxBag> b(new CdxBag());
-    auto found = findExisting(path);
-    b->path_ = found ? *found : resolvePath(path);
     b->exclusive_ = exclusive;
     b->readOnly_ = readOnly;
-    if (!found) throw DbfError(kErrOpen, "No existe el índice", b->path_, ENOENT);
-    b->fd_ = openFd(b->path_, false, readOnly);
+    b->fd_ = openExisting(path, readOnly ? O_RDONLY : O_RDWR, b->path_);
+    if (b->fd_ < 0 && errno == ENOENT)
+        throw DbfError(kErrOpen, "No existe el índice", b->path_, ENOENT);
     if (b->fd_ < 0 && !readOnly && (errno == EACCES || errno == EROFS)) {
         b->readOnly_ = true;
         b->fd_ = openFd(b->path_, false, true);
@@ -391,6 +390,7 @@ void CdxBag::endRead() {
 void CdxBag::beginWrite() {
     if (readOnly_) throw DbfError(kErrReadonly, "El índice está abierto sólo para lectura", path_);
     if (writeDepth_++) return;
+    openMarksKept_ = false;  // under the write lock the marks are read as they are
     if (!exclusive_) {
         // Locks a read batch holds go first: this one's, and the other bags'
         // that another workstation's change may be waiting for.
@@ -599,9 +599,17 @@ void CdxBag::releaseChange() {
     if (holds_ > 0) --holds_;
 }
 
+// Right after the open the marks read with the header page serve: a mark set
+// since belongs to a writer alive now, and one cleared since costs a look
+// under the write lock before any repair (Orders::rebuildBag).
 bool CdxBag::interrupted() {
     uint8_t area[4 * kMarkSlots];
-    readExact(area, sizeof area, kMarkOffset);
+    if (openMarksKept_) {
+        std::memcpy(area, openMarks_.data(), sizeof area);
+        openMarksKept_ = false;
+    } else {
+        readExact(area, sizeof area, kMarkOffset);
+    }
     for (int i = 0; i < kMarkSlots; ++i) {
         if (i == slot_ || get32(area + 4 * i) == 0) continue;
         if (!locks::isLockedByOther(fd_, kSlotByte + i, 1, locks::Kind::Write)) return true;

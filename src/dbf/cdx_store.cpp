@@ -113,6 +113,7 @@ uint32_t CdxBag::readRoot(uint32_t header) {
 
 void CdxBag::loadDirectory() {
     if (dirLoaded_) return;
+    const bool first = !directory_;  // the open's own load
     if (!directory_) {
         CdxTagInfo di;
         di.name = "";
@@ -121,11 +122,19 @@ void CdxBag::loadDirectory() {
         di.options = 0xE0;
         directory_.reset(new CdxTag(this, di));
     }
-    directory_->rootStamp_ = ~uint64_t{0};
     {
         uint8_t h[kCdxPage];
         readPage(0, h);
         if (get16(h + 12) != 10) corrupt("la cabecera del directorio de etiquetas no es válida");
+        // The directory's root, from the page just read; so are the marks.
+        directory_->root_ = get32(h);
+        directory_->rootStamp_ = epoch_;
+        static_assert(sizeof openMarks_ == 4 * kMarkSlots &&
+                      kMarkOffset + 4 * kMarkSlots <= kCdxPage);
+        if (first) {
+            std::memcpy(openMarks_.data(), h + kMarkOffset, openMarks_.size());
+            openMarksKept_ = true;
+        }
     }
     std::vector<std::pair<std::string, uint32_t>> entries;
     directory_->walk([&](std::string_view key, uint32_t rec) {

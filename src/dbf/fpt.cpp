@@ -32,8 +32,11 @@ void MemoFile::create(const std::string& path, uint32_t blockSize, bool whole) {
 }
 
 MemoFile::MemoFile(const std::string& path, bool readOnly, bool exclusive)
-    : path_(path), readOnly_(readOnly), exclusive_(exclusive) {
-    fd_ = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    : MemoFile(::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC), path, readOnly,
+               exclusive) {}
+
+MemoFile::MemoFile(int fd, const std::string& path, bool readOnly, bool exclusive)
+    : path_(path), fd_(fd), readOnly_(readOnly), exclusive_(exclusive) {
     if (fd_ < 0)
         throw DbfError(kErrOpen,
                        "No se puede abrir el fichero de memos: " + io::osText(errno) + ".", path,

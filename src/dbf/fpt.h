@@ -22,6 +22,8 @@ class MemoFile {
     // Opens an existing memo file; throws DbfError naming it when it is missing,
     // unreadable or its header is damaged. `exclusive` spares the allocation lock.
     MemoFile(const std::string& path, bool readOnly, bool exclusive);
+    // Takes `fd`, opened on `path` (a negative one fails with its errno).
+    MemoFile(int fd, const std::string& path, bool readOnly, bool exclusive);
     ~MemoFile();
     MemoFile(const MemoFile&) = delete;
     MemoFile& operator=(const MemoFile&) = delete;

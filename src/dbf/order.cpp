@@ -146,8 +146,7 @@ void Orders::loadTags() {
 void Orders::addBag(const std::string& path) {
     wa_->table().flush();
     settlePending();
-    std::string resolved = resolvePath(path);
-    if (auto f = findExisting(path)) resolved = *f;
+    const std::string resolved = resolvePath(path);
     for (auto& b : bags_)
         if (b->path() == resolved) return;
     if (bags_.size() >= kMaxBags)
@@ -263,8 +262,7 @@ void Orders::createTag(const std::string& bagPath, const std::string& tagName,
     if (!km.computable())
         throw DbfError(kErrDataType, "La expresión de la clave no se puede calcular: " + keyExpr,
                        bagPath);
-    std::string resolved = resolvePath(bagPath);
-    if (auto f = findExisting(bagPath)) resolved = *f;
+    const std::string resolved = resolvePath(bagPath);
     CdxBag* bag = nullptr;
     for (auto& b : bags_)
         if (b->path() == resolved) bag = b.get();

@@ -1,7 +1,10 @@
 #include "dbf/paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include <cctype>
 #include <vector>
@@ -70,6 +73,12 @@ std::string normalizeSeparators(std::string_view path) {
 
 namespace {
 
+// A path the walk below would keep as it stands when it exists: no doubled
+// or trailing slash.
+bool plainPath(const std::string& p) {
+    return !p.empty() && p.find("//") == std::string::npos && (p.size() == 1 || p.back() != '/');
+}
+
 // `found` tells whether the answer names an existing entry.
 std::string resolve(std::string_view path, bool& found) {
     std::string p = normalizeSeparators(path);
@@ -78,7 +87,7 @@ std::string resolve(std::string_view path, bool& found) {
     // Written as it stands on the disk (nearly always): every component
     // matches exactly, which the walk below would keep, and one look is
     // enough instead of one per folder.
-    const bool plain = p.find("//") == std::string::npos && (p.size() == 1 || p.back() != '/');
+    const bool plain = plainPath(p);
     if (plain && exists(p)) {
         found = true;
         return p;
@@ -127,6 +136,24 @@ std::optional<std::string> findExisting(std::string_view path) {
     std::string r = resolve(path, found);
     if (found) return r;
     return std::nullopt;
+}
+
+int openExisting(std::string_view path, int flags, std::string& resolved) {
+    std::string p = normalizeSeparators(path);
+    if (plainPath(p)) {
+        const int fd = ::open(p.c_str(), flags | O_CLOEXEC);
+        if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) {
+            resolved = std::move(p);
+            return fd;
+        }
+    }
+    bool found = false;
+    resolved = resolve(p, found);
+    if (!found) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ::open(resolved.c_str(), flags | O_CLOEXEC);
 }
 
 std::string withExtension(std::string_view path, std::string_view ext) {

@@ -59,22 +59,29 @@ void todayYmd(int& y, int& m, int& d) {
     d = tm.tm_mday;
 }
 
-// The memo file of a table: its name with the extension replaced by FPT, in the
-// extension's case (an existing file is found whatever its case).
-std::string memoNameFor(const std::string& tablePath) {
+// The memo file of a table as its name is written: the extension replaced by
+// FPT, in the extension's case.
+std::string memoNameAsWritten(const std::string& tablePath) {
     std::string p = normalizeSeparators(tablePath);
     size_t slash = p.rfind('/');
     size_t dot = p.rfind('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     // "calls.dbf" pairs with "calls.fpt"; any other extension ("ContEmpr.Ini",
     // "TEMP_.DBF") with "FPT", as FoxPro names them.
     bool lower = false;
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
-        dot + 1 < p.size()) {
+    if (hasExt && dot + 1 < p.size()) {
         lower = true;
         for (size_t i = dot + 1; i < p.size(); ++i)
             if (!std::islower(static_cast<unsigned char>(p[i]))) lower = false;
     }
-    return withExtension(p, lower ? ".fpt" : ".FPT");
+    if (hasExt) p.erase(dot);
+    return p + (lower ? ".fpt" : ".FPT");
+}
+
+// The same name as it stands on the disk (an existing file is found whatever
+// its case).
+std::string memoNameFor(const std::string& tablePath) {
+    return resolvePath(memoNameAsWritten(tablePath));
 }
 
 // xBase rounds halves away from zero on the decimal value the user sees; the
@@ -236,43 +243,46 @@ void Table::fail(int gencode, const std::string& what, int oscode) const {
 }
 
 void Table::openFile(const std::string& rawPath, OpenOptions options) {
-    auto found = findExisting(rawPath);
-    path_ = found ? *found : resolvePath(rawPath);
-    if (!found) fail(kErrOpen, "No existe la tabla.", ENOENT);
     shared_ = options.shared;
     readOnly_ = options.readOnly;
-    int flags = O_CLOEXEC | (readOnly_ && shared_ ? O_RDONLY : O_RDWR);
-    fd_ = ::open(path_.c_str(), flags);
-    if (fd_ < 0 && readOnly_ && !shared_ && (errno == EACCES || errno == EROFS))
+    bool readable = readOnly_ && shared_;  // opened for reading only
+    fd_ = openExisting(rawPath, readable ? O_RDONLY : O_RDWR, path_);
+    if (fd_ < 0 && errno == ENOENT) fail(kErrOpen, "No existe la tabla.", ENOENT);
+    if (fd_ < 0 && readOnly_ && !shared_ && (errno == EACCES || errno == EROFS)) {
         fd_ = ::open(path_.c_str(), O_CLOEXEC | O_RDONLY);
+        readable = true;
+    }
     if (fd_ < 0) fail(kErrOpen, "No se puede abrir la tabla: " + io::osText(errno) + ".", errno);
     // Exclusive use between processes: every open holds the extra byte, shared
     // ones for reading, exclusive ones for writing.
-    int acc = ::fcntl(fd_, F_GETFL) & O_ACCMODE;
-    locks::Kind kind = shared_ || acc == O_RDONLY ? locks::Kind::Read : locks::Kind::Write;
+    locks::Kind kind = shared_ || readable ? locks::Kind::Read : locks::Kind::Write;
     if (!locks::tryLock(fd_, locks::kExclusiveByte, 1, kind)) {
         if (errno == EAGAIN || errno == EACCES)
             fail(kErrOpen, "La tabla está en uso por otro usuario.", kOsSharingViolation);
         fail(kErrOpen, "No se puede bloquear la tabla: " + io::osText(errno) + ".", errno);
     }
-    parseHeader();
+    uint64_t size = parseHeader();
     bool needMemo =
         std::any_of(fields_.begin(), fields_.end(), [](const Field& f) { return f.isMemo(); });
     if (needMemo) {
-        std::string mp = memoNameFor(path_);
-        if (!findExisting(mp))
+        std::string mp;
+        const int mfd = openExisting(memoNameAsWritten(path_), readOnly_ ? O_RDONLY : O_RDWR, mp);
+        if (mfd < 0 && errno == ENOENT)
             fail(kErrOpen, "Falta el fichero de memos " + baseName(mp) + " de la tabla.", ENOENT);
-        memo_ = std::make_unique<MemoFile>(mp, readOnly_, !shared_);
+        memo_ = std::make_unique<MemoFile>(mfd, mp, readOnly_, !shared_);
     }
     buf_.assign(recordLength_, ' ');
-    if (!readOnly_) recoverPack();
-    repairCount();
-    read(count_ + 1);
+    if (!readOnly_ && recoverPack()) size = io::fileSize(fd_);
+    repairCount(size);
+    // At the end, on the count just read.
+    blankRecord(buf_.data());
+    recno_ = count_ + 1;
+    phantom_ = true;
 }
 
-void Table::parseHeader() {
+uint64_t Table::parseHeader() {
     unsigned char h[32];
-    uint64_t size = io::fileSize(fd_);
+    const uint64_t size = io::fileSize(fd_);
     if (size < 32 || io::readAt(fd_, h, 32, 0) != 32) {
         struct stat st {};
         if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode))
@@ -362,6 +372,7 @@ void Table::parseHeader() {
         // Nullable fields without room for their flags: treat them as ordinary.
         for (Field& f : fields_) f.nullBit = -1;
     }
+    return size;
 }
 
 std::string Table::memoPath() const {

@@ -208,10 +208,13 @@ class Table {
   private:
     Table() = default;
     void openFile(const std::string& path, OpenOptions options);
-    void parseHeader();
-    void repairCount();
+    // The header read at open; answers the file's size, as seen just before.
+    uint64_t parseHeader();
+    // The count put right against the file's `size` (read at open).
+    void repairCount(uint64_t size);
     std::string packJournalPath() const;
-    void recoverPack();
+    // True when a pack journal was found and dealt with.
+    bool recoverPack();
     void applyPackJournal(int journalFd, uint32_t records);
     void blankRecord(char* dst) const;
     // `fresh`: from the file even within a read batch (a record just locked).

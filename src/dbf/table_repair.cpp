@@ -22,9 +22,8 @@ using namespace tabledetail;
 
 // A crash between writing a record and writing the header leaves the count
 // wrong; so does a file cut short. The complete records on disk are trusted.
-void Table::repairCount() {
+void Table::repairCount(uint64_t size) {
     dropMap();
-    uint64_t size = io::fileSize(fd_);
     uint64_t disk = (size - headerLength_) / recordLength_;
     if (disk > 0xFFFFFFFFull) disk = 0xFFFFFFFFull;
     // Past the last whole record only the end-of-file mark belongs; more is
@@ -90,10 +89,10 @@ void Table::applyPackJournal(int jfd, uint32_t w) {
     ::fdatasync(fd_);
 }
 
-void Table::recoverPack() {
+bool Table::recoverPack() {
     std::string jp = packJournalPath();
     int jfd = ::open(jp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (jfd < 0) return;
+    if (jfd < 0) return false;
     struct Close {
         int fd;
         ~Close() { ::close(fd); }
@@ -109,7 +108,7 @@ void Table::recoverPack() {
         complete = size == 16 + uint64_t(w) * recordLength_ + 4 &&
                    io::readAt(jfd, end, 4, size - 4) == 4 && std::memcmp(end, kPackEnd, 4) == 0;
     }
-    if (!lockHeader(0)) return;  // someone is appending: leave it to a later open
+    if (!lockHeader(0)) return false;  // someone is appending: leave it to a later open
     try {
         if (complete) applyPackJournal(jfd, w);
     } catch (...) {
@@ -118,6 +117,7 @@ void Table::recoverPack() {
     }
     unlockHeader();
     ::unlink(jp.c_str());
+    return true;
 }
 
 void Table::pack() {
