@@ -178,10 +178,10 @@ std::unique_ptr<Document> Document::create(const Options& options) {
     if (options.output == Output::Printer && g_unattended.isEmpty()) {
         // A printer's address is taken as it is: whether a printer answers
         // there is known when the first page goes to it.
-        const bool found = options.printerName.isEmpty() ? printerAvailable()
-                           : CupsJob::isAddress(options.printerName)
-                               ? true
-                               : !QPrinterInfo::printerInfo(options.printerName).isNull();
+        const QString& name = options.printerName;
+        const bool found = name.isEmpty()             ? printerAvailable()
+                           : CupsJob::isAddress(name) ? true
+                                                      : !QPrinterInfo::printerInfo(name).isNull();
         if (!found) return nullptr;
     }
     return std::unique_ptr<Document>(new Document(options));
