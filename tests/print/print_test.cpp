@@ -1,9 +1,13 @@
 // The printing layer as its users see it: real PDF files, read back with
-// poppler's pdftotext and pdfinfo, and pages rendered to pictures.
+// poppler's pdftotext and pdfinfo, pages rendered to pictures, and jobs sent
+// to a real printer (ippeveprinter, of cups-ipp-utils) that keeps what it
+// receives.
 #include <arpa/inet.h>
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +122,9 @@ class TestPrinter {
         spool_ = dir + QStringLiteral("/spool");
         QDir().mkpath(spool_);
         const QString socket = dir + QStringLiteral("/bus");
+        // Both end with the test, even one that crashed.
+        for (QProcess* p : {&bus_, &printer_})
+            p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         bus_.setProgram(systemProgram(QStringLiteral("dbus-daemon")));
         bus_.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
                            QStringLiteral("--address=unix:path=") + socket});
