@@ -14,7 +14,7 @@ trap 'rm -f "$log"' EXIT
 
 build_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev
-    qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libx11-dev fonts-dejavu-core zlib1g-dev)
+    qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libx11-dev fonts-dejavu-core zlib1g-dev libcups2-dev)
 # qt6-translations-l10n: Qt's own dialogs (open, save, print) in Spanish;
 # xdg-utils hands workbooks to the desktop's mail program and browser.
 run_packages=(qt6-qpa-plugins libqt6svg6 xauth qt6-translations-l10n xdg-utils)
@@ -22,9 +22,12 @@ run_packages=(qt6-qpa-plugins libqt6svg6 xauth qt6-translations-l10n xdg-utils)
 # tests (in Spanish: its function names come with the Spanish language pack;
 # the full office, not the headless-only one, so that a workbook can be shown);
 # xdotool and openbox drive the real program on Xvfb (tests/e2e); FUSE serves
-# the simulated power cuts and slow drive (tools/cutfs).
+# the simulated power cuts and slow drive (tools/cutfs); ippeveprinter
+# (cups-ipp-utils) is the printer the print tests send jobs to, on a private
+# message bus of dbus-daemon's.
 test_packages=(python3 python3-dbfread python3-icalendar pgdbf libdbd-xbase-perl xvfb xauth sqlite3 poppler-utils
-    libreoffice-calc libreoffice-l10n-es libreoffice-dev xdotool openbox libfuse3-dev fuse3)
+    libreoffice-calc libreoffice-l10n-es libreoffice-dev xdotool openbox libfuse3-dev fuse3 cups-ipp-utils
+    dbus-daemon)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
-#include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
@@ -16,10 +15,8 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
+#include "print/cupsjob.h"
 #include "print/pdfwriter.h"
 #include "print/preview.h"
 
@@ -75,22 +72,6 @@ QString unattendedFile(const QString& name) {
                       .arg(fileSafe(name)));
 }
 
-// Qt's PDF engine, which the printer's pages go through, compresses every
-// page through two 16 MB buffers. With glibc's defaults they are mapped and
-// unmapped, or the heap grown and trimmed, at every page: some forty page
-// faults a page, a fifth of a long document's time. They are kept in the heap
-// instead (up to 64 MB left free at its top), once per process.
-void keepPageBuffersInHeap() {
-#if defined(__GLIBC__)
-    static const bool once = [] {
-        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-        mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
-        return true;
-    }();
-    (void)once;
-#endif
-}
-
 // Device pixels to one of our pixels.
 QSizeF deviceScale(const QPagedPaintDevice& device) {
     return {device.logicalDpiX() / static_cast<double>(Document::kDpi),
@@ -99,15 +80,27 @@ QSizeF deviceScale(const QPagedPaintDevice& device) {
 
 }  // namespace
 
-// The PDF file of a streamed document: written page by page to a temporary
-// file in its folder, which takes the file's name at commit.
+// The output of a streamed document, written page by page: a PDF file, under
+// a temporary name in its folder until it takes its own at commit, or a job
+// on a printer, which has each page as it ends.
 struct Document::Device {
     QSaveFile file;
+    std::unique_ptr<CupsJob> job;  // a printer's; none for a file
     std::unique_ptr<PdfWriter> writer;
     QString path;
+
+    ~Device() {
+        writer.reset();
+        // Unfinished: the PDF under its temporary name goes away, and the
+        // printer throws away what it has of the job.
+        if (job)
+            job->cancel();
+        else
+            file.cancelWriting();
+    }
 };
 
-// The pages kept for the preview and the printer, on disk: each page is its
+// The pages kept for the preview, on disk: each page is its
 // operations written with QDataStream, `at` the offset of each page.
 struct Document::Spool {
     QTemporaryFile file;
@@ -183,9 +176,12 @@ bool printerAvailable() {
 
 std::unique_ptr<Document> Document::create(const Options& options) {
     if (options.output == Output::Printer && g_unattended.isEmpty()) {
-        const bool found = options.printerName.isEmpty()
-                               ? printerAvailable()
-                               : !QPrinterInfo::printerInfo(options.printerName).isNull();
+        // A printer's address is taken as it is: whether a printer answers
+        // there is known when the first page goes to it.
+        const QString& name = options.printerName;
+        const bool found = name.isEmpty()             ? printerAvailable()
+                           : CupsJob::isAddress(name) ? true
+                                                      : !QPrinterInfo::printerInfo(name).isNull();
         if (!found) return nullptr;
     }
     return std::unique_ptr<Document>(new Document(options));
@@ -208,8 +204,7 @@ Document::Document(const Options& o) : opt_(o) {
 
 Document::~Document() {
     delete window_.data();
-    // Unfinished: the PDF under its temporary name goes away.
-    if (device_) device_->file.cancelWriting();
+    device_.reset();  // unfinished: cancelled
 }
 
 // The printable size: the A4 sheet less the border on each side.
@@ -371,14 +366,6 @@ void Document::fill(int top, int left, int bottom, int right, const QColor& colo
     page_.push_back(Shape{Shape::Fill, top, left, bottom, right, 0, colour});
 }
 
-void Document::setupPrinter(QPrinter& p) const {
-    p.setDocName(opt_.name);
-    p.setFullPage(true);
-    p.setPageSize(QPageSize(QPageSize::A4));
-    p.setPageOrientation(opt_.orientation == Orientation::Portrait ? QPageLayout::Portrait
-                                                                   : QPageLayout::Landscape);
-}
-
 std::unique_ptr<PdfWriter> Document::pdfWriter(QIODevice& file) const {
     // A4 in points, as the page of the printer.
     QSizeF paper = QPageSize(QPageSize::A4).sizePoints();
@@ -390,8 +377,21 @@ bool Document::openOutput() {
     outputTried_ = true;
     QString pdf = opt_.output == Output::Pdf ? opt_.pdfPath : QString();
     if (opt_.output != Output::Pdf && !g_unattended.isEmpty()) pdf = unattendedFile(opt_.name);
+    if (pdf.isEmpty() && opt_.output == Output::Printer) {
+        // The job opens on the printer now, and takes each page as it ends.
+        auto d = std::make_unique<Device>();
+        d->job = std::make_unique<CupsJob>();
+        if (!d->job->begin(opt_.printerName, opt_.name)) {
+            error_ = d->job->errorString();
+            return false;
+        }
+        d->path = d->job->printer();
+        d->writer = pdfWriter(*d->job);
+        device_ = std::move(d);
+        return true;
+    }
     if (pdf.isEmpty()) {
-        // Preview and printer keep their pages on disk until finish().
+        // The preview keeps its pages on disk until finish().
         spool_ = std::make_unique<Spool>();
         if (spool_->open()) return true;
         spool_.reset();
@@ -577,6 +577,21 @@ bool Document::finish() {
     // An empty document still has its one blank page, as a printer would feed.
     if (pages_ == 0) startPage();
     endPage();
+    if (device_ && device_->job) {
+        std::unique_ptr<Device> d = std::move(device_);
+        if (!d->writer->finish()) {
+            // Not all of it reached the printer: the job is cancelled.
+            error_ = d->job->errorString();
+            if (error_.isEmpty())
+                error_ = QStringLiteral("La impresora %1 no ha aceptado el trabajo.").arg(d->path);
+            return false;
+        }
+        if (!d->job->finish()) {
+            error_ = d->job->errorString();
+            return false;
+        }
+        return true;
+    }
     if (device_) {
         std::unique_ptr<Device> d = std::move(device_);
         const bool ok = d->writer->finish() && d->file.commit();
@@ -592,24 +607,6 @@ bool Document::finish() {
     if (spool_->failed) {
         error_ = QStringLiteral("No se pudo escribir el fichero temporal de las páginas");
         return false;
-    }
-    if (opt_.output == Output::Printer) {
-        keepPageBuffersInHeap();
-        QPrinter printer(QPrinter::HighResolution);
-        if (!opt_.printerName.isEmpty()) printer.setPrinterName(opt_.printerName);
-        setupPrinter(printer);
-        if (!printer.isValid()) {
-            // The printer went away since the document was begun.
-            error_ = printerAvailable() ? QStringLiteral("La impresora %1 no está disponible.")
-                                              .arg(printer.printerName())
-                                        : QStringLiteral("No hay ninguna impresora instalada");
-            return false;
-        }
-        if (!render(printer) || printer.printerState() == QPrinter::Error) {
-            error_ = QStringLiteral("La impresora no aceptó el documento.");
-            return false;
-        }
-        return true;
     }
     showPreview(*this);
     return true;

@@ -12,9 +12,13 @@
 //             previewWhileDrawing() the window opens as soon as the first
 //             page has ended and takes each page as it ends;
 //   Printer - the pages go to the named system printer (CUPS), or to the
-//             default one when no name is given, without any dialog; the job
-//             is sent at finish(), and dropped when the document is
-//             destroyed unfinished;
+//             default one when no name is given, or to the printer at the
+//             address given as name (ipp://... or ipps://..., a printer the
+//             system need not know), without any dialog. The job opens on
+//             the printer when the first page ends, titled as the document,
+//             and takes each page as a PDF as soon as the page ends;
+//             finish() ends it and says whether the printer took it, and a
+//             document destroyed unfinished cancels it;
 //   Pdf     - the pages go to the PDF file given at creation, no dialog. The
 //             file is written under a temporary name and takes its own name
 //             at finish(), whole; a document destroyed unfinished, or whose
@@ -32,7 +36,7 @@
 // way the scripts' fonts and pens are bound to their device. Handle 0 is the
 // document's default font (Arial 10) and default pen (solid, 1 pixel, black).
 // A page is drawn with the fonts and pens as they are when it reaches its
-// device: when it ends for a PDF, at finish() for the preview and printer.
+// device: when it ends for a PDF or a printer, at finish() for the preview.
 //
 // Texts are Unicode (QString): callers convert from the tables' code page at
 // their edge (xb::cp1252ToUtf8).
@@ -86,7 +90,7 @@ struct Options {
     Output output = Output::Preview;
     Orientation orientation = Orientation::Portrait;
     QString pdfPath;      // Output::Pdf
-    QString printerName;  // Output::Printer; empty = the system's default
+    QString printerName;  // Output::Printer; empty = the system's default; or ipp(s)://...
     QWidget* owner = nullptr;
 };
 
@@ -107,7 +111,8 @@ class Document {
     static constexpr int kDpi = 300;
 
     // Returns nullptr when the output device cannot be had: Printer output
-    // with no printer installed (and no unattended PDF set).
+    // with no printer installed, or none of the name given (and no
+    // unattended PDF set). A printer's address is not tried here.
     static std::unique_ptr<Document> create(const Options& options);
     // The same for the usual cases: a name, an output and, for Output::Pdf,
     // the file.
@@ -230,10 +235,9 @@ class Document {
     };
     using Op = std::variant<Text, Shape>;
     using Page = std::vector<Op>;
-    struct Device;  // the open PDF writer or printer of a streamed document
+    struct Device;  // the open PDF writer, on a file or a printer's job
     struct Spool;   // the preview's pages on disk
     void ensurePage();
-    void setupPrinter(QPrinter& p) const;
     const QFontMetricsF& metrics(int handle) const;
     // Opens the output at the first ended page; false (error() says why)
     // when it cannot be had.

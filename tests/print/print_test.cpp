@@ -1,7 +1,16 @@
 // The printing layer as its users see it: real PDF files, read back with
-// poppler's pdftotext and pdfinfo, and pages rendered to pictures.
+// poppler's pdftotext and pdfinfo, pages rendered to pictures, and jobs sent
+// to a real printer (ippeveprinter, of cups-ipp-utils) that keeps what it
+// receives.
+#include <arpa/inet.h>
+#include <cups/cups.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -14,9 +23,12 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QWidget>
+#include <cstring>
 #include <filesystem>
 
 #include "application.h"
@@ -55,6 +67,193 @@ QImage pdfPage(const QString& pdf, int page, const QString& dir) {
 
 bool darkAt(const QImage& img, int x, int y) {
     return qGray(img.pixel(x, y)) < 128;
+}
+
+// ------------------------------------------------------------ a real printer
+
+// Where a program of the system is, also in the administrators' folders
+// (ippeveprinter is in /usr/sbin); empty when it is not installed.
+QString systemProgram(const QString& name) {
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(
+            name,
+            {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
+    return path;
+}
+
+// A port of this machine no one listens on (as the system gives it now).
+quint16 freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    quint16 port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&at), size) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) == 0)
+        port = ntohs(at.sin_port);
+    if (fd >= 0) ::close(fd);
+    return port;
+}
+
+// A printer of our own: ippeveprinter (cups-ipp-utils) on a free port of this
+// machine, a printer that takes PDF documents and keeps each one it receives
+// in its spool folder. It wants a message bus to announce itself on; it gets
+// a private one, from dbus-daemon, with nothing else on it.
+class TestPrinter {
+  public:
+    static QString program() { return systemProgram(QStringLiteral("ippeveprinter")); }
+
+    ~TestPrinter() {
+        for (QProcess* p : {&printer_, &bus_})
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                if (!p->waitForFinished(5000)) {
+                    p->kill();
+                    p->waitForFinished();
+                }
+            }
+    }
+
+    // Starts the printer with its files in `dir`, taking documents of
+    // `format`; false, with why(), when it does not answer.
+    bool start(const QString& dir, const QString& format = QStringLiteral("application/pdf")) {
+        spool_ = dir + QStringLiteral("/spool");
+        QDir().mkpath(spool_);
+        const QString socket = dir + QStringLiteral("/bus");
+        // Both end with the test, even one that crashed.
+        for (QProcess* p : {&bus_, &printer_})
+            p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        bus_.setProgram(systemProgram(QStringLiteral("dbus-daemon")));
+        bus_.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--address=unix:path=") + socket});
+        bus_.start();
+        if (!bus_.waitForStarted() || !waitFor([&] { return QFile::exists(socket); }))
+            return failed(QStringLiteral("dbus-daemon no arranca"));
+        port_ = freePort();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=") + socket);
+        printer_.setProcessEnvironment(env);
+        printer_.setProcessChannelMode(QProcess::MergedChannels);
+        log_ = dir + QStringLiteral("/printer.log");
+        printer_.setStandardOutputFile(log_);
+        printer_.setProgram(program());
+        printer_.setArguments({QStringLiteral("-r"), QStringLiteral("off"), QStringLiteral("-n"),
+                               QStringLiteral("localhost"), QStringLiteral("-p"),
+                               QString::number(port_), QStringLiteral("-d"), spool_,
+                               QStringLiteral("-k"), QStringLiteral("-f"), format,
+                               QStringLiteral("Prueba")});
+        printer_.start();
+        if (!printer_.waitForStarted()) return failed(QStringLiteral("ippeveprinter no arranca"));
+        const bool up = waitFor([&] {
+            if (printer_.state() == QProcess::NotRunning) return true;
+            http_t* http = httpConnect2("localhost", port_, nullptr, AF_UNSPEC,
+                                        HTTP_ENCRYPTION_NEVER, 1, 500, nullptr);
+            if (http) httpClose(http);
+            return http != nullptr;
+        });
+        if (!up || printer_.state() == QProcess::NotRunning)
+            return failed(QStringLiteral("ippeveprinter no responde: ") + log());
+        return true;
+    }
+    QString uri() const { return QStringLiteral("ipp://localhost:%1/ipp/print").arg(port_); }
+    const QString& why() const { return why_; }
+    // What the printer said on its standard error.
+    QString log() const {
+        QFile f(log_);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    // The documents received, and the bytes of them.
+    QStringList received() const {
+        QStringList files;
+        for (const QFileInfo& f : QDir(spool_).entryInfoList(QDir::Files, QDir::Name))
+            files << f.filePath();
+        return files;
+    }
+    qint64 receivedBytes() const {
+        qint64 bytes = 0;
+        for (const QString& f : received()) bytes += QFileInfo(f).size();
+        return bytes;
+    }
+
+    // The printer's jobs as it tells them: number, state and name.
+    struct Job {
+        int id = 0;
+        ipp_jstate_t state = IPP_JSTATE_PENDING;
+        QString name;
+    };
+    std::vector<Job> jobs() const {
+        std::vector<Job> out;
+        http_t* http = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER,
+                                    1, 5000, nullptr);
+        if (!http) return out;
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+        const QByteArray printer = uri().toUtf8();
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     printer.constData());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+        static const char* const wanted[] = {"job-id", "job-state", "job-name"};
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3,
+                      nullptr, wanted);
+        ipp_t* response = cupsDoRequest(http, request, "/ipp/print");
+        // Each job is a group of its own; the groups part at separators.
+        bool inJob = false;
+        for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+            const char* name = ippGetName(a);
+            if (ippGetGroupTag(a) != IPP_TAG_JOB || !name) {
+                inJob = false;
+                continue;
+            }
+            if (!inJob) out.emplace_back();
+            inJob = true;
+            if (!std::strcmp(name, "job-id")) out.back().id = ippGetInteger(a, 0);
+            if (!std::strcmp(name, "job-state"))
+                out.back().state = static_cast<ipp_jstate_t>(ippGetInteger(a, 0));
+            if (!std::strcmp(name, "job-name"))
+                out.back().name = QString::fromUtf8(ippGetString(a, 0, nullptr));
+        }
+        ippDelete(response);
+        httpClose(http);
+        return out;
+    }
+    // Waits, a while at most, for `done` to turn true; true when it did.
+    template <typename F>
+    static bool waitFor(F done) {
+        for (int i = 0; i < 1200; ++i) {
+            if (done()) return true;
+            QThread::msleep(50);
+        }
+        return done();
+    }
+
+  private:
+    bool failed(const QString& why) {
+        why_ = why;
+        return false;
+    }
+    QProcess bus_, printer_;
+    QString spool_, why_, log_;
+    quint16 port_ = 0;
+};
+
+// The printer of the test, or a skip when there is none to start: allowed
+// only outside CI, where the machine may lack cups-ipp-utils.
+#define START_TEST_PRINTER(printer, ...)                                                      \
+    if (TestPrinter::program().isEmpty() && qEnvironmentVariableIsEmpty("CI"))                \
+        GTEST_SKIP() << "ippeveprinter (cups-ipp-utils) no está instalado";                   \
+    ASSERT_FALSE(TestPrinter::program().isEmpty()) << "ippeveprinter (cups-ipp-utils) falta"; \
+    ASSERT_TRUE(printer.start(__VA_ARGS__)) << printer.why().toStdString()
+
+// The text of each page of a PDF, as pdftotext reads it.
+QStringList pdfPageTexts(const QString& pdf) {
+    QStringList pages =
+        runProgram(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).out.split(QChar('\f'));
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty()) pages.removeLast();
+    for (QString& p : pages) p = p.simplified();
+    return pages;
 }
 
 class PrintTest : public ::testing::Test {
@@ -415,6 +614,107 @@ TEST_F(PrintTest, MissingPrinterOrUnwritablePdfIsReportedNotCrashed) {
     doc->say(0, 0, QStringLiteral("x"));
     EXPECT_FALSE(doc->finish());
     EXPECT_FALSE(doc->error().isEmpty());
+
+    // A printer's address where no printer answers: the document is had, and
+    // fails at finish() with the reason, in Spanish.
+    print::Options o;
+    o.name = QStringLiteral("Sin impresora");
+    o.output = print::Output::Printer;
+    o.printerName = QStringLiteral("ipp://127.0.0.1:%1/ipp/print").arg(freePort());
+    auto none = print::Document::create(o);
+    ASSERT_TRUE(none);
+    for (int p = 1; p <= 3; ++p) {
+        none->say(100, 100, QStringLiteral("Hoja %1").arg(p));
+        none->endPage();
+    }
+    EXPECT_FALSE(none->finish());
+    EXPECT_TRUE(none->error().contains(QStringLiteral("impresora"))) << none->error().toStdString();
+    EXPECT_TRUE(none->error().contains(o.printerName)) << none->error().toStdString();
+}
+
+TEST_F(PrintTest, PrinterHasEachPageAsItEndsAndPrintsTheWholeDocument) {
+    TestPrinter printer;
+    START_TEST_PRINTER(printer, dir.path());
+    print::Options o;
+    o.name = QStringLiteral("Cuarenta páginas");
+    o.output = print::Output::Printer;
+    o.printerName = printer.uri();
+    auto doc = print::Document::create(o);
+    ASSERT_TRUE(doc);
+    qint64 early = 0;
+    for (int p = 1; p <= 40; ++p) {
+        doc->startPage();
+        doc->say(100, 100, QStringLiteral("Página %1 de 40").arg(p));
+        for (int l = 1; l <= 40; ++l)
+            doc->say(200 + l * 60, 100, QStringLiteral("Línea %1 de la hoja %2").arg(l).arg(p));
+        doc->endPage();
+        if (p == 10) {
+            // Long before finish() the job is on the printer, under the
+            // document's name, and has the pages that ended.
+            ASSERT_TRUE(TestPrinter::waitFor([&] { return printer.receivedBytes() > 0; }));
+            early = printer.receivedBytes();
+            const auto jobs = printer.jobs();
+            ASSERT_EQ(jobs.size(), 1u);
+            EXPECT_EQ(jobs[0].name, o.name);
+            EXPECT_LT(jobs[0].state, IPP_JSTATE_CANCELED);
+        }
+        if (p == 30) {
+            EXPECT_TRUE(TestPrinter::waitFor([&] { return printer.receivedBytes() > early; }));
+        }
+    }
+    ASSERT_TRUE(doc->finish()) << doc->error().toStdString();
+    ASSERT_EQ(printer.received().size(), 1);
+    const QString got = printer.received()[0];
+    EXPECT_TRUE(TestPrinter::waitFor([&] { return pdfPages(got) == 40; }));
+    const QStringList pages = pdfPageTexts(got);
+    ASSERT_EQ(pages.size(), 40);
+    for (int p = 1; p <= 40; ++p) {
+        EXPECT_TRUE(pages[p - 1].startsWith(QStringLiteral("Página %1 de 40").arg(p)))
+            << pages[p - 1].left(80).toStdString();
+        EXPECT_TRUE(pages[p - 1].endsWith(QStringLiteral("Línea 40 de la hoja %1").arg(p)));
+    }
+    EXPECT_TRUE(TestPrinter::waitFor([&] {
+        const auto jobs = printer.jobs();
+        return jobs.size() == 1 && jobs[0].state == IPP_JSTATE_COMPLETED;
+    }));
+}
+
+TEST_F(PrintTest, PrinterJobOfADocumentGivenUpIsCancelledAndOneRefusedIsReported) {
+    TestPrinter printer;
+    START_TEST_PRINTER(printer, dir.path());
+    {
+        print::Options o;
+        o.name = QStringLiteral("Abandonado");
+        o.output = print::Output::Printer;
+        o.printerName = printer.uri();
+        auto doc = print::Document::create(o);
+        ASSERT_TRUE(doc);
+        for (int p = 1; p <= 5; ++p) {
+            doc->say(100, 100, QStringLiteral("Hoja %1").arg(p));
+            doc->endPage();
+        }
+        ASSERT_TRUE(TestPrinter::waitFor([&] { return printer.jobs().size() == 1; }));
+    }
+    EXPECT_TRUE(TestPrinter::waitFor([&] {
+        const auto jobs = printer.jobs();
+        return jobs.size() == 1 && jobs[0].state == IPP_JSTATE_CANCELED;
+    })) << (printer.jobs().empty() ? -1 : printer.jobs()[0].state);
+
+    // A printer that takes no PDF refuses the document: finish() says so.
+    TestPrinter other;
+    START_TEST_PRINTER(other, dir.filePath(QStringLiteral("otra")),
+                       QStringLiteral("application/postscript"));
+    print::Options o;
+    o.name = QStringLiteral("Rechazado");
+    o.output = print::Output::Printer;
+    o.printerName = other.uri();
+    auto doc = print::Document::create(o);
+    ASSERT_TRUE(doc);
+    doc->say(100, 100, QStringLiteral("Hoja 1"));
+    EXPECT_FALSE(doc->finish());
+    EXPECT_TRUE(doc->error().startsWith(
+        QStringLiteral("La impresora %1 no ha aceptado el trabajo").arg(other.uri())))
+        << doc->error().toStdString();
 }
 
 TEST_F(PrintTest, PreviewShowsThePagesAndClosesWhenTheObserverSaysSo) {
