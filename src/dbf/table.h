@@ -102,6 +102,10 @@ class Table {
     // --- records
     // Number of records. A shared open reads it from the header each time.
     uint32_t recCount();
+    // Whether record `recno` exists. Records never leave a shared table
+    // (pack and zap need exclusive use), so one within the count already
+    // known needs no look at the header.
+    bool holds(uint32_t recno) { return recno >= 1 && (recno <= count_ || recno <= recCount()); }
     // The count as last read, without touching the file.
     uint32_t knownRecCount() const { return count_; }
 

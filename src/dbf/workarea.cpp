@@ -230,7 +230,7 @@ uint32_t WorkArea::append(bool releaseOthers) {
 
 bool WorkArea::lockRecord(uint32_t recno, bool releaseOthers) {
     if (recno == 0) recno = table_->recno();
-    if (recno == 0 || recno > table_->recCount()) return false;
+    if (!table_->holds(recno)) return false;
     return table_->lockRecord(recno, releaseOthers);
 }
 
