@@ -94,8 +94,9 @@ TEST(QuickShaper, GivesWhatTheLayoutGivesOrLeavesTheTextToIt) {
         QGlyphRun a, b;
         int wa = 0, wb = 0;
         if (shaper.shape(QStringLiteral("P0017654"), a, wa) &&
-            other.shape(QStringLiteral("P0017654"), b, wb))
+            other.shape(QStringLiteral("P0017654"), b, wb)) {
             EXPECT_NE(a.positions(), b.positions());
+        }
     }
     // Most report texts are plain; the underlined font, the euro sign, the
     // tab, the soft hyphen and the no-break space are not.
