@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QFont>
+#include <QTemporaryDir>
 #include <QTextLayout>
+#include <cmath>
 
+#include "print/document.h"
 #include "print/quickshaper.h"
 
 namespace {
@@ -109,4 +112,24 @@ TEST(QuickShaper, GivesWhatTheLayoutGivesOrLeavesTheTextToIt) {
     EXPECT_FALSE(sans.shape(kTexts[13], run, width));
     EXPECT_FALSE(sans.shape(kTexts[14], run, width));
     EXPECT_FALSE(sans.shape(QString(), run, width));
+}
+
+// A document's plain texts follow their font: the same text in two fonts,
+// and in one font before and after it is resized, each as the layout has it.
+TEST(QuickShaper, DocumentTextsFollowTheirFontAndItsNewSize) {
+    QTemporaryDir dir;
+    auto doc = print::Document::create(QStringLiteral("Prueba"), print::Output::Pdf,
+                                       dir.filePath(QStringLiteral("x.pdf")));
+    ASSERT_TRUE(doc);
+    const int normal = doc->addFont(QStringLiteral("Arial"), 0, -9);
+    const int bold = doc->addFont(QStringLiteral("Arial"), 0, -9, true);
+    const QString text = QStringLiteral("P0017654 VOLVER A LLAMAR");
+    auto laidWidth = [&](int f) { return layOut(text, doc->font(f)).width; };
+    EXPECT_EQ(doc->textWidth(text, normal), laidWidth(normal));
+    EXPECT_EQ(doc->textWidth(text, bold), laidWidth(bold));
+    EXPECT_NE(doc->textWidth(text, normal), doc->textWidth(text, bold));
+    const int before = doc->textWidth(text, normal);
+    doc->fitCellHeight(normal, 20);
+    EXPECT_EQ(doc->textWidth(text, normal), laidWidth(normal));
+    EXPECT_GT(doc->textWidth(text, normal), before);
 }
