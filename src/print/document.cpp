@@ -19,6 +19,7 @@
 #include "print/cupsjob.h"
 #include "print/pdfwriter.h"
 #include "print/preview.h"
+#include "print/quickshaper.h"
 
 namespace print {
 
@@ -245,6 +246,7 @@ int Document::addFont(const QString& face, int width, int height, bool bold, boo
     fonts_.push_back(f);
     metrics_.emplace_back(f);
     shaped_.emplace_back();
+    quick_.push_back(std::make_unique<QuickShaper>(f));
     return static_cast<int>(fonts_.size()) - 1;
 }
 
@@ -257,6 +259,7 @@ void Document::fitCellHeight(int handle, double points) {
     f.setPixelSize(std::max(1, static_cast<int>(std::lround(f.pixelSize() * want / cell))));
     metrics_[static_cast<size_t>(handle)] = QFontMetricsF(f);
     shaped_[static_cast<size_t>(handle)] = {};
+    quick_[static_cast<size_t>(handle)] = std::make_unique<QuickShaper>(f);
     // The open page's texts in this font are drawn in its new size.
     for (Op& op : page_)
         if (auto* t = std::get_if<Text>(&op); t && t->font == handle) t->shaped.reset();
@@ -290,13 +293,18 @@ const std::shared_ptr<const Document::Shaped>& Document::shapedText(const QStrin
     }
     if (const auto it = known.older.find(text); it != known.older.end())
         return *known.newer.emplace(text, std::move(*it));
-    QTextLayout layout(text, fonts_[h]);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    layout.endLayout();
     auto s = std::make_shared<Shaped>();
-    s->width = static_cast<int>(std::ceil(line.naturalTextWidth()));
-    s->runs = layout.glyphRuns();
+    QGlyphRun run;
+    if (quick_[h]->shape(text, run, s->width)) {
+        s->runs.push_back(std::move(run));
+    } else {
+        QTextLayout layout(text, fonts_[h]);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        layout.endLayout();
+        s->width = static_cast<int>(std::ceil(line.naturalTextWidth()));
+        s->runs = layout.glyphRuns();
+    }
     return *known.newer.emplace(text, std::move(s));
 }
 

@@ -80,6 +80,7 @@ class QWidget;
 namespace print {
 
 class PreviewWindow;
+class QuickShaper;
 
 enum class Output { Preview, Printer, Pdf };
 enum class Orientation { Portrait, Landscape };
@@ -273,6 +274,8 @@ class Document {
     const std::shared_ptr<const Shaped>& shapedText(const QString& text, int font) const;
     const Shaped& shaped(const QString& text, int font) const { return *shapedText(text, font); }
     mutable std::vector<ShapedTexts> shaped_;
+    // Of fonts_, one for one: the plain texts shaped without a layout.
+    std::vector<std::unique_ptr<QuickShaper>> quick_;
     std::vector<QPen> pens_;
     Page page_;  // the open page's operations
     int pages_ = 0;

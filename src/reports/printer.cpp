@@ -1,6 +1,7 @@
 #include "reports/printer.h"
 
 #include <QColor>
+#include <array>
 #include <cmath>
 
 #include "data/helpers.h"
@@ -48,8 +49,24 @@ int num(const xb::Value& v, int dflt = 0) {
     return v.isNum() ? static_cast<int>(std::lround(v.asNumber())) : dflt;
 }
 
+// A text of the scripts (code page 1252) as the document takes it: each byte
+// is one character of the table below, made once from the code page's own
+// conversion; none of them goes beyond one UTF-16 unit.
 QString text(const xb::Value& v) {
-    return QString::fromStdString(xb::cp1252ToUtf8(v.isString() ? v.asString() : v.toText()));
+    static const std::array<char16_t, 256> unicode = [] {
+        std::array<char16_t, 256> t{};
+        for (int c = 0; c < 256; ++c) {
+            const QString one = QString::fromStdString(xb::cp1252ToUtf8(std::string(1, char(c))));
+            t[static_cast<size_t>(c)] = one.size() == 1 ? one[0].unicode() : u'\xfffd';
+        }
+        return t;
+    }();
+    const std::string made = v.isString() ? std::string() : v.toText();
+    const std::string& s = v.isString() ? v.asString() : made;
+    QString out(static_cast<qsizetype>(s.size()), Qt::Uninitialized);
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
+    for (unsigned char c : s) *to++ = unicode[c];
+    return out;
 }
 
 // Colours of the scripts are RGB numbers as the Windows API packs them.

@@ -31,6 +31,26 @@ std::string upperAscii(std::string_view s) {
     return out.substr(b, e - b + 1);
 }
 
+// The name as the variables are kept (see upperAscii()), without a copy when
+// it is so already, as the names of the compiled code are; `buf` holds it
+// otherwise.
+std::string_view upperKey(std::string_view s, std::string& buf) {
+    bool kept = !s.empty() && s.front() != ' ' && s.back() != ' ';
+    for (size_t i = 0; kept && i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        kept = c < 0x80 ? !(c >= 'a' && c <= 'z') : upper1252(c) == c;
+    }
+    if (kept) return s;
+    buf = upperAscii(s);
+    return buf;
+}
+
+// Variables are looked up by a view of their name, without making a string.
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
 struct FrameRec {
     Frame frame;
     std::vector<VarSlot*> privates;
@@ -41,7 +61,7 @@ struct RuntimeState {
     Limits limits;
     uint64_t work = 0;
     std::unordered_map<std::string, std::unique_ptr<FunctionEntry>> funcs;
-    std::unordered_map<std::string, std::unique_ptr<VarSlot>> vars;
+    std::unordered_map<std::string, std::unique_ptr<VarSlot>, NameHash, std::equal_to<>> vars;
     std::vector<FrameRec> frames;
     std::vector<VarSlot*> basePrivates;
     std::vector<std::string> classes;
@@ -183,7 +203,7 @@ Value callFunction(std::string_view name, ArgList args) {
 // ------------------------------------------------------- memory variables
 VarSlot* varSlot(std::string_view upperName, bool create) {
     auto& S = st();
-    auto it = S.vars.find(std::string(upperName));
+    auto it = S.vars.find(upperName);
     if (it != S.vars.end()) return it->second.get();
     if (!create) return nullptr;
     auto slot = std::make_unique<VarSlot>();
@@ -204,7 +224,8 @@ uint64_t runtimeGeneration() {
 }
 
 void createPublic(std::string_view name, Value v) {
-    std::string key = upperAscii(name);
+    std::string buf;
+    const std::string_view key = upperKey(name, buf);
     if (key.empty()) return;
     VarSlot* s = varSlot(key, true);
     for (auto& e : s->stack)
@@ -213,7 +234,8 @@ void createPublic(std::string_view name, Value v) {
 }
 
 void createPrivate(std::string_view name, Value v) {
-    std::string key = upperAscii(name);
+    std::string buf;
+    const std::string_view key = upperKey(name, buf);
     if (key.empty()) return;
     VarSlot* s = varSlot(key, true);
     int level = currentLevel();
@@ -226,7 +248,8 @@ void createPrivate(std::string_view name, Value v) {
 }
 
 void assignVar(std::string_view name, const Value& v) {
-    std::string key = upperAscii(name);
+    std::string buf;
+    const std::string_view key = upperKey(name, buf);
     VarSlot* s = varSlot(key, false);
     if (s && !s->stack.empty()) {
         *s->stack.back().box = v;
@@ -236,12 +259,14 @@ void assignVar(std::string_view name, const Value& v) {
 }
 
 bool varExists(std::string_view name) {
-    VarSlot* s = varSlot(upperAscii(name), false);
+    std::string buf;
+    VarSlot* s = varSlot(upperKey(name, buf), false);
     return s && !s->stack.empty();
 }
 
 bool getVar(std::string_view name, Value& out) {
-    VarSlot* s = varSlot(upperAscii(name), false);
+    std::string buf;
+    VarSlot* s = varSlot(upperKey(name, buf), false);
     if (!s || s->stack.empty()) return false;
     out = *s->stack.back().box;
     return true;
@@ -261,11 +286,13 @@ Value getVar(std::string_view name) {
 }
 
 std::shared_ptr<Value> varRef(std::string_view name) {
-    return slotValue(varSlot(upperAscii(name), false));
+    std::string buf;
+    return slotValue(varSlot(upperKey(name, buf), false));
 }
 
 void releaseVar(std::string_view name) {
-    VarSlot* s = varSlot(upperAscii(name), false);
+    std::string buf;
+    VarSlot* s = varSlot(upperKey(name, buf), false);
     if (s && !s->stack.empty()) s->stack.pop_back();
 }
 
