@@ -304,14 +304,10 @@ void lockFileWaiting(dbf::WorkArea& wa) {
     }
 }
 
-// Deletes the listed rows that still carry `link` (one lock at a time).
-// The table goes into `written` when there was something to delete.
-void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int& counter,
-                std::vector<dbf::Table*>& written) {
-    dbf::WorkArea& wa = areaOf(dependentAlias(t));
-    if (!rows.empty()) written.push_back(&wa.table());
-    // Every row locked first, so that the deletions, made as one change of
-    // the bag, never wait for another workstation.
+// Locks the listed rows of `wa` that exist, keeping the locks it holds,
+// and answers them. Taken before any change of the bag, so that a change of
+// the bag never waits for another workstation.
+std::vector<uint32_t> lockRows(dbf::WorkArea& wa, const std::vector<uint32_t>& rows) {
     std::vector<uint32_t> held;
     const uint32_t count = rows.empty() ? 0 : wa.recCount();
     for (uint32_t r : rows) {
@@ -319,14 +315,31 @@ void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int&
         lockRow(wa, r, false);
         held.push_back(r);
     }
+    return held;
+}
+
+// Deletes the rows of `held` (locked) that still carry `link`, inside the
+// caller's change of the bag.
+void deleteHeld(dbf::WorkArea& wa, int t, const std::vector<uint32_t>& held, const Link& link,
+                int& counter) {
+    for (uint32_t r : held) {
+        wa.goTo(r);  // read once it is ours
+        if (!wa.table().deleted() && rowHasLink(wa, t, link)) wa.deleteRecord();
+        step(SaveStep::OldRowDeleted, ++counter);
+    }
+}
+
+// Deletes the listed rows that still carry `link`, as one change of the bag.
+// The table goes into `written` when there was something to delete.
+void deleteRows(int t, const std::vector<uint32_t>& rows, const Link& link, int& counter,
+                std::vector<dbf::Table*>& written) {
+    dbf::WorkArea& wa = areaOf(dependentAlias(t));
+    if (!rows.empty()) written.push_back(&wa.table());
+    const std::vector<uint32_t> held = lockRows(wa, rows);
     {
         std::optional<dbf::ChangeBatch> batch;
         if (!held.empty()) batch.emplace(wa, dbf::ChangeBatch::Changes);
-        for (uint32_t r : held) {
-            wa.goTo(r);  // read once it is ours
-            if (!wa.table().deleted() && rowHasLink(wa, t, link)) wa.deleteRecord();
-            step(SaveStep::OldRowDeleted, ++counter);
-        }
+        deleteHeld(wa, t, held, link, counter);
     }
     for (uint32_t r : held) wa.unlock(r);
     // Flushed, not synced: until the journal goes, settling can redo them;
@@ -535,39 +548,50 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
     {
         JournalFile jf(j);
         step(SaveStep::Journaled);
-        int appended = 0;
+        int appended = 0, deleted = 0;
         std::vector<dbf::Table*> written;
+        // The old rows locked first, every table's, before any change of a
+        // bag (which must never wait for another workstation).
+        std::vector<uint32_t> held[4];
+        for (int t = 1; t <= 3; ++t) held[t] = lockRows(areaOf(dependentAlias(t)), j.old[t]);
         std::optional<dbf::ReadBatch> looks{std::in_place};  // of the products the rows name
         for (int t = 1; t <= 3; ++t) {
-            if (t == 3 && !keepSold) continue;
-            dbf::WorkArea& src = listBuffer(t);
             dbf::WorkArea& dst = areaOf(dependentAlias(t));
-            const uint32_t at = src.recno();
-            // The rows go to the table in one write, their keys to the bag
-            // in one more, when the batch ends.
-            std::optional<dbf::ChangeBatch> batch;
-            if (src.recCount() > 0) batch.emplace(dst);
-            for (src.goTop(); !src.eof(); src.skip(1)) {
-                dst.append();
-                dbf::copyMatchingFields(src.table(), dst.table());
-                stampLink(dst, t, j.newLink);
-                if (t == 1) putS(dst, "PLAN", v.planOf);
-                // A change stamps the card's sale on every row sold; a new
-                // card keeps each row as it was entered.
-                if (t == 3 && j.mode == "M") {
-                    putS(dst, "PLAN", v.planVt);
-                    putS(dst, "DOCUM", v.docum);
+            dbf::WorkArea* src = t == 3 && !keepSold ? nullptr : &listBuffer(t);
+            const bool adds = src && src->recCount() > 0;
+            if (!adds && held[t].empty()) continue;
+            // The new rows go to the table in one write, and they and the
+            // old rows' deletions to the bag in one write-back, when the
+            // batch ends.
+            {
+                dbf::ChangeBatch batch(
+                    dst, adds ? dbf::ChangeBatch::Appends : dbf::ChangeBatch::Changes);
+                if (adds) {
+                    const uint32_t at = src->recno();
+                    for (src->goTop(); !src->eof(); src->skip(1)) {
+                        dst.append(false);  // the old rows stay locked
+                        dbf::copyMatchingFields(src->table(), dst.table());
+                        stampLink(dst, t, j.newLink);
+                        if (t == 1) putS(dst, "PLAN", v.planOf);
+                        // A change stamps the card's sale on every row sold; a
+                        // new card keeps each row as it was entered.
+                        if (t == 3 && j.mode == "M") {
+                            putS(dst, "PLAN", v.planVt);
+                            putS(dst, "DOCUM", v.docum);
+                        }
+                        dst.flush();
+                        step(SaveStep::RowAppended, ++appended);
+                    }
+                    src->goTo(at);
                 }
-                dst.flush();
-                step(SaveStep::RowAppended, ++appended);
+                deleteHeld(dst, t, held[t], j.oldLink, deleted);
             }
-            src.goTo(at);
             dst.unlock(0);
-            if (src.recCount() > 0) written.push_back(&dst.table());
+            dst.flush();
+            dst.goTop();
+            written.push_back(&dst.table());
         }
         looks.reset();
-        int deleted = 0;
-        for (int t = 1; t <= 3; ++t) deleteRows(t, j.old[t], j.oldLink, deleted, written);
         // On disk, all of them, before the commit mark says they are there
         // (one sync of each row table for both its new rows and its old).
         syncWritten(written);
