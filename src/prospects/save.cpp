@@ -1,5 +1,6 @@
 #include "prospects/save.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -215,11 +215,13 @@ class JournalFile {
   public:
     explicit JournalFile(const Journal& j) {
         const std::string folder = data::hostPath(workstationFolder());
-        if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
         path_ = folder + "/" + kJournalName;
         bool made = false;
         fd_ = ::open(path_.c_str(), O_RDWR);
         if (fd_ < 0 && errno == ENOENT) {
+            // The first operation of this workstation: its folder too, if
+            // need be.
+            if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
             fd_ = ::open(path_.c_str(), O_CREAT | O_RDWR, 0666);
             made = true;
         }
@@ -438,17 +440,21 @@ void setSaveHook(std::function<void(SaveStep, int)> hook) {
 }
 
 int settlePendingSaves() {
-    namespace fs = std::filesystem;
-    const std::string company = data::hostPath(tableVar("G_CAMINO"));
-    std::error_code ec;
+    std::string company = data::hostPath(tableVar("G_CAMINO"));
+    if (company.empty()) company = ".";
     std::vector<std::string> found;
-    for (const auto& e : fs::directory_iterator(company.empty() ? "." : company, ec))
-        if (e.is_directory(ec)) {
+    if (DIR* d = ::opendir(company.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string_view name = e->d_name;
+            if (name == "." || name == ".." || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN))
+                continue;
             // An empty journal: nothing running there.
-            const fs::path j = e.path() / kJournalName;
+            const std::string j = company + "/" + std::string(name) + "/" + kJournalName;
             struct stat st;
-            if (::stat(j.c_str(), &st) == 0 && st.st_size > 0) found.push_back(j.string());
+            if (::stat(j.c_str(), &st) == 0 && st.st_size > 0) found.push_back(j);
         }
+        ::closedir(d);
+    }
     if (found.empty()) return 0;
 
     // The tables the settling needs; those opened here are closed again.
