@@ -242,27 +242,23 @@ std::string glyphRecord(const Glyph& g) {
     }
     put16(s, 0);  // instructions
     std::string flags, xs, ys;
+    // One coordinate's move: none (the "same" bit), a byte with its sign in
+    // the "same" bit beside the "short" bit, or two bytes.
+    auto move = [](int d, unsigned shortBit, unsigned sameBit, std::string& out) -> unsigned {
+        if (d == 0) return sameBit;
+        if (d > -256 && d < 256) {
+            out += static_cast<char>(std::abs(d));
+            return shortBit | (d > 0 ? sameBit : 0);
+        }
+        put16(out, d);
+        return 0;
+    };
     int px = 0, py = 0;
     for (const auto& c : g.contours)
         for (const Point& p : c) {
             unsigned f = p.on ? 1 : 0;
-            const int dx = p.x - px, dy = p.y - py;
-            if (dx == 0) {
-                f |= 0x10;
-            } else if (dx > -256 && dx < 256) {
-                f |= 0x02 | (dx > 0 ? 0x10 : 0);
-                xs += static_cast<char>(std::abs(dx));
-            } else {
-                put16(xs, dx);
-            }
-            if (dy == 0) {
-                f |= 0x20;
-            } else if (dy > -256 && dy < 256) {
-                f |= 0x04 | (dy > 0 ? 0x20 : 0);
-                ys += static_cast<char>(std::abs(dy));
-            } else {
-                put16(ys, dy);
-            }
+            f |= move(p.x - px, 0x02, 0x10, xs);
+            f |= move(p.y - py, 0x04, 0x20, ys);
             flags += static_cast<char>(f);
             px = p.x;
             py = p.y;

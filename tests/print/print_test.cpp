@@ -97,6 +97,15 @@ quint16 freePort() {
     return port;
 }
 
+// A document for the printer at `uri`, named `name`.
+std::unique_ptr<print::Document> printerDocument(const QString& name, const QString& uri) {
+    print::Options o;
+    o.name = name;
+    o.output = print::Output::Printer;
+    o.printerName = uri;
+    return print::Document::create(o);
+}
+
 // A printer of our own: ippeveprinter (cups-ipp-utils) on a free port of this
 // machine, a printer that takes PDF documents and keeps each one it receives
 // in its spool folder. It wants a message bus to announce itself on; it gets
@@ -218,6 +227,13 @@ class TestPrinter {
         ippDelete(response);
         httpClose(http);
         return out;
+    }
+    // Waits for the printer's one job to reach `state`; true when it did.
+    bool jobReaches(ipp_jstate_t state) const {
+        return waitFor([&] {
+            const auto all = jobs();
+            return all.size() == 1 && all[0].state == state;
+        });
     }
     // Waits, a while at most, for `done` to turn true; true when it did.
     template <typename F>
@@ -617,11 +633,8 @@ TEST_F(PrintTest, MissingPrinterOrUnwritablePdfIsReportedNotCrashed) {
 
     // A printer's address where no printer answers: the document is had, and
     // fails at finish() with the reason, in Spanish.
-    print::Options o;
-    o.name = QStringLiteral("Sin impresora");
-    o.output = print::Output::Printer;
-    o.printerName = QStringLiteral("ipp://127.0.0.1:%1/ipp/print").arg(freePort());
-    auto none = print::Document::create(o);
+    const QString nowhere = QStringLiteral("ipp://127.0.0.1:%1/ipp/print").arg(freePort());
+    auto none = printerDocument(QStringLiteral("Sin impresora"), nowhere);
     ASSERT_TRUE(none);
     for (int p = 1; p <= 3; ++p) {
         none->say(100, 100, QStringLiteral("Hoja %1").arg(p));
@@ -629,17 +642,14 @@ TEST_F(PrintTest, MissingPrinterOrUnwritablePdfIsReportedNotCrashed) {
     }
     EXPECT_FALSE(none->finish());
     EXPECT_TRUE(none->error().contains(QStringLiteral("impresora"))) << none->error().toStdString();
-    EXPECT_TRUE(none->error().contains(o.printerName)) << none->error().toStdString();
+    EXPECT_TRUE(none->error().contains(nowhere)) << none->error().toStdString();
 }
 
 TEST_F(PrintTest, PrinterHasEachPageAsItEndsAndPrintsTheWholeDocument) {
     TestPrinter printer;
     START_TEST_PRINTER(printer, dir.path());
-    print::Options o;
-    o.name = QStringLiteral("Cuarenta páginas");
-    o.output = print::Output::Printer;
-    o.printerName = printer.uri();
-    auto doc = print::Document::create(o);
+    const QString name = QStringLiteral("Cuarenta páginas");
+    auto doc = printerDocument(name, printer.uri());
     ASSERT_TRUE(doc);
     qint64 early = 0;
     for (int p = 1; p <= 40; ++p) {
@@ -655,7 +665,7 @@ TEST_F(PrintTest, PrinterHasEachPageAsItEndsAndPrintsTheWholeDocument) {
             early = printer.receivedBytes();
             const auto jobs = printer.jobs();
             ASSERT_EQ(jobs.size(), 1u);
-            EXPECT_EQ(jobs[0].name, o.name);
+            EXPECT_EQ(jobs[0].name, name);
             EXPECT_LT(jobs[0].state, IPP_JSTATE_CANCELED);
         }
         if (p == 30) {
@@ -673,21 +683,14 @@ TEST_F(PrintTest, PrinterHasEachPageAsItEndsAndPrintsTheWholeDocument) {
             << pages[p - 1].left(80).toStdString();
         EXPECT_TRUE(pages[p - 1].endsWith(QStringLiteral("Línea 40 de la hoja %1").arg(p)));
     }
-    EXPECT_TRUE(TestPrinter::waitFor([&] {
-        const auto jobs = printer.jobs();
-        return jobs.size() == 1 && jobs[0].state == IPP_JSTATE_COMPLETED;
-    }));
+    EXPECT_TRUE(printer.jobReaches(IPP_JSTATE_COMPLETED));
 }
 
 TEST_F(PrintTest, PrinterJobOfADocumentGivenUpIsCancelledAndOneRefusedIsReported) {
     TestPrinter printer;
     START_TEST_PRINTER(printer, dir.path());
     {
-        print::Options o;
-        o.name = QStringLiteral("Abandonado");
-        o.output = print::Output::Printer;
-        o.printerName = printer.uri();
-        auto doc = print::Document::create(o);
+        auto doc = printerDocument(QStringLiteral("Abandonado"), printer.uri());
         ASSERT_TRUE(doc);
         for (int p = 1; p <= 5; ++p) {
             doc->say(100, 100, QStringLiteral("Hoja %1").arg(p));
@@ -695,20 +698,14 @@ TEST_F(PrintTest, PrinterJobOfADocumentGivenUpIsCancelledAndOneRefusedIsReported
         }
         ASSERT_TRUE(TestPrinter::waitFor([&] { return printer.jobs().size() == 1; }));
     }
-    EXPECT_TRUE(TestPrinter::waitFor([&] {
-        const auto jobs = printer.jobs();
-        return jobs.size() == 1 && jobs[0].state == IPP_JSTATE_CANCELED;
-    })) << (printer.jobs().empty() ? -1 : printer.jobs()[0].state);
+    EXPECT_TRUE(printer.jobReaches(IPP_JSTATE_CANCELED))
+        << (printer.jobs().empty() ? -1 : printer.jobs()[0].state);
 
     // A printer that takes no PDF refuses the document: finish() says so.
     TestPrinter other;
     START_TEST_PRINTER(other, dir.filePath(QStringLiteral("otra")),
                        QStringLiteral("application/postscript"));
-    print::Options o;
-    o.name = QStringLiteral("Rechazado");
-    o.output = print::Output::Printer;
-    o.printerName = other.uri();
-    auto doc = print::Document::create(o);
+    auto doc = printerDocument(QStringLiteral("Rechazado"), other.uri());
     ASSERT_TRUE(doc);
     doc->say(100, 100, QStringLiteral("Hoja 1"));
     EXPECT_FALSE(doc->finish());
