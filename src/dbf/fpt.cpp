@@ -67,6 +67,10 @@ void MemoFile::readHeader() {
     // FoxPro writes block sizes from 1 (then counted in bytes) to many KB.
     if (bs == 0) damaged(path_, "el tamaño de bloque es cero");
     blockSize_ = bs;
+    // Alone on an empty memo file: already what clear() leaves.
+    const uint32_t first = (kHeaderSize + blockSize_ - 1) / blockSize_;
+    cleared_ = exclusive_ && !readOnly_ && io::be32(h) == first &&
+               fileSize() == uint64_t(first) * blockSize_;
 }
 
 uint32_t MemoFile::nextFree() const {
@@ -158,6 +162,7 @@ void MemoFile::reserveTo(uint32_t end) {
 }
 
 void MemoFile::writeNextFree(uint32_t next) {
+    cleared_ = false;
     if (exclusive_) {
         // Alone on the file: written before any record that points past the
         // header's old value (see flushHeader).
@@ -207,6 +212,7 @@ uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
     if (readOnly_)
         throw DbfError(kErrReadonly, "El fichero de memos está abierto solo para lectura.", path_);
     if (data.empty()) return 0;
+    cleared_ = false;
     if (data.size() > kMaxMemo)
         throw DbfError(kErrDataWidth, "El texto es demasiado largo para un memo.", path_);
     std::vector<unsigned char> img(size_t(blocksFor(data.size())) * blockSize_, 0);
@@ -256,6 +262,7 @@ uint32_t MemoFile::write(uint32_t oldBlock, std::string_view data) {
 void MemoFile::clear() {
     if (readOnly_)
         throw DbfError(kErrReadonly, "El fichero de memos está abierto solo para lectura.", path_);
+    if (cleared_) return;  // alone on the file, and nothing written since
     uint32_t first = (kHeaderSize + blockSize_ - 1) / blockSize_;
     if (::ftruncate(fd_, static_cast<off_t>(uint64_t(first) * blockSize_)) != 0)
         throw DbfError(kErrWrite,
@@ -264,6 +271,7 @@ void MemoFile::clear() {
     sizeKnown_ = false;
     writeNextFree(first);
     flushHeader();
+    cleared_ = exclusive_;
 }
 
 }  // namespace dbf

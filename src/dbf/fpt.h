@@ -89,6 +89,7 @@ class MemoFile {
     mutable bool nextKnown_ = false;
     bool headerPending_ = false;
     bool unsynced_ = false;  // written since the last sync
+    bool cleared_ = false;   // exclusive: emptied by clear() and not written since
 };
 
 }  // namespace dbf

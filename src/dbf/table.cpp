@@ -274,6 +274,9 @@ void Table::openFile(const std::string& rawPath, OpenOptions options) {
     buf_.assign(recordLength_, ' ');
     if (!readOnly_ && recoverPack()) size = io::fileSize(fd_);
     repairCount(size);
+    // An empty table used alone is what zap() would leave: it need not
+    // write that again.
+    emptyOnDisk_ = !shared_ && !readOnly_ && count_ == 0 && size == headerLength_ + 1ull;
     // At the end, on the count just read.
     blankRecord(buf_.data());
     recno_ = count_ + 1;
@@ -395,6 +398,7 @@ void Table::writeHeaderCount(uint32_t count) {
     h[2] = static_cast<unsigned char>(d);
     io::putLe32(h + 3, count);
     unsynced_ = true;
+    emptyOnDisk_ = false;
     if (shared_) ++g_tableWrites;
     if (!io::writeAt(fd_, h, 7, 1))
         fail(kErrWrite, "No se puede escribir la cabecera de la tabla: " + io::osText(errno) + ".",
@@ -583,7 +587,9 @@ void Table::loadRecord(uint32_t recno, char* dst, bool fresh) {
                 std::memcpy(dst, seen->second.data(), recordLength_);
                 return;
             }
-            if (recno == previous + 1 && recno <= count_ && readWindow(recno, count_, dst)) return;
+            // Appends batched in the tail are not on the disk yet.
+            const uint32_t onDisk = tail_.empty() ? count_ : tailFirst_ - 1;
+            if (recno == previous + 1 && recno <= onDisk && readWindow(recno, onDisk, dst)) return;
         }
         readOne(recno, dst);
         if (kept) std::memcpy(kept, dst, recordLength_);
@@ -634,6 +640,7 @@ void Table::storeRecord(uint32_t recno, const char* src) {
     // cut may keep the record and lose any write not yet synced.
     if (memo_) memo_->sync();
     unsynced_ = true;
+    emptyOnDisk_ = false;
     if (!io::writeAt(fd_, src, recordLength_, headerLength_ + uint64_t(recno - 1) * recordLength_))
         fail(kErrWrite,
              "No se puede escribir el registro " + std::to_string(recno) + ": " +
@@ -687,7 +694,10 @@ void Table::flush() {
 
 void Table::flushTail() {
     if (tail_.empty()) return;
-    if (shared_) ++g_tableWrites;
+    if (shared_) {
+        ++g_tableWrites;
+        lockTail();
+    }
     uint64_t off = headerLength_ + uint64_t(tailFirst_ - 1) * recordLength_;
     // Records first, end mark, then the count: a crash before the header is
     // written leaves complete records that the next open counts in. Their
@@ -722,7 +732,7 @@ void Table::commitTogether(const std::vector<Table*>& tables) {
     for (Table* t : writable) {
         t->flush();
         t->flushTail();
-        ::sync_file_range(t->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (writable.size() > 1) ::sync_file_range(t->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     for (Table* t : writable) {
         if (t->memo_) t->memo_->sync();
@@ -768,7 +778,10 @@ uint32_t Table::appendBlank(bool releaseOthers) {
             recno_ = count_;
             phantom_ = false;
             blankRecord(buf_.data());
-            lockRecord(recno_, releaseOthers);
+            // Ours from now on; the lock itself is taken with the others of
+            // the tail, in one call, before the count names them (flushTail).
+            if (releaseOthers) releaseRecordLocks(0);
+            if (!fileLocked_) recLocks_.insert(recno_);
             if (tail_.size() >= kTailBytes) flushTail();
             for (TableObserver* o : observers_) o->afterAppend(*this, recno_);
             return recno_;
@@ -1143,15 +1156,89 @@ void Table::unlockHeader() {
     headerLocked_ = false;
 }
 
+// The records of the tail (appended under the header lock, not yet on the
+// disk) held by this open are ours without a lock on the file: nobody else
+// can lock a record beyond the count while the header is ours.
+bool Table::lockPending(uint32_t recno) const {
+    return !tail_.empty() && recno >= tailFirst_;
+}
+
+// Each run of consecutive records is one range of lock bytes: one call.
+template <class Each>
+void Table::forRuns(uint32_t keep, Each&& each) const {
+    uint32_t first = 0, n = 0;
+    for (uint32_t r : recLocks_) {
+        if (r == keep || lockPending(r)) continue;
+        if (n && r == first + n) {
+            ++n;
+            continue;
+        }
+        if (n) each(first, n);
+        first = r;
+        n = 1;
+    }
+    if (n) each(first, n);
+}
+
+void Table::releaseRecordLocks(uint32_t keep) {
+    forRuns(keep, [this](uint32_t first, uint32_t n) {
+        locks::unlock(fd_, locks::recordByte(first + n - 1), n);
+    });
+    const bool had = keep && recLocks_.count(keep) > 0;
+    recLocks_.clear();
+    if (had) recLocks_.insert(keep);
+}
+
+void Table::lockTail() {
+    if (!shared_ || fileLocked_ || tail_.empty()) return;
+    std::vector<uint32_t> pending;
+    for (auto it = recLocks_.lower_bound(tailFirst_); it != recLocks_.end(); ++it)
+        pending.push_back(*it);
+    for (size_t i = 0; i < pending.size();) {
+        size_t j = i + 1;
+        while (j < pending.size() && pending[j] == pending[j - 1] + 1) ++j;
+        const uint32_t first = pending[i], n = static_cast<uint32_t>(j - i);
+        if (!locks::tryLock(fd_, locks::recordByte(first + n - 1), n, locks::Kind::Write))
+            for (uint32_t r = first; r < first + n; ++r)
+                if (!locks::tryLock(fd_, locks::recordByte(r), 1, locks::Kind::Write))
+                    recLocks_.erase(r);
+        i = j;
+    }
+}
+
+bool Table::lockRecords(const std::vector<uint32_t>& recnos) {
+    if (!shared_ || readOnly_ || fileLocked_) return true;
+    std::vector<uint32_t> want;
+    for (uint32_t r : recnos)
+        if (r && !recLocks_.count(r)) want.push_back(r);
+    std::sort(want.begin(), want.end());
+    want.erase(std::unique(want.begin(), want.end()), want.end());
+    bool all = true;
+    for (size_t i = 0; i < want.size();) {
+        size_t j = i + 1;
+        while (j < want.size() && want[j] == want[j - 1] + 1) ++j;
+        const uint32_t first = want[i], n = static_cast<uint32_t>(j - i);
+        if (locks::tryLock(fd_, locks::recordByte(first + n - 1), n, locks::Kind::Write)) {
+            for (uint32_t r = first; r < first + n; ++r) {
+                recLocks_.insert(r);
+                if (r == recno_)
+                    refreshLocked();
+                else
+                    forgetSeen(r);
+            }
+        } else {
+            all = false;
+        }
+        i = j;
+    }
+    return all;
+}
+
 bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
     if (!shared_ || readOnly_ || fileLocked_) return true;
     if (releaseOthers) {
         flush();
-        for (uint32_t r : recLocks_)
-            if (r != recno) locks::unlock(fd_, locks::recordByte(r), 1);
-        bool had = recLocks_.count(recno) > 0;
-        recLocks_.clear();
-        if (had) recLocks_.insert(recno);
+        releaseRecordLocks(recno);
     }
     if (recLocks_.count(recno)) return true;
     if (!locks::tryLock(fd_, locks::recordByte(recno), 1, locks::Kind::Write)) return false;
@@ -1187,7 +1274,7 @@ bool Table::lockedByOther(uint32_t recno) const {
 void Table::unlockRecord(uint32_t recno) {
     if (!recLocks_.count(recno)) return;
     if (recno == recno_) flush();
-    locks::unlock(fd_, locks::recordByte(recno), 1);
+    if (!lockPending(recno)) locks::unlock(fd_, locks::recordByte(recno), 1);
     recLocks_.erase(recno);
 }
 
@@ -1215,8 +1302,7 @@ void Table::unlockAll() {
         fileLocked_ = false;
         headerLocked_ = false;
     }
-    for (uint32_t r : recLocks_) locks::unlock(fd_, locks::recordByte(r), 1);
-    recLocks_.clear();
+    releaseRecordLocks(0);
 }
 
 // ---------------------------------------------------------------- bulk
@@ -1229,10 +1315,15 @@ void Table::zap() {
     windowCount_ = 0;
     dropMap();
     count_ = 0;
-    writeHeaderCount(0);
-    char eof = 0x1A;
-    if (::ftruncate(fd_, headerLength_) != 0 || !io::writeAt(fd_, &eof, 1, headerLength_))
-        fail(kErrWrite, "No se puede vaciar la tabla: " + io::osText(errno) + ".", errno);
+    // A table emptied before and not written since (a card's list between
+    // two cards: its rows never left the tail) is left as it is.
+    if (!emptyOnDisk_) {
+        writeHeaderCount(0);
+        char eof = 0x1A;
+        if (::ftruncate(fd_, headerLength_) != 0 || !io::writeAt(fd_, &eof, 1, headerLength_))
+            fail(kErrWrite, "No se puede vaciar la tabla: " + io::osText(errno) + ".", errno);
+        emptyOnDisk_ = true;
+    }
     if (memo_) memo_->clear();
     read(1);
     for (TableObserver* o : observers_) o->afterZap(*this);

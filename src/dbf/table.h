@@ -173,6 +173,10 @@ class Table {
     // Locking the current record, or the file, reads the record again from
     // the file: what another user wrote before the lock is what gets changed.
     bool lockRecord(uint32_t recno, bool releaseOthers);
+    // Locks the listed records, keeping the others held: each run of
+    // consecutive ones in one call. False when some run is held by another
+    // user (the rest are still taken).
+    bool lockRecords(const std::vector<uint32_t>& recnos);
     bool lockFile();
     void unlockRecord(uint32_t recno);
     void unlockAll();
@@ -262,11 +266,17 @@ class Table {
     bool phantom_ = true;
     bool dirty_ = false;
     bool changeAnnounced_ = false;
-    bool unsynced_ = false;  // this open wrote to the file since its last sync
+    bool unsynced_ = false;     // this open wrote to the file since its last sync
+    bool emptyOnDisk_ = false;  // exclusive: emptied by zap() and not written since
 
     std::set<uint32_t> recLocks_;
     bool fileLocked_ = false;
     bool headerLocked_ = false;
+    bool lockPending(uint32_t recno) const;
+    template <class Each>
+    void forRuns(uint32_t keep, Each&& each) const;
+    void releaseRecordLocks(uint32_t keep);
+    void lockTail();
     std::vector<TableObserver*> observers_;
 
     // Exclusive opens only: a window of records read ahead, and appended records

@@ -161,6 +161,40 @@ TEST(RecordLocks, AnswerAtOnceAndConflictBetweenOpens) {
     EXPECT_TRUE(b->lockRecord(1, true));
 }
 
+// Runs of records are locked and released in one call each; records
+// appended under the header are locked before the count names them and
+// stay locked until released.
+TEST(RecordLocks, RunsAndAppendsUnderTheHeaderAreLockedRecordByRecord) {
+    TempDir d;
+    std::string p = makeTable(d, 6);
+    auto a = Table::open(p);
+    auto b = Table::open(p);
+    EXPECT_TRUE(a->lockRecords({5, 2, 3}));
+    for (uint32_t r : {2u, 3u, 5u}) EXPECT_FALSE(b->lockRecord(r, false)) << r;
+    EXPECT_TRUE(b->lockRecord(4, false));
+    EXPECT_FALSE(a->lockRecords({4, 6}));  // 4 is b's; 6 is still taken
+    EXPECT_EQ(a->lockList(), (std::vector<uint32_t>{2, 3, 5, 6}));
+    EXPECT_FALSE(b->lockRecord(6, false));
+    a->unlockRecord(3);
+    EXPECT_TRUE(b->lockRecord(3, false));
+    a->unlockAll();
+    for (uint32_t r : {2u, 5u, 6u}) EXPECT_TRUE(b->lockRecord(r, false)) << r;
+    b->unlockAll();
+
+    ASSERT_TRUE(a->lockHeader());
+    for (int i = 0; i < 3; ++i) a->appendBlank(false);
+    a->appendBlank(true);  // lets go of the three before it
+    a->appendBlank(false);
+    EXPECT_EQ(b->recCount(), 6u);  // not yet named by the count
+    a->unlockHeader();
+    EXPECT_EQ(b->recCount(), 11u);
+    for (uint32_t r = 7; r <= 9; ++r) EXPECT_TRUE(b->lockRecord(r, false)) << r;
+    for (uint32_t r : {10u, 11u}) EXPECT_TRUE(b->lockedByOther(r)) << r;
+    EXPECT_EQ(a->lockList(), (std::vector<uint32_t>{10, 11}));
+    a->unlockAll();
+    for (uint32_t r : {10u, 11u}) EXPECT_TRUE(b->lockRecord(r, false)) << r;
+}
+
 TEST(RecordLocks, BytesAreWhereFoxProPutsThem) {
     TempDir d;
     std::string p = makeTable(d, 3);

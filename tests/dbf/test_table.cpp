@@ -350,6 +350,27 @@ TEST(TableFields, PackAndZapNeedExclusiveUse) {
     }
     EXPECT_EQ(std::filesystem::file_size(p), 32u + 64 + 1 + 1);
     EXPECT_EQ(std::filesystem::file_size(d.file("pk.fpt")), 512u);
+    {
+        // Emptied again: records only appended in memory, then records and
+        // memos on the disk, then nothing at all since the last zap.
+        auto t = openExcl(p);
+        t->appendBlank();
+        t->zap();
+        for (int i = 0; i < 2; ++i) {
+            t->appendBlank();
+            t->putNumber(0, 7);
+            t->putMemo(1, "otra vez");
+        }
+        t->commit();
+        EXPECT_GT(std::filesystem::file_size(p), 32u + 64 + 2);
+        EXPECT_GT(std::filesystem::file_size(d.file("pk.fpt")), 512u);
+        t->zap();
+        t->zap();
+        EXPECT_EQ(t->recCount(), 0u);
+    }
+    EXPECT_EQ(std::filesystem::file_size(p), 32u + 64 + 1 + 1);
+    EXPECT_EQ(std::filesystem::file_size(d.file("pk.fpt")), 512u);
+    EXPECT_EQ(Table::open(p)->recCount(), 0u);
 }
 
 // A large table used alone is read through a mapping of its file: what is
