@@ -266,6 +266,7 @@ CardTablesKept::CardTablesKept() {
 
 CardTablesKept::~CardTablesKept() {
     if (--g_kept > 0) return;
+    closeKeptFiles();
     try {
         closeBuffers();
         closeCardTables();
@@ -280,7 +281,10 @@ bool CardTablesKept::active() {
 
 void closeCardTables() {
     if (g_kept > 0) {
-        // Kept for the next card: as a fresh open leaves them.
+        // Kept for the next card, with the filter, scope and order of a
+        // fresh open. Where each stands does not matter: the card seeks,
+        // relates or goes to the top before it reads any of them, and a move
+        // here would cost a look at every bag.
         for (const char* a : kCardAliases)
             if (dbf::WorkArea* w = ws().area(a)) {
                 w->flush();
@@ -288,7 +292,6 @@ void closeCardTables() {
                 dbf::Orders& o = dbf::orders(*w);
                 o.clearScope();
                 o.setOrder(o.orderCount() > 0 ? 1 : 0);
-                w->goTop();
             }
         return;
     }
@@ -348,7 +351,6 @@ std::vector<uint32_t> linkedRows(int t, const Link& link) {
     o.setOrder(before);
     if (!top.isNil()) o.setScopeTop(top);
     if (!bottom.isNil()) o.setScopeBottom(bottom);
-    wa.goTop();
     return rows;
 }
 

@@ -21,6 +21,7 @@
 #include "dbf/bulk.h"
 #include "dbf/locks.h"
 #include "dbf/order.h"
+#include "dbf/paths.h"
 #include "dbf/workspace.h"
 #include "prospects/rows.h"
 #include "xbase/date.h"
@@ -207,23 +208,82 @@ void writeAll(int fd, const std::string& s, off_t at) {
     }
 }
 
-// The journal of this workstation's running operation; holds its lock. The
-// file stays from one operation to the next, emptied when one ends: its name
-// reaches the disk once, and an operation changes no folder. An empty
-// journal (or one cut short before its END line) says nothing is running.
+// The journal of this workstation, kept open and locked between the
+// operations of a browser (see closeKeptFiles()): an operation then opens
+// and locks nothing for it.
+struct KeptJournal {
+    std::string written;  // the path as the company's variables give it
+    std::string path;     // as found on the disk
+    int fd = -1;
+    void drop() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        written.clear();
+    }
+};
+
+KeptJournal& keptJournal() {
+    static KeptJournal k;
+    return k;
+}
+
+// The journal of this workstation's running operation. The file stays from
+// one operation to the next, emptied when one ends: its name reaches the
+// disk once, and an operation changes no folder. An empty journal (or one
+// cut short before its END line) says nothing is running.
 class JournalFile {
   public:
     explicit JournalFile(const Journal& j) {
-        const std::string folder = data::hostPath(workstationFolder());
-        path_ = folder + "/" + kJournalName;
-        bool made = false;
-        fd_ = ::open(path_.c_str(), O_RDWR);
+        KeptJournal& k = keptJournal();
+        const std::string written = workstationFolder() + kJournalName;
+        if (k.fd < 0 || k.written != written) {
+            k.drop();
+            open(written);
+            k.written = written;
+            k.path = path_;
+            k.fd = fd_;
+        }
+        path_ = k.path;
+        fd_ = k.fd;
+        const std::string text = j.text();
+        if (::ftruncate(fd_, 0) != 0) fail();
+        writeAll(fd_, text, 0);
+        size_ = static_cast<off_t>(text.size());
+        if (::fdatasync(fd_) != 0) fail();
+    }
+    void commit() {
+        writeAll(fd_, "COMMIT\n", size_);
+        if (::fdatasync(fd_) != 0) fail();
+    }
+    // Done: the journal is emptied (while the prospect's lock is still held).
+    // When that fails it is let go as a failed operation's is.
+    void finish() {
+        if (fd_ < 0) return;
+        if (::ftruncate(fd_, 0) == 0) fd_ = -1;
+    }
+    // An operation that failed half way leaves its journal for settling,
+    // unlocked, as a dead process would.
+    ~JournalFile() {
+        if (fd_ >= 0) keptJournal().drop();
+    }
+    JournalFile(const JournalFile&) = delete;
+    JournalFile& operator=(const JournalFile&) = delete;
+
+  private:
+    void open(const std::string& written) {
+        fd_ = dbf::openExisting(written, O_RDWR, path_);
         if (fd_ < 0 && errno == ENOENT) {
             // The first operation of this workstation: its folder too, if
             // need be.
-            if (!data::dirExists(workstationFolder())) ::mkdir(folder.c_str(), 0777);
-            fd_ = ::open(path_.c_str(), O_CREAT | O_RDWR, 0666);
-            made = true;
+            const std::string folder = data::hostPath(workstationFolder());
+            path_ = folder + "/" + kJournalName;
+            const bool madeFolder =
+                !data::dirExists(workstationFolder()) && ::mkdir(folder.c_str(), 0777) == 0;
+            fd_ = ::open(path_.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+            if (fd_ >= 0) {
+                data::syncPath(folder);
+                if (madeFolder) data::syncPath(data::hostPath(tableVar("G_CAMINO")));
+            }
         }
         if (fd_ < 0) throw std::runtime_error("no se pudo crear el diario de grabación " + path_);
         // Another workstation may be settling what a dead run of ours left
@@ -236,33 +296,7 @@ class JournalFile {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        const std::string text = j.text();
-        if (::ftruncate(fd_, 0) != 0) fail();
-        writeAll(fd_, text, 0);
-        size_ = static_cast<off_t>(text.size());
-        if (::fdatasync(fd_) != 0) fail();
-        if (made) data::syncPath(folder);
     }
-    void commit() {
-        writeAll(fd_, "COMMIT\n", size_);
-        if (::fdatasync(fd_) != 0) fail();
-    }
-    // Done: the journal is emptied (while the prospect's lock is still held).
-    void finish() {
-        if (fd_ < 0) return;
-        (void)::ftruncate(fd_, 0);
-        ::close(fd_);
-        fd_ = -1;
-    }
-    // An operation that failed half way leaves its journal for settling,
-    // unlocked, as a dead process would.
-    ~JournalFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    JournalFile(const JournalFile&) = delete;
-    JournalFile& operator=(const JournalFile&) = delete;
-
-  private:
     [[noreturn]] void fail() {
         throw std::runtime_error("no se pudo escribir el diario de grabación " + path_ + ": " +
                                  std::strerror(errno));
@@ -311,12 +345,12 @@ void lockFileWaiting(dbf::WorkArea& wa) {
 // the bag never waits for another workstation.
 std::vector<uint32_t> lockRows(dbf::WorkArea& wa, const std::vector<uint32_t>& rows) {
     std::vector<uint32_t> held;
-    const uint32_t count = rows.empty() ? 0 : wa.recCount();
-    for (uint32_t r : rows) {
-        if (r == 0 || r > count) continue;
-        lockRow(wa, r, false);
-        held.push_back(r);
-    }
+    for (uint32_t r : rows)
+        if (wa.table().holds(r)) held.push_back(r);
+    // Consecutive rows in one call; when another workstation holds some,
+    // those are waited for one by one.
+    if (!wa.table().lockRecords(held))
+        for (uint32_t r : held) lockRow(wa, r, false);
     return held;
 }
 
@@ -439,11 +473,57 @@ void setSaveHook(std::function<void(SaveStep, int)> hook) {
     hookRef() = std::move(hook);
 }
 
+namespace {
+
+// The company's folder, kept open between the cards of a browser: a look
+// for pending journals, at every card, is then a read of its listing.
+struct KeptFolder {
+    std::string written;
+    std::string path;
+    DIR* dir = nullptr;
+    void drop() {
+        if (dir) ::closedir(dir);
+        dir = nullptr;
+        written.clear();
+    }
+};
+
+KeptFolder& keptFolder() {
+    static KeptFolder k;
+    return k;
+}
+
+void closeUnlessKept() {
+    if (!CardTablesKept::active()) closeKeptFiles();
+}
+
+DIR* companyFolder(std::string& path) {
+    KeptFolder& k = keptFolder();
+    const std::string written = tableVar("G_CAMINO");
+    if (!k.dir || k.written != written) {
+        if (k.dir) ::closedir(k.dir);
+        k.path = data::hostPath(written);
+        if (k.path.empty()) k.path = ".";
+        k.dir = ::opendir(k.path.c_str());
+        k.written = k.dir ? written : std::string();
+    } else {
+        ::rewinddir(k.dir);
+    }
+    path = k.path;
+    return k.dir;
+}
+
+}  // namespace
+
+void closeKeptFiles() {
+    keptJournal().drop();
+    keptFolder().drop();
+}
+
 int settlePendingSaves() {
-    std::string company = data::hostPath(tableVar("G_CAMINO"));
-    if (company.empty()) company = ".";
+    std::string company;
     std::vector<std::string> found;
-    if (DIR* d = ::opendir(company.c_str())) {
+    if (DIR* d = companyFolder(company)) {
         while (const dirent* e = ::readdir(d)) {
             const std::string_view name = e->d_name;
             if (name == "." || name == ".." || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN))
@@ -453,8 +533,8 @@ int settlePendingSaves() {
             struct stat st;
             if (::stat(j.c_str(), &st) == 0 && st.st_size > 0) found.push_back(j);
         }
-        ::closedir(d);
     }
+    closeUnlessKept();
     if (found.empty()) return 0;
 
     // The tables the settling needs; those opened here are closed again.
@@ -509,8 +589,15 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
     Journal j;
     j.mode = mode == "I" ? "I" : "M";
     if (j.mode == "M") {
-        p.goTo(v.recno);
-        if (!lockPatiently(p)) {
+        // Still on the card's record (as a card leaves it), the lock alone
+        // reads it again; else, or when another workstation holds it, it is
+        // gone to and waited for.
+        bool locked = v.recno != 0 && p.recno() == v.recno && !p.eof() && p.lockRecord(0);
+        if (!locked) {
+            p.goTo(v.recno);
+            locked = lockPatiently(p);
+        }
+        if (!locked) {
             ws().select(prev);
             return SaveResult::Abandoned;
         }
@@ -594,7 +681,6 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
             }
             dst.unlock(0);
             dst.flush();
-            dst.goTop();
             written.push_back(&dst.table());
         }
         looks.reset();
@@ -606,8 +692,8 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         written.clear();
         if (j.mode == "I")
             p.append();
-        else
-            p.goTo(v.recno);
+        else if (p.recno() != v.recno)
+            p.goTo(v.recno);  // else its buffer holds it as read under the lock
         writeProspect(p, v.p);
         syncWritten(written, &p);
         step(SaveStep::ProspectWritten);
@@ -616,8 +702,10 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         v.stored = readProspect(p);
         p.unlock(0);
     }
+    closeUnlessKept();
+    // The rows' tables stay where the save left them: the card closes after
+    // a save and puts them back at the top (or closes them).
     step(SaveStep::Done);
-    for (int t = 1; t <= 3; ++t) areaOf(dependentAlias(t)).goTop();
     ws().select(prev);
     return SaveResult::Saved;
 }
@@ -657,6 +745,7 @@ bool deleteProspect(uint32_t recno) {
         jf.finish();
         p.unlock(0);
     }
+    closeUnlessKept();
     step(SaveStep::Done);
     return true;
 }

@@ -10,7 +10,8 @@
 //   2. writes a journal "GrabaPrs.jnl" in the workstation's folder naming
 //      them, the old and new link and the prospect's new fields; the journal
 //      is locked (a byte-range lock, as the tables' locks) by the saving
-//      process while the save runs; the file stays between saves, empty;
+//      process while the save runs (and, from a browser, between its saves);
+//      the file stays between saves, empty;
 //   3. appends the buffers' rows stamped with the final link values, PLAN
 //      and DOCUM, deletes the old rows by the record numbers collected in
 //      step 1, and syncs the row tables;
@@ -54,6 +55,13 @@ bool deleteProspect(uint32_t recno);
 // Settles the saves and deletions left half done by dead processes; answers
 // how many it settled. Opens (and closes again) the tables it needs.
 int settlePendingSaves();
+
+// While a browser keeps the card's tables (CardTablesKept), the journal of
+// this workstation stays open and locked between saves (an empty journal
+// whose lock is held reads as "nothing to settle") and the company's folder
+// stays open for the looks for pending journals. Closes both; called when
+// the last keeper goes, and after each operation when none is there.
+void closeKeptFiles();
 
 // Name of the journal inside a workstation folder.
 inline constexpr const char* kJournalName = "GrabaPrs.jnl";

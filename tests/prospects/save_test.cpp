@@ -3,6 +3,8 @@
 // again as ProspectChild.DISABLED_Run), some of them killed in the middle of a save.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDirIterator>
 #include <QFile>
@@ -56,6 +58,23 @@ Company makeCompany() {
 
 void goProspect(uint32_t recno) {
     pt::area("Prospecto").goTo(recno);
+}
+
+// Whether another process finds this workstation's journal held, as a
+// running operation holds it.
+bool journalHeldForOthers() {
+    const std::string path = data::hostPath(workstationFolder() + kJournalName);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        if (fd < 0) ::_exit(2);
+        using namespace dbf::locks;
+        ::_exit(tryLock(fd, kExclusiveByte, 1, Kind::Write) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << path;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
 }
 
 using Rows = std::vector<std::string>;
@@ -230,6 +249,12 @@ TEST_F(ProspectFixture, CardsOfOneBrowserKeepTheirTablesAndEmptyTheBuffers) {
         closeCardTables();
         EXPECT_TRUE(dbf::workspace().used("Producto"));
         EXPECT_TRUE(dbf::workspace().used("Buffer2"));
+        // The journal stays held, and empty, between the browser's saves.
+        EXPECT_TRUE(journalHeldForOthers());
+        EXPECT_EQ(
+            QFileInfo(QString::fromStdString(data::hostPath(workstationFolder() + kJournalName)))
+                .size(),
+            0);
 
         goProspect(c.recB);
         ASSERT_TRUE(prepareCard("M", v));
@@ -250,6 +275,7 @@ TEST_F(ProspectFixture, CardsOfOneBrowserKeepTheirTablesAndEmptyTheBuffers) {
     }
     EXPECT_FALSE(dbf::workspace().used("Producto"));
     EXPECT_FALSE(dbf::workspace().used("Buffer1"));
+    EXPECT_FALSE(journalHeldForOthers());  // let go with the browser
     EXPECT_EQ(pt::whatOf(2, c.a.link()), (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
     EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
