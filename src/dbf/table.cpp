@@ -1163,27 +1163,32 @@ bool Table::lockPending(uint32_t recno) const {
     return !tail_.empty() && recno >= tailFirst_;
 }
 
-// Each run of consecutive records is one range of lock bytes: one call.
+namespace {
+
+// Calls each(first, n) for every run of consecutive record numbers of
+// `sorted`: a run's lock bytes are one range, locked or released in one call.
 template <class Each>
-void Table::forRuns(uint32_t keep, Each&& each) const {
-    uint32_t first = 0, n = 0;
-    for (uint32_t r : recLocks_) {
-        if (r == keep || lockPending(r)) continue;
-        if (n && r == first + n) {
-            ++n;
-            continue;
-        }
-        if (n) each(first, n);
-        first = r;
-        n = 1;
+void eachRun(const std::vector<uint32_t>& sorted, Each&& each) {
+    for (size_t i = 0; i < sorted.size();) {
+        size_t j = i + 1;
+        while (j < sorted.size() && sorted[j] == sorted[j - 1] + 1) ++j;
+        each(sorted[i], static_cast<uint32_t>(j - i));
+        i = j;
     }
-    if (n) each(first, n);
+}
+
+}  // namespace
+
+int64_t Table::runStart(uint32_t first, uint32_t n) {
+    return locks::recordByte(first + n - 1);  // the bytes go down as records go up
 }
 
 void Table::releaseRecordLocks(uint32_t keep) {
-    forRuns(keep, [this](uint32_t first, uint32_t n) {
-        locks::unlock(fd_, locks::recordByte(first + n - 1), n);
-    });
+    std::vector<uint32_t> held;
+    for (uint32_t r : recLocks_)
+        if (r != keep && !lockPending(r)) held.push_back(r);
+    eachRun(held,
+            [this](uint32_t first, uint32_t n) { locks::unlock(fd_, runStart(first, n), n); });
     const bool had = keep && recLocks_.count(keep) > 0;
     recLocks_.clear();
     if (had) recLocks_.insert(keep);
@@ -1191,19 +1196,13 @@ void Table::releaseRecordLocks(uint32_t keep) {
 
 void Table::lockTail() {
     if (!shared_ || fileLocked_ || tail_.empty()) return;
-    std::vector<uint32_t> pending;
-    for (auto it = recLocks_.lower_bound(tailFirst_); it != recLocks_.end(); ++it)
-        pending.push_back(*it);
-    for (size_t i = 0; i < pending.size();) {
-        size_t j = i + 1;
-        while (j < pending.size() && pending[j] == pending[j - 1] + 1) ++j;
-        const uint32_t first = pending[i], n = static_cast<uint32_t>(j - i);
-        if (!locks::tryLock(fd_, locks::recordByte(first + n - 1), n, locks::Kind::Write))
-            for (uint32_t r = first; r < first + n; ++r)
-                if (!locks::tryLock(fd_, locks::recordByte(r), 1, locks::Kind::Write))
-                    recLocks_.erase(r);
-        i = j;
-    }
+    const std::vector<uint32_t> pending(recLocks_.lower_bound(tailFirst_), recLocks_.end());
+    eachRun(pending, [this](uint32_t first, uint32_t n) {
+        if (locks::tryLock(fd_, runStart(first, n), n, locks::Kind::Write)) return;
+        for (uint32_t r = first; r < first + n; ++r)
+            if (!locks::tryLock(fd_, locks::recordByte(r), 1, locks::Kind::Write))
+                recLocks_.erase(r);
+    });
 }
 
 bool Table::lockRecords(const std::vector<uint32_t>& recnos) {
@@ -1214,23 +1213,19 @@ bool Table::lockRecords(const std::vector<uint32_t>& recnos) {
     std::sort(want.begin(), want.end());
     want.erase(std::unique(want.begin(), want.end()), want.end());
     bool all = true;
-    for (size_t i = 0; i < want.size();) {
-        size_t j = i + 1;
-        while (j < want.size() && want[j] == want[j - 1] + 1) ++j;
-        const uint32_t first = want[i], n = static_cast<uint32_t>(j - i);
-        if (locks::tryLock(fd_, locks::recordByte(first + n - 1), n, locks::Kind::Write)) {
-            for (uint32_t r = first; r < first + n; ++r) {
-                recLocks_.insert(r);
-                if (r == recno_)
-                    refreshLocked();
-                else
-                    forgetSeen(r);
-            }
-        } else {
+    eachRun(want, [&](uint32_t first, uint32_t n) {
+        if (!locks::tryLock(fd_, runStart(first, n), n, locks::Kind::Write)) {
             all = false;
+            return;
         }
-        i = j;
-    }
+        for (uint32_t r = first; r < first + n; ++r) {
+            recLocks_.insert(r);
+            if (r == recno_)
+                refreshLocked();
+            else
+                forgetSeen(r);
+        }
+    });
     return all;
 }
 
@@ -1241,6 +1236,10 @@ bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
         releaseRecordLocks(recno);
     }
     if (recLocks_.count(recno)) return true;
+    if (lockPending(recno)) {  // taken with the tail
+        recLocks_.insert(recno);
+        return true;
+    }
     if (!locks::tryLock(fd_, locks::recordByte(recno), 1, locks::Kind::Write)) return false;
     recLocks_.insert(recno);
     if (recno == recno_)

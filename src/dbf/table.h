@@ -273,8 +273,7 @@ class Table {
     bool fileLocked_ = false;
     bool headerLocked_ = false;
     bool lockPending(uint32_t recno) const;
-    template <class Each>
-    void forRuns(uint32_t keep, Each&& each) const;
+    static int64_t runStart(uint32_t first, uint32_t n);
     void releaseRecordLocks(uint32_t keep);
     void lockTail();
     std::vector<TableObserver*> observers_;

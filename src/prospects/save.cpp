@@ -246,10 +246,15 @@ class JournalFile {
         path_ = k.path;
         fd_ = k.fd;
         const std::string text = j.text();
-        if (::ftruncate(fd_, 0) != 0) fail();
-        writeAll(fd_, text, 0);
-        size_ = static_cast<off_t>(text.size());
-        if (::fdatasync(fd_) != 0) fail();
+        try {
+            if (::ftruncate(fd_, 0) != 0) fail();
+            writeAll(fd_, text, 0);
+            size_ = static_cast<off_t>(text.size());
+            if (::fdatasync(fd_) != 0) fail();
+        } catch (...) {
+            k.drop();  // let go, as after any failure
+            throw;
+        }
     }
     void commit() {
         writeAll(fd_, "COMMIT\n", size_);
