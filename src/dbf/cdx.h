@@ -350,6 +350,7 @@ class CdxBag {
     uint32_t counter_ = 0;
     uint32_t freeHead_ = 0;
     uint64_t fileEnd_ = 0;
+    bool endJustRead_ = false;  // fileEnd_ from the open's own look at the file
     uint64_t generation_ = 1;
     int readDepth_ = 0;
     int writeDepth_ = 0;

@@ -245,6 +245,7 @@ std::unique_ptr<CdxBag> CdxBag::open(const std::string& path, bool exclusive, bo
     if (::fstat(b->fd_, &st) != 0)
         throw DbfError(kErrOpen, "No se puede abrir el índice", b->path_, errno);
     b->fileEnd_ = static_cast<uint64_t>(st.st_size);
+    b->endJustRead_ = true;
     if (b->fileEnd_ < kHeaderSize + kCdxPage) b->corrupt("fichero demasiado corto");
     if (!exclusive) b->shelf_ = shelfFor(st);
     {
@@ -339,8 +340,9 @@ void CdxBag::refresh() {
         dropCache();
         counter_ = c;
         struct stat st {};
-        if (::fstat(fd_, &st) == 0) fileEnd_ = static_cast<uint64_t>(st.st_size);
+        if (!endJustRead_ && ::fstat(fd_, &st) == 0) fileEnd_ = static_cast<uint64_t>(st.st_size);
     }
+    endJustRead_ = false;
     if (shelf_ && (!shelf_->known || shelf_->counter != c)) {
         shelf_->pages.clear();
         shelf_->counter = c;

@@ -146,13 +146,26 @@ void Orders::loadTags() {
 void Orders::addBag(const std::string& path) {
     wa_->table().flush();
     settlePending();
-    const std::string resolved = resolvePath(path);
-    for (auto& b : bags_)
-        if (b->path() == resolved) return;
+    // A bag already open is known by its name as written, or by the name
+    // it was found under once opened again (no look at the disk before).
+    const auto isOpen = [this](const std::string& p) {
+        for (auto& b : bags_)
+            if (b->path() == p) return true;
+        return false;
+    };
+    if (isOpen(normalizeSeparators(path))) return;
     if (bags_.size() >= kMaxBags)
         throw DbfError(kErrBound, "No se pueden abrir más de seis índices con una tabla.", path);
     Table& t = wa_->table();
-    auto bag = CdxBag::open(path, t.exclusive(), t.readOnly());
+    std::unique_ptr<CdxBag> bag;
+    try {
+        bag = CdxBag::open(path, t.exclusive(), t.readOnly());
+    } catch (const DbfError& e) {
+        // Used alone, the same bag under another spelling holds its own lock.
+        if (e.sharingViolation() && isOpen(resolvePath(path))) return;
+        throw;
+    }
+    if (isOpen(bag->path())) return;
     bool none = current_ == 0;
     // A writer that died halfway through a change left its mark: the bag is
     // put right from the table before anyone reads through it.

@@ -178,6 +178,10 @@ TEST_F(OrderTest, NineProspectTagsListRecordsInKeyOrder) {
     int a = workspace().open(dir.file("VDRPROSP.DBF"), "Prospecto", OpenOptions{true, false});
     WorkArea& wb = *workspace().area(a);
     orders(wb).addBag(dir.file("vdrprpx1.CDX"));
+    // Named again, as before or otherwise spelt, it is not opened twice.
+    orders(wb).addBag(dir.file("vdrprpx1.CDX"));
+    orders(wb).addBag(dir.file("VdrPrpx1.cdx"));
+    EXPECT_EQ(orders(wb).bagCount(), 1u);
     EXPECT_EQ(orders(wb).orderNumber(), 1);
     EXPECT_EQ(walk(wb), expectedOrder(rows, deleted, 0));
     EXPECT_TRUE(orders(wb).setOrder("categcod"));
@@ -196,6 +200,12 @@ TEST_F(OrderTest, NineProspectTagsListRecordsInKeyOrder) {
         while (std::getline(in, line)) recs.push_back(std::stoul(line.substr(line.rfind(' ') + 1)));
         EXPECT_EQ(recs, expectedOrder(rows, deleted, 2));
     }
+    // Used alone, where a second open of the bag would be refused.
+    workspace().closeAll();
+    a = workspace().open(dir.file("VDRPROSP.DBF"), "Prospecto", OpenOptions{false, false});
+    orders(*workspace().area(a)).addBag(dir.file("VdrPrpx1.cdx"));
+    orders(*workspace().area(a)).addBag(dir.file("VDRPRPX1.CDX"));
+    EXPECT_EQ(orders(*workspace().area(a)).bagCount(), 1u);
 }
 
 TEST_F(OrderTest, SeekExactSoftAndLast) {
