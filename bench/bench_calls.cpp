@@ -70,19 +70,20 @@
 // records' locks taken with their write), the save and the card's close
 // stopped going to the top of tables nobody reads there, a list buffer
 // already empty on the disk was not emptied again, and the journal and the
-// company's folder stayed open between the cards of a browser:
+// company's folder stayed open between the cards of a browser, and a bag's
+// open no longer looked at the disk to tell whether it was open already:
 //
 //   card (from browser)          248       149          5          5
-//   card1 (first card)           459       380          9          9
-//   browser                      107       107          0          0
+//   card1 (first card)           459       368          9          9
+//   browser                      107       103          0          0
 //
 // Mean wall time at 300 µs a call (20,000 prospects, --delay-us 300, 10
 // runs, a machine shared with other work): card 958 ms before, 273 ms after
 // the first changes, 98 ms after the second (card1 565 ms, then 283 ms);
 // browser 438 ms, 198 ms, 115 ms, then 72 ms after the third (card1 292 ms);
 // pagedown 89 ms, 31 ms, 23 ms. After the fourth: card 83 ms, card1 223 ms,
-// browser 62 ms, pagedown 22 ms. After the fifth: card 54 ms, card1 199 ms,
-// browser 58 ms, pagedown 21 ms.
+// browser 62 ms, pagedown 22 ms. After the fifth: card 53 ms, card1 189 ms,
+// browser 58 ms, pagedown 23 ms.
 #include <unistd.h>
 
 #include <QApplication>
