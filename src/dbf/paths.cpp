@@ -4,9 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <cctype>
+#include <cerrno>
 #include <vector>
 
 #include "xbase/codepage.h"
