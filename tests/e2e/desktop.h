@@ -77,10 +77,11 @@ class Desktop {
             env.insert(QStringLiteral("DISPLAY"), display_);
             wm_.setProcessEnvironment(env);
             wm_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-            // Ready once it answers for the desktops it manages.
+            // Ready once it answers for the desktops it manages (on a machine
+            // busy with other work that can take more than a few seconds).
             wmReady_ =
                 wm_.waitForStarted(5000) &&
-                waitUntil([&] { return xdotool({QStringLiteral("get_desktop")}).ok; }, 10000);
+                waitUntil([&] { return xdotool({QStringLiteral("get_desktop")}).ok; }, 30000);
         }
     }
     ~Desktop() {
