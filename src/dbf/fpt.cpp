@@ -92,11 +92,19 @@ uint64_t MemoFile::fileSize() const {
         size_ = size;
         sizeKnown_ = true;
     }
+    reached_ = size;
     return size;
+}
+
+uint64_t MemoFile::sizeReaching(uint64_t end) const {
+    // A memo file shared with others only grows (emptying it or packing its
+    // table needs exclusive use): a size seen once still holds.
+    return reached_ >= end ? reached_ : fileSize();
 }
 
 void MemoFile::grewTo(uint64_t end) {
     if (exclusive_ && sizeKnown_) size_ = std::max(size_, end);
+    reached_ = std::max(reached_, end);
 }
 
 uint32_t MemoFile::blocksFor(uint64_t dataLength) const {
@@ -106,7 +114,7 @@ uint32_t MemoFile::blocksFor(uint64_t dataLength) const {
 std::string MemoFile::read(uint32_t block) const {
     if (block == 0) return {};
     uint64_t off = uint64_t(block) * blockSize_;
-    uint64_t size = fileSize();
+    uint64_t size = sizeReaching(off + 8);
     if (off < kHeaderSize)
         damaged(path_,
                 "un memo apunta dentro de la cabecera (bloque " + std::to_string(block) + ")");
@@ -118,6 +126,7 @@ std::string MemoFile::read(uint32_t block) const {
     if (io::readAt(fd_, h, want, off) != static_cast<ssize_t>(want))
         damaged(path_, "no se puede leer el bloque " + std::to_string(block));
     uint64_t len = io::be32(h + 4);
+    if (len <= kMaxMemo && off + 8 + len > size) size = sizeReaching(off + 8 + len);
     if (len > kMaxMemo || off + 8 + len > size)
         damaged(path_,
                 "la longitud del memo del bloque " + std::to_string(block) + " sale del fichero");
@@ -269,6 +278,7 @@ void MemoFile::clear() {
                        "No se puede vaciar el fichero de memos: " + io::osText(errno) + ".", path_,
                        errno);
     sizeKnown_ = false;
+    reached_ = 0;
     writeNextFree(first);
     flushHeader();
     cleared_ = exclusive_;

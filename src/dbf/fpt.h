@@ -50,6 +50,9 @@ class MemoFile {
     // Next free block as the header says now.
     uint32_t nextFree() const;
     uint64_t fileSize() const;
+    // The file's size when it may matter: asked again only when `end` lies
+    // past the size last seen.
+    uint64_t sizeReaching(uint64_t end) const;
 
     // Back to an empty memo file (zap).
     void clear();
@@ -87,6 +90,8 @@ class MemoFile {
     mutable bool sizeKnown_ = false;
     mutable uint32_t next_ = 0;
     mutable bool nextKnown_ = false;
+    mutable uint64_t reached_ = 0;  // the file was at least this long
+
     bool headerPending_ = false;
     bool unsynced_ = false;  // written since the last sync
     bool cleared_ = false;   // exclusive: emptied by clear() and not written since

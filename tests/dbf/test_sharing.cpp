@@ -279,6 +279,14 @@ TEST(Visibility, SecondOpenSeesCommittedChangesAtItsNextMove) {
     r.skip(0);
     EXPECT_EQ(r.get(1).asString(), "cambiado    ");
     EXPECT_EQ(r.get(2).asString(), "nota nueva");
+    // A memo written past the end the reader saw last (the reader keeps the
+    // memo file's size while it has no reason to ask again).
+    const std::string longer(3000, 'x');
+    ASSERT_TRUE(w->lockRecord(1, true));
+    w->putMemo(2, longer);
+    w->unlockAll();
+    r.goTo(1);
+    EXPECT_EQ(r.get(2).asString(), longer);
     w->appendBlank();
     w->putNumber(0, 77);
     w->unlockAll();
