@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -212,6 +213,49 @@ ProspectFields readProspect(dbf::WorkArea& wa) {
 
 void writeProspect(dbf::WorkArea& wa, const ProspectFields& p) {
     writeFields(wa, kProspectFields, p);
+}
+
+namespace {
+
+// Each byte of `cur` is the one of `a` or of `b` at its place.
+bool bytesOf(std::string_view cur, std::string_view a, std::string_view b) {
+    if (a.size() != cur.size() || b.size() != cur.size()) return false;
+    for (size_t i = 0; i < cur.size(); ++i)
+        if (cur[i] != a[i] && cur[i] != b[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+bool prospectBetween(dbf::WorkArea& wa, const ProspectFields& a, const ProspectFields& b) {
+    if (wa.table().deleted()) return false;
+    for (const FieldOf<P>& f : kProspectFields) {
+        const std::string_view cur = wa.table().raw(fi(wa, f.name));
+        const bool ok = std::visit(
+            [&](auto m) {
+                using T = std::decay_t<decltype(a.*m)>;
+                if constexpr (std::is_same_v<T, std::string>) {
+                    if (!f.memo) return bytesOf(cur, pad(a.*m, cur.size()), pad(b.*m, cur.size()));
+                    // A memo is told by its text; a pointer a cut left half
+                    // written reads as no memo at all, and is the cut's too.
+                    try {
+                        const std::string text = S(wa, f.name);
+                        return text == a.*m || text == b.*m;
+                    } catch (const std::exception&) {
+                        return true;
+                    }
+                } else if constexpr (std::is_same_v<T, bool>) {
+                    const bool v = L(wa, f.name);
+                    return v == a.*m || v == b.*m;
+                } else {
+                    const int32_t v = D(wa, f.name);
+                    return v == a.*m || v == b.*m || bytesOf(cur, xb::dtos(a.*m), xb::dtos(b.*m));
+                }
+            },
+            f.member);
+        if (!ok) return false;
+    }
+    return true;
 }
 
 // ------------------------------------------------------------------ tables

@@ -89,6 +89,10 @@ CardValues newCard();
 ProspectFields readProspect(dbf::WorkArea& wa);
 // Writes the nineteen fields into the current (locked or appended) record.
 void writeProspect(dbf::WorkArea& wa, const ProspectFields& p);
+// Whether the current record holds `a`, `b`, or, byte by byte, a mix of the
+// two: what a power cut leaves of a record written over another, some disk
+// pages of each. Anything else was written by someone else.
+bool prospectBetween(dbf::WorkArea& wa, const ProspectFields& a, const ProspectFields& b);
 // TIP as the card shows it: "Jurídica" when the stored text begins with "Ju".
 std::string tipShown(const std::string& stored);
 

@@ -25,6 +25,7 @@
 #include "dbf/workspace.h"
 #include "prospects/rows.h"
 #include "xbase/date.h"
+#include "xbase/value.h"
 
 namespace prospects {
 
@@ -87,7 +88,48 @@ struct Journal {
     uint32_t base[4] = {0, 0, 0, 0};
     std::vector<uint32_t> old[4];
     ProspectFields fields;
+    // Mode "M": the prospect as the save found it under its lock.
+    ProspectFields before;
+    bool hasBefore = false;
+    // Committed from the start: a save that writes no row, or a deletion,
+    // is finished from its journal whatever point it reached.
     bool committed = false;
+
+    static std::string fieldsText(const ProspectFields& p) {
+        std::ostringstream o;
+        o << hex(p.codvend) << " " << hex(p.codprosp) << " " << hex(p.nuevo) << " " << hex(p.tip)
+          << " " << hex(p.nombre) << " " << hex(p.direc) << " " << hex(p.telef) << " " << hex(p.fax)
+          << " " << hex(p.email) << " " << hex(p.ciudad) << " " << hex(p.represent) << " "
+          << hex(p.telfrep) << " " << hex(p.encargado) << " " << hex(p.numprosp) << " " << p.fecCrea
+          << " " << hex(p.observac) << " " << (p.vta ? 1 : 0) << " " << p.fecVta << " "
+          << hex(p.cat);
+        return o.str();
+    }
+
+    static bool parseFields(std::istream& l, ProspectFields& p) {
+        std::string h[19];
+        int vta = 0;
+        l >> h[0] >> h[1] >> h[2] >> h[3] >> h[4] >> h[5] >> h[6] >> h[7] >> h[8] >> h[9] >>
+            h[10] >> h[11] >> h[12] >> h[13] >> p.fecCrea >> h[15] >> vta >> p.fecVta >> h[18];
+        p.codvend = unhex(h[0]);
+        p.codprosp = unhex(h[1]);
+        p.nuevo = unhex(h[2]);
+        p.tip = unhex(h[3]);
+        p.nombre = unhex(h[4]);
+        p.direc = unhex(h[5]);
+        p.telef = unhex(h[6]);
+        p.fax = unhex(h[7]);
+        p.email = unhex(h[8]);
+        p.ciudad = unhex(h[9]);
+        p.represent = unhex(h[10]);
+        p.telfrep = unhex(h[11]);
+        p.encargado = unhex(h[12]);
+        p.numprosp = unhex(h[13]);
+        p.observac = unhex(h[15]);
+        p.vta = vta != 0;
+        p.cat = unhex(h[18]);
+        return static_cast<bool>(l);
+    }
 
     std::string text() const {
         std::ostringstream o;
@@ -98,13 +140,9 @@ struct Journal {
             for (uint32_t r : old[t]) o << " " << r;
             o << "\n";
         }
-        const ProspectFields& p = fields;
-        o << "F " << hex(p.codvend) << " " << hex(p.codprosp) << " " << hex(p.nuevo) << " "
-          << hex(p.tip) << " " << hex(p.nombre) << " " << hex(p.direc) << " " << hex(p.telef) << " "
-          << hex(p.fax) << " " << hex(p.email) << " " << hex(p.ciudad) << " " << hex(p.represent)
-          << " " << hex(p.telfrep) << " " << hex(p.encargado) << " " << hex(p.numprosp) << " "
-          << p.fecCrea << " " << hex(p.observac) << " " << (p.vta ? 1 : 0) << " " << p.fecVta << " "
-          << hex(p.cat) << "\n";
+        o << "F " << fieldsText(fields) << "\n";
+        if (hasBefore) o << "B " << fieldsText(before) << "\n";
+        if (committed) o << "COMMIT\n";
         // A sum of the text before it: a journal whose write a power cut
         // left half done (some of its sectors those of an older one) is not
         // taken for a whole one.
@@ -157,29 +195,9 @@ struct Journal {
                 if (t >= 1 && t <= 3)
                     while (l >> r) old[t].push_back(r);
             } else if (w == "F") {
-                std::string h[19];
-                int vta = 0;
-                ProspectFields& p = fields;
-                l >> h[0] >> h[1] >> h[2] >> h[3] >> h[4] >> h[5] >> h[6] >> h[7] >> h[8] >> h[9] >>
-                    h[10] >> h[11] >> h[12] >> h[13] >> p.fecCrea >> h[15] >> vta >> p.fecVta >>
-                    h[18];
-                p.codvend = unhex(h[0]);
-                p.codprosp = unhex(h[1]);
-                p.nuevo = unhex(h[2]);
-                p.tip = unhex(h[3]);
-                p.nombre = unhex(h[4]);
-                p.direc = unhex(h[5]);
-                p.telef = unhex(h[6]);
-                p.fax = unhex(h[7]);
-                p.email = unhex(h[8]);
-                p.ciudad = unhex(h[9]);
-                p.represent = unhex(h[10]);
-                p.telfrep = unhex(h[11]);
-                p.encargado = unhex(h[12]);
-                p.numprosp = unhex(h[13]);
-                p.observac = unhex(h[15]);
-                p.vta = vta != 0;
-                p.cat = unhex(h[18]);
+                parseFields(l, fields);
+            } else if (w == "B") {
+                hasBefore = parseFields(l, before);
             } else if (w == "END")
                 ended = true;
             else if (line == "COMMIT")
@@ -453,7 +471,13 @@ void rollForward(const Journal& j) {
     } else if (j.prosRec && j.prosRec <= p.recCount()) {
         p.goTo(j.prosRec);
         lockRow(p);
-        if (sameProspect(p, j.oldLink)) {
+        if (j.op == "SAVE" && j.hasBefore) {
+            // Written again only while the record holds what the save found
+            // or wrote, or a mix of both a cut left: a journal whose emptying
+            // a cut undid must not write over a later save of another
+            // workstation.
+            if (prospectBetween(p, j.before, j.fields)) writeProspect(p, j.fields);
+        } else if (sameProspect(p, j.oldLink)) {
             if (j.op == "DELETE")
                 p.deleteRecord();
             else
@@ -579,6 +603,85 @@ int settlePendingSaves() {
     return settled;
 }
 
+namespace {
+
+// How many of the rows of list `t` the card would store are already stored
+// as they are, from the first on: the buffer's rows, in order, against the
+// prospect's `rows`, field by field, with the plan and document the save
+// stamps on them (the link is the same: the caller sees to it). Those keep
+// their records; the save writes the rest, after them, as the list's order
+// asks (a prospect's rows are listed in record order). A contact added at
+// the end of the list is then one row appended, nothing deleted.
+struct Kept {
+    size_t rows = 0;    // the rows kept
+    size_t listed = 0;  // the rows of the buffer
+};
+
+Kept storedAsIs(int t, const std::vector<uint32_t>& rows, dbf::WorkArea* src, const CardValues& v) {
+    dbf::WorkArea& dst = areaOf(dependentAlias(t));
+    Kept kept;
+    if (!src) return kept;
+    dbf::Table& a = src->table();
+    dbf::Table& b = dst.table();
+    if (a.structure() != b.structure()) {
+        kept.listed = static_cast<size_t>(src->countVisible());
+        return kept;
+    }
+    // The values the save stamps; the link's four fields are left out.
+    std::vector<std::pair<int, std::string>> stamped;
+    auto stamp = [&](const char* f, const std::string& value) {
+        const int i = b.fieldIndex(f);
+        if (i >= 0) stamped.emplace_back(i, pad(value, b.fields()[static_cast<size_t>(i)].len));
+    };
+    if (t == 1) stamp("PLAN", v.planOf);
+    if (t == 3) {
+        stamp("PLAN", v.planVt);
+        stamp("DOCUM", v.docum);
+    }
+    std::vector<bool> skip(static_cast<size_t>(b.fieldCount()), false);
+    for (const char* f : {"NUMPROSP", "CLIENTE", dateField(t), "VENDEDOR"})
+        if (const int i = b.fieldIndex(f); i >= 0) skip[static_cast<size_t>(i)] = true;
+    for (const auto& [i, value] : stamped) skip[static_cast<size_t>(i)] = true;
+
+    // Read through the tables, not the areas: a move of an area would look
+    // up the product of each row through its relation. Both are put back
+    // where they stood, without a move either.
+    struct Place {
+        dbf::WorkArea& w;
+        const uint32_t recno = w.recno();
+        const bool eof = w.eof();
+        ~Place() {
+            w.table().read(recno);
+            w.setEof(eof);
+        }
+    } places[] = {{*src}, {dst}};
+    bool same = true;
+    for (uint32_t r = 1; a.read(r); ++r) {
+        if (a.deleted()) continue;
+        ++kept.listed;
+        if (!same || kept.rows == rows.size()) {
+            same = false;
+            continue;
+        }
+        b.read(rows[kept.rows]);
+        for (const auto& [i, value] : stamped) same = same && b.raw(i) == value;
+        for (int i = 0; same && i < b.fieldCount(); ++i) {
+            if (skip[static_cast<size_t>(i)]) continue;
+            const dbf::Field& f = b.fields()[static_cast<size_t>(i)];
+            if (a.isNull(i) != b.isNull(i))
+                same = false;
+            else if (f.isMemo())
+                same = a.getMemo(i) == b.getMemo(i);
+            else  // the same bytes, or values a copy would make the same
+                same = a.raw(i) == b.raw(i) || xb::exactEquals(a.value(i), b.value(i));
+        }
+        if (same) ++kept.rows;
+    }
+    return kept;
+}
+
+}  // namespace
+
 SaveResult saveProspect(const std::string& mode, CardValues& v) {
     if (blank(v.p.codprosp)) {
         data::interaction().info(
@@ -593,6 +696,7 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
 
     Journal j;
     j.mode = mode == "I" ? "I" : "M";
+    bool writesProspect = true;
     if (j.mode == "M") {
         // Still on the card's record (as a card leaves it), the lock alone
         // reads it again; else, or when another workstation holds it, it is
@@ -618,6 +722,8 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         }
         j.prosRec = v.recno;
         j.oldLink = v.stored.link();
+        // Fields the card left as they are stored are not written again.
+        writesProspect = !prospectBetween(p, v.p, v.p);
     } else {
         // Held until the new record is written: no other workstation can
         // take the same link key in between.
@@ -636,12 +742,48 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
     }
     j.newLink = v.p.link();
     j.fields = v.p;
-    const bool keepSold = j.mode == "I" || v.p.vta;
-    for (int t = 1; t <= 3; ++t) {
-        dbf::WorkArea& d = areaOf(dependentAlias(t));
-        j.base[t] = d.recCount();
-        if (j.mode == "M") j.old[t] = linkedRows(t, j.oldLink);
+    if (j.mode == "M") {
+        j.before = v.stored;
+        j.hasBefore = true;
     }
+    const bool keepSold = j.mode == "I" || v.p.vta;
+    // What each list writes: the rows after those stored as they are (all
+    // of them when the link changes). The rows kept stay where they stand:
+    // rewritten, they would come out the same.
+    size_t keep[4] = {0, 0, 0, 0}, listed[4] = {0, 0, 0, 0};
+    bool writes[4] = {false, false, false, false};
+    {
+        dbf::ReadBatch looks;  // the rows found are read again from memory
+        for (int t = 1; t <= 3; ++t) {
+            dbf::WorkArea* src = t == 3 && !keepSold ? nullptr : &listBuffer(t);
+            if (j.mode == "M") j.old[t] = linkedRows(t, j.oldLink);
+            Kept k;
+            if (j.mode == "M" && j.newLink.key() == j.oldLink.key())
+                k = storedAsIs(t, j.old[t], src, v);
+            else if (src)
+                k.listed = static_cast<size_t>(src->countVisible());
+            keep[t] = k.rows;
+            listed[t] = k.listed;
+            j.old[t].erase(j.old[t].begin(), j.old[t].begin() + static_cast<long>(k.rows));
+            writes[t] = k.listed > k.rows || !j.old[t].empty();
+        }
+    }
+    // Without rows to write, the prospect's record is all the save changes:
+    // its journal is committed as it is written, and the record is written
+    // and synced after it. Else the counts before the new rows tell, if the
+    // save dies before its commit point, which rows it had appended.
+    const bool rowsWritten = writes[1] || writes[2] || writes[3];
+    if (!rowsWritten && !writesProspect) {
+        // Nothing the card holds differs from what is stored.
+        p.unlock(0);
+        closeUnlessKept();
+        step(SaveStep::Done);
+        ws().select(prev);
+        return SaveResult::Saved;
+    }
+    j.committed = !rowsWritten;
+    if (rowsWritten)
+        for (int t = 1; t <= 3; ++t) j.base[t] = areaOf(dependentAlias(t)).recCount();
 
     {
         JournalFile jf(j);
@@ -654,9 +796,10 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
         for (int t = 1; t <= 3; ++t) held[t] = lockRows(areaOf(dependentAlias(t)), j.old[t]);
         std::optional<dbf::ReadBatch> looks{std::in_place};  // of the products the rows name
         for (int t = 1; t <= 3; ++t) {
+            if (!writes[t]) continue;
             dbf::WorkArea& dst = areaOf(dependentAlias(t));
             dbf::WorkArea* src = t == 3 && !keepSold ? nullptr : &listBuffer(t);
-            const bool adds = src && src->recCount() > 0;
+            const bool adds = src && listed[t] > keep[t];
             if (!adds && held[t].empty()) continue;
             // The new rows go to the table in one write, and they and the
             // old rows' deletions to the bag in one write-back, when the
@@ -666,8 +809,10 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
                     dst, adds ? dbf::ChangeBatch::Appends : dbf::ChangeBatch::Changes);
                 if (adds) {
                     const uint32_t at = src->recno();
+                    size_t listed = 0;
                     for (src->goTop(); !src->eof(); src->skip(1)) {
-                        dst.append(false);  // the old rows stay locked
+                        if (listed++ < keep[t]) continue;  // stored as it is
+                        dst.append(false);                 // the old rows stay locked
                         dbf::copyMatchingFields(src->table(), dst.table());
                         stampLink(dst, t, j.newLink);
                         if (t == 1) putS(dst, "PLAN", v.planOf);
@@ -689,18 +834,23 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
             written.push_back(&dst.table());
         }
         looks.reset();
-        // On disk, all of them, before the commit mark says they are there
-        // (one sync of each row table for both its new rows and its old).
-        syncWritten(written);
-        jf.commit();
-        step(SaveStep::Committed);
+        if (rowsWritten) {
+            // On disk, all of them, before the commit mark says they are
+            // there (one sync of each row table for both its new rows and
+            // its old).
+            syncWritten(written);
+            jf.commit();
+            step(SaveStep::Committed);
+        }
         written.clear();
         if (j.mode == "I")
             p.append();
         else if (p.recno() != v.recno)
             p.goTo(v.recno);  // else its buffer holds it as read under the lock
-        writeProspect(p, v.p);
-        syncWritten(written, &p);
+        if (writesProspect) {
+            writeProspect(p, v.p);
+            syncWritten(written, &p);
+        }
         step(SaveStep::ProspectWritten);
         jf.finish();
         v.recno = p.recno();
@@ -736,9 +886,9 @@ bool deleteProspect(uint32_t recno) {
         j.base[t] = areaOf(dependentAlias(t)).recCount();
         j.old[t] = linkedRows(t, j.oldLink);
     }
+    j.committed = true;  // finished from here on, whatever happens
     {
         JournalFile jf(j);
-        jf.commit();
         step(SaveStep::Journaled);
         int n = 0;
         std::vector<dbf::Table*> written;

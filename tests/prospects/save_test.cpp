@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "cutfs_mount.h"
@@ -130,6 +132,15 @@ TEST(ProspectChild, DISABLED_Run) {
         } else {
             v.p.nombre = pad("CAMBIADO EN WS2", kWNombre);
         }
+        ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
+    } else if (a == "contact") {
+        // Logs a second contact on the card of the record EXTRA.
+        goProspect(static_cast<uint32_t>(std::stoul(extra)));
+        ASSERT_TRUE(prepareCard("M", v));
+        ContactRow c;
+        c.resultado = pad("SEGUNDA VISITA", 120);
+        c.observac = "VOLVER EL LUNES";
+        writeContactRow("I", c, v);
         ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
     } else if (a == "delete") {
         goProspect(static_cast<uint32_t>(std::stoul(extra)));
@@ -447,6 +458,92 @@ TEST_F(ProspectFixture, SalespersonChangeMovesEveryRowAndSaleReplacesSoldRows) {
     EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
 
+// A save writes again only the lists whose rows change: the others keep
+// their rows, record for record, and their tables grow by nothing.
+TEST_F(ProspectFixture, OnlyTheListsWhoseRowsChangeAreWrittenAgain) {
+    Company c = makeCompany();
+    const Link l = c.a.link();
+    auto recnos = [&](int t) {
+        std::vector<uint32_t> r;
+        for (const pt::StoredRow& s : pt::storedRows(t))
+            if (s.key == l.key()) r.push_back(s.recno);
+        return r;
+    };
+    auto save = [&](const std::function<void(CardValues&)>& change) {
+        goProspect(c.recA);
+        CardValues v;
+        ASSERT_TRUE(prepareCard("M", v));
+        change(v);
+        ASSERT_EQ(saveProspect("M", v), SaveResult::Saved);
+        closeBuffers();
+        closeCardTables();
+    };
+    // When a file was last written.
+    auto written = [](const std::string& path) {
+        return std::filesystem::last_write_time(data::hostPath(path));
+    };
+    const std::string prospects = tableVar("VDRPROSP");
+    const std::string journal = workstationFolder() + kJournalName;
+    const std::vector<uint32_t> offers = recnos(1), contacts = recnos(2);
+    ASSERT_EQ(offers.size(), 2u);
+
+    save([](CardValues& v) { v.p.nombre = pad("ACME CAMBIADA", kWNombre); });
+    goProspect(c.recA);
+    EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "NOMBRE")), "ACME CAMBIADA");
+    EXPECT_EQ(recnos(1), offers);
+    EXPECT_EQ(recnos(2), contacts);
+
+    // The observations of the contact (a memo): the contacts alone, not
+    // the prospect's record.
+    const auto prospectWritten = written(prospects);
+    save([](CardValues&) {
+        dbf::WorkArea& b = pt::area("Buffer2");
+        b.goTop();
+        putM(b, "OBSERVAC", "LLAMAR EL LUNES");
+        b.flush();
+    });
+    EXPECT_EQ(recnos(1), offers);
+    EXPECT_EQ(written(prospects), prospectWritten);
+    const std::vector<uint32_t> contacts2 = recnos(2);
+    ASSERT_EQ(contacts2.size(), 1u);
+    EXPECT_NE(contacts2, contacts);
+    pt::withTable("Contacto", [&](dbf::WorkArea& t) {
+        t.goTo(contacts2[0]);
+        EXPECT_EQ(S(t, "OBSERVAC"), "LLAMAR EL LUNES");
+    });
+
+    // A contact added at the end of the list: one row appended, the others
+    // kept.
+    save([](CardValues& v) {
+        ContactRow added;
+        added.resultado = pad("SEGUNDA VISITA", 120);
+        writeContactRow("I", added, v);
+    });
+    const std::vector<uint32_t> contacts3 = recnos(2);
+    ASSERT_EQ(contacts3.size(), 2u);
+    EXPECT_EQ(contacts3[0], contacts2[0]);
+    EXPECT_EQ(pt::whatOf(2, l), (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"}));
+
+    // The plan the save stamps on every offer: the offers alone.
+    save([](CardValues& v) { v.planOf = pad("PL1", 8); });
+    const std::vector<uint32_t> offers2 = recnos(1);
+    EXPECT_NE(offers2, offers);
+    EXPECT_EQ(recnos(2), contacts3);
+    for (const pt::StoredRow& r : pt::storedRows(1))
+        if (r.key == l.key()) {
+            EXPECT_EQ(r.plan, "PL1");
+        }
+
+    // Nothing changed: nothing is written, not even the journal.
+    const auto journalWritten = written(journal);
+    save([](CardValues&) {});
+    EXPECT_EQ(recnos(1), offers2);
+    EXPECT_EQ(recnos(2), contacts3);
+    EXPECT_EQ(written(journal), journalWritten);
+    EXPECT_EQ(pt::whatOf(1, l), (Rows{"P1", "P2"}));
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
+}
+
 TEST_F(ProspectFixture, DeletionTakesOffersAndContactsAndKeepsSoldRows) {
     Company c = makeCompany();
     ASSERT_TRUE(openCardTables());
@@ -531,6 +628,7 @@ TEST_F(ProspectFixture, TwoWorkstationsCreatingTheSameCodeInTheSameSecondGetDist
 namespace {
 
 struct KillPoint {
+    const char* action;
     SaveStep step;
     int nth;
 };
@@ -542,19 +640,27 @@ struct KillPoint {
 // turn, and with `powerCut` the drive then loses part of what was written
 // since each file's last sync. Once the journal is settled the prospect has
 // exactly the old set of rows or exactly the new one, and every table checks
-// clean.
+// clean. A save of the name alone (no row written) is finished whatever
+// point it reached; one that logs a contact keeps the first contact's record
+// and adds the second, or not, whole.
 class SaveInterrupted : public ProspectFixture {
   protected:
     void atEveryStep(bool powerCut) {
         const KillPoint points[] = {
-            {SaveStep::Journaled, 1},       {SaveStep::RowAppended, 1},
-            {SaveStep::RowAppended, 3},     {SaveStep::RowAppended, 5},
-            {SaveStep::RowAppended, 7},     {SaveStep::OldRowDeleted, 1},
-            {SaveStep::OldRowDeleted, 3},   {SaveStep::Committed, 1},
-            {SaveStep::ProspectWritten, 1},
+            {"move", SaveStep::Journaled, 1},         {"move", SaveStep::RowAppended, 1},
+            {"move", SaveStep::RowAppended, 3},       {"move", SaveStep::RowAppended, 5},
+            {"move", SaveStep::RowAppended, 7},       {"move", SaveStep::OldRowDeleted, 1},
+            {"move", SaveStep::OldRowDeleted, 3},     {"move", SaveStep::Committed, 1},
+            {"move", SaveStep::ProspectWritten, 1},   {"rename", SaveStep::Journaled, 1},
+            {"rename", SaveStep::ProspectWritten, 1}, {"contact", SaveStep::Journaled, 1},
+            {"contact", SaveStep::RowAppended, 1},    {"contact", SaveStep::Committed, 1},
         };
         for (const KillPoint& k : points) {
-            const int point = static_cast<int>(k.step) * 100 + k.nth;
+            const bool rename = std::string(k.action) == "rename";
+            const int point = static_cast<int>(k.step) * 100 + k.nth +
+                              (rename                               ? 50
+                               : std::string(k.action) == "contact" ? 70
+                                                                    : 0);
             SCOPED_TRACE(point);
             dbf::workspace().closeAll();
             // A fresh company for each kill, on the simulated drive for a cut.
@@ -577,7 +683,7 @@ class SaveInterrupted : public ProspectFixture {
 
             const QString kill = QString("%1:%2").arg(static_cast<int>(k.step)).arg(k.nth);
             std::unique_ptr<QProcess> child(
-                pt::startChild(fresh, "move", kill, QString::number(c.recA)));
+                pt::startChild(fresh, k.action, kill, QString::number(c.recA)));
             ASSERT_TRUE(child->waitForFinished(60000));
             ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAll().toStdString();
             if (powerCut) {
@@ -592,8 +698,16 @@ class SaveInterrupted : public ProspectFixture {
             const Rows o1 = pt::whatOf(1, oldL), n1 = pt::whatOf(1, newL);
             const Rows o2 = pt::whatOf(2, oldL), n2 = pt::whatOf(2, newL);
             const Rows o3 = pt::whatOf(3, oldL), n3 = pt::whatOf(3, newL);
-            const bool committed = k.step >= SaveStep::Committed;
-            if (!committed) {
+            const bool contact = std::string(k.action) == "contact";
+            const bool committed = !rename && k.step >= SaveStep::Committed;
+            if (contact) {
+                // The first contact kept where it was, the second there or not.
+                EXPECT_EQ(o2, committed ? (Rows{"PRIMERA VISITA", "SEGUNDA VISITA"})
+                                        : Rows{"PRIMERA VISITA"});
+                EXPECT_EQ(pt::storedRows(2).at(0).what, "PRIMERA VISITA");
+                EXPECT_EQ(o1, (Rows{"P1", "P2"}));
+                EXPECT_TRUE(n1.empty() && n2.empty() && n3.empty());
+            } else if (!committed) {
                 EXPECT_EQ(o1, (Rows{"P1", "P2"}));
                 EXPECT_EQ(o2, Rows{"PRIMERA VISITA"});
                 EXPECT_TRUE(o3.empty());
@@ -606,7 +720,10 @@ class SaveInterrupted : public ProspectFixture {
             }
             // The prospect's record carries the salesperson of its rows.
             goProspect(c.recA);
-            EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")), committed ? "V2" : "V1");
+            EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")),
+                      committed && !contact ? "V2" : "V1");
+            EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "NOMBRE")),
+                      rename ? "CAMBIADO EN WS2" : "ACME LTDA");
             // The other prospect of the same code is untouched.
             EXPECT_EQ(pt::whatOf(1, c.b.link()), Rows{"P2"});
             EXPECT_EQ(pt::vdrtoolCheck(), "");
@@ -683,6 +800,35 @@ TEST_F(ProspectFixture, AJournalWhoseTextWasNotWrittenWholeIsLeftAlone) {
     EXPECT_EQ(QFileInfo(journal).size(), 0);
     goProspect(c.recA);
     EXPECT_EQ(trimmed(S(pt::area("Prospecto"), "CODVEND")), "V1");
+}
+
+// A journal a cut brought back after its save had returned (its emptying
+// lost) must not write over what another workstation saved after it: it is
+// finished only while the record holds what that save found or wrote.
+TEST_F(ProspectFixture, AJournalBroughtBackDoesNotUndoALaterSave) {
+    Company c = makeCompany();
+    dbf::workspace().closeAll();
+    // Killed once the record was written and synced: the journal is still
+    // full, as one whose emptying a cut lost.
+    const QString kill = QString("%1:1").arg(static_cast<int>(SaveStep::ProspectWritten));
+    std::unique_ptr<QProcess> child(
+        pt::startChild(dir.path(), "rename", kill, QString::number(c.recA)));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAll().toStdString();
+
+    pt::openBrowserTables();
+    dbf::WorkArea& p = pt::area("Prospecto");
+    p.goTo(c.recA);
+    ASSERT_EQ(trimmed(S(p, "NOMBRE")), "CAMBIADO EN WS2");
+    ASSERT_TRUE(p.lockRecord(0));
+    putS(p, "NOMBRE", "GUARDADO DESPUES");
+    p.table().commit();
+    p.unlock(0);
+    EXPECT_EQ(settlePendingSaves(), 1);
+    goProspect(c.recA);
+    EXPECT_EQ(trimmed(S(p, "NOMBRE")), "GUARDADO DESPUES");
+    EXPECT_EQ(pt::whatOf(1, c.a.link()), (Rows{"P1", "P2"}));
+    EXPECT_EQ(pt::vdrtoolCheck(), "");
 }
 
 // While another process holds a journal's byte-range lock (its operation
