@@ -41,15 +41,6 @@ std::string upper(std::string_view s) {
     return r;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 void todayYmd(int& y, int& m, int& d) {
     std::time_t t = std::time(nullptr);
     std::tm tm{};
@@ -834,9 +825,21 @@ uint32_t Table::appendBlank(bool releaseOthers) {
 // ---------------------------------------------------------------- field reads
 
 int Table::fieldIndex(std::string_view name) const {
-    std::string n = trim(name);
-    for (size_t i = 0; i < fields_.size(); ++i)
-        if (equalNoCase(fields_[i].name, n)) return static_cast<int>(i);
+    // Asked for at every read and write of a field by name: no copy, and the
+    // stored names are upper case already.
+    const size_t b = name.find_first_not_of(' ');
+    if (b == std::string_view::npos) return -1;
+    name = name.substr(b, name.find_last_not_of(' ') - b + 1);
+    auto up = [](unsigned char c) {
+        return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c < 0x80 ? c : std::toupper(c));
+    };
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        const std::string& f = fields_[i].name;
+        if (f.size() != name.size()) continue;
+        size_t k = 0;
+        while (k < f.size() && f[k] == up(static_cast<unsigned char>(name[k]))) ++k;
+        if (k == f.size()) return static_cast<int>(i);
+    }
     return -1;
 }
 
