@@ -233,9 +233,11 @@ struct KeptJournal {
     std::string written;  // the path as the company's variables give it
     std::string path;     // as found on the disk
     int fd = -1;
+    bool empty = false;  // emptied by the last operation
     void drop() {
         if (fd >= 0) ::close(fd);
         fd = -1;
+        empty = false;
         written.clear();
     }
 };
@@ -265,7 +267,8 @@ class JournalFile {
         fd_ = k.fd;
         const std::string text = j.text();
         try {
-            if (::ftruncate(fd_, 0) != 0) fail();
+            if (!k.empty && ::ftruncate(fd_, 0) != 0) fail();
+            k.empty = false;
             writeAll(fd_, text, 0);
             size_ = static_cast<off_t>(text.size());
             if (::fdatasync(fd_) != 0) fail();
@@ -282,7 +285,10 @@ class JournalFile {
     // When that fails it is let go as a failed operation's is.
     void finish() {
         if (fd_ < 0) return;
-        if (::ftruncate(fd_, 0) == 0) fd_ = -1;
+        if (::ftruncate(fd_, 0) == 0) {
+            fd_ = -1;
+            keptJournal().empty = true;
+        }
     }
     // An operation that failed half way leaves its journal for settling,
     // unlocked, as a dead process would.
