@@ -1221,15 +1221,19 @@ bool Table::lockRecords(const std::vector<uint32_t>& recnos) {
             all = false;
             return;
         }
-        for (uint32_t r = first; r < first + n; ++r) {
-            recLocks_.insert(r);
-            if (r == recno_)
-                refreshLocked();
-            else
-                forgetSeen(r);
-        }
+        for (uint32_t r = first; r < first + n; ++r) heldNow(r);
     });
     return all;
+}
+
+// A record just locked: read again, now or when it is visited, since
+// another user may have changed it before the lock.
+void Table::heldNow(uint32_t recno) {
+    recLocks_.insert(recno);
+    if (recno == recno_)
+        refreshLocked();
+    else
+        forgetSeen(recno);
 }
 
 bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
@@ -1244,11 +1248,7 @@ bool Table::lockRecord(uint32_t recno, bool releaseOthers) {
         return true;
     }
     if (!locks::tryLock(fd_, locks::recordByte(recno), 1, locks::Kind::Write)) return false;
-    recLocks_.insert(recno);
-    if (recno == recno_)
-        refreshLocked();
-    else
-        forgetSeen(recno);  // read again when it is visited
+    heldNow(recno);
     return true;
 }
 

@@ -275,6 +275,7 @@ class Table {
     bool lockPending(uint32_t recno) const;
     static int64_t runStart(uint32_t first, uint32_t n);
     void releaseRecordLocks(uint32_t keep);
+    void heldNow(uint32_t recno);
     void lockTail();
     std::vector<TableObserver*> observers_;
 

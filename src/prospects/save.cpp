@@ -623,7 +623,19 @@ struct Kept {
     size_t listed = 0;  // the rows of the buffer
 };
 
-Kept storedAsIs(int t, const std::vector<uint32_t>& rows, dbf::WorkArea* src, const CardValues& v) {
+// The values a save in `mode` stamps on every row of list `t` it writes,
+// besides the link: the offered plan on the offers; a change stamps the
+// card's sale on every row sold, a new card keeps each row as it was
+// entered.
+std::vector<std::pair<const char*, std::string>> stampedValues(int t, const std::string& mode,
+                                                               const CardValues& v) {
+    if (t == 1) return {{"PLAN", v.planOf}};
+    if (t == 3 && mode == "M") return {{"PLAN", v.planVt}, {"DOCUM", v.docum}};
+    return {};
+}
+
+Kept storedAsIs(int t, const std::string& mode, const std::vector<uint32_t>& rows,
+                dbf::WorkArea* src, const CardValues& v) {
     dbf::WorkArea& dst = areaOf(dependentAlias(t));
     Kept kept;
     if (!src) return kept;
@@ -633,17 +645,12 @@ Kept storedAsIs(int t, const std::vector<uint32_t>& rows, dbf::WorkArea* src, co
         kept.listed = static_cast<size_t>(src->countVisible());
         return kept;
     }
-    // The values the save stamps; the link's four fields are left out.
+    // The values the save stamps, as the fields hold them; the link's four
+    // fields are left out.
     std::vector<std::pair<int, std::string>> stamped;
-    auto stamp = [&](const char* f, const std::string& value) {
-        const int i = b.fieldIndex(f);
-        if (i >= 0) stamped.emplace_back(i, pad(value, b.fields()[static_cast<size_t>(i)].len));
-    };
-    if (t == 1) stamp("PLAN", v.planOf);
-    if (t == 3) {
-        stamp("PLAN", v.planVt);
-        stamp("DOCUM", v.docum);
-    }
+    for (const auto& [f, value] : stampedValues(t, mode, v))
+        if (const int i = b.fieldIndex(f); i >= 0)
+            stamped.emplace_back(i, pad(value, b.fields()[static_cast<size_t>(i)].len));
     std::vector<bool> skip(static_cast<size_t>(b.fieldCount()), false);
     for (const char* f : {"NUMPROSP", "CLIENTE", dateField(t), "VENDEDOR"})
         if (const int i = b.fieldIndex(f); i >= 0) skip[static_cast<size_t>(i)] = true;
@@ -765,7 +772,7 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
             if (j.mode == "M") j.old[t] = linkedRows(t, j.oldLink);
             Kept k;
             if (j.mode == "M" && j.newLink.key() == j.oldLink.key())
-                k = storedAsIs(t, j.old[t], src, v);
+                k = storedAsIs(t, j.mode, j.old[t], src, v);
             else if (src)
                 k.listed = static_cast<size_t>(src->countVisible());
             keep[t] = k.rows;
@@ -821,13 +828,8 @@ SaveResult saveProspect(const std::string& mode, CardValues& v) {
                         dst.append(false);                 // the old rows stay locked
                         dbf::copyMatchingFields(src->table(), dst.table());
                         stampLink(dst, t, j.newLink);
-                        if (t == 1) putS(dst, "PLAN", v.planOf);
-                        // A change stamps the card's sale on every row sold; a
-                        // new card keeps each row as it was entered.
-                        if (t == 3 && j.mode == "M") {
-                            putS(dst, "PLAN", v.planVt);
-                            putS(dst, "DOCUM", v.docum);
-                        }
+                        for (const auto& [f, value] : stampedValues(t, j.mode, v))
+                            putS(dst, f, value);
                         dst.flush();
                         step(SaveStep::RowAppended, ++appended);
                     }

@@ -6,23 +6,29 @@
 // code in the same second cannot both take one link key). It then:
 //
 //   1. collects the record numbers of the prospect's stored rows (by the
-//      link tags) and the tables' record counts;
+//      link tags) and compares them with the card's lists: the rows stored
+//      as they are, from the first on, are kept; a card that changes
+//      nothing writes nothing;
 //   2. writes a journal "GrabaPrs.jnl" in the workstation's folder naming
-//      them, the old and new link and the prospect's new fields; the journal
-//      is locked (a byte-range lock, as the tables' locks) by the saving
-//      process while the save runs (and, from a browser, between its saves);
-//      the file stays between saves, empty;
-//   3. appends the buffers' rows stamped with the final link values, PLAN
-//      and DOCUM, deletes the old rows by the record numbers collected in
-//      step 1, and syncs the row tables;
+//      the old rows to delete, the tables' record counts, the old and new
+//      link and the prospect's fields as found and as saved; the journal is
+//      locked (a byte-range lock, as the tables' locks) by the saving
+//      process while the save runs (and, from a browser, between its
+//      saves); the file stays between saves, empty. A save that writes no
+//      row writes its journal committed and goes on to step 5;
+//   3. appends the buffers' rows past those kept, stamped with the final
+//      link values, PLAN and DOCUM, deletes the old rows noted in step 2,
+//      and syncs the row tables;
 //   4. marks the journal committed (the commit point);
-//   5. writes the prospect record, and empties the journal.
+//   5. writes the prospect record (when its fields changed), and empties
+//      the journal.
 //
 // settlePendingSaves() looks in every workstation folder of the company for
 // a journal whose lock nobody holds (its process died): before the commit
 // point it deletes the rows the save had appended (new link, record number
 // past the count noted) and recalls the old rows it had deleted; after it,
-// it finishes step 5 (and a deletion's rows). Either way the
+// it finishes step 5 (and a deletion's rows), writing the prospect only
+// while its record holds what the save found or wrote. Either way the
 // prospect ends with one set of rows, the old or the new one. The card and
 // the browser call it when they open; so does the self-maintenance.
 #pragma once
